@@ -1,0 +1,48 @@
+#include "core/founders.hpp"
+
+#include <array>
+
+namespace pedsim {
+
+namespace {
+
+struct FounderClass {
+  double upper;  // the class takes every draw up to and including this value
+  Genotype genotype;
+};
+
+// Cumulative shares 1/9, 1/3, 5/9, 2/3, 8/9, each the single-precision value
+// of the fraction widened to double (slightly above the exact fraction).
+constexpr std::array<FounderClass, 5> kFounderClasses{{
+    {static_cast<double>(1.0F / 9.0F), {1, 1}},
+    {static_cast<double>(1.0F / 3.0F), {1, 2}},
+    {static_cast<double>(5.0F / 9.0F), {1, 3}},
+    {static_cast<double>(2.0F / 3.0F), {2, 2}},
+    {static_cast<double>(8.0F / 9.0F), {2, 3}},
+}};
+
+}  // namespace
+
+Genotype founder_genotype(double x) {
+  for (const auto& c : kFounderClasses) {
+    if (x <= c.upper) return c.genotype;
+  }
+  return {3, 3};
+}
+
+void create_founders(Run& run) {
+  for (std::int32_t i = 1; i <= run.n; ++i) {
+    const Genotype g = founder_genotype(run.stream.draw_uniform());
+    run.SEX[i] = i <= run.male ? kMale : kFemale;
+    run.GEN1[i] = g.first;
+    run.GEN2[i] = g.second;
+    run.IV1[i] = i;
+    run.IV4[i] = run.SEX[i];
+    run.IV51[i] = run.GEN1[i];
+    run.IV52[i] = run.GEN2[i];
+  }
+  for (std::int32_t k = 1; k <= run.male; ++k) run.IS[k] = run.IV1[k];
+  for (std::int32_t k = 1; k <= run.female; ++k) run.ID[k] = run.IV1[run.male + k];
+}
+
+}  // namespace pedsim

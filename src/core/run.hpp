@@ -1,0 +1,87 @@
+#pragma once
+
+#include <cassert>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+
+#include "output/writers.hpp"
+#include "random/uniform_stream.hpp"
+
+namespace pedsim {
+
+// A column of 32-bit signed integers indexed from 1, allocated once at its
+// final size and cleared to 0. Large columns come from calloc, so pages that a
+// run never touches cost nothing.
+class Column {
+ public:
+  Column() = default;
+  // Stops the run with the allocation diagnostic when memory is short.
+  explicit Column(std::int32_t size);
+
+  std::int32_t& operator[](std::int32_t i) {
+    assert(i >= 1 && i <= size_);
+    return data_[static_cast<std::size_t>(i)];
+  }
+  std::int32_t operator[](std::int32_t i) const {
+    assert(i >= 1 && i <= size_);
+    return data_[static_cast<std::size_t>(i)];
+  }
+  std::int32_t size() const { return size_; }
+  // Elements 1..size() as a contiguous range.
+  std::int32_t* begin() { return data_.get() + 1; }
+  std::int32_t* end() { return data_.get() + 1 + size_; }
+
+ private:
+  struct Free {
+    void operator()(std::int32_t* p) const { std::free(p); }
+  };
+  std::unique_ptr<std::int32_t[], Free> data_;
+  std::int32_t size_ = 0;
+};
+
+// Everything one run works on: its scalars, the animal table, the parent
+// lists, the random stream, the console and the two output files. Every phase
+// takes the run by reference; nothing is global.
+struct Run {
+  explicit Run(Console& console_sink) : console(console_sink) {}
+
+  // Parameters from the command line and the counts derived from them.
+  std::int32_t ngen = 0;
+  std::int32_t n = 0;
+  std::int32_t male = 0;
+  std::int32_t female = 0;
+  std::int32_t ntot = 0;
+  std::int32_t ratio = 0;
+  std::int32_t lastanimal = 0;
+  // The step of the loss probability per generation of age: the
+  // single-precision 0.1 held as a double.
+  double lossrate = 0.0;
+
+  // The animal table, rows 1..ntot, the row number being the animal number.
+  Column IV1;   // animal number
+  Column IV2;   // sire, 0 for a founder
+  Column IV3;   // dam, 0 for a founder
+  Column IV4;   // sex code: 1 male, 2 female
+  Column IV51;  // true first allele
+  Column IV52;  // true second allele
+  Column IV7;   // generation of birth, 0 for a founder
+  Column VC;    // genotype-lost flag
+  Column GE1;   // recorded first allele, 0 when not genotyped
+  Column GE2;   // recorded second allele, 0 when not genotyped
+
+  Column IS;    // sires of the coming generation (male)
+  Column ID;    // dams of the coming generation (female)
+  Column SEX;   // founder staging: sex as assigned (n)
+  Column GEN1;  // founder staging: first allele as drawn (n)
+  Column GEN2;  // founder staging: second allele as drawn (n)
+
+  UniformStream stream;
+  Console& console;
+  OutputFiles files;
+};
+
+inline constexpr std::int32_t kMale = 1;
+inline constexpr std::int32_t kFemale = 2;
+
+}  // namespace pedsim

@@ -1,0 +1,212 @@
+#include "output/writers.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+
+#include "output/diagnostic.hpp"
+
+namespace pedsim {
+
+namespace {
+
+constexpr std::size_t kFileBufferSize = std::size_t{1} << 20;
+constexpr std::size_t kConsoleBufferSize = std::size_t{1} << 16;
+constexpr int kFieldColumns = 8;
+constexpr int kConsoleIntColumns = 12;
+
+void append_right_justified(std::string& out, std::int32_t value, int columns) {
+  char digits[16];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  const auto length = static_cast<int>(end - digits);
+  if (length < columns) out.append(static_cast<std::size_t>(columns - length), ' ');
+  out.append(digits, end);
+}
+
+}  // namespace
+
+std::size_t format_file_field(char* out, std::int32_t value) {
+  char digits[16];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  const auto length = static_cast<std::size_t>(end - digits);
+  const std::size_t width = length < kFieldColumns ? kFieldColumns : length + 1;
+  std::memset(out, ' ', width - length);
+  std::memcpy(out + (width - length), digits, length);
+  return width;
+}
+
+std::string console_line_label_int(std::string_view label, std::int32_t value) {
+  std::string line(" ");
+  line += label;
+  append_right_justified(line, value, kConsoleIntColumns);
+  line += '\n';
+  return line;
+}
+
+std::string console_line_int(std::int32_t value) {
+  std::string line;
+  append_right_justified(line, value, kConsoleIntColumns);
+  line += '\n';
+  return line;
+}
+
+void Console::write_line(std::string_view line) {
+  buffer_ += line;
+  if (buffer_.size() >= kConsoleBufferSize) flush();
+}
+
+void Console::flush() {
+  if (fd_ < 0) return;
+  std::size_t done = 0;
+  while (done < buffer_.size()) {
+    const ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  buffer_.clear();
+}
+
+std::string current_directory() {
+  std::vector<char> path(4096);
+  while (::getcwd(path.data(), path.size()) == nullptr) {
+    if (errno != ERANGE) return {};
+    path.resize(path.size() * 2);
+  }
+  return path.data();
+}
+
+std::string full_path(const std::string& dir, std::string_view name) {
+  std::string base = dir;
+  if (dir.empty() || dir.front() != '/') {
+    base = current_directory();
+    // A working directory that has been removed has no path: name the file alone.
+    if (base.empty()) return std::string(name);
+    if (!dir.empty() && dir != ".") base += "/" + dir;
+  }
+  return base + "/" + std::string(name);
+}
+
+void OutputFile::open(const std::string& dir, std::string_view name, int unit) {
+  unit_ = unit;
+  path_ = full_path(dir, name);
+  const std::string relative = dir + "/" + std::string(name);
+  int fd;
+  do {
+    fd = ::open(relative.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    const int err = errno;
+    stop_with_diagnostic(open_failure_code(err), unit, path_, err);
+  }
+  fd_ = fd;
+  buffer_.resize(kFileBufferSize);
+  used_ = 0;
+}
+
+char* OutputFile::reserve(std::size_t bytes) {
+  if (used_ + bytes > buffer_.size()) flush();
+  if (bytes > buffer_.size()) buffer_.resize(bytes);
+  return buffer_.data() + used_;
+}
+
+void OutputFile::write(std::string_view text) {
+  char* out = reserve(text.size());
+  std::memcpy(out, text.data(), text.size());
+  commit(text.size());
+}
+
+void OutputFile::write_block(const char* data, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::write(fd_, data + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int err = errno;
+      stop_with_diagnostic(code::kWriteError, unit_, path_, err);
+    }
+    if (n == 0) stop_with_diagnostic(code::kWriteError, unit_, path_, ENOSPC);
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+void OutputFile::flush() {
+  if (fd_ < 0 || used_ == 0) return;
+  // The buffer counts as written out even when the write fails, so a stop
+  // does not try to write the same block again.
+  const std::size_t size = used_;
+  used_ = 0;
+  write_block(buffer_.data(), size);
+}
+
+void OutputFile::close() {
+  if (fd_ < 0) return;
+  flush();
+  const int fd = fd_;
+  fd_ = -1;
+  buffer_ = {};
+  if (::close(fd) != 0 && errno != EINTR) {
+    const int err = errno;
+    stop_with_diagnostic(code::kWriteError, unit_, path_, err);
+  }
+}
+
+void OutputFile::close_quietly() noexcept {
+  if (fd_ < 0) return;
+  try {
+    flush();
+  } catch (const Stop&) {
+    // The run is already stopping; what could not be written is lost either way.
+  }
+  ::close(fd_);
+  fd_ = -1;
+  used_ = 0;
+}
+
+void open_output_files(OutputFiles& files, const std::string& dir) {
+  files.pre.open(dir, kPedPreName, unit::kPedPre);
+  files.errors.open(dir, kPedErrorsName, unit::kPedErrors);
+}
+
+void console_label_int(Console& console, std::string_view label, std::int32_t value) {
+  console.write_line(console_line_label_int(label, value));
+  // Labelled lines mark the progress of a run: show them at once.
+  console.flush();
+}
+
+void console_int(Console& console, std::int32_t value) {
+  console.write_line(console_line_int(value));
+}
+
+void write_ped_record(OutputFiles& files, std::int32_t animal, std::int32_t sire, std::int32_t dam,
+                      std::int32_t sex, std::int32_t allele1, std::int32_t allele2) {
+  char* out = files.pre.reserve(6 * kMaxFieldWidth + 1);
+  char* p = out;
+  p += format_file_field(p, animal);
+  p += format_file_field(p, sire);
+  p += format_file_field(p, dam);
+  p += format_file_field(p, sex);
+  p += format_file_field(p, allele1);
+  p += format_file_field(p, allele2);
+  *p++ = '\n';
+  files.pre.commit(static_cast<std::size_t>(p - out));
+}
+
+void write_error_record(OutputFiles& files, std::int32_t animal, std::int32_t old_allele) {
+  char* out = files.errors.reserve(2 * kMaxFieldWidth + 1);
+  char* p = out;
+  p += format_file_field(p, animal);
+  p += format_file_field(p, old_allele);
+  *p++ = '\n';
+  files.errors.commit(static_cast<std::size_t>(p - out));
+}
+
+void close_output_files(OutputFiles& files) {
+  files.pre.close();
+  files.errors.close();
+}
+
+}  // namespace pedsim

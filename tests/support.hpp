@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/run.hpp"
+#include "random/uniform_stream.hpp"
+
+namespace pedsim::test {
+
+// A stream whose next draw yields exactly the integer z (1..kZMax).
+UniformStream stream_with_next_z(std::int32_t z);
+
+// The smallest z whose number is strictly above x, and the largest whose
+// number is at most x.
+std::int32_t first_z_above(double x);
+std::int32_t last_z_at_or_below(double x);
+
+// A temporary folder, removed with everything in it at the end of the scope.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::string str() const { return path_.string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+std::string read_file(const std::filesystem::path& path);
+void write_file(const std::filesystem::path& path, const std::string& content);
+std::vector<std::string> split_lines(const std::string& text);
+std::vector<std::int64_t> fields_of(const std::string& line);
+
+// A run with its own capturing console, for driving phases in-process.
+struct TestRun {
+  Console console;
+  Run run{console};
+};
+
+// A run with the given parameters, counts derived and table allocated,
+// seeded with clock sum `seed`.
+std::unique_ptr<TestRun> make_run(std::int32_t ngen, std::int32_t n, std::int32_t male,
+                                  std::int32_t seed);
+
+struct ProcessResult {
+  int status = -1;  // exit status, or -1 when killed by a signal
+  std::string out;
+  std::string err;
+};
+
+struct ProcessOptions {
+  std::filesystem::path cwd;
+  std::optional<std::string> seed;  // PEDSIM_SEED; unset when empty
+  bool close_stdout = false;
+};
+
+// Runs the built pedsim binary with `args` and waits for it.
+ProcessResult run_pedsim(const std::vector<std::string>& args, const ProcessOptions& options);
+
+}  // namespace pedsim::test

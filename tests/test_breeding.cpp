@@ -1,0 +1,170 @@
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "core/breeding.hpp"
+#include "core/founders.hpp"
+#include "core/setup.hpp"
+#include "core/transmission.hpp"
+#include "support.hpp"
+
+namespace pedsim {
+namespace {
+
+// A table in which animals 1..last exist, the ones listed in `males` male and
+// the others female, all 1/1 so that transmission draws nothing.
+std::unique_ptr<test::TestRun> hand_built(std::int32_t male, std::int32_t female, std::int32_t ntot,
+                                          std::int32_t last, const std::set<std::int32_t>& males) {
+  auto t = std::make_unique<test::TestRun>();
+  auto& run = t->run;
+  run.ngen = 1;
+  run.male = male;
+  run.female = female;
+  run.n = male + female;
+  run.ratio = female / male;
+  run.ntot = ntot;
+  allocate_table(run);
+  run.lastanimal = last;
+  for (std::int32_t i = 1; i <= last; ++i) {
+    run.IV1[i] = i;
+    run.IV4[i] = males.count(i) ? kMale : kFemale;
+    run.IV51[i] = 1;
+    run.IV52[i] = 1;
+  }
+  run.stream.seed_from_sum(1);
+  return t;
+}
+
+void set_list(Column& list, const std::vector<std::int32_t>& values) {
+  for (std::size_t k = 0; k < values.size(); ++k)
+    list[static_cast<std::int32_t>(k + 1)] = values[k];
+}
+
+std::vector<std::int32_t> sires_of(const Run& run, std::int32_t first, std::int32_t last) {
+  std::vector<std::int32_t> sires;
+  for (std::int32_t i = first; i <= last; ++i) sires.push_back(run.IV2[i]);
+  return sires;
+}
+
+TEST(MatingRule, DaughterOfTheBlockSireGoesToTheNextSire) {
+  auto t = hand_built(2, 4, 40, 14, {1, 2, 12, 14});
+  auto& run = t->run;
+  run.IV2[13] = 1;
+  set_list(run.IS, {1, 12});
+  set_list(run.ID, {13, 3, 4, 5});
+  breed_generation(run, 1);
+  EXPECT_EQ(sires_of(run, 15, 18), (std::vector<std::int32_t>{12, 1, 12, 12}));
+  EXPECT_EQ(run.IV3[15], 13);
+  EXPECT_EQ(run.IV3[18], 5);
+}
+
+TEST(MatingRule, MovedDamIsMatedWithoutTestingTheNewSire) {
+  // Dam 13 is the mother of sire 7 and the daughter of sire 8.
+  auto t = hand_built(2, 4, 40, 14, {1, 2, 7, 8});
+  auto& run = t->run;
+  run.IV3[7] = 13;
+  run.IV2[13] = 8;
+  set_list(run.IS, {7, 8});
+  set_list(run.ID, {13, 3, 4, 5});
+  breed_generation(run, 1);
+  EXPECT_EQ(sires_of(run, 15, 18), (std::vector<std::int32_t>{8, 7, 8, 8}));
+}
+
+TEST(MatingRule, DamMovedFromTheLastBlockGoesToTheFirstSire) {
+  auto t = hand_built(2, 4, 40, 14, {1, 2});
+  auto& run = t->run;
+  run.IV2[13] = 2;
+  set_list(run.IS, {1, 2});
+  set_list(run.ID, {3, 4, 13, 5});
+  breed_generation(run, 1);
+  EXPECT_EQ(sires_of(run, 15, 18), (std::vector<std::int32_t>{1, 1, 1, 2}));
+}
+
+TEST(MatingRule, SingleSireKeepsHisDaughter) {
+  auto t = hand_built(1, 1, 40, 14, {1});
+  auto& run = t->run;
+  run.IV2[13] = 1;
+  set_list(run.IS, {1});
+  set_list(run.ID, {13});
+  EXPECT_EQ(sire_position(run, 1, 13), 1);
+  breed_generation(run, 1);
+  EXPECT_EQ(run.IV2[15], 1);
+  EXPECT_EQ(run.IV3[15], 13);
+}
+
+TEST(MatingRule, TableBoundEndsTheMatingsButNotParentSelection) {
+  auto t = hand_built(2, 4, 16, 14, {1, 2, 12, 14});
+  auto& run = t->run;
+  set_list(run.IS, {1, 2});
+  set_list(run.ID, {3, 4, 5, 6});
+  breed_generation(run, 3);
+  EXPECT_EQ(run.lastanimal, 16);
+  EXPECT_EQ(run.IV7[16], 3);
+  // Two sex draws (1/1 parents draw nothing for transmission), then one per animal.
+  EXPECT_EQ(run.stream.draws(), 2U + 16U);
+  EXPECT_EQ(t->console.captured(), " generation            3\n");
+}
+
+struct BreedCase {
+  std::int32_t ngen, n, male, seed;
+};
+
+class BreedingRun : public ::testing::TestWithParam<BreedCase> {};
+
+TEST_P(BreedingRun, PedigreeInvariantsAndDrawsPerPhase) {
+  const auto& c = GetParam();
+  auto t = test::make_run(c.ngen, c.n, c.male, c.seed);
+  auto& run = t->run;
+  create_founders(run);
+  ASSERT_EQ(run.stream.draws(), static_cast<std::uint64_t>(c.n));
+
+  const std::int32_t per_generation = run.male * run.ratio;
+  for (std::int32_t g = 1; g <= run.ngen; ++g) {
+    const auto before = run.stream.draws();
+    const std::int32_t first = run.lastanimal + 1;
+    const std::vector<std::int32_t> sires(run.IS.begin(), run.IS.end());
+    const std::vector<std::int32_t> dams(run.ID.begin(), run.ID.end());
+    breed_generation(run, g);
+    ASSERT_EQ(run.lastanimal, run.n + g * per_generation);
+
+    std::uint64_t expected_draws = static_cast<std::uint64_t>(run.lastanimal);
+    for (std::int32_t i = first; i <= run.lastanimal; ++i) {
+      const std::int32_t sire = run.IV2[i];
+      const std::int32_t dam = run.IV3[i];
+      EXPECT_EQ(run.IV1[i], i);
+      EXPECT_EQ(run.IV7[i], g);
+      EXPECT_TRUE(run.IV4[i] == kMale || run.IV4[i] == kFemale);
+      EXPECT_LT(sire, first);
+      EXPECT_LT(dam, first);
+      EXPECT_EQ(run.IV4[sire], kMale);
+      EXPECT_EQ(run.IV4[dam], kFemale);
+      EXPECT_NE(std::find(sires.begin(), sires.end(), sire), sires.end());
+      // Dams are used in list order.
+      EXPECT_EQ(dam, dams[static_cast<std::size_t>(i - first)]);
+      const Genotype child{run.IV51[i], run.IV52[i]};
+      const Genotype s{run.IV51[sire], run.IV52[sire]};
+      const Genotype d{run.IV51[dam], run.IV52[dam]};
+      EXPECT_TRUE(child.first <= child.second && child.first >= 1 && child.second <= 3);
+      const bool from_sire = child.first == s.first || child.first == s.second ||
+                             child.second == s.first || child.second == s.second;
+      const bool from_dam = child.first == d.first || child.first == d.second ||
+                            child.second == d.first || child.second == d.second;
+      EXPECT_TRUE(from_sire && from_dam);
+      expected_draws += 1 + (transmission_draws(s, d) ? 1 : 0);
+    }
+    ASSERT_EQ(run.stream.draws() - before, expected_draws) << "generation " << g;
+  }
+  for (std::int32_t i = run.lastanimal + 1; i <= run.ntot; ++i) {
+    for (Column* col : {&run.IV1, &run.IV2, &run.IV3, &run.IV4, &run.IV51, &run.IV52, &run.IV7}) {
+      EXPECT_EQ((*col)[i], 0) << "unfilled row " << i;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(SeededRuns, BreedingRun,
+                         ::testing::Values(BreedCase{3, 20, 5, 74565}, BreedCase{2, 10, 3, 107333},
+                                           BreedCase{12, 40, 8, -5}, BreedCase{1, 2, 1, 3},
+                                           BreedCase{6, 300, 7, 99}, BreedCase{4, 1000, 100, 1}));
+
+}  // namespace
+}  // namespace pedsim

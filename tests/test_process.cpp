@@ -1,0 +1,199 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "support.hpp"
+
+namespace pedsim {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ProcessOptions;
+using test::read_file;
+using test::run_pedsim;
+using test::TempDir;
+
+std::vector<std::string> words(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> out;
+  for (std::string w; in >> w;) out.push_back(w);
+  return out;
+}
+
+class GoldenRun : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(GoldenRun, AllThreeOutputsMatchByteForByte) {
+  const fs::path golden = fs::path(PEDSIM_GOLDEN_DIR) / GetParam();
+  TempDir dir;
+  auto seed = read_file(golden / "seed");
+  seed.erase(seed.find_last_not_of(" \n") + 1);
+  const auto result = run_pedsim(words(read_file(golden / "args")), {dir.path(), seed});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out, read_file(golden / "stdout"));
+  EXPECT_EQ(read_file(dir.path() / "ped.pre"), read_file(golden / "ped.pre"));
+  EXPECT_EQ(read_file(dir.path() / "ped.errors"), read_file(golden / "ped.errors"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Reference, GoldenRun,
+                         ::testing::Values("3-20-5", "2-10-3", "12-40-8", "0-7-7"),
+                         [](const auto& info) {
+                           std::string name = info.param;
+                           std::replace(name.begin(), name.end(), '-', '_');
+                           return "run_" + name;
+                         });
+
+struct StopCase {
+  std::string name;
+  std::vector<std::string> args;
+  int status;
+  std::string out;
+  std::string err;
+};
+
+class StoppedRun : public ::testing::TestWithParam<StopCase> {};
+
+TEST_P(StoppedRun, DiagnosticStatusAndEmptyFiles) {
+  const auto& c = GetParam();
+  TempDir dir;
+  const auto result = run_pedsim(c.args, {dir.path(), "1"});
+  EXPECT_EQ(result.status, c.status);
+  EXPECT_EQ(result.out, c.out);
+  if (c.err.rfind("pedsim: ", 0) == 0) {
+    EXPECT_EQ(result.err.rfind(c.err, 0), 0U) << result.err;
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1);
+  } else {
+    EXPECT_EQ(result.err, c.err);
+  }
+  EXPECT_EQ(read_file(dir.path() / "ped.pre"), "");
+  EXPECT_EQ(read_file(dir.path() / "ped.errors"), "");
+  EXPECT_TRUE(fs::exists(dir.path() / "ped.errors"));
+}
+
+const std::string kArgumentFile = "unit -5, file Internal List-Directed Read\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, StoppedRun,
+    ::testing::Values(
+        StopCase{"NoArguments",
+                 {},
+                 24,
+                 "",
+                 "forrtl: severe (24): end-of-file during read, " + kArgumentFile},
+        StopCase{"ThirdMissing",
+                 {"3", "20"},
+                 24,
+                 " ngen=           3\n n=          20\n",
+                 "forrtl: severe (24): end-of-file during read, " + kArgumentFile},
+        StopCase{"NotANumber",
+                 {"abc", "20", "5"},
+                 59,
+                 "",
+                 "forrtl: severe (59): list-directed I/O syntax error, " + kArgumentFile},
+        StopCase{"TooLarge",
+                 {"3", "99999999999", "5"},
+                 64,
+                 " ngen=           3\n",
+                 "forrtl: severe (64): input conversion error, " + kArgumentFile},
+        StopCase{"NoMales",
+                 {"3", "20", "0"},
+                 2,
+                 " ngen=           3\n n=          20\n male=           0\n",
+                 "pedsim: male must be at least 1"},
+        StopCase{"TableTooLarge",
+                 {"1", "2000000000", "1"},
+                 179,
+                 " ngen=           1\n n=  2000000000\n male=           1\n",
+                 "forrtl: severe (179): Cannot allocate array - overflow on array size "
+                 "calculation.\n"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(Process, InvalidSeedStopsBeforeAnyDraw) {
+  TempDir dir;
+  const auto result = run_pedsim({"3", "20", "5"}, {dir.path(), "twelve"});
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.err.rfind("pedsim: PEDSIM_SEED", 0), 0U) << result.err;
+  EXPECT_EQ(read_file(dir.path() / "ped.pre"), "");
+}
+
+TEST(Process, FolderInThePlaceOfPedPre) {
+  TempDir dir;
+  fs::create_directory(dir.path() / "ped.pre");
+  const auto result = run_pedsim({"3", "20", "5"}, {dir.path(), "1"});
+  EXPECT_EQ(result.status, 30);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "forrtl: Is a directory\nforrtl: severe (30): open failure, unit 1, file " +
+                            dir.str() + "/ped.pre\n");
+  EXPECT_FALSE(fs::exists(dir.path() / "ped.errors"));
+}
+
+TEST(Process, LargeExistingPedPreIsReplaced) {
+  TempDir dir;
+  test::write_file(dir.path() / "ped.pre", std::string(5 << 20, 'x'));
+  const auto result = run_pedsim({"3", "20", "5"}, {dir.path(), "74565"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(fs::file_size(dir.path() / "ped.pre"), 65U * 49U);
+}
+
+TEST(Process, HelpAndVersionTouchNoFile) {
+  for (const std::string flag : {"--help", "-h", "--version"}) {
+    TempDir dir;
+    test::write_file(dir.path() / "ped.pre", "keep me\n");
+    const auto result = run_pedsim({flag}, {dir.path(), std::nullopt});
+    EXPECT_EQ(result.status, 0) << flag;
+    EXPECT_EQ(result.err, "");
+    EXPECT_NE(result.out.find("pedsim"), std::string::npos);
+    EXPECT_EQ(read_file(dir.path() / "ped.pre"), "keep me\n");
+    EXPECT_FALSE(fs::exists(dir.path() / "ped.errors"));
+  }
+}
+
+TEST(Process, ClockSeededRunsSucceed) {
+  TempDir dir;
+  const auto result = run_pedsim({"3", "20", "5"}, {dir.path(), std::nullopt});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(fs::file_size(dir.path() / "ped.pre"), 65U * 49U);
+}
+
+TEST(Process, PastFiveDigitAnimalNumbersEveryFieldStaysSplit) {
+  TempDir dir;
+  const auto result = run_pedsim({"1", "100000", "10"}, {dir.path(), "3"});
+  ASSERT_EQ(result.status, 0);
+  const auto lines = test::split_lines(read_file(dir.path() / "ped.pre"));
+  ASSERT_EQ(lines.size(), 199990U);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const auto fields = test::fields_of(lines[i]);
+    ASSERT_EQ(fields.size(), 6U) << lines[i];
+    ASSERT_EQ(fields[0], static_cast<std::int64_t>(i + 1));
+  }
+  EXPECT_EQ(lines.back().substr(0, 8), "  199990");
+}
+
+TEST(Process, DiskFullStopsWithTheWriteDiagnostic) {
+  for (const std::string name : {"ped.pre", "ped.errors"}) {
+    TempDir dir;
+    fs::create_symlink("/dev/full", dir.path() / name);
+    const auto result = run_pedsim({"12", "40", "8"}, {dir.path(), "-5"});
+    const std::string unit = name == "ped.pre" ? "1" : "2";
+    EXPECT_EQ(result.status, 38) << name;
+    EXPECT_EQ(result.err,
+              "forrtl: No space left on device\nforrtl: severe (38): error during "
+              "write, unit " +
+                  unit + ", file " + dir.str() + "/" + name + "\n");
+  }
+}
+
+TEST(Process, GoneConsoleReaderStillLeavesCompleteFiles) {
+  TempDir dir;
+  ProcessOptions options{dir.path(), "-5"};
+  options.close_stdout = true;
+  const auto result = run_pedsim({"12", "40", "8"}, options);
+  EXPECT_EQ(result.status, 0);
+  const fs::path golden = fs::path(PEDSIM_GOLDEN_DIR) / "12-40-8";
+  EXPECT_EQ(read_file(dir.path() / "ped.pre"), read_file(golden / "ped.pre"));
+  EXPECT_EQ(read_file(dir.path() / "ped.errors"), read_file(golden / "ped.errors"));
+}
+
+}  // namespace
+}  // namespace pedsim

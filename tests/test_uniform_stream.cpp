@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+
+#include "random/uniform_stream.hpp"
+#include "support.hpp"
+
+namespace pedsim {
+namespace {
+
+TEST(UniformStream, ScaleIsTheDesignatedDouble) {
+  EXPECT_EQ(UniformStream::kScale, std::ldexp(2251799902814207.0, -82));
+  EXPECT_LT(UniformStream::kScale, 1.0 / UniformStream::kM1);
+}
+
+struct StepCase {
+  std::int32_t s1, s2;
+  std::int32_t next_s1, next_s2, z;
+};
+
+class StreamStep : public ::testing::TestWithParam<StepCase> {};
+
+TEST_P(StreamStep, OneDrawFromAChosenState) {
+  const auto& c = GetParam();
+  UniformStream stream(c.s1, c.s2);
+  EXPECT_EQ(stream.draw_uniform(), static_cast<double>(c.z) * UniformStream::kScale);
+  EXPECT_EQ(stream.s1(), c.next_s1);
+  EXPECT_EQ(stream.s2(), c.next_s2);
+  EXPECT_EQ(stream.draws(), 1U);
+}
+
+INSTANTIATE_TEST_SUITE_P(WorkedExamples, StreamStep,
+                         ::testing::Values(StepCase{1, 1, 40014, 40692, 2147482884},
+                                           StepCase{12345, 67890, 493972830, 615096481,
+                                                    2026359911}));
+
+struct SeedCase {
+  std::int32_t t;
+  std::int32_t s1, s2;
+};
+
+class Seeding : public ::testing::TestWithParam<SeedCase> {};
+
+TEST_P(Seeding, ClockSumGivesState) {
+  UniformStream stream;
+  stream.seed_from_sum(GetParam().t);
+  EXPECT_EQ(stream.s1(), GetParam().s1);
+  EXPECT_EQ(stream.s2(), GetParam().s2);
+  EXPECT_EQ(stream.draws(), 0U);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    WorkedExamples, Seeding,
+    ::testing::Values(SeedCase{74565, 591724545, 877658130}, SeedCase{107333, 591724631, 494},
+                      SeedCase{0, 2147483562, 2147483398},
+                      // -1: a = 0xFFFFFFFF folds twice to 171; b = -1 likewise to 499.
+                      SeedCase{-1, 171, 499}));
+
+TEST(UniformStream, UnseededStateIsTheTopOfBothRanges) {
+  UniformStream stream;
+  EXPECT_EQ(stream.s1(), 2147483562);
+  EXPECT_EQ(stream.s2(), 2147483398);
+}
+
+TEST(UniformStream, RejectsStatesOutsideTheRanges) {
+  EXPECT_THROW(UniformStream(0, 1), std::invalid_argument);
+  EXPECT_THROW(UniformStream(1, UniformStream::kM2), std::invalid_argument);
+  EXPECT_THROW(UniformStream(UniformStream::kM1, 1), std::invalid_argument);
+}
+
+TEST(UniformStream, NoDrawIsZeroOrOneFromEdgeStates) {
+  const std::int32_t top1 = UniformStream::kM1 - 1;
+  const std::int32_t top2 = UniformStream::kM2 - 1;
+  std::vector<UniformStream> streams{{1, 1}, {top1, top2}, {1, top2}, {top1, 1}, {top2, top2}};
+  for (std::int32_t t : {INT_MIN, INT_MAX, -1, 0, 1, 32768, 65535}) {
+    UniformStream s;
+    s.seed_from_sum(t);
+    streams.push_back(s);
+  }
+  for (auto& stream : streams) {
+    for (int i = 0; i < 20000; ++i) {
+      const std::int32_t z = stream.next_z();
+      ASSERT_GE(z, 1);
+      ASSERT_LE(z, UniformStream::kZMax);
+    }
+  }
+  EXPECT_GT(UniformStream::to_uniform(1), 0.0);
+  EXPECT_LT(UniformStream::to_uniform(UniformStream::kZMax), 1.0);
+}
+
+TEST(UniformStream, QuarterPointsAreNeverDrawn) {
+  for (double q : {0.25, 0.5, 0.75}) {
+    const auto below = test::last_z_at_or_below(q);
+    EXPECT_LT(UniformStream::to_uniform(below), q);
+    EXPECT_GT(UniformStream::to_uniform(below + 1), q);
+  }
+}
+
+TEST(UniformStream, JumpEqualsSteppingOneDrawAtATime) {
+  for (std::uint64_t steps : {0ULL, 1ULL, 2ULL, 999ULL, 123457ULL}) {
+    UniformStream stepped(12345, 67890);
+    UniformStream jumped = stepped;
+    for (std::uint64_t i = 0; i < steps; ++i) stepped.next_z();
+    jumped.jump(steps);
+    EXPECT_EQ(jumped.s1(), stepped.s1()) << steps;
+    EXPECT_EQ(jumped.s2(), stepped.s2()) << steps;
+    EXPECT_EQ(jumped.draws(), steps);
+    EXPECT_EQ(jumped.next_z(), stepped.next_z());
+  }
+}
+
+TEST(UniformStream, ChosenNextZIsDrawn) {
+  for (std::int32_t z : {1, 2, 1000, 1073741824, UniformStream::kZMax - 1, UniformStream::kZMax}) {
+    auto stream = test::stream_with_next_z(z);
+    EXPECT_EQ(stream.next_z(), z);
+  }
+}
+
+}  // namespace
+}  // namespace pedsim

@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <climits>
+#include <string>
+
+#include "output/diagnostic.hpp"
+#include "output/writers.hpp"
+#include "support.hpp"
+
+namespace pedsim {
+namespace {
+
+struct FieldCase {
+  std::int32_t value;
+  std::string text;
+};
+
+class FileField : public ::testing::TestWithParam<FieldCase> {};
+
+TEST_P(FileField, RightJustifiedInEightColumnsOrWidened) {
+  char out[kMaxFieldWidth];
+  const auto length = format_file_field(out, GetParam().value);
+  EXPECT_EQ(std::string(out, length), GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, FileField,
+    ::testing::Values(FieldCase{0, "       0"}, FieldCase{7, "       7"},
+                      FieldCase{99999, "   99999"}, FieldCase{100000, "  100000"},
+                      FieldCase{9999999, " 9999999"}, FieldCase{10000000, " 10000000"},
+                      FieldCase{INT_MAX, " 2147483647"}, FieldCase{-1, "      -1"},
+                      FieldCase{-9999, "   -9999"}, FieldCase{-999999, " -999999"},
+                      FieldCase{-1000000, " -1000000"}, FieldCase{INT_MIN, " -2147483648"}));
+
+TEST(ConsoleLines, LabelAndInteger) {
+  EXPECT_EQ(console_line_label_int("ngen=", 3), " ngen=           3\n");
+  EXPECT_EQ(console_line_label_int("generation ", 1), " generation            1\n");
+  EXPECT_EQ(console_line_label_int("n=", -2147483647 - 1), " n= -2147483648\n");
+  const std::string founders = console_line_label_int("n\xB0 of founders=", 20);
+  EXPECT_EQ(founders.size(), 29U);
+  EXPECT_EQ(static_cast<unsigned char>(founders[2]), 0xB0);
+  EXPECT_EQ(founders, " n\xB0 of founders=          20\n");
+}
+
+TEST(ConsoleLines, IntegerAlone) {
+  EXPECT_EQ(console_line_int(57), "          57\n");
+  EXPECT_EQ(console_line_int(-57), "         -57\n");
+  EXPECT_EQ(console_line_int(INT_MAX), "  2147483647\n");
+}
+
+TEST(Console, KeepsLinesWithoutADescriptor) {
+  Console console;
+  console_label_int(console, "male=", 5);
+  console_int(console, 12);
+  EXPECT_EQ(console.captured(), " male=           5\n          12\n");
+}
+
+TEST(Records, LaidOutInBothFiles) {
+  test::TempDir dir;
+  OutputFiles files;
+  open_output_files(files, dir.str());
+  write_ped_record(files, 7, 0, 0, 1, 1, 3);
+  write_ped_record(files, 100000, 100001, 99999, 2, 4, 2);
+  write_error_record(files, 23, 2);
+  close_output_files(files);
+  EXPECT_EQ(test::read_file(dir.path() / "ped.pre"),
+            "       7       0       0       1       1       3\n"
+            "  100000  100001   99999       2       4       2\n");
+  EXPECT_EQ(test::read_file(dir.path() / "ped.errors"), "      23       2\n");
+}
+
+TEST(Records, ExistingFilesAreReplaced) {
+  test::TempDir dir;
+  test::write_file(dir.path() / "ped.pre", std::string(1 << 20, 'x'));
+  test::write_file(dir.path() / "ped.errors", "old\n");
+  OutputFiles files;
+  open_output_files(files, dir.str());
+  write_ped_record(files, 1, 0, 0, 1, 0, 0);
+  close_output_files(files);
+  EXPECT_EQ(test::read_file(dir.path() / "ped.pre").size(), 49U);
+  EXPECT_EQ(test::read_file(dir.path() / "ped.errors"), "");
+}
+
+TEST(Records, AFolderInThePlaceOfPedPreStopsBeforePedErrorsExists) {
+  test::TempDir dir;
+  std::filesystem::create_directory(dir.path() / "ped.pre");
+  OutputFiles files;
+  try {
+    open_output_files(files, dir.str());
+    FAIL();
+  } catch (const Stop& stop) {
+    EXPECT_EQ(stop.status(), 30);
+    EXPECT_EQ(stop.text(),
+              "forrtl: Is a directory\nforrtl: severe (30): open failure, unit 1, file " +
+                  dir.str() + "/ped.pre\n");
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "ped.errors"));
+}
+
+struct ErrnoCase {
+  int sys_errno;
+  int code;
+};
+
+class OpenFailure : public ::testing::TestWithParam<ErrnoCase> {};
+
+TEST_P(OpenFailure, SystemErrorGivesCode) {
+  EXPECT_EQ(open_failure_code(GetParam().sys_errno), GetParam().code);
+}
+
+INSTANTIATE_TEST_SUITE_P(Mapping, OpenFailure,
+                         ::testing::Values(ErrnoCase{EACCES, 9}, ErrnoCase{EROFS, 9},
+                                           ErrnoCase{ENOENT, 29}, ErrnoCase{EEXIST, 10},
+                                           ErrnoCase{ENOTDIR, 43}, ErrnoCase{ENAMETOOLONG, 43},
+                                           ErrnoCase{ENODEV, 42}, ErrnoCase{EISDIR, 30},
+                                           ErrnoCase{ENOSPC, 30}, ErrnoCase{EPERM, 30}));
+
+TEST(Diagnostics, SevereLinesFillUnitAndFile) {
+  EXPECT_EQ(severe_text(59, -5, "Internal List-Directed Read", 0),
+            "forrtl: severe (59): list-directed I/O syntax error, unit -5, file Internal "
+            "List-Directed Read\n");
+  EXPECT_EQ(severe_text(64, -5, "Internal List-Directed Read", 0),
+            "forrtl: severe (64): input conversion error, unit -5, file Internal List-Directed "
+            "Read\n");
+  EXPECT_EQ(severe_text(38, 2, "/x/ped.errors", ENOSPC),
+            "forrtl: No space left on device\nforrtl: severe (38): error during write, unit 2, "
+            "file /x/ped.errors\n");
+  EXPECT_EQ(severe_text(41, 0, "", 0), "forrtl: severe (41): insufficient virtual memory\n");
+  for (int c : {9, 10, 29, 42, 43}) {
+    EXPECT_NE(severe_text(c, 1, "/p", 0).find(", unit 1, file /p\n"), std::string::npos) << c;
+  }
+}
+
+}  // namespace
+}  // namespace pedsim
