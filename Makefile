@@ -22,6 +22,11 @@ run:
 test: build
 	ctest --preset $(PRESET) -j $(JOBS)
 
+bench:
+	cmake --preset release -DPEDSIM_BENCH=ON >/dev/null
+	cmake --build --preset release -j $(JOBS)
+	build/release/bench/pedsim_bench $(RELEASE_BIN) bench/RESULTS.md
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp')
 

@@ -78,9 +78,11 @@ std::vector<std::int32_t> literal_order(const std::vector<std::int32_t>& list,
 }
 
 std::vector<std::int32_t> fast_prefix(const std::vector<std::int32_t>& list,
-                                      std::vector<std::uint32_t> keys, std::size_t count) {
+                                      const std::vector<std::uint32_t>& keys, std::size_t count) {
+  ShuffleScratch scratch;
+  scratch.keys.assign(keys.begin(), keys.end());
   std::vector<std::int32_t> out(count);
-  select_prefix_by_keys(list, keys, out);
+  select_prefix_by_keys(list, scratch, out);
   return out;
 }
 
@@ -119,6 +121,7 @@ TEST(ShufflePrefix, MatchesTheLiteralShuffleWithHeavyTies) {
 
 TEST(ShufflePrefix, MatchesRandomPermuOnTheRealStream) {
   std::mt19937 rng(7);
+  ShuffleScratch scratch;  // reused, as parent selection reuses it
   for (int trial = 0; trial < 300; ++trial) {
     const std::size_t n = trial < 280 ? rng() % 400 : 2000 + rng() % 1000;
     const std::size_t count = n == 0 ? 0 : rng() % (n + 1);
@@ -130,7 +133,7 @@ TEST(ShufflePrefix, MatchesRandomPermuOnTheRealStream) {
     std::vector<std::int32_t> literal(list);
     random_permu(literal, literal_stream);
     std::vector<std::int32_t> fast(count);
-    shuffle_prefix(list, fast, fast_stream);
+    shuffle_prefix(list, fast, fast_stream, scratch);
 
     ASSERT_EQ(fast, std::vector<std::int32_t>(literal.begin(), literal.begin() + count));
     ASSERT_EQ(fast_stream.draws(), n);
@@ -152,9 +155,10 @@ TEST(ShufflePrefix, TieBetweenARowPassedOverAndARowBelow) {
 
 TEST(ShufflePrefix, RefusesMoreEntriesThanListed) {
   const std::vector<std::int32_t> list{1, 2};
-  std::vector<std::uint32_t> keys{5, 6};
+  ShuffleScratch scratch;
+  scratch.keys = {5, 6};
   std::vector<std::int32_t> out(3);
-  EXPECT_THROW(select_prefix_by_keys(list, keys, out), std::invalid_argument);
+  EXPECT_THROW(select_prefix_by_keys(list, scratch, out), std::invalid_argument);
 }
 
 TEST(ShufflePrefix, TheDesignExample) {

@@ -13,13 +13,28 @@ std::int32_t sire_position(const Run& run, std::int32_t s, std::int32_t d) {
 
 namespace {
 
-// The matings of generation g, one offspring each; they end early when the
-// next animal number would exceed the table.
-void mate(Run& run, std::int32_t g) {
+// How many matings ahead the rows of a dam are fetched into the cache: the
+// dams of a generation lie anywhere in the table, and waiting for each one's
+// row in turn would dominate the matings of a large run.
+constexpr std::int32_t kPrefetchDistance = 8;
+
+void prefetch_parent(Run& run, std::int32_t animal) {
+  __builtin_prefetch(&run.IV2[animal]);
+  __builtin_prefetch(&run.IV3[animal]);
+  __builtin_prefetch(&run.IV51[animal]);
+  __builtin_prefetch(&run.IV52[animal]);
+}
+
+}  // namespace
+
+void mate_generation(Run& run, std::int32_t g) {
   std::int32_t l = 0;
+  const std::int32_t matings = run.male * run.ratio;
   for (std::int32_t s = 1; s <= run.male; ++s) {
+    if (s < run.male) prefetch_parent(run, run.IS[s + 1]);
     for (std::int32_t k = 1; k <= run.ratio; ++k) {
       ++l;
+      if (l + kPrefetchDistance <= matings) prefetch_parent(run, run.ID[l + kPrefetchDistance]);
       const std::int32_t d = run.ID[l];
       const std::int32_t sire = run.IS[sire_position(run, s, d)];
       const std::int32_t i = run.lastanimal + 1;
@@ -35,11 +50,9 @@ void mate(Run& run, std::int32_t g) {
   }
 }
 
-}  // namespace
-
 void breed_generation(Run& run, std::int32_t g) {
   console_label_int(run.console, "generation ", g);
-  mate(run, g);
+  mate_generation(run, g);
   parents(run);
 }
 

@@ -2,22 +2,30 @@
 
 #include <cassert>
 #include <cstdint>
-#include <cstdlib>
-#include <memory>
+#include <utility>
 
+#include "core/large_memory.hpp"
+#include "core/selection_store.hpp"
 #include "output/writers.hpp"
 #include "random/uniform_stream.hpp"
 
 namespace pedsim {
 
 // A column of 32-bit signed integers indexed from 1, allocated once at its
-// final size and cleared to 0. Large columns come from calloc, so pages that a
-// run never touches cost nothing.
+// final size and cleared to 0.
 class Column {
  public:
   Column() = default;
   // Stops the run with the allocation diagnostic when memory is short.
   explicit Column(std::int32_t size);
+  Column(Column&& other) noexcept { swap(other); }
+  Column& operator=(Column&& other) noexcept {
+    swap(other);
+    return *this;
+  }
+  Column(const Column&) = delete;
+  Column& operator=(const Column&) = delete;
+  ~Column() { release_zeroed(data_, bytes()); }
 
   std::int32_t& operator[](std::int32_t i) {
     assert(i >= 1 && i <= size_);
@@ -29,14 +37,17 @@ class Column {
   }
   std::int32_t size() const { return size_; }
   // Elements 1..size() as a contiguous range.
-  std::int32_t* begin() { return data_.get() + 1; }
-  std::int32_t* end() { return data_.get() + 1 + size_; }
+  std::int32_t* begin() { return data_ + 1; }
+  std::int32_t* end() { return data_ + 1 + size_; }
 
  private:
-  struct Free {
-    void operator()(std::int32_t* p) const { std::free(p); }
-  };
-  std::unique_ptr<std::int32_t[], Free> data_;
+  // Element 0 is allocated but unused, so that rows are numbered from 1.
+  std::size_t bytes() const { return (static_cast<std::size_t>(size_) + 1) * sizeof(std::int32_t); }
+  void swap(Column& other) noexcept {
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
+  }
+  std::int32_t* data_ = nullptr;
   std::int32_t size_ = 0;
 };
 
@@ -77,6 +88,7 @@ struct Run {
   Column GEN2;  // founder staging: second allele as drawn (n)
 
   UniformStream stream;
+  SelectionStore selection;
   Console& console;
   OutputFiles files;
 };

@@ -63,92 +63,112 @@ void random_permu(std::span<std::int32_t> list, UniformStream& stream) {
 // S is found without sorting the whole list: keys are counted into buckets by their
 // top bits, the bucket holding the K-th key is located, and only the keys of
 // that bucket and the ones below it are sorted.
-void select_prefix_by_keys(std::span<const std::int32_t> list, std::vector<std::uint32_t>& keys,
-                           std::span<std::int32_t> out) {
-  const std::size_t n = list.size();
-  const std::size_t k_wanted = out.size();
-  if (k_wanted > n || keys.size() != n) {
-    throw std::invalid_argument("select_prefix_by_keys: more entries wanted than listed");
-  }
-  if (k_wanted == 0) return;
+namespace {
 
+// Fills scratch.rows with S, the rows whose key is at most the K-th smallest,
+// ordered by key and, among equal keys, by position. Keys are counted into
+// buckets by their top bits; only the buckets up to the one holding the K-th
+// key are gathered and sorted.
+void gather_selected_rows(ShuffleScratch& scratch, std::size_t k_wanted) {
+  const auto& keys = scratch.keys;
+  const std::size_t n = keys.size();
   const int bits = std::clamp(static_cast<int>(std::bit_width(n)) - 1, 1, 16);
   const int shift = 31 - bits;
-  std::vector<std::uint32_t> bucket_start((std::size_t{1} << bits) + 1, 0);
-  for (std::size_t i = 0; i < n; ++i) ++bucket_start[(keys[i] >> shift) + 1];
+  auto& start = scratch.bucket_start;
+  start.assign((std::size_t{1} << bits) + 1, 0);
+  for (std::size_t i = 0; i < n; ++i) ++start[(keys[i] >> shift) + 1];
 
-  // Turn counts into start offsets, up to the bucket holding the K-th key.
   std::size_t last = 0;
   for (;; ++last) {
-    bucket_start[last + 1] += bucket_start[last];
-    if (bucket_start[last + 1] >= k_wanted) break;
+    start[last + 1] += start[last];
+    if (start[last + 1] >= k_wanted) break;
   }
-  std::vector<std::uint64_t> sorted(bucket_start[last + 1]);
-  {
-    std::vector<std::uint32_t> next(bucket_start.begin(), bucket_start.begin() + last + 1);
-    for (std::size_t i = 0; i < n; ++i) {
-      const std::uint32_t b = keys[i] >> shift;
-      if (b <= last) sorted[next[b]++] = (std::uint64_t{keys[i]} << 32) | i;
-    }
+  auto& sorted = scratch.sorted;
+  sorted.resize(start[last + 1]);
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint32_t b = keys[i] >> shift;
+    if (b <= last) sorted[start[b]++] = (std::uint64_t{keys[i]} << 32) | i;
   }
+  // Each start[b] now holds the end of bucket b, which is the start of b + 1.
   for (std::size_t b = 0; b <= last; ++b) {
-    std::sort(sorted.begin() + bucket_start[b], sorted.begin() + bucket_start[b + 1]);
+    std::sort(sorted.begin() + (b == 0 ? 0 : start[b - 1]), sorted.begin() + start[b]);
   }
+
   const std::uint64_t threshold = sorted[k_wanted - 1] >> 32;
   std::size_t s_size = k_wanted;
   while (s_size < sorted.size() && (sorted[s_size] >> 32) == threshold) ++s_size;
-
-  struct Row {
-    std::uint32_t key;
-    std::uint32_t origin;    // position in the list as passed in
-    std::uint32_t position;  // current position during the selection
-  };
-  std::vector<Row> rows(s_size);
+  scratch.rows.resize(s_size);
   for (std::size_t r = 0; r < s_size; ++r) {
     const auto pos = static_cast<std::uint32_t>(sorted[r]);
-    rows[r] = {static_cast<std::uint32_t>(sorted[r] >> 32), pos, pos};
+    scratch.rows[r] = {static_cast<std::uint32_t>(sorted[r] >> 32), pos, pos};
   }
-  sorted = {};
+}
 
-  // occupant[p]: the unselected row of S at position p, if any. Only positions
-  // below K are ever asked, so the key buffer serves.
+constexpr std::size_t kPrefetchDistance = 16;
+
+// Runs the first K steps of the selection over the rows of S (see above).
+void emit_in_selection_order(std::span<const std::int32_t> list, ShuffleScratch& scratch,
+                             std::span<std::int32_t> out) {
+  auto& rows = scratch.rows;
+  const std::size_t k_wanted = out.size();
+  // occupant[p]: the unselected row of S at position p, if any. Only
+  // positions below K are ever asked, so only those are kept.
   constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
-  std::vector<std::uint32_t>& occupant = keys;
-  std::fill(occupant.begin(), occupant.begin() + static_cast<std::ptrdiff_t>(k_wanted), kNone);
-  for (std::size_t r = 0; r < s_size; ++r)
-    occupant[rows[r].position] = static_cast<std::uint32_t>(r);
+  auto& occupant = scratch.occupant;
+  occupant.assign(k_wanted, kNone);
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    if (rows[r].position < k_wanted) occupant[rows[r].position] = static_cast<std::uint32_t>(r);
+  }
 
-  std::vector<std::uint32_t> group;
+  auto& group = scratch.group;
+  group.clear();
   std::size_t group_next = 0;
   std::size_t group_pos = 0;
   for (std::size_t m = 0; m < k_wanted; ++m) {
+    // Rows are mostly emitted in their sorted order; fetch the list entry of
+    // a row some steps ahead, since the list is far larger than the cache.
+    if (m + kPrefetchDistance < rows.size()) {
+      __builtin_prefetch(&list[rows[m + kPrefetchDistance].origin]);
+    }
     if (group_pos == group.size()) {
       group.clear();
       group_pos = 0;
       const std::uint32_t key = rows[group_next].key;
-      while (group_next < s_size && rows[group_next].key == key) {
+      while (group_next < rows.size() && rows[group_next].key == key) {
         group.push_back(static_cast<std::uint32_t>(group_next++));
       }
       std::sort(group.begin(), group.end(), [&rows](std::uint32_t a, std::uint32_t b) {
         return rows[a].position < rows[b].position;
       });
     }
-    const Row& f = rows[group[group_pos++]];
+    const auto& f = rows[group[group_pos++]];
     const std::uint32_t p = f.position;
     if (p != m) {
       const std::uint32_t h = occupant[m];
       if (h != kNone) rows[h].position = p;
-      occupant[p] = h;
+      if (p < k_wanted) occupant[p] = h;
     }
     out[m] = list[f.origin];
   }
 }
 
+}  // namespace
+
+void select_prefix_by_keys(std::span<const std::int32_t> list, ShuffleScratch& scratch,
+                           std::span<std::int32_t> out) {
+  if (out.size() > list.size() || scratch.keys.size() != list.size()) {
+    throw std::invalid_argument("select_prefix_by_keys: more entries wanted than listed");
+  }
+  if (out.empty()) return;
+  gather_selected_rows(scratch, out.size());
+  emit_in_selection_order(list, scratch, out);
+}
+
 void shuffle_prefix(std::span<const std::int32_t> list, std::span<std::int32_t> out,
-                    UniformStream& stream) {
-  std::vector<std::uint32_t> keys(list.size());
-  for (auto& key : keys) key = static_cast<std::uint32_t>(stream.next_z());
-  select_prefix_by_keys(list, keys, out);
+                    UniformStream& stream, ShuffleScratch& scratch) {
+  scratch.keys.resize(list.size());
+  stream.fill_z(scratch.keys);
+  select_prefix_by_keys(list, scratch, out);
 }
 
 }  // namespace pedsim

@@ -4,6 +4,7 @@
 #include <span>
 #include <vector>
 
+#include "core/selection_store.hpp"
 #include "random/uniform_stream.hpp"
 
 namespace pedsim {
@@ -39,9 +40,9 @@ void sortmat2(KeyMatrix& matrix, std::int32_t kcol);
 void random_permu(std::span<std::int32_t> list, UniformStream& stream);
 
 // Writes to `out` the first out.size() elements of `list` in the order that
-// sortmat2 gives when element k carries key keys[k], a stream integer z below
-// 2^31. Uses `keys` as scratch. out.size() must not exceed list.size().
-void select_prefix_by_keys(std::span<const std::int32_t> list, std::vector<std::uint32_t>& keys,
+// sortmat2 gives when element k carries key scratch.keys[k], a stream integer
+// z below 2^31. out.size() must not exceed list.size().
+void select_prefix_by_keys(std::span<const std::int32_t> list, ShuffleScratch& scratch,
                            std::span<std::int32_t> out);
 
 // The same shuffle at scale: draws one key per element of `list` exactly as
@@ -49,6 +50,6 @@ void select_prefix_by_keys(std::span<const std::int32_t> list, std::vector<std::
 // random_permu would give (equal keys included) to `out`, in
 // O(list.size() + out.size() log) time. out.size() must not exceed list.size().
 void shuffle_prefix(std::span<const std::int32_t> list, std::span<std::int32_t> out,
-                    UniformStream& stream);
+                    UniformStream& stream, ShuffleScratch& scratch);
 
 }  // namespace pedsim

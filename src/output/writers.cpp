@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -13,7 +14,10 @@ namespace pedsim {
 
 namespace {
 
-constexpr std::size_t kFileBufferSize = std::size_t{1} << 20;
+// File buffers start small, so that small runs touch little memory, and grow
+// up to the block size in which large runs write.
+constexpr std::size_t kFirstFileBuffer = std::size_t{1} << 14;
+constexpr std::size_t kFileBlock = std::size_t{1} << 20;
 constexpr std::size_t kConsoleBufferSize = std::size_t{1} << 16;
 constexpr int kFieldColumns = 8;
 constexpr int kConsoleIntColumns = 12;
@@ -103,12 +107,18 @@ void OutputFile::open(const std::string& dir, std::string_view name, int unit) {
     stop_with_diagnostic(open_failure_code(err), unit, path_, err);
   }
   fd_ = fd;
-  buffer_.resize(kFileBufferSize);
+  buffer_.resize(kFirstFileBuffer);
   used_ = 0;
 }
 
 char* OutputFile::reserve(std::size_t bytes) {
-  if (used_ + bytes > buffer_.size()) flush();
+  if (used_ + bytes > buffer_.size()) {
+    if (buffer_.size() < kFileBlock) {
+      buffer_.resize(std::max(std::min(2 * buffer_.size(), kFileBlock), used_ + bytes));
+    } else {
+      flush();
+    }
+  }
   if (bytes > buffer_.size()) buffer_.resize(bytes);
   return buffer_.data() + used_;
 }

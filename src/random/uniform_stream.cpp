@@ -1,5 +1,6 @@
 #include "random/uniform_stream.hpp"
 
+#include <array>
 #include <ctime>
 #include <stdexcept>
 
@@ -33,6 +34,34 @@ std::uint64_t power_mod(std::uint64_t base, std::uint64_t exponent, std::uint64_
     exponent >>= 1U;
   }
   return result;
+}
+
+constexpr std::size_t kLanes = 16;
+// Below this size setting up the lanes costs more than it saves.
+constexpr std::size_t kMinLaneFill = 4 * kLanes;
+
+// Advances kLanes independent streams `chunk` steps each; lane j writes
+// out[j * chunk + i] at step i. The lanes do not depend on each other, so the
+// loop vectorises; it is compiled for several instruction sets and the best
+// one the processor has is chosen when the program starts.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+__attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "arch=x86-64-v2", "default")))
+#endif
+void run_lanes(const std::int32_t* first1, const std::int32_t* first2, std::uint32_t* out,
+               std::size_t chunk) {
+  std::int32_t s1[kLanes];
+  std::int32_t s2[kLanes];
+  for (std::size_t j = 0; j < kLanes; ++j) {
+    s1[j] = first1[j];
+    s2[j] = first2[j];
+  }
+  for (std::size_t i = 0; i < chunk; ++i) {
+    for (std::size_t j = 0; j < kLanes; ++j) {
+      s1[j] = UniformStream::step1(s1[j]);
+      s2[j] = UniformStream::step2(s2[j]);
+      out[j * chunk + i] = static_cast<std::uint32_t>(UniformStream::combine(s1[j], s2[j]));
+    }
+  }
 }
 
 }  // namespace
@@ -69,6 +98,26 @@ void UniformStream::jump(std::uint64_t steps) {
   s1_ = static_cast<std::int32_t>(static_cast<std::uint64_t>(s1_) * f1 % kM1);
   s2_ = static_cast<std::int32_t>(static_cast<std::uint64_t>(s2_) * f2 % kM2);
   draws_ += steps;
+}
+
+void UniformStream::fill_z(std::span<std::uint32_t> out) {
+  const std::size_t n = out.size();
+  if (n < kMinLaneFill) {
+    for (auto& z : out) z = static_cast<std::uint32_t>(next_z());
+    return;
+  }
+  const std::size_t chunk = n / kLanes;
+  std::array<std::int32_t, kLanes> first1;
+  std::array<std::int32_t, kLanes> first2;
+  for (std::size_t j = 0; j < kLanes; ++j) {
+    UniformStream lane = *this;
+    lane.jump(j * chunk);
+    first1[j] = lane.s1_;
+    first2[j] = lane.s2_;
+  }
+  run_lanes(first1.data(), first2.data(), out.data(), chunk);
+  jump(kLanes * chunk);
+  for (std::size_t i = kLanes * chunk; i < n; ++i) out[i] = static_cast<std::uint32_t>(next_z());
 }
 
 }  // namespace pedsim

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 namespace pedsim {
 
@@ -33,23 +34,40 @@ class UniformStream {
   // The clock sum that seed_from_clock uses right now.
   static std::int32_t clock_sum();
 
+  // One step of each component by Schrage's decomposition.
+  static std::int32_t step1(std::int32_t s) {
+    const std::int32_t k = s / 53668;
+    s = kA1 * (s - k * 53668) - 12211 * k;
+    return s < 0 ? s + kM1 : s;
+  }
+  static std::int32_t step2(std::int32_t s) {
+    const std::int32_t k = s / 52774;
+    s = kA2 * (s - k * 52774) - 3791 * k;
+    return s < 0 ? s + kM2 : s;
+  }
+  // The integer behind a number: the difference of the two components,
+  // brought into 1..kZMax.
+  static std::int32_t combine(std::int32_t s1, std::int32_t s2) {
+    const std::int32_t z = s1 - s2;
+    return z <= 0 ? z + kZMax : z;
+  }
+
   // Advances the state one step and returns the integer z (1..kZMax) behind
   // the next number. z orders and equates numbers exactly like the doubles.
   std::int32_t next_z() {
-    std::int32_t k = s1_ / 53668;
-    s1_ = kA1 * (s1_ - k * 53668) - 12211 * k;
-    if (s1_ < 0) s1_ += kM1;
-    k = s2_ / 52774;
-    s2_ = kA2 * (s2_ - k * 52774) - 3791 * k;
-    if (s2_ < 0) s2_ += kM2;
-    std::int32_t z = s1_ - s2_;
-    if (z <= 0) z += kZMax;
+    s1_ = step1(s1_);
+    s2_ = step2(s2_);
     ++draws_;
-    return z;
+    return combine(s1_, s2_);
   }
 
   // The next number of the stream, strictly between 0 and 1.
   double draw_uniform() { return to_uniform(next_z()); }
+
+  // Fills `out` with the integers of the next out.size() draws, in order,
+  // exactly as that many next_z calls would, and advances the stream past
+  // them. Long fills run independent jumped-ahead lanes side by side.
+  void fill_z(std::span<std::uint32_t> out);
 
   static double to_uniform(std::int32_t z) { return static_cast<double>(z) * kScale; }
 
