@@ -119,3 +119,24 @@ TEST(UniformStream, ChosenNextZIsDrawn) {
 
 }  // namespace
 }  // namespace pedsim
+
+namespace pedsim {
+namespace {
+
+TEST(UniformStream, FillEqualsSteppingOneDrawAtATime) {
+  for (std::size_t n : {0UL, 1UL, 63UL, 64UL, 65UL, 1000UL, 100003UL}) {
+    UniformStream stepped;
+    stepped.seed_from_sum(static_cast<std::int32_t>(n) - 7);
+    UniformStream filled = stepped;
+    std::vector<std::uint32_t> expected(n);
+    for (auto& z : expected) z = static_cast<std::uint32_t>(stepped.next_z());
+    std::vector<std::uint32_t> got(n);
+    filled.fill_z(got);
+    ASSERT_EQ(got, expected) << n;
+    EXPECT_EQ(filled.draws(), stepped.draws());
+    EXPECT_EQ(filled.next_z(), stepped.next_z());
+  }
+}
+
+}  // namespace
+}  // namespace pedsim

@@ -2,6 +2,8 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 
 namespace pedsim {
@@ -16,12 +18,29 @@ constexpr std::size_t kMapThreshold = ~std::size_t{0};
 constexpr std::size_t kMapThreshold = std::size_t{1} << 21;
 #endif
 
+constexpr std::size_t kHugePage = std::size_t{1} << 21;
+// The slice of each block populated in turn.
+constexpr std::size_t kPopulateSlice = kHugePage;
+
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_WRITE 23
+#endif
+
 }  // namespace
 
 void* allocate_zeroed(std::size_t bytes) {
   if (bytes < kMapThreshold) return std::calloc(bytes == 0 ? 1 : bytes, 1);
-  void* block = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (block == MAP_FAILED) return nullptr;
+  // Map one huge page more than needed and trim both ends, so that the block
+  // starts on a huge-page boundary and all of it can use huge pages.
+  const std::size_t span = bytes + kHugePage;
+  void* mapped = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapped == MAP_FAILED) return nullptr;
+  const auto address = reinterpret_cast<std::uintptr_t>(mapped);
+  const std::uintptr_t aligned = (address + kHugePage - 1) & ~(std::uintptr_t{kHugePage} - 1);
+  if (aligned > address) ::munmap(mapped, aligned - address);
+  const std::uintptr_t tail = aligned + bytes;
+  if (address + span > tail) ::munmap(reinterpret_cast<void*>(tail), address + span - tail);
+  void* block = reinterpret_cast<void*>(aligned);
   ::madvise(block, bytes, MADV_HUGEPAGE);
   return block;
 }
@@ -33,6 +52,29 @@ void release_zeroed(void* block, std::size_t bytes) noexcept {
   } else {
     ::munmap(block, bytes);
   }
+}
+
+void BackgroundPopulator::start(std::vector<Block> blocks) {
+  stop();
+  stopping_ = false;
+  thread_ = std::thread([this, blocks = std::move(blocks)] {
+    for (std::size_t offset = 0; !stopping_; offset += kPopulateSlice) {
+      bool any_left = false;
+      for (const auto& block : blocks) {
+        if (offset >= block.bytes || stopping_) continue;
+        any_left = true;
+        auto* slice = static_cast<char*>(block.start) + offset;
+        const std::size_t size = std::min(kPopulateSlice, block.bytes - offset);
+        if (::madvise(slice, size, MADV_POPULATE_WRITE) != 0) return;
+      }
+      if (!any_left) return;
+    }
+  });
+}
+
+void BackgroundPopulator::stop() noexcept {
+  stopping_ = true;
+  if (thread_.joinable()) thread_.join();
 }
 
 }  // namespace pedsim

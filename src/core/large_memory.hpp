@@ -1,7 +1,10 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <new>
+#include <thread>
+#include <vector>
 
 namespace pedsim {
 
@@ -12,6 +15,31 @@ namespace pedsim {
 void* allocate_zeroed(std::size_t bytes);
 // Releases a block of allocate_zeroed of the same size.
 void release_zeroed(void* block, std::size_t bytes) noexcept;
+
+// Maps the pages of the given blocks into memory on a background thread, a
+// slice of every block in turn from their starts, so that a run filling the
+// blocks row by row finds its pages ready instead of stopping at each first
+// touch. The contents are never changed, so the run may write to the blocks
+// meanwhile. Does nothing where the system cannot populate pages this way.
+class BackgroundPopulator {
+ public:
+  struct Block {
+    void* start;
+    std::size_t bytes;
+  };
+  BackgroundPopulator() = default;
+  BackgroundPopulator(const BackgroundPopulator&) = delete;
+  BackgroundPopulator& operator=(const BackgroundPopulator&) = delete;
+  ~BackgroundPopulator() { stop(); }
+
+  void start(std::vector<Block> blocks);
+  // Stops and waits for the thread; must run before the blocks are released.
+  void stop() noexcept;
+
+ private:
+  std::atomic<bool> stopping_{false};
+  std::thread thread_;
+};
 
 // An allocator over allocate_zeroed, for the large working lists.
 template <class T>

@@ -36,6 +36,8 @@ class Column {
     return data_[static_cast<std::size_t>(i)];
   }
   std::int32_t size() const { return size_; }
+  // The whole allocation, element 0 included.
+  BackgroundPopulator::Block storage() { return {data_, bytes()}; }
   // Elements 1..size() as a contiguous range.
   std::int32_t* begin() { return data_ + 1; }
   std::int32_t* end() { return data_ + 1 + size_; }
@@ -91,6 +93,9 @@ struct Run {
   SelectionStore selection;
   Console& console;
   OutputFiles files;
+  // Maps the table's pages ahead of the phases that fill it; declared after
+  // the columns so that it stops before they are released.
+  BackgroundPopulator populator;
 };
 
 inline constexpr std::int32_t kMale = 1;

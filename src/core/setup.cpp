@@ -3,6 +3,7 @@
 #include <array>
 #include <charconv>
 #include <limits>
+#include <vector>
 
 #include "output/diagnostic.hpp"
 
@@ -41,6 +42,10 @@ ArgumentRead read_value(std::string_view token) {
   }
   return {code::kConversionError, 0};
 }
+
+// Tables from this many rows on are mapped in the background while the run
+// fills them; for smaller ones a thread costs more than it saves.
+constexpr std::int32_t kPopulatedTableRows = 1 << 18;
 
 }  // namespace
 
@@ -122,11 +127,14 @@ void allocate_table(Run& run) {
   run.GEN2 = Column(run.n);
   run.IS = Column(run.male);
   run.ID = Column(run.female);
+  std::vector<BackgroundPopulator::Block> table;
   for (Column Run::*column : {&Run::IV1, &Run::IV2, &Run::IV3, &Run::IV4, &Run::IV51, &Run::IV52,
                               &Run::IV7, &Run::VC, &Run::GE1, &Run::GE2}) {
     run.*column = Column(run.ntot);
+    table.push_back((run.*column).storage());
   }
   run.lastanimal = run.n;
+  if (run.ntot >= kPopulatedTableRows) run.populator.start(std::move(table));
 }
 
 void set_up(Run& run, std::span<const std::string_view> args, const SetupOptions& options) {

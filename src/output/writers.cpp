@@ -19,7 +19,7 @@ namespace {
 constexpr std::size_t kFirstFileBuffer = std::size_t{1} << 14;
 constexpr std::size_t kFileBlock = std::size_t{1} << 20;
 constexpr std::size_t kConsoleBufferSize = std::size_t{1} << 16;
-constexpr int kFieldColumns = 8;
+constexpr std::size_t kFieldColumns = 8;
 constexpr int kConsoleIntColumns = 12;
 
 void append_right_justified(std::string& out, std::int32_t value, int columns) {
@@ -33,6 +33,18 @@ void append_right_justified(std::string& out, std::int32_t value, int columns) {
 }  // namespace
 
 std::size_t format_file_field(char* out, std::int32_t value) {
+  if (value >= 0 && value < 10000000) {
+    // The common case, written without a temporary: eight blanks, then the
+    // digits from the right.
+    std::memset(out, ' ', kFieldColumns);
+    char* p = out + kFieldColumns;
+    auto v = static_cast<std::uint32_t>(value);
+    do {
+      *--p = static_cast<char>('0' + v % 10);
+      v /= 10;
+    } while (v != 0);
+    return kFieldColumns;
+  }
   char digits[16];
   const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
   const auto length = static_cast<std::size_t>(end - digits);

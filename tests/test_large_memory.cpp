@@ -1,0 +1,44 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "core/large_memory.hpp"
+#include "core/run.hpp"
+
+namespace pedsim {
+namespace {
+
+TEST(LargeMemory, BlocksOfEverySizeAreZeroedAndWritable) {
+  for (std::size_t bytes :
+       {std::size_t{1}, std::size_t{4096}, std::size_t{3} << 20, (std::size_t{5} << 21) + 12345}) {
+    auto* block = static_cast<unsigned char*>(allocate_zeroed(bytes));
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(block[bytes - 1], 0);
+    for (std::size_t i = 0; i < bytes; i += 4093) {
+      ASSERT_EQ(block[i], 0);
+      block[i] = 7;
+    }
+    block[bytes - 1] = 7;
+    release_zeroed(block, bytes);
+  }
+}
+
+TEST(LargeMemory, PopulatingNeverChangesWhatTheRunWrites) {
+  Column column(3 << 20);
+  BackgroundPopulator populator;
+  populator.start({column.storage()});
+  for (std::int32_t i = 1; i <= column.size(); ++i) column[i] = i;
+  populator.stop();
+  for (std::int32_t i = 1; i <= column.size(); i += 997) ASSERT_EQ(column[i], i);
+  EXPECT_EQ(column[column.size()], column.size());
+}
+
+TEST(LargeMemory, VectorsOverTheAllocatorGrowAndKeepTheirContents) {
+  std::vector<std::int32_t, LargeAllocator<std::int32_t>> list;
+  for (std::int32_t i = 0; i < 1 << 20; ++i) list.push_back(i);
+  list.reserve(std::size_t{4} << 20);
+  for (std::int32_t i = 0; i < 1 << 20; i += 4099) ASSERT_EQ(list[static_cast<std::size_t>(i)], i);
+}
+
+}  // namespace
+}  // namespace pedsim
