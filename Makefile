@@ -2,6 +2,7 @@
 #   make run    build the release binary and run the example `pedsim 3 20 5` in out/
 #   make test   build and run every test (PRESET=asan for the sanitizer build)
 #   make bench  build and run the benchmark harness, writing bench/RESULTS.md
+#   make fuzz   run the argument-reader fuzzer for FUZZ_SECONDS (default 60)
 
 PRESET ?= release
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
@@ -26,6 +27,15 @@ bench:
 	cmake --preset release -DPEDSIM_BENCH=ON >/dev/null
 	cmake --build --preset release -j $(JOBS)
 	build/release/bench/pedsim_bench $(RELEASE_BIN) bench/RESULTS.md
+
+# Runs the argument-reader fuzzer for FUZZ_SECONDS on a copy of the seed corpus.
+FUZZ_SECONDS ?= 60
+fuzz:
+	$(MAKE) --no-print-directory build PRESET=fuzz
+	rm -rf build/fuzz/corpus && mkdir -p build/fuzz/corpus
+	cp fuzz/corpus/argument/* build/fuzz/corpus/
+	build/fuzz/fuzz/fuzz_argument_reader -max_total_time=$(FUZZ_SECONDS) -max_len=64 \
+	  -print_final_stats=1 build/fuzz/corpus
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp')

@@ -106,10 +106,16 @@ ProcessResult run_pedsim(const std::vector<std::string>& args, const ProcessOpti
   TempDir capture;
   const std::string out_path = (capture.path() / "stdout").string();
   const std::string err_path = (capture.path() / "stderr").string();
+  int broken[2] = {-1, -1};
+  if (options.broken_pipe_stdout) {
+    if (::pipe(broken) != 0) throw std::runtime_error("pipe failed");
+    ::close(broken[0]);
+  }
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
     if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0) ::_exit(120);
+    if (options.remove_cwd && ::rmdir(options.cwd.c_str()) != 0) ::_exit(121);
     if (options.seed) {
       ::setenv("PEDSIM_SEED", options.seed->c_str(), 1);
     } else {
@@ -119,6 +125,9 @@ ProcessResult run_pedsim(const std::vector<std::string>& args, const ProcessOpti
     const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (options.close_stdout) {
       ::close(STDOUT_FILENO);
+    } else if (options.broken_pipe_stdout) {
+      ::dup2(broken[1], STDOUT_FILENO);
+      ::close(broken[1]);
     } else {
       ::dup2(out, STDOUT_FILENO);
     }
@@ -134,6 +143,7 @@ ProcessResult run_pedsim(const std::vector<std::string>& args, const ProcessOpti
     ::execv(binary.c_str(), argv.data());
     ::_exit(127);
   }
+  if (broken[1] >= 0) ::close(broken[1]);
   int wstatus = 0;
   ::waitpid(pid, &wstatus, 0);
   ProcessResult result;

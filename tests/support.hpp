@@ -60,6 +60,10 @@ struct ProcessOptions {
   std::filesystem::path cwd;
   std::optional<std::string> seed;  // PEDSIM_SEED; unset when empty
   bool close_stdout = false;
+  // Standard output is a pipe whose reader has already gone.
+  bool broken_pipe_stdout = false;
+  // The working directory is removed before the program starts.
+  bool remove_cwd = false;
 };
 
 // Runs the built pedsim binary with `args` and waits for it.

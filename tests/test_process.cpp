@@ -117,17 +117,6 @@ TEST(Process, InvalidSeedStopsBeforeAnyDraw) {
   EXPECT_EQ(read_file(dir.path() / "ped.pre"), "");
 }
 
-TEST(Process, FolderInThePlaceOfPedPre) {
-  TempDir dir;
-  fs::create_directory(dir.path() / "ped.pre");
-  const auto result = run_pedsim({"3", "20", "5"}, {dir.path(), "1"});
-  EXPECT_EQ(result.status, 30);
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err, "forrtl: Is a directory\nforrtl: severe (30): open failure, unit 1, file " +
-                            dir.str() + "/ped.pre\n");
-  EXPECT_FALSE(fs::exists(dir.path() / "ped.errors"));
-}
-
 TEST(Process, LargeExistingPedPreIsReplaced) {
   TempDir dir;
   test::write_file(dir.path() / "ped.pre", std::string(5 << 20, 'x'));
@@ -168,31 +157,6 @@ TEST(Process, PastFiveDigitAnimalNumbersEveryFieldStaysSplit) {
     ASSERT_EQ(fields[0], static_cast<std::int64_t>(i + 1));
   }
   EXPECT_EQ(lines.back().substr(0, 8), "  199990");
-}
-
-TEST(Process, DiskFullStopsWithTheWriteDiagnostic) {
-  for (const std::string name : {"ped.pre", "ped.errors"}) {
-    TempDir dir;
-    fs::create_symlink("/dev/full", dir.path() / name);
-    const auto result = run_pedsim({"12", "40", "8"}, {dir.path(), "-5"});
-    const std::string unit = name == "ped.pre" ? "1" : "2";
-    EXPECT_EQ(result.status, 38) << name;
-    EXPECT_EQ(result.err,
-              "forrtl: No space left on device\nforrtl: severe (38): error during "
-              "write, unit " +
-                  unit + ", file " + dir.str() + "/" + name + "\n");
-  }
-}
-
-TEST(Process, GoneConsoleReaderStillLeavesCompleteFiles) {
-  TempDir dir;
-  ProcessOptions options{dir.path(), "-5"};
-  options.close_stdout = true;
-  const auto result = run_pedsim({"12", "40", "8"}, options);
-  EXPECT_EQ(result.status, 0);
-  const fs::path golden = fs::path(PEDSIM_GOLDEN_DIR) / "12-40-8";
-  EXPECT_EQ(read_file(dir.path() / "ped.pre"), read_file(golden / "ped.pre"));
-  EXPECT_EQ(read_file(dir.path() / "ped.errors"), read_file(golden / "ped.errors"));
 }
 
 }  // namespace

@@ -30,6 +30,19 @@ void append_right_justified(std::string& out, std::int32_t value, int columns) {
   out.append(digits, end);
 }
 
+// The path a working directory had before it was removed, as the system
+// still records it; "" when even that is unknown.
+std::string removed_directory_path() {
+  std::vector<char> path(4096);
+  const ssize_t length = ::readlink("/proc/self/cwd", path.data(), path.size());
+  if (length <= 0 || static_cast<std::size_t>(length) >= path.size()) return {};
+  std::string cwd(path.data(), static_cast<std::size_t>(length));
+  constexpr std::string_view kDeleted = " (deleted)";
+  if (cwd.size() > kDeleted.size() && cwd.ends_with(kDeleted))
+    cwd.resize(cwd.size() - kDeleted.size());
+  return cwd.front() == '/' ? cwd : std::string();
+}
+
 }  // namespace
 
 std::size_t format_file_field(char* out, std::int32_t value) {
@@ -89,7 +102,7 @@ void Console::flush() {
 std::string current_directory() {
   std::vector<char> path(4096);
   while (::getcwd(path.data(), path.size()) == nullptr) {
-    if (errno != ERANGE) return {};
+    if (errno != ERANGE) return removed_directory_path();
     path.resize(path.size() * 2);
   }
   return path.data();
@@ -99,7 +112,6 @@ std::string full_path(const std::string& dir, std::string_view name) {
   std::string base = dir;
   if (dir.empty() || dir.front() != '/') {
     base = current_directory();
-    // A working directory that has been removed has no path: name the file alone.
     if (base.empty()) return std::string(name);
     if (!dir.empty() && dir != ".") base += "/" + dir;
   }

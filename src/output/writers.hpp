@@ -90,7 +90,8 @@ struct OutputFiles {
 inline constexpr std::string_view kPedPreName = "ped.pre";
 inline constexpr std::string_view kPedErrorsName = "ped.errors";
 
-// The working directory's path, or "" when it has none (it was removed).
+// The working directory's path; for one that has been removed, the path it
+// had; "" when that is unknown.
 std::string current_directory();
 // The full path by which diagnostics name file `name` of folder `dir`.
 std::string full_path(const std::string& dir, std::string_view name);

@@ -1,0 +1,164 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "support.hpp"
+
+namespace pedsim {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ProcessOptions;
+using test::read_file;
+using test::run_pedsim;
+using test::TempDir;
+
+const std::vector<std::string> kTypicalRun{"12", "40", "8"};
+const std::string kTypicalSeed = "-5";
+
+std::string golden(const std::string& name) {
+  return read_file(fs::path(PEDSIM_GOLDEN_DIR) / "12-40-8" / name);
+}
+
+TEST(Faults, DiskFullStopsWithTheWriteDiagnostic) {
+  for (const std::string name : {"ped.pre", "ped.errors"}) {
+    TempDir dir;
+    fs::create_symlink("/dev/full", dir.path() / name);
+    const auto result = run_pedsim(kTypicalRun, {dir.path(), kTypicalSeed});
+    const std::string unit = name == "ped.pre" ? "1" : "2";
+    EXPECT_EQ(result.status, 38) << name;
+    EXPECT_EQ(result.err,
+              "forrtl: No space left on device\nforrtl: severe (38): error during write, unit " +
+                  unit + ", file " + dir.str() + "/" + name + "\n");
+    // The console lines before the failure are out; no success is reported.
+    EXPECT_EQ(result.out.rfind(" ngen=", 0), 0U);
+  }
+}
+
+TEST(Faults, ConsoleThatCannotBeWrittenLeavesCompleteFiles) {
+  for (const bool closed : {true, false}) {
+    TempDir dir;
+    ProcessOptions options{dir.path(), kTypicalSeed};
+    options.close_stdout = closed;
+    options.broken_pipe_stdout = !closed;
+    const auto result = run_pedsim(kTypicalRun, options);
+    EXPECT_EQ(result.status, 0) << (closed ? "closed" : "broken pipe");
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(read_file(dir.path() / "ped.pre"), golden("ped.pre"));
+    EXPECT_EQ(read_file(dir.path() / "ped.errors"), golden("ped.errors"));
+  }
+}
+
+struct OpenCase {
+  std::string name;
+  // Prepares the folder; returns the file that must fail.
+  std::function<std::string(const fs::path&)> prepare;
+  int status;
+  std::string system_text;
+  std::string message;
+};
+
+class OpenFailures : public ::testing::TestWithParam<OpenCase> {};
+
+TEST_P(OpenFailures, NameTheUnitAndFullPath) {
+  const auto& c = GetParam();
+  TempDir dir;
+  const std::string file = c.prepare(dir.path());
+  const auto result = run_pedsim(kTypicalRun, {dir.path(), kTypicalSeed});
+  const int unit = file == "ped.pre" ? 1 : 2;
+  EXPECT_EQ(result.status, c.status);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "forrtl: " + c.system_text + "\nforrtl: severe (" +
+                            std::to_string(c.status) + "): " + c.message + ", unit " +
+                            std::to_string(unit) + ", file " + dir.str() + "/" + file + "\n");
+  if (unit == 1) {
+    EXPECT_FALSE(fs::exists(dir.path() / "ped.errors"));
+  } else {
+    EXPECT_EQ(read_file(dir.path() / "ped.pre"), "");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, OpenFailures,
+    ::testing::Values(OpenCase{"PedPreFolder",
+                               [](const fs::path& d) {
+                                 fs::create_directory(d / "ped.pre");
+                                 return "ped.pre";
+                               },
+                               30, "Is a directory", "open failure"},
+                      OpenCase{"PedErrorsFolder",
+                               [](const fs::path& d) {
+                                 fs::create_directory(d / "ped.errors");
+                                 return "ped.errors";
+                               },
+                               30, "Is a directory", "open failure"},
+                      OpenCase{"DanglingLinkIntoMissingFolder",
+                               [](const fs::path& d) {
+                                 fs::create_symlink(d / "missing" / "ped.pre", d / "ped.pre");
+                                 return "ped.pre";
+                               },
+                               29, "No such file or directory", "file not found"},
+                      OpenCase{"LinkThroughAFile",
+                               [](const fs::path& d) {
+                                 test::write_file(d / "plain", "x");
+                                 fs::create_symlink(d / "plain" / "ped.errors", d / "ped.errors");
+                                 return "ped.errors";
+                               },
+                               43, "Not a directory", "file name specification error"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(Faults, RemovedWorkingDirectoryIsNamedByItsFormerPath) {
+  TempDir parent;
+  const fs::path dir = parent.path() / "gone";
+  fs::create_directory(dir);
+  ProcessOptions options{dir, kTypicalSeed};
+  options.remove_cwd = true;
+  const auto result = run_pedsim(kTypicalRun, options);
+  EXPECT_EQ(result.status, 29);
+  EXPECT_EQ(
+      result.err,
+      "forrtl: No such file or directory\nforrtl: severe (29): file not found, unit 1, file " +
+          dir.string() + "/ped.pre\n");
+}
+
+TEST(Faults, FolderThatRefusesNewFiles) {
+  // Root may create files almost anywhere; /sys refuses them to everyone.
+  if (!fs::exists("/sys/kernel")) GTEST_SKIP() << "no /sys";
+  const auto result = run_pedsim(kTypicalRun, {"/sys", kTypicalSeed});
+  EXPECT_EQ(result.status, 9);
+  EXPECT_EQ(result.err,
+            "forrtl: Permission denied\nforrtl: severe (9): permission to access file denied, "
+            "unit 1, file /sys/ped.pre\n");
+}
+
+struct EdgeCase {
+  std::vector<std::string> args;
+  int status;
+};
+
+class ArgumentEdges : public ::testing::TestWithParam<EdgeCase> {};
+
+TEST_P(ArgumentEdges, StopWithoutAllocatingOrRun) {
+  TempDir dir;
+  const auto result = run_pedsim(GetParam().args, {dir.path(), "1"});
+  EXPECT_EQ(result.status, GetParam().status) << result.err;
+  if (GetParam().status != 0) {
+    EXPECT_EQ(read_file(dir.path() / "ped.pre"), "");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ArgumentEdges,
+                         ::testing::Values(EdgeCase{{"2147483647", "2147483647", "2147483647"}, 2},
+                                           EdgeCase{{"-2147483648", "5", "1"}, 2},
+                                           EdgeCase{{"1", "-2147483648", "1"}, 2},
+                                           EdgeCase{{"1", "5", "-2147483648"}, 2},
+                                           EdgeCase{{"0", "2147483647", "2147483647"}, 179},
+                                           EdgeCase{{"2147483647", "3", "1"}, 179},
+                                           EdgeCase{{"0", "536870912", "1"}, 179},
+                                           EdgeCase{{"0", "1", "1"}, 0},
+                                           EdgeCase{{"1", "2", "1"}, 0},
+                                           EdgeCase{{"3", "20", "5", "ignored", "extra"}, 0}));
+
+}  // namespace
+}  // namespace pedsim
