@@ -18,11 +18,13 @@
 #include "output/diagnostic.hpp"
 #include "output/loss.hpp"
 #include "output/output_pass.hpp"
+#include "output/reports.hpp"
 
 namespace {
 
 constexpr std::string_view kUsage =
-    "usage: pedsim NGEN N MALE\n"
+    "usage: pedsim [--seed T] [--truth FILE] [--summary FILE] NGEN N MALE\n"
+    "       pedsim --help | --version\n"
     "\n"
     "Breeds N founders (the first MALE of them male) and NGEN overlapping\n"
     "generations by random mating, passing one three-allele marker by Mendelian\n"
@@ -33,14 +35,20 @@ constexpr std::string_view kUsage =
     "  ped.pre     animal, sire, dam, sex, recorded allele 1, recorded allele 2\n"
     "  ped.errors  animal, recorded allele 1 before the injected error\n"
     "\n"
+    "Options (before the numbers; they only add files, the run stays the same):\n"
+    "  --seed T        seed the random stream with T, as PEDSIM_SEED=T does\n"
+    "  --truth FILE    per animal: animal, sire, dam, sex, generation, true alleles,\n"
+    "                  lost flag, recorded alleles, altered flag (unit 3)\n"
+    "  --summary FILE  a short report of the run, its seed included (unit 4)\n"
+    "\n"
     "Environment:\n"
     "  PEDSIM_SEED  a 32-bit integer used as the clock sum that seeds the random\n"
     "               stream; with it set, a run is a pure function of its arguments\n"
     "\n"
-    "Exit status: 0 success; 2 arguments outside the limits or invalid PEDSIM_SEED;\n"
-    "24, 59, 64 an argument missing or not an integer; 9, 10, 29, 30, 42, 43 an\n"
-    "output file that cannot be created; 38 a failed write; 41, 179 not enough\n"
-    "memory or a table too large.\n";
+    "Exit status: 0 success; 2 an unknown option, arguments outside the limits or\n"
+    "an invalid seed; 24, 59, 64 an argument missing or not an integer; 9, 10, 29,\n"
+    "30, 42, 43 an output file that cannot be created; 38 a failed write; 41, 179\n"
+    "not enough memory or a table too large.\n";
 
 void write_all(int fd, std::string_view text) {
   while (!text.empty()) {
@@ -58,13 +66,15 @@ void keep_standard_descriptors_open() {
   }
 }
 
-void run_phases(pedsim::Run& run, const std::vector<std::string_view>& args,
+void run_phases(pedsim::Run& run, const std::vector<std::string_view>& numbers,
                 const pedsim::SetupOptions& options) {
-  pedsim::set_up(run, args, options);
+  pedsim::set_up(run, numbers, options);
   pedsim::create_founders(run);
   pedsim::breed_generations(run);
   pedsim::randomloss(run);
   pedsim::output_pass(run);
+  if (options.truth_path) pedsim::write_truth_file(run);
+  if (options.summary_path) pedsim::write_summary_file(run);
 }
 
 }  // namespace
@@ -76,29 +86,45 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
 
   const std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-  if (!args.empty() && (args[0] == "-h" || args[0] == "--help")) {
+  pedsim::CommandLine line;
+  try {
+    line = pedsim::parse_command_line(args);
+  } catch (const pedsim::Stop& stop) {
+    write_all(STDERR_FILENO, stop.text());
+    return stop.status();
+  }
+  if (line.help) {
     write_all(STDOUT_FILENO, kUsage);
     return 0;
   }
-  if (!args.empty() && args[0] == "--version") {
+  if (line.version) {
     write_all(STDOUT_FILENO, "pedsim " PEDSIM_VERSION "\n");
     return 0;
   }
 
   pedsim::SetupOptions options;
-  if (const char* seed = std::getenv("PEDSIM_SEED")) options.seed_text = seed;
+  if (line.seed) {
+    options.seed_text = line.seed;
+    options.seed_origin = "--seed";
+  } else if (const char* seed = std::getenv("PEDSIM_SEED")) {
+    options.seed_text = seed;
+  }
+  options.truth_path = line.truth_path;
+  options.summary_path = line.summary_path;
 
   pedsim::Console console(STDOUT_FILENO);
   pedsim::Run run(console);
   try {
-    run_phases(run, args, options);
+    run_phases(run, line.numbers, options);
     console.flush();
     return 0;
   } catch (const pedsim::Stop& stop) {
     console.flush();
     write_all(STDERR_FILENO, stop.text());
-    run.files.pre.close_quietly();
-    run.files.errors.close_quietly();
+    for (pedsim::OutputFile* file :
+         {&run.files.pre, &run.files.errors, &run.files.truth, &run.files.summary}) {
+      file->close_quietly();
+    }
     return stop.status();
   }
 }

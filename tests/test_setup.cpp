@@ -152,11 +152,11 @@ TEST(AllocateTable, SizesAndClearsEveryArray) {
 
 TEST(SeedStream, ValueReplacesTheClockSum) {
   test::TestRun t;
-  seed_stream(t.run, std::string("107333"));
+  seed_stream(t.run, std::string("107333"), "PEDSIM_SEED");
   EXPECT_EQ(t.run.stream.s1(), 591724631);
   EXPECT_EQ(t.run.stream.s2(), 494);
   try {
-    seed_stream(t.run, std::string("12x"));
+    seed_stream(t.run, std::string("12x"), "PEDSIM_SEED");
     FAIL();
   } catch (const Stop& stop) {
     EXPECT_EQ(stop.status(), 2);

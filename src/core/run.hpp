@@ -2,6 +2,7 @@
 
 #include <cassert>
 #include <cstdint>
+#include <string>
 #include <utility>
 
 #include "core/large_memory.hpp"
@@ -67,6 +68,10 @@ struct Run {
   std::int32_t ntot = 0;
   std::int32_t ratio = 0;
   std::int32_t lastanimal = 0;
+  // The clock sum the stream was seeded from, and where it came from
+  // ("clocks", "PEDSIM_SEED" or "--seed").
+  std::int32_t seed = 0;
+  std::string seed_origin;
   // The step of the loss probability per generation of age: the
   // single-precision 0.1 held as a double.
   double lossrate = 0.0;

@@ -87,16 +87,53 @@ void read_arguments(Run& run, std::span<const std::string_view> args) {
   }
 }
 
-void seed_stream(Run& run, const std::optional<std::string>& seed_text) {
+void seed_stream(Run& run, const std::optional<std::string>& seed_text,
+                 const std::string& seed_origin) {
   if (!seed_text) {
-    run.stream.seed_from_clock();
-    return;
+    run.seed = UniformStream::clock_sum();
+    run.seed_origin = "clocks";
+  } else {
+    const auto t = parse_int32(*seed_text);
+    if (!t) {
+      stop_usage(seed_origin + " must be a decimal 32-bit signed integer, got '" + *seed_text +
+                 "'");
+    }
+    run.seed = *t;
+    run.seed_origin = seed_origin;
   }
-  const auto t = parse_int32(*seed_text);
-  if (!t) {
-    stop_usage("PEDSIM_SEED must be a decimal 32-bit signed integer, got '" + *seed_text + "'");
+  run.stream.seed_from_sum(run.seed);
+}
+
+CommandLine parse_command_line(std::span<const std::string_view> args) {
+  CommandLine line;
+  std::size_t k = 0;
+  if (!args.empty() && args[0] == "-h") {
+    line.help = true;
+    return line;
   }
-  run.stream.seed_from_sum(*t);
+  for (; k < args.size() && args[k].starts_with("--"); ++k) {
+    const std::string_view option = args[k];
+    if (option == "--help") {
+      line.help = true;
+      return line;
+    }
+    if (option == "--version") {
+      line.version = true;
+      return line;
+    }
+    std::optional<std::string>* value = nullptr;
+    if (option == "--seed") value = &line.seed;
+    if (option == "--truth") value = &line.truth_path;
+    if (option == "--summary") value = &line.summary_path;
+    if (value == nullptr) stop_usage("unknown option '" + std::string(option) + "' (see --help)");
+    if (k + 1 >= args.size()) stop_usage("option " + std::string(option) + " needs a value");
+    *value = std::string(args[++k]);
+  }
+  if (line.seed && !parse_int32(*line.seed)) {
+    stop_usage("--seed must be a decimal 32-bit signed integer, got '" + *line.seed + "'");
+  }
+  line.numbers.assign(args.begin() + static_cast<std::ptrdiff_t>(k), args.end());
+  return line;
 }
 
 void derive_counts(Run& run) {
@@ -139,9 +176,13 @@ void allocate_table(Run& run) {
 
 void set_up(Run& run, std::span<const std::string_view> args, const SetupOptions& options) {
   open_output_files(run.files, options.dir);
+  if (options.truth_path) run.files.truth.open(options.dir, *options.truth_path, unit::kTruth);
+  if (options.summary_path) {
+    run.files.summary.open(options.dir, *options.summary_path, unit::kSummary);
+  }
   read_arguments(run, args);
   run.lossrate = static_cast<double>(0.1F);
-  seed_stream(run, options.seed_text);
+  seed_stream(run, options.seed_text, options.seed_origin);
   derive_counts(run);
   allocate_table(run);
 }

@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/run.hpp"
 
@@ -33,10 +34,30 @@ std::optional<std::int32_t> parse_int32(std::string_view text);
 struct SetupOptions {
   // Folder in which the output files are created.
   std::string dir = ".";
-  // Clock sum to seed from in place of the clocks (the value of PEDSIM_SEED);
-  // unset: seed from the clocks.
+  // Clock sum to seed from in place of the clocks; unset: seed from the
+  // clocks. `seed_origin` names where it came from, for messages.
   std::optional<std::string> seed_text;
+  std::string seed_origin = "PEDSIM_SEED";
+  // Optional reports: the truth file (unit 3) and the run summary (unit 4).
+  std::optional<std::string> truth_path;
+  std::optional<std::string> summary_path;
 };
+
+// The command line split into options, which may only come before the three
+// numbers, and the numbers themselves.
+struct CommandLine {
+  std::vector<std::string_view> numbers;
+  bool help = false;
+  bool version = false;
+  std::optional<std::string> seed;  // --seed T, already checked to be an integer
+  std::optional<std::string> truth_path;
+  std::optional<std::string> summary_path;
+};
+
+// Splits the arguments: leading arguments that start with "--" are options
+// (and "-h" as the first argument); an unknown option, a missing value or a
+// --seed that is not a 32-bit integer is a usage error.
+CommandLine parse_command_line(std::span<const std::string_view> args);
 
 // The whole set-up phase: creates both output files, reads and echoes the
 // three arguments, seeds the stream, derives the counts and allocates and
@@ -45,7 +66,8 @@ void set_up(Run& run, std::span<const std::string_view> args, const SetupOptions
 
 // The steps of set-up, in the order set_up runs them.
 void read_arguments(Run& run, std::span<const std::string_view> args);
-void seed_stream(Run& run, const std::optional<std::string>& seed_text);
+void seed_stream(Run& run, const std::optional<std::string>& seed_text,
+                 const std::string& seed_origin);
 // Derives female, ntot and ratio; arguments outside the limits that breeding
 // needs stop the run with a usage error, a table too large for 32-bit sizes
 // with the size-overflow diagnostic.

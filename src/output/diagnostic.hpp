@@ -28,6 +28,8 @@ inline constexpr int kUsage = 2;
 namespace unit {
 inline constexpr int kPedPre = 1;
 inline constexpr int kPedErrors = 2;
+inline constexpr int kTruth = 3;
+inline constexpr int kSummary = 4;
 inline constexpr int kArgument = -5;
 }  // namespace unit
 

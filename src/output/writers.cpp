@@ -109,6 +109,7 @@ std::string current_directory() {
 }
 
 std::string full_path(const std::string& dir, std::string_view name) {
+  if (name.starts_with('/')) return std::string(name);
   std::string base = dir;
   if (dir.empty() || dir.front() != '/') {
     base = current_directory();
@@ -121,7 +122,8 @@ std::string full_path(const std::string& dir, std::string_view name) {
 void OutputFile::open(const std::string& dir, std::string_view name, int unit) {
   unit_ = unit;
   path_ = full_path(dir, name);
-  const std::string relative = dir + "/" + std::string(name);
+  const std::string relative =
+      name.starts_with('/') ? std::string(name) : dir + "/" + std::string(name);
   int fd;
   do {
     fd = ::open(relative.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);

@@ -54,8 +54,9 @@ class OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
   ~OutputFile() { close_quietly(); }
 
-  // Creates (or replaces) `name` in folder `dir`; a failure stops the run with
-  // the file-open diagnostic of the system's error.
+  // Creates (or replaces) `name` in folder `dir` (or `name` itself when it is
+  // an absolute path); a failure stops the run with the file-open diagnostic
+  // of the system's error.
   void open(const std::string& dir, std::string_view name, int unit);
   bool is_open() const { return fd_ >= 0; }
   const std::string& path() const { return path_; }
@@ -81,10 +82,13 @@ class OutputFile {
   std::size_t used_ = 0;
 };
 
-// "ped.pre" (unit 1) and "ped.errors" (unit 2).
+// "ped.pre" (unit 1) and "ped.errors" (unit 2), and the reports a run may be
+// asked for: the truth file (unit 3) and the summary (unit 4).
 struct OutputFiles {
   OutputFile pre;
   OutputFile errors;
+  OutputFile truth;
+  OutputFile summary;
 };
 
 inline constexpr std::string_view kPedPreName = "ped.pre";
