@@ -36,6 +36,19 @@ TEST(Faults, DiskFullStopsWithTheWriteDiagnostic) {
   }
 }
 
+TEST(Faults, DiskFullDuringABackgroundBlockWrite) {
+  // Megabytes of records: the failing write is one of the blocks written
+  // while the next is being filled.
+  TempDir dir;
+  fs::create_symlink("/dev/full", dir.path() / "ped.pre");
+  const auto result = run_pedsim({"2", "60000", "1000"}, {dir.path(), "9"});
+  EXPECT_EQ(result.status, 38);
+  EXPECT_EQ(result.err,
+            "forrtl: No space left on device\nforrtl: severe (38): error during write, unit 1, "
+            "file " +
+                dir.str() + "/ped.pre\n");
+}
+
 TEST(Faults, ConsoleThatCannotBeWrittenLeavesCompleteFiles) {
   for (const bool closed : {true, false}) {
     TempDir dir;

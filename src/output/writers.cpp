@@ -155,35 +155,61 @@ void OutputFile::write(std::string_view text) {
   commit(text.size());
 }
 
-void OutputFile::write_block(const char* data, std::size_t size) {
+namespace {
+
+// Writes all of `size` bytes; returns 0, or the system's error number.
+int write_fully(int fd, const char* data, std::size_t size) {
   std::size_t done = 0;
   while (done < size) {
-    const ssize_t n = ::write(fd_, data + done, size - done);
+    const ssize_t n = ::write(fd, data + done, size - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int err = errno;
-      stop_with_diagnostic(code::kWriteError, unit_, path_, err);
-    }
-    if (n == 0) stop_with_diagnostic(code::kWriteError, unit_, path_, ENOSPC);
+    if (n < 0) return errno;
+    if (n == 0) return ENOSPC;
     done += static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
+}  // namespace
+
+void OutputFile::finish_pending_write() {
+  if (pending_.joinable()) pending_.join();
+  if (pending_error_ != 0) {
+    const int err = pending_error_;
+    pending_error_ = 0;
+    stop_with_diagnostic(code::kWriteError, unit_, path_, err);
   }
 }
 
 void OutputFile::flush() {
-  if (fd_ < 0 || used_ == 0) return;
+  if (fd_ < 0) return;
+  finish_pending_write();
+  if (used_ == 0) return;
   // The buffer counts as written out even when the write fails, so a stop
   // does not try to write the same block again.
   const std::size_t size = used_;
   used_ = 0;
-  write_block(buffer_.data(), size);
+  if (size < kFileBlock) {
+    if (const int err = write_fully(fd_, buffer_.data(), size)) {
+      stop_with_diagnostic(code::kWriteError, unit_, path_, err);
+    }
+    return;
+  }
+  // A full block goes out on its own thread while the next one is filled.
+  std::swap(buffer_, in_flight_);
+  buffer_.resize(kFileBlock);
+  pending_ =
+      std::thread([this, size] { pending_error_ = write_fully(fd_, in_flight_.data(), size); });
 }
 
 void OutputFile::close() {
   if (fd_ < 0) return;
   flush();
+  finish_pending_write();
   const int fd = fd_;
   fd_ = -1;
   buffer_ = {};
+  in_flight_ = {};
   if (::close(fd) != 0 && errno != EINTR) {
     const int err = errno;
     stop_with_diagnostic(code::kWriteError, unit_, path_, err);
@@ -194,9 +220,11 @@ void OutputFile::close_quietly() noexcept {
   if (fd_ < 0) return;
   try {
     flush();
+    finish_pending_write();
   } catch (const Stop&) {
     // The run is already stopping; what could not be written is lost either way.
   }
+  if (pending_.joinable()) pending_.join();
   ::close(fd_);
   fd_ = -1;
   used_ = 0;

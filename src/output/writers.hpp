@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace pedsim {
@@ -45,8 +46,10 @@ class Console {
 };
 
 // One output file, opened as a numbered unit and written through a large
-// buffer in big blocks. A failed write stops the run with the write
-// diagnostic naming the unit and the file's full path.
+// buffer in big blocks; once the buffer has grown to a full block, each block
+// is written on a background thread while the next is filled. A failed write
+// stops the run with the write diagnostic naming the unit and the file's full
+// path, at the next flush or close.
 class OutputFile {
  public:
   OutputFile() = default;
@@ -73,13 +76,18 @@ class OutputFile {
   void close_quietly() noexcept;
 
  private:
-  void write_block(const char* data, std::size_t size);
+  // Waits for the block being written in the background; a failure there
+  // stops the run with the write diagnostic.
+  void finish_pending_write();
 
   int fd_ = -1;
   int unit_ = 0;
   std::string path_;
   std::vector<char> buffer_;
   std::size_t used_ = 0;
+  std::vector<char> in_flight_;
+  std::thread pending_;
+  int pending_error_ = 0;
 };
 
 // "ped.pre" (unit 1) and "ped.errors" (unit 2), and the reports a run may be
