@@ -142,6 +142,57 @@ TEST(ShufflePrefix, MatchesRandomPermuOnTheRealStream) {
   }
 }
 
+TEST(ShufflePrefix, AnyKeyBoundGivesTheLiteralOrder) {
+  std::mt19937 rng(99);
+  ShuffleScratch scratch;
+  for (int trial = 0; trial < 600; ++trial) {
+    const std::size_t n = rng() % 300;
+    const std::size_t count = n == 0 ? 0 : rng() % (n + 1);
+    const auto list = increasing_animals(n, rng);
+    // A bound that forces the second drawing, one that keeps every key, and
+    // one anywhere in between.
+    const std::uint64_t bounds[] = {1, std::uint64_t{UniformStream::kZMax} + 1,
+                                    1 + rng() % static_cast<std::uint32_t>(UniformStream::kZMax)};
+    const std::uint64_t bound = bounds[trial % 3];
+    UniformStream literal_stream;
+    literal_stream.seed_from_sum(static_cast<std::int32_t>(rng()));
+    UniformStream bounded_stream = literal_stream;
+
+    std::vector<std::int32_t> literal(list);
+    random_permu(literal, literal_stream);
+    std::vector<std::int32_t> bounded(count);
+    shuffle_prefix_bounded(list, bounded, bounded_stream, scratch, bound);
+    ASSERT_EQ(bounded, std::vector<std::int32_t>(literal.begin(), literal.begin() + count))
+        << "trial " << trial << " bound " << bound;
+    ASSERT_EQ(bounded_stream.s1(), literal_stream.s1());
+    ASSERT_EQ(bounded_stream.draws(), n);
+  }
+}
+
+TEST(ShufflePrefix, LongListsMatchTheExactSelectionOverAllKeys) {
+  // Long enough to be drawn in several blocks and to use the statistical bound.
+  std::mt19937 rng(5);
+  const auto list = increasing_animals(720123, rng);
+  ShuffleScratch scratch;
+  for (std::size_t count :
+       {std::size_t{0}, std::size_t{1}, std::size_t{20000}, std::size_t{180000}, list.size()}) {
+    UniformStream fast_stream;
+    fast_stream.seed_from_sum(static_cast<std::int32_t>(count) + 11);
+    UniformStream exact_stream = fast_stream;
+    std::vector<std::int32_t> fast(count);
+    shuffle_prefix(list, fast, fast_stream, scratch);
+
+    ShuffleScratch exact_scratch;
+    exact_scratch.keys.resize(list.size());
+    exact_stream.fill_z(exact_scratch.keys);
+    std::vector<std::int32_t> exact(count);
+    select_prefix_by_keys(list, exact_scratch, exact);
+    ASSERT_EQ(fast, exact) << count;
+    ASSERT_EQ(fast_stream.draws(), exact_stream.draws());
+    ASSERT_EQ(fast_stream.s2(), exact_stream.s2());
+  }
+}
+
 TEST(ShufflePrefix, TieBetweenARowPassedOverAndARowBelow) {
   // A row with a larger key at the front moves down past a tied pair: the
   // tied rows keep the order of their current positions, not of the list.

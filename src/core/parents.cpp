@@ -19,7 +19,6 @@ void list_new_candidates(Run& run) {
     // never copies.
     store.males.reserve(rows);
     store.females.reserve(rows);
-    store.shuffle.keys.reserve(rows);
   }
   for (std::int32_t i = store.rows_listed + 1; i <= run.lastanimal; ++i) {
     if (run.IV4[i] == kMale) store.males.push_back(run.IV1[i]);

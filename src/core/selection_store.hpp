@@ -17,6 +17,7 @@ struct ShuffleScratch {
   std::vector<std::uint32_t, LargeAllocator<std::uint32_t>> keys;
   std::vector<std::uint32_t> bucket_start;
   std::vector<std::uint64_t> sorted;
+  std::vector<std::uint64_t> spare;
   std::vector<Row> rows;
   std::vector<std::uint32_t> occupant;
   std::vector<std::uint32_t> group;

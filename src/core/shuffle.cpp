@@ -65,35 +65,38 @@ void random_permu(std::span<std::int32_t> list, UniformStream& stream) {
 // that bucket and the ones below it are sorted.
 namespace {
 
-// Fills scratch.rows with S, the rows whose key is at most the K-th smallest,
-// ordered by key and, among equal keys, by position. Keys are counted into
-// buckets by their top bits; only the buckets up to the one holding the K-th
-// key are gathered and sorted.
-void gather_selected_rows(ShuffleScratch& scratch, std::size_t k_wanted) {
-  const auto& keys = scratch.keys;
-  const std::size_t n = keys.size();
-  const int bits = std::clamp(static_cast<int>(std::bit_width(n)) - 1, 1, 16);
-  const int shift = 31 - bits;
-  auto& start = scratch.bucket_start;
-  start.assign((std::size_t{1} << bits) + 1, 0);
-  for (std::size_t i = 0; i < n; ++i) ++start[(keys[i] >> shift) + 1];
+// Keys are drawn in blocks of this many into a buffer that stays in the
+// cache, when the list is long enough for the bound below to pay. The stream
+// fills a block in 16 lanes; an odd lane length keeps the lanes' writes from
+// falling into the same cache sets.
+constexpr std::size_t kKeyBlock = 16 * 15013;
 
-  std::size_t last = 0;
-  for (;; ++last) {
-    start[last + 1] += start[last];
-    if (start[last + 1] >= k_wanted) break;
-  }
-  auto& sorted = scratch.sorted;
-  sorted.resize(start[last + 1]);
-  for (std::size_t i = 0; i < n; ++i) {
-    const std::uint32_t b = keys[i] >> shift;
-    if (b <= last) sorted[start[b]++] = (std::uint64_t{keys[i]} << 32) | i;
-  }
-  // Each start[b] now holds the end of bucket b, which is the start of b + 1.
-  for (std::size_t b = 0; b <= last; ++b) {
+// Sorts entries (key << 32 | position) ascending, keys below `key_limit`:
+// counted into about one bucket per two entries by their top key bits, then
+// each small bucket sorted on its own.
+void bucket_sort(std::vector<std::uint64_t>& entries, std::uint64_t key_limit,
+                 ShuffleScratch& scratch) {
+  const int bits = std::max(1, static_cast<int>(std::bit_width(entries.size())) - 1);
+  const int shift = std::max(0, static_cast<int>(std::bit_width(key_limit)) - bits);
+  const std::size_t buckets = static_cast<std::size_t>(key_limit >> shift) + 1;
+  auto& start = scratch.bucket_start;
+  start.assign(buckets + 1, 0);
+  for (const std::uint64_t e : entries) ++start[(e >> 32 >> shift) + 1];
+  for (std::size_t b = 0; b < buckets; ++b) start[b + 1] += start[b];
+  auto& sorted = scratch.spare;
+  sorted.resize(entries.size());
+  for (const std::uint64_t e : entries) sorted[start[e >> 32 >> shift]++] = e;
+  // Each start[b] now holds the end of bucket b.
+  for (std::size_t b = 0; b < buckets; ++b) {
     std::sort(sorted.begin() + (b == 0 ? 0 : start[b - 1]), sorted.begin() + start[b]);
   }
+  entries.swap(sorted);
+}
 
+// Fills scratch.rows with S from scratch.sorted, which holds, in ascending
+// order, at least every entry whose key is at most the K-th smallest key.
+void rows_of_selection(ShuffleScratch& scratch, std::size_t k_wanted) {
+  const auto& sorted = scratch.sorted;
   const std::uint64_t threshold = sorted[k_wanted - 1] >> 32;
   std::size_t s_size = k_wanted;
   while (s_size < sorted.size() && (sorted[s_size] >> 32) == threshold) ++s_size;
@@ -102,6 +105,39 @@ void gather_selected_rows(ShuffleScratch& scratch, std::size_t k_wanted) {
     const auto pos = static_cast<std::uint32_t>(sorted[r]);
     scratch.rows[r] = {static_cast<std::uint32_t>(sorted[r] >> 32), pos, pos};
   }
+}
+
+// Fills scratch.sorted from all keys in scratch.keys: the keys are counted
+// into buckets by their top bits, and only the buckets up to the one holding
+// the K-th key are gathered and sorted.
+void gather_by_histogram(ShuffleScratch& scratch, std::size_t k_wanted) {
+  const auto& keys = scratch.keys;
+  const std::size_t n = keys.size();
+  const int bits = std::clamp(static_cast<int>(std::bit_width(n)) - 1, 1, 16);
+  const int shift = 31 - bits;
+  auto& count = scratch.bucket_start;
+  count.assign((std::size_t{1} << bits) + 1, 0);
+  for (std::size_t i = 0; i < n; ++i) ++count[keys[i] >> shift];
+  std::size_t last = 0;
+  std::size_t below = 0;
+  while (below + count[last] < k_wanted) below += count[last++];
+  const std::uint64_t limit = (std::uint64_t{last} + 1) << shift;
+  auto& sorted = scratch.sorted;
+  sorted.clear();
+  for (std::size_t i = 0; i < n; ++i) {
+    if (keys[i] < limit) sorted.push_back((std::uint64_t{keys[i]} << 32) | i);
+  }
+  bucket_sort(sorted, limit, scratch);
+}
+
+// A key bound below which, for n uniform keys, far more than K keys lie
+// (K plus ten standard deviations and a margin); 0 when no useful bound
+// exists and all keys must be kept.
+std::uint64_t key_bound(std::size_t n, std::size_t k_wanted) {
+  const double k = static_cast<double>(k_wanted);
+  const double share = (k + 10.0 * std::sqrt(k) + 64.0) / static_cast<double>(n);
+  if (share >= 0.5) return 0;
+  return static_cast<std::uint64_t>(share * UniformStream::kZMax) + 1;
 }
 
 constexpr std::size_t kPrefetchDistance = 16;
@@ -160,12 +196,50 @@ void select_prefix_by_keys(std::span<const std::int32_t> list, ShuffleScratch& s
     throw std::invalid_argument("select_prefix_by_keys: more entries wanted than listed");
   }
   if (out.empty()) return;
-  gather_selected_rows(scratch, out.size());
+  gather_by_histogram(scratch, out.size());
+  rows_of_selection(scratch, out.size());
+  emit_in_selection_order(list, scratch, out);
+}
+
+void shuffle_prefix_bounded(std::span<const std::int32_t> list, std::span<std::int32_t> out,
+                            UniformStream& stream, ShuffleScratch& scratch, std::uint64_t bound) {
+  const std::size_t n = list.size();
+  if (out.size() > n)
+    throw std::invalid_argument("shuffle_prefix: more entries wanted than listed");
+  const UniformStream start = stream;
+  auto& kept = scratch.sorted;
+  kept.clear();
+  scratch.keys.resize(std::min(n, kKeyBlock));
+  for (std::size_t begin = 0; begin < n; begin += kKeyBlock) {
+    const std::size_t size = std::min(kKeyBlock, n - begin);
+    auto block = std::span(scratch.keys).first(size);
+    stream.fill_z(block);
+    for (std::size_t i = 0; i < size; ++i) {
+      if (block[i] < bound) kept.push_back((std::uint64_t{block[i]} << 32) | (begin + i));
+    }
+  }
+  if (out.empty()) return;
+  if (kept.size() < out.size()) {
+    // Too few keys below the bound: draw the same keys again and select
+    // among all of them.
+    stream = start;
+    scratch.keys.resize(n);
+    stream.fill_z(scratch.keys);
+    select_prefix_by_keys(list, scratch, out);
+    return;
+  }
+  bucket_sort(kept, bound, scratch);
+  rows_of_selection(scratch, out.size());
   emit_in_selection_order(list, scratch, out);
 }
 
 void shuffle_prefix(std::span<const std::int32_t> list, std::span<std::int32_t> out,
                     UniformStream& stream, ShuffleScratch& scratch) {
+  const std::uint64_t bound = list.size() > kKeyBlock ? key_bound(list.size(), out.size()) : 0;
+  if (bound != 0) {
+    shuffle_prefix_bounded(list, out, stream, scratch, bound);
+    return;
+  }
   scratch.keys.resize(list.size());
   stream.fill_z(scratch.keys);
   select_prefix_by_keys(list, scratch, out);

@@ -45,6 +45,12 @@ void random_permu(std::span<std::int32_t> list, UniformStream& stream);
 void select_prefix_by_keys(std::span<const std::int32_t> list, ShuffleScratch& scratch,
                            std::span<std::int32_t> out);
 
+// shuffle_prefix keeping only keys below `bound` while drawing; when fewer
+// than out.size() keys lie below it, the keys are drawn again and selected
+// exactly. The result is the same for every bound.
+void shuffle_prefix_bounded(std::span<const std::int32_t> list, std::span<std::int32_t> out,
+                            UniformStream& stream, ShuffleScratch& scratch, std::uint64_t bound);
+
 // The same shuffle at scale: draws one key per element of `list` exactly as
 // random_permu does and writes the first out.size() elements of the order that
 // random_permu would give (equal keys included) to `out`, in
