@@ -37,11 +37,11 @@ TEST(Faults, DiskFullStopsWithTheWriteDiagnostic) {
 }
 
 TEST(Faults, DiskFullDuringABackgroundBlockWrite) {
-  // Megabytes of records: the failing write is one of the blocks written
-  // while the next is being filled.
+  // Megabytes of records, formatted on their own thread: the failing write
+  // is one of the blocks written while the next is being filled.
   TempDir dir;
   fs::create_symlink("/dev/full", dir.path() / "ped.pre");
-  const auto result = run_pedsim({"2", "60000", "1000"}, {dir.path(), "9"});
+  const auto result = run_pedsim({"1", "140000", "1000"}, {dir.path(), "9"});
   EXPECT_EQ(result.status, 38);
   EXPECT_EQ(result.err,
             "forrtl: No space left on device\nforrtl: severe (38): error during write, unit 1, "
