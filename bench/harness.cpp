@@ -78,6 +78,13 @@ ProcessTiming time_process(const std::string& binary, const Workload& w, const f
   return {wall, usage.ru_maxrss};
 }
 
+void set_parameters(pedsim::Run& run, const Workload& w) {
+  run.ngen = w.ngen;
+  run.n = w.n;
+  run.male = w.male;
+  pedsim::set_up_parameters(run, std::to_string(kSeed), "PEDSIM_SEED");
+}
+
 struct Phases {
   double founders = 0, mating = 0, selection = 0, loss = 0, output = 0;
   std::uint64_t draws = 0;
@@ -87,15 +94,8 @@ struct Phases {
 Phases time_phases(const Workload& w, const fs::path& dir) {
   pedsim::Console console;
   pedsim::Run run(console);
-  const std::vector<std::string_view> no_args;
   pedsim::open_output_files(run.files, dir.string());
-  run.ngen = w.ngen;
-  run.n = w.n;
-  run.male = w.male;
-  run.lossrate = static_cast<double>(0.1F);
-  run.stream.seed_from_sum(kSeed);
-  pedsim::derive_counts(run);
-  pedsim::allocate_table(run);
+  set_parameters(run, w);
   Phases p;
   auto t = Clock::now();
   pedsim::create_founders(run);
@@ -148,13 +148,7 @@ double floor_seconds(std::uint64_t draws, std::int32_t ntot, const fs::path& dir
 double literal_selection_speedup(const Workload& w, double* literal_seconds, double* fast_seconds) {
   pedsim::Console console;
   pedsim::Run fast(console);
-  fast.ngen = w.ngen;
-  fast.n = w.n;
-  fast.male = w.male;
-  fast.lossrate = static_cast<double>(0.1F);
-  fast.stream.seed_from_sum(kSeed);
-  pedsim::derive_counts(fast);
-  pedsim::allocate_table(fast);
+  set_parameters(fast, w);
   pedsim::create_founders(fast);
   *literal_seconds = 0;
   *fast_seconds = 0;

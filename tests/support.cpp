@@ -95,11 +95,20 @@ std::unique_ptr<TestRun> make_run(std::int32_t ngen, std::int32_t n, std::int32_
   t->run.ngen = ngen;
   t->run.n = n;
   t->run.male = male;
-  t->run.lossrate = static_cast<double>(0.1F);
-  t->run.stream.seed_from_sum(seed);
-  derive_counts(t->run);
-  allocate_table(t->run);
+  set_up_parameters(t->run, std::to_string(seed), "PEDSIM_SEED");
   return t;
+}
+
+std::vector<std::string> words(const std::string& text) {
+  std::istringstream in(text);
+  std::vector<std::string> out;
+  for (std::string w; in >> w;) out.push_back(w);
+  return out;
+}
+
+GoldenCase golden_case(const std::string& name) {
+  const auto dir = std::filesystem::path(PEDSIM_GOLDEN_DIR) / name;
+  return {dir, words(read_file(dir / "args")), words(read_file(dir / "seed")).at(0)};
 }
 
 ProcessResult run_pedsim(const std::vector<std::string>& args, const ProcessOptions& options) {

@@ -39,6 +39,18 @@ void write_file(const std::filesystem::path& path, const std::string& content);
 std::vector<std::string> split_lines(const std::string& text);
 std::vector<std::int64_t> fields_of(const std::string& line);
 
+// The whitespace-separated words of a text.
+std::vector<std::string> words(const std::string& text);
+
+// One reference run: its folder, arguments and seed.
+struct GoldenCase {
+  std::filesystem::path dir;
+  std::vector<std::string> args;
+  std::string seed;
+};
+GoldenCase golden_case(const std::string& name);
+inline const std::vector<std::string> kGoldenCases{"3-20-5", "2-10-3", "12-40-8", "0-7-7"};
+
 // A run with its own capturing console, for driving phases in-process.
 struct TestRun {
   Console console;

@@ -14,30 +14,20 @@ using test::read_file;
 using test::run_pedsim;
 using test::TempDir;
 
-std::vector<std::string> words(const std::string& line) {
-  std::istringstream in(line);
-  std::vector<std::string> out;
-  for (std::string w; in >> w;) out.push_back(w);
-  return out;
-}
-
 class GoldenRun : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(GoldenRun, AllThreeOutputsMatchByteForByte) {
-  const fs::path golden = fs::path(PEDSIM_GOLDEN_DIR) / GetParam();
+  const auto golden = test::golden_case(GetParam());
   TempDir dir;
-  auto seed = read_file(golden / "seed");
-  seed.erase(seed.find_last_not_of(" \n") + 1);
-  const auto result = run_pedsim(words(read_file(golden / "args")), {dir.path(), seed});
+  const auto result = run_pedsim(golden.args, {dir.path(), golden.seed});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.out, read_file(golden / "stdout"));
-  EXPECT_EQ(read_file(dir.path() / "ped.pre"), read_file(golden / "ped.pre"));
-  EXPECT_EQ(read_file(dir.path() / "ped.errors"), read_file(golden / "ped.errors"));
+  EXPECT_EQ(result.out, read_file(golden.dir / "stdout"));
+  EXPECT_EQ(read_file(dir.path() / "ped.pre"), read_file(golden.dir / "ped.pre"));
+  EXPECT_EQ(read_file(dir.path() / "ped.errors"), read_file(golden.dir / "ped.errors"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Reference, GoldenRun,
-                         ::testing::Values("3-20-5", "2-10-3", "12-40-8", "0-7-7"),
+INSTANTIATE_TEST_SUITE_P(Reference, GoldenRun, ::testing::ValuesIn(test::kGoldenCases),
                          [](const auto& info) {
                            std::string name = info.param;
                            std::replace(name.begin(), name.end(), '-', '_');

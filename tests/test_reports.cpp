@@ -21,41 +21,30 @@ using test::read_file;
 using test::run_pedsim;
 using test::TempDir;
 
-std::vector<std::string> words(const std::string& line) {
-  std::istringstream in(line);
-  std::vector<std::string> out;
-  for (std::string w; in >> w;) out.push_back(w);
-  return out;
-}
-
 class GoldenWithOptions : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(GoldenWithOptions, OptionsOnlyAddFiles) {
-  const fs::path golden = fs::path(PEDSIM_GOLDEN_DIR) / GetParam();
-  auto seed = read_file(golden / "seed");
-  seed.erase(seed.find_last_not_of(" \n") + 1);
-  const auto numbers = words(read_file(golden / "args"));
+  const auto golden = test::golden_case(GetParam());
   const std::vector<std::vector<std::string>> option_sets{
       {"--truth", "truth.txt"},
       {"--summary", "summary.txt"},
-      {"--seed", seed, "--truth", "truth.txt", "--summary", "summary.txt"}};
+      {"--seed", golden.seed, "--truth", "truth.txt", "--summary", "summary.txt"}};
   for (const auto& options : option_sets) {
     TempDir dir;
     std::vector<std::string> args(options);
-    args.insert(args.end(), numbers.begin(), numbers.end());
+    args.insert(args.end(), golden.args.begin(), golden.args.end());
     // With --seed the variable holds a different seed, which the option overrides.
     const bool seed_option = options.front() == "--seed";
-    const auto result = run_pedsim(args, {dir.path(), seed_option ? "999" : seed});
+    const auto result = run_pedsim(args, {dir.path(), seed_option ? "999" : golden.seed});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, "");
-    EXPECT_EQ(result.out, read_file(golden / "stdout")) << options.front();
-    EXPECT_EQ(read_file(dir.path() / "ped.pre"), read_file(golden / "ped.pre"));
-    EXPECT_EQ(read_file(dir.path() / "ped.errors"), read_file(golden / "ped.errors"));
+    EXPECT_EQ(result.out, read_file(golden.dir / "stdout")) << options.front();
+    EXPECT_EQ(read_file(dir.path() / "ped.pre"), read_file(golden.dir / "ped.pre"));
+    EXPECT_EQ(read_file(dir.path() / "ped.errors"), read_file(golden.dir / "ped.errors"));
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Reference, GoldenWithOptions,
-                         ::testing::Values("3-20-5", "2-10-3", "12-40-8", "0-7-7"),
+INSTANTIATE_TEST_SUITE_P(Reference, GoldenWithOptions, ::testing::ValuesIn(test::kGoldenCases),
                          [](const auto& info) {
                            std::string name = info.param;
                            std::replace(name.begin(), name.end(), '-', '_');
@@ -220,7 +209,7 @@ std::map<std::string, std::string> summary_values(const fs::path& file) {
     const auto colon = line.find(": ");
     if (colon != std::string::npos) values[line.substr(0, colon)] = line.substr(colon + 2);
     if (line.rfind("generation ", 0) == 0) {
-      const auto w = words(line);
+      const auto w = test::words(line);
       values["generation " + w[1]] = line.substr(line.find(' ', 11) + 1);
     }
   }
@@ -268,7 +257,7 @@ TEST(Reports, SummaryCountsMatchTheTruthFile) {
     EXPECT_EQ(summary.at("error_candidates"), std::to_string(candidates));
     EXPECT_EQ(summary.at("altered_animals"), std::to_string(altered));
     for (const auto& [generation, c] : per_generation) {
-      const auto w = words(summary.at("generation " + std::to_string(generation)));
+      const auto w = test::words(summary.at("generation " + std::to_string(generation)));
       ASSERT_EQ(w.size(), 7U);
       for (int k = 0; k < 5; ++k)
         EXPECT_EQ(std::stoll(w[static_cast<std::size_t>(k)]), c[static_cast<std::size_t>(k)]);

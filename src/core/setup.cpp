@@ -181,8 +181,13 @@ void set_up(Run& run, std::span<const std::string_view> args, const SetupOptions
     run.files.summary.open(options.dir, *options.summary_path, unit::kSummary);
   }
   read_arguments(run, args);
+  set_up_parameters(run, options.seed_text, options.seed_origin);
+}
+
+void set_up_parameters(Run& run, const std::optional<std::string>& seed_text,
+                       const std::string& seed_origin) {
   run.lossrate = static_cast<double>(0.1F);
-  seed_stream(run, options.seed_text, options.seed_origin);
+  seed_stream(run, seed_text, seed_origin);
   derive_counts(run);
   allocate_table(run);
 }

@@ -64,6 +64,12 @@ CommandLine parse_command_line(std::span<const std::string_view> args);
 // clears the table and lists.
 void set_up(Run& run, std::span<const std::string_view> args, const SetupOptions& options);
 
+// The part of set-up that follows reading the parameters (already stored in
+// run.ngen, run.n, run.male): the loss step, the seed, the counts and the
+// table. Also serves runs whose parameters are given directly.
+void set_up_parameters(Run& run, const std::optional<std::string>& seed_text,
+                       const std::string& seed_origin);
+
 // The steps of set-up, in the order set_up runs them.
 void read_arguments(Run& run, std::span<const std::string_view> args);
 void seed_stream(Run& run, const std::optional<std::string>& seed_text,
