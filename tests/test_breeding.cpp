@@ -4,7 +4,9 @@
 
 #include "core/breeding.hpp"
 #include "core/founders.hpp"
+#include "core/parents.hpp"
 #include "core/setup.hpp"
+#include "core/shuffle.hpp"
 #include "core/transmission.hpp"
 #include "support.hpp"
 
@@ -103,6 +105,31 @@ TEST(MatingRule, TableBoundEndsTheMatingsButNotParentSelection) {
   // Two sex draws (1/1 parents draw nothing for transmission), then one per animal.
   EXPECT_EQ(run.stream.draws(), 2U + 16U);
   EXPECT_EQ(t->console.captured(), " generation            3\n");
+}
+
+TEST(ParentSelection, LargeListsShuffledSideBySideMatchOneAfterTheOther) {
+  // After generation 1 of 1 140000 1000 there are 279000 candidates: enough
+  // for the male and female shuffles to run on two threads.
+  auto t = test::make_run(1, 140000, 1000, 21);
+  auto& run = t->run;
+  create_founders(run);
+  mate_generation(run, 1);
+  std::vector<std::int32_t> males, females;
+  for (std::int32_t i = 1; i <= run.lastanimal; ++i)
+    (run.IV4[i] == kMale ? males : females).push_back(i);
+  UniformStream expected_stream = run.stream;
+  ShuffleScratch scratch;
+  std::vector<std::int32_t> sires(static_cast<std::size_t>(run.male));
+  std::vector<std::int32_t> dams(static_cast<std::size_t>(run.female));
+  shuffle_prefix(males, sires, expected_stream, scratch);
+  shuffle_prefix(females, dams, expected_stream, scratch);
+
+  parents(run);
+  EXPECT_EQ(std::vector<std::int32_t>(run.IS.begin(), run.IS.end()), sires);
+  EXPECT_EQ(std::vector<std::int32_t>(run.ID.begin(), run.ID.end()), dams);
+  EXPECT_EQ(run.stream.s1(), expected_stream.s1());
+  EXPECT_EQ(run.stream.s2(), expected_stream.s2());
+  EXPECT_EQ(run.stream.draws(), expected_stream.draws());
 }
 
 struct BreedCase {

@@ -1,7 +1,7 @@
 #include "core/parents.hpp"
 
+#include <future>
 #include <span>
-#include <vector>
 
 #include "core/shuffle.hpp"
 
@@ -27,13 +27,34 @@ void list_new_candidates(Run& run) {
   store.rows_listed = run.lastanimal;
 }
 
+// From this many candidates on, the two shuffles run on two threads.
+constexpr std::size_t kParallelCandidates = std::size_t{1} << 17;
+
 }  // namespace
 
 void parents(Run& run) {
   list_new_candidates(run);
   auto& store = run.selection;
-  shuffle_prefix(store.males, std::span(run.IS.begin(), run.IS.end()), run.stream, store.shuffle);
-  shuffle_prefix(store.females, std::span(run.ID.begin(), run.ID.end()), run.stream, store.shuffle);
+  const std::span sires(run.IS.begin(), run.IS.end());
+  const std::span dams(run.ID.begin(), run.ID.end());
+  // The female keys follow the male keys in the stream; jumped there, the
+  // two shuffles are independent, and long ones run side by side.
+  UniformStream female_stream = run.stream;
+  female_stream.jump(store.males.size());
+  if (store.males.size() + store.females.size() < kParallelCandidates) {
+    shuffle_prefix(store.males, sires, run.stream, store.shuffle);
+  } else {
+    auto males_done =
+        std::async(std::launch::async, [&store, sires, stream = run.stream]() mutable {
+          shuffle_prefix(store.males, sires, stream, store.shuffle);
+        });
+    shuffle_prefix(store.females, dams, female_stream, store.female_shuffle);
+    males_done.get();
+    run.stream = female_stream;
+    return;
+  }
+  shuffle_prefix(store.females, dams, female_stream, store.shuffle);
+  run.stream = female_stream;
 }
 
 }  // namespace pedsim

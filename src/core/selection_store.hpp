@@ -31,7 +31,9 @@ struct SelectionStore {
   std::vector<std::int32_t, LargeAllocator<std::int32_t>> males;
   std::vector<std::int32_t, LargeAllocator<std::int32_t>> females;
   std::int32_t rows_listed = 0;
+  // The male shuffle's buffers, and the female one's when both run at once.
   ShuffleScratch shuffle;
+  ShuffleScratch female_shuffle;
 };
 
 }  // namespace pedsim
