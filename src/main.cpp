@@ -7,6 +7,8 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <exception>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -48,7 +50,7 @@ constexpr std::string_view kUsage =
     "Exit status: 0 success; 2 an unknown option, arguments outside the limits or\n"
     "an invalid seed; 24, 59, 64 an argument missing or not an integer; 9, 10, 29,\n"
     "30, 42, 43 an output file that cannot be created; 38 a failed write; 41, 179\n"
-    "not enough memory or a table too large.\n";
+    "not enough memory or a table too large; 70 an internal error.\n";
 
 void write_all(int fd, std::string_view text) {
   while (!text.empty()) {
@@ -75,6 +77,20 @@ void run_phases(pedsim::Run& run, const std::vector<std::string_view>& numbers,
   pedsim::output_pass(run);
   if (options.truth_path) pedsim::write_truth_file(run);
   if (options.summary_path) pedsim::write_summary_file(run);
+}
+
+constexpr int kInternalError = 70;
+
+// Ends a stopped run: the console first, then the diagnostic, then the files
+// closed keeping what was written.
+int stop_run(pedsim::Run& run, const pedsim::Stop& stop) {
+  run.console.flush();
+  write_all(STDERR_FILENO, stop.text());
+  for (pedsim::OutputFile* file :
+       {&run.files.pre, &run.files.errors, &run.files.truth, &run.files.summary}) {
+    file->close_quietly();
+  }
+  return stop.status();
 }
 
 }  // namespace
@@ -119,12 +135,14 @@ int main(int argc, char** argv) {
     console.flush();
     return 0;
   } catch (const pedsim::Stop& stop) {
-    console.flush();
-    write_all(STDERR_FILENO, stop.text());
-    for (pedsim::OutputFile* file :
-         {&run.files.pre, &run.files.errors, &run.files.truth, &run.files.summary}) {
-      file->close_quietly();
-    }
-    return stop.status();
+    return stop_run(run, stop);
+  } catch (const std::bad_alloc&) {
+    return stop_run(run, pedsim::Stop(pedsim::code::kNoMemory,
+                                      pedsim::severe_text(pedsim::code::kNoMemory, 0, {}, 0)));
+  } catch (const std::exception& error) {
+    // Not expected in a run (a thread that could not be started, say); still
+    // a stop with a message, never an abort.
+    return stop_run(run, pedsim::Stop(kInternalError, std::string("pedsim: internal error: ") +
+                                                          error.what() + "\n"));
   }
 }

@@ -1,6 +1,7 @@
 #include "support.hpp"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -125,6 +126,10 @@ ProcessResult run_pedsim(const std::vector<std::string>& args, const ProcessOpti
   if (pid == 0) {
     if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0) ::_exit(120);
     if (options.remove_cwd && ::rmdir(options.cwd.c_str()) != 0) ::_exit(121);
+    if (options.address_space != 0) {
+      const rlimit limit{options.address_space, options.address_space};
+      if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(122);
+    }
     if (options.seed) {
       ::setenv("PEDSIM_SEED", options.seed->c_str(), 1);
     } else {

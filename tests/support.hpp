@@ -76,6 +76,8 @@ struct ProcessOptions {
   bool broken_pipe_stdout = false;
   // The working directory is removed before the program starts.
   bool remove_cwd = false;
+  // Limit of the program's address space in bytes; 0: none.
+  std::size_t address_space = 0;
 };
 
 // Runs the built pedsim binary with `args` and waits for it.

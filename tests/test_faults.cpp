@@ -145,6 +145,20 @@ TEST(Faults, FolderThatRefusesNewFiles) {
             "unit 1, file /sys/ped.pre\n");
 }
 
+TEST(Faults, MemoryThatCannotBeHadStopsWithTheAllocationDiagnostic) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer needs more address space than the limit leaves";
+#endif
+  TempDir dir;
+  ProcessOptions options{dir.path(), "1"};
+  options.address_space = std::size_t{300} << 20;
+  // 11.5 million rows: a table of 460 MB.
+  const auto result = run_pedsim({"5", "2000000", "100000"}, options);
+  EXPECT_EQ(result.status, 41);
+  EXPECT_EQ(result.err, "forrtl: severe (41): insufficient virtual memory\n");
+  EXPECT_EQ(read_file(dir.path() / "ped.pre"), "");
+}
+
 struct EdgeCase {
   std::vector<std::string> args;
   int status;
