@@ -60,9 +60,12 @@ void random_permu(std::span<std::int32_t> list, UniformStream& stream) {
 // positions within a group are fixed while the group is emitted: each group
 // is sorted by current position once, when it is reached.
 //
-// S is found without sorting the whole list: keys are counted into buckets by their
-// top bits, the bucket holding the K-th key is located, and only the keys of
-// that bucket and the ones below it are sorted.
+// S is found without sorting the whole list. Short lists count all keys into
+// buckets by their top bits, locate the bucket holding the K-th key and sort
+// only the keys of that bucket and the ones below it. Long lists draw their
+// keys block by block and keep only those below a bound that far more than K
+// keys lie under; if fewer than K do, the same keys are drawn again and the
+// first method selects among all of them.
 namespace {
 
 // Keys are drawn in blocks of this many into a buffer that stays in the
