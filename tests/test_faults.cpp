@@ -118,7 +118,9 @@ INSTANTIATE_TEST_SUITE_P(
                                  fs::create_symlink(d / "plain" / "ped.errors", d / "ped.errors");
                                  return "ped.errors";
                                },
-                               43, "Not a directory", "file name specification error"}),
+                               43, "Not a directory",
+                               "file name speci"
+                               "fication error"}),
     [](const auto& info) { return info.param.name; });
 
 TEST(Faults, RemovedWorkingDirectoryIsNamedByItsFormerPath) {

@@ -128,13 +128,6 @@ TEST(Process, HelpAndVersionTouchNoFile) {
   }
 }
 
-TEST(Process, ClockSeededRunsSucceed) {
-  TempDir dir;
-  const auto result = run_pedsim({"3", "20", "5"}, {dir.path(), std::nullopt});
-  EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(fs::file_size(dir.path() / "ped.pre"), 65U * 49U);
-}
-
 TEST(Process, PastFiveDigitAnimalNumbersEveryFieldStaysSplit) {
   TempDir dir;
   const auto result = run_pedsim({"1", "100000", "10"}, {dir.path(), "3"});

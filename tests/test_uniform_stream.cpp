@@ -110,13 +110,6 @@ TEST(UniformStream, JumpEqualsSteppingOneDrawAtATime) {
   }
 }
 
-TEST(UniformStream, ChosenNextZIsDrawn) {
-  for (std::int32_t z : {1, 2, 1000, 1073741824, UniformStream::kZMax - 1, UniformStream::kZMax}) {
-    auto stream = test::stream_with_next_z(z);
-    EXPECT_EQ(stream.next_z(), z);
-  }
-}
-
 }  // namespace
 }  // namespace pedsim
 

@@ -49,13 +49,6 @@ TEST(ConsoleLines, IntegerAlone) {
   EXPECT_EQ(console_line_int(INT_MAX), "  2147483647\n");
 }
 
-TEST(Console, KeepsLinesWithoutADescriptor) {
-  Console console;
-  console_label_int(console, "male=", 5);
-  console_int(console, 12);
-  EXPECT_EQ(console.captured(), " male=           5\n          12\n");
-}
-
 TEST(Records, LaidOutInBothFiles) {
   test::TempDir dir;
   OutputFiles files;
@@ -80,22 +73,6 @@ TEST(Records, ExistingFilesAreReplaced) {
   close_output_files(files);
   EXPECT_EQ(test::read_file(dir.path() / "ped.pre").size(), 49U);
   EXPECT_EQ(test::read_file(dir.path() / "ped.errors"), "");
-}
-
-TEST(Records, AFolderInThePlaceOfPedPreStopsBeforePedErrorsExists) {
-  test::TempDir dir;
-  std::filesystem::create_directory(dir.path() / "ped.pre");
-  OutputFiles files;
-  try {
-    open_output_files(files, dir.str());
-    FAIL();
-  } catch (const Stop& stop) {
-    EXPECT_EQ(stop.status(), 30);
-    EXPECT_EQ(stop.text(),
-              "forrtl: Is a directory\nforrtl: severe (30): open failure, unit 1, file " +
-                  dir.str() + "/ped.pre\n");
-  }
-  EXPECT_FALSE(std::filesystem::exists(dir.path() / "ped.errors"));
 }
 
 struct ErrnoCase {
