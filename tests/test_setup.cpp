@@ -143,10 +143,13 @@ TEST(AllocateTable, SizesAndClearsEveryArray) {
   EXPECT_EQ(run.IS.size(), 3);
   EXPECT_EQ(run.ID.size(), 7);
   EXPECT_EQ(run.SEX.size(), 10);
-  for (Column* c : {&run.IV1, &run.IV2, &run.IV3, &run.IV4, &run.IV51, &run.IV52, &run.IV7, &run.VC,
-                    &run.GE1, &run.GE2}) {
-    ASSERT_EQ(c->size(), 24);
-    for (std::int32_t i = 1; i <= 24; ++i) EXPECT_EQ((*c)[i], 0);
+  const auto expect_cleared = [](const auto& column) {
+    ASSERT_EQ(column.size(), 24);
+    for (std::int32_t i = 1; i <= 24; ++i) EXPECT_EQ(column[i], 0);
+  };
+  for (Column* c : {&run.IV1, &run.IV2, &run.IV3, &run.IV7}) expect_cleared(*c);
+  for (CodeColumn* c : {&run.IV4, &run.IV51, &run.IV52, &run.VC, &run.GE1, &run.GE2}) {
+    expect_cleared(*c);
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <string>
 
 #include "output/diagnostic.hpp"
@@ -32,6 +33,20 @@ INSTANTIATE_TEST_SUITE_P(
                       FieldCase{INT_MAX, " 2147483647"}, FieldCase{-1, "      -1"},
                       FieldCase{-9999, "   -9999"}, FieldCase{-999999, " -999999"},
                       FieldCase{-1000000, " -1000000"}, FieldCase{INT_MIN, " -2147483648"}));
+
+// Every value that fits in seven digits, against a plain digit-by-digit
+// layout: the fields are built a word at a time.
+TEST(FileFieldAllSevenDigitValues, MatchPlainLayout) {
+  char out[kMaxFieldWidth];
+  char expected[kMaxFieldWidth];
+  for (std::int32_t v = 0; v < 10000000; ++v) {
+    std::memset(expected, ' ', 8);
+    char* p = expected + 8;
+    for (std::int32_t rest = v; p == expected + 8 || rest != 0; rest /= 10) *--p = char('0' + rest % 10);
+    ASSERT_EQ(format_file_field(out, v), 8U);
+    ASSERT_EQ(std::memcmp(out, expected, 8), 0) << v;
+  }
+}
 
 TEST(ConsoleLines, LabelAndInteger) {
   EXPECT_EQ(console_line_label_int("ngen=", 3), " ngen=           3\n");

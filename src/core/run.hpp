@@ -12,23 +12,27 @@
 
 namespace pedsim {
 
-// A column of 32-bit signed integers indexed from 1, allocated once at its
-// final size and cleared to 0.
-class Column {
+// A column of integers indexed from 1, allocated once at its final size and
+// cleared to 0. Every value is a 32-bit signed integer to its users; codes
+// that only ever take a few small values (sex, alleles, flags) are stored in
+// one byte, which keeps the table small and the rows that breeding and the
+// output pass look up at random in the cache.
+template <typename T>
+class BasicColumn {
  public:
-  Column() = default;
+  BasicColumn() = default;
   // Stops the run with the allocation diagnostic when memory is short.
-  explicit Column(std::int32_t size);
-  Column(Column&& other) noexcept { swap(other); }
-  Column& operator=(Column&& other) noexcept {
+  explicit BasicColumn(std::int32_t size);
+  BasicColumn(BasicColumn&& other) noexcept { swap(other); }
+  BasicColumn& operator=(BasicColumn&& other) noexcept {
     swap(other);
     return *this;
   }
-  Column(const Column&) = delete;
-  Column& operator=(const Column&) = delete;
-  ~Column() { release_zeroed(data_, bytes()); }
+  BasicColumn(const BasicColumn&) = delete;
+  BasicColumn& operator=(const BasicColumn&) = delete;
+  ~BasicColumn() { release_zeroed(data_, bytes()); }
 
-  std::int32_t& operator[](std::int32_t i) {
+  T& operator[](std::int32_t i) {
     assert(i >= 1 && i <= size_);
     return data_[static_cast<std::size_t>(i)];
   }
@@ -40,19 +44,26 @@ class Column {
   // The whole allocation, element 0 included.
   BackgroundPopulator::Block storage() { return {data_, bytes()}; }
   // Elements 1..size() as a contiguous range.
-  std::int32_t* begin() { return data_ + 1; }
-  std::int32_t* end() { return data_ + 1 + size_; }
+  T* begin() { return data_ + 1; }
+  T* end() { return data_ + 1 + size_; }
 
  private:
   // Element 0 is allocated but unused, so that rows are numbered from 1.
-  std::size_t bytes() const { return (static_cast<std::size_t>(size_) + 1) * sizeof(std::int32_t); }
-  void swap(Column& other) noexcept {
+  std::size_t bytes() const { return (static_cast<std::size_t>(size_) + 1) * sizeof(T); }
+  void swap(BasicColumn& other) noexcept {
     std::swap(data_, other.data_);
     std::swap(size_, other.size_);
   }
-  std::int32_t* data_ = nullptr;
+  T* data_ = nullptr;
   std::int32_t size_ = 0;
 };
+
+using Column = BasicColumn<std::int32_t>;
+// A column of small codes, -128 to 127.
+using CodeColumn = BasicColumn<std::int8_t>;
+
+extern template class BasicColumn<std::int32_t>;
+extern template class BasicColumn<std::int8_t>;
 
 // Everything one run works on: its scalars, the animal table, the parent
 // lists, the random stream, the console and the two output files. Every phase
@@ -80,13 +91,13 @@ struct Run {
   Column IV1;   // animal number
   Column IV2;   // sire, 0 for a founder
   Column IV3;   // dam, 0 for a founder
-  Column IV4;   // sex code: 1 male, 2 female
-  Column IV51;  // true first allele
-  Column IV52;  // true second allele
-  Column IV7;   // generation of birth, 0 for a founder
-  Column VC;    // genotype-lost flag
-  Column GE1;   // recorded first allele, 0 when not genotyped
-  Column GE2;   // recorded second allele, 0 when not genotyped
+  CodeColumn IV4;   // sex code: 1 male, 2 female
+  CodeColumn IV51;  // true first allele
+  CodeColumn IV52;  // true second allele
+  Column IV7;       // generation of birth, 0 for a founder
+  CodeColumn VC;    // genotype-lost flag
+  CodeColumn GE1;   // recorded first allele, 0 when not genotyped
+  CodeColumn GE2;   // recorded second allele, 0 when not genotyped
 
   Column IS;    // sires of the coming generation (male)
   Column ID;    // dams of the coming generation (female)

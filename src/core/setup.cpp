@@ -165,9 +165,12 @@ void allocate_table(Run& run) {
   run.IS = Column(run.male);
   run.ID = Column(run.female);
   std::vector<BackgroundPopulator::Block> table;
-  for (Column Run::*column : {&Run::IV1, &Run::IV2, &Run::IV3, &Run::IV4, &Run::IV51, &Run::IV52,
-                              &Run::IV7, &Run::VC, &Run::GE1, &Run::GE2}) {
+  for (Column Run::*column : {&Run::IV1, &Run::IV2, &Run::IV3, &Run::IV7}) {
     run.*column = Column(run.ntot);
+    table.push_back((run.*column).storage());
+  }
+  for (CodeColumn Run::*column : {&Run::IV4, &Run::IV51, &Run::IV52, &Run::VC, &Run::GE1, &Run::GE2}) {
+    run.*column = CodeColumn(run.ntot);
     table.push_back((run.*column).storage());
   }
   run.lastanimal = run.n;

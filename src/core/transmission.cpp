@@ -1,24 +1,29 @@
 #include "core/transmission.hpp"
 
 #include <algorithm>
+#include <array>
 #include <utility>
 
 namespace pedsim {
 
 namespace {
 
-bool is_valid(Genotype g) { return g.first >= 1 && g.second <= 3 && g.first <= g.second; }
-bool is_homozygous(Genotype g) { return g.first == g.second; }
+constexpr bool is_valid(Genotype g) { return g.first >= 1 && g.second <= 3 && g.first <= g.second; }
+constexpr bool is_homozygous(Genotype g) { return g.first == g.second; }
 
-Genotype sorted_pair(std::int32_t a, std::int32_t b) { return {std::min(a, b), std::max(a, b)}; }
+constexpr Genotype sorted_pair(std::int32_t a, std::int32_t b) {
+  return {std::min(a, b), std::max(a, b)};
+}
 
-}  // namespace
+// The six genotypes in the order of their codes 0 to 5.
+constexpr std::array<Genotype, 6> kGenotypes{
+    {{1, 1}, {1, 2}, {1, 3}, {2, 2}, {2, 3}, {3, 3}}};
 
-bool transmission_draws(Genotype sire, Genotype dam) {
+constexpr bool rule_draws(Genotype sire, Genotype dam) {
   return is_valid(sire) && is_valid(dam) && !(is_homozygous(sire) && is_homozygous(dam));
 }
 
-std::optional<Genotype> offspring_genotype(Genotype sire, Genotype dam, double x) {
+constexpr std::optional<Genotype> rule_offspring(Genotype sire, Genotype dam, double x) {
   if (!is_valid(sire) || !is_valid(dam)) return std::nullopt;
   if (is_homozygous(sire) && is_homozygous(dam)) return sorted_pair(sire.first, dam.first);
 
@@ -38,17 +43,46 @@ std::optional<Genotype> offspring_genotype(Genotype sire, Genotype dam, double x
   return sorted_pair(lead.second, other.second);
 }
 
+// The rule for every ordered pair of genotype codes, worked out once: the
+// offspring for a draw in each quarter of (0, 1), the largest draw of each
+// quarter standing for all of it.
+constexpr std::array<std::array<TransmissionRule, 6>, 6> build_rules() {
+  constexpr std::array<double, 4> kQuarterEnds{0.25, 0.5, 0.75, 1.0};
+  std::array<std::array<TransmissionRule, 6>, 6> rules{};
+  for (std::size_t s = 0; s < 6; ++s) {
+    for (std::size_t d = 0; d < 6; ++d) {
+      auto& rule = rules[s][d];
+      rule.draws = rule_draws(kGenotypes[s], kGenotypes[d]);
+      for (std::size_t q = 0; q < 4; ++q) {
+        const Genotype child = *rule_offspring(kGenotypes[s], kGenotypes[d], kQuarterEnds[q]);
+        rule.first[q] = static_cast<std::int8_t>(child.first);
+        rule.second[q] = static_cast<std::int8_t>(child.second);
+      }
+    }
+  }
+  return rules;
+}
+
+constexpr auto kRules = build_rules();
+
+}  // namespace
+
+const TransmissionRule* transmission_rule(Genotype sire, Genotype dam) {
+  const int s = genotype_code(sire);
+  const int d = genotype_code(dam);
+  if (s < 0 || d < 0) return nullptr;
+  return &kRules[static_cast<std::size_t>(s)][static_cast<std::size_t>(d)];
+}
+
+bool transmission_draws(Genotype sire, Genotype dam) { return rule_draws(sire, dam); }
+
+std::optional<Genotype> offspring_genotype(Genotype sire, Genotype dam, double x) {
+  return rule_offspring(sire, dam, x);
+}
+
 std::optional<Genotype> transmit(Genotype sire, Genotype dam, UniformStream& stream) {
   const double x = transmission_draws(sire, dam) ? stream.draw_uniform() : 0.0;
   return offspring_genotype(sire, dam, x);
-}
-
-void transmission(Run& run, std::int32_t sire, std::int32_t dam, std::int32_t child) {
-  const auto g =
-      transmit({run.IV51[sire], run.IV52[sire]}, {run.IV51[dam], run.IV52[dam]}, run.stream);
-  if (!g) return;
-  run.IV51[child] = g->first;
-  run.IV52[child] = g->second;
 }
 
 }  // namespace pedsim

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -43,19 +44,33 @@ std::string removed_directory_path() {
   return cwd.front() == '/' ? cwd : std::string();
 }
 
+// The eight decimal digits of v < 10^8, as values 0 to 9, in the bytes of one
+// word, the
+// most significant digit in the lowest byte (the first in memory): the value
+// is split into halves of four digits, then pairs, then single digits, every
+// part of a step divided at once by multiplying with a scaled reciprocal that
+// is exact over the range of that step.
+static_assert(std::endian::native == std::endian::little, "fields are built as little-endian words");
+std::uint64_t decimal_digit_bytes(std::uint32_t v) {
+  std::uint64_t x = (v / 10000) | (std::uint64_t{v % 10000} << 32);
+  std::uint64_t q = ((x * 10486) >> 20) & 0x0000007F0000007FULL;
+  x = q | ((x - q * 100) << 16);
+  q = ((x * 103) >> 10) & 0x000F000F000F000FULL;
+  return q | ((x - q * 10) << 8);
+}
+
 }  // namespace
 
 std::size_t format_file_field(char* out, std::int32_t value) {
   if (value >= 0 && value < 10000000) {
-    // The common case, written without a temporary: eight blanks, then the
-    // digits from the right.
-    std::memset(out, ' ', kFieldColumns);
-    char* p = out + kFieldColumns;
-    auto v = static_cast<std::uint32_t>(value);
-    do {
-      *--p = static_cast<char>('0' + v % 10);
-      v /= 10;
-    } while (v != 0);
+    // The common case: the eight columns built in one word, the leading zero
+    // digits (all but the last) turned into blanks.
+    const std::uint64_t digits = decimal_digit_bytes(static_cast<std::uint32_t>(value));
+    const int leading_zeros = std::countr_zero(digits | (std::uint64_t{1} << 56)) / 8;
+    const std::uint64_t blanks = (std::uint64_t{1} << (8 * leading_zeros)) - 1;
+    const std::uint64_t field =
+        ((digits + 0x3030303030303030ULL) & ~blanks) | (0x2020202020202020ULL & blanks);
+    std::memcpy(out, &field, sizeof field);
     return kFieldColumns;
   }
   char digits[16];
