@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <new>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace pedsim {
@@ -57,6 +58,28 @@ struct LargeAllocator {
   template <class U>
   bool operator==(const LargeAllocator<U>&) const noexcept {
     return true;
+  }
+};
+
+// A LargeAllocator whose vectors leave new elements unwritten when they grow,
+// for buffers that are always written before they are read: growing such a
+// buffer by a block costs nothing until the block is used.
+template <class T>
+struct ScratchAllocator : LargeAllocator<T> {
+  template <class U>
+  struct rebind {
+    using other = ScratchAllocator<U>;
+  };
+  ScratchAllocator() = default;
+  template <class U>
+  ScratchAllocator(const ScratchAllocator<U>&) noexcept {}
+  template <class U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
   }
 };
 

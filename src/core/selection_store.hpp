@@ -9,15 +9,24 @@ namespace pedsim {
 
 // Buffers of one shuffle, kept so that repeated shuffles reuse their memory.
 struct ShuffleScratch {
+  // A list entry whose key is low enough to be among the first selected.
+  struct Kept {
+    std::uint32_t origin;  // position in the list as passed in
+    std::int32_t value;    // the list's element there
+  };
+  // A row of the selection: a kept entry in key order.
   struct Row {
     std::uint32_t key;
-    std::uint32_t origin;    // position in the list as passed in
     std::uint32_t position;  // current position during the selection
+    std::int32_t value;
   };
   std::vector<std::uint32_t, LargeAllocator<std::uint32_t>> keys;
+  // The kept entries in list order, and (key << 32 | index into kept) for
+  // each, to be sorted.
+  std::vector<Kept, ScratchAllocator<Kept>> kept;
+  std::vector<std::uint64_t, ScratchAllocator<std::uint64_t>> entries;
+  std::vector<std::uint64_t, ScratchAllocator<std::uint64_t>> spare;
   std::vector<std::uint32_t> bucket_start;
-  std::vector<std::uint64_t> sorted;
-  std::vector<std::uint64_t> spare;
   std::vector<Row> rows;
   std::vector<std::uint32_t> occupant;
   std::vector<std::uint32_t> group;

@@ -74,11 +74,33 @@ namespace {
 // falling into the same cache sets.
 constexpr std::size_t kKeyBlock = 16 * 15013;
 
-// Sorts entries (key << 32 | position) ascending, keys below `key_limit`:
-// counted into about one bucket per two entries by their top key bits, then
-// each small bucket sorted on its own.
-void bucket_sort(std::vector<std::uint64_t>& entries, std::uint64_t key_limit,
-                 ShuffleScratch& scratch) {
+// Appends to scratch.kept, with its entry, every element of
+// list[base, base + keys.size()) whose key is below `limit`, in list order.
+// Each element is written to the next free slot, which only advances when its
+// key is kept: no branch per element, whose outcome would be unpredictable.
+void keep_below(std::span<const std::uint32_t> keys, std::span<const std::int32_t> list,
+                std::size_t base, std::uint64_t limit, ShuffleScratch& scratch) {
+  auto& kept = scratch.kept;
+  auto& entries = scratch.entries;
+  std::size_t count = kept.size();
+  kept.resize(count + keys.size());
+  entries.resize(count + keys.size());
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    const std::uint32_t key = keys[i];
+    kept[count] = {static_cast<std::uint32_t>(base + i), list[base + i]};
+    entries[count] = (std::uint64_t{key} << 32) | count;
+    count += key < limit ? 1 : 0;
+  }
+  kept.resize(count);
+  entries.resize(count);
+}
+
+// Sorts scratch.entries ascending, keys below `key_limit`: counted into about
+// one bucket per two entries by their top key bits and placed bucket by
+// bucket, which leaves only the few entries within each bucket out of order
+// for one pass of insertion sort.
+void bucket_sort(std::uint64_t key_limit, ShuffleScratch& scratch) {
+  auto& entries = scratch.entries;
   const int bits = std::max(1, static_cast<int>(std::bit_width(entries.size())) - 1);
   const int shift = std::max(0, static_cast<int>(std::bit_width(key_limit)) - bits);
   const std::size_t buckets = static_cast<std::size_t>(key_limit >> shift) + 1;
@@ -89,31 +111,34 @@ void bucket_sort(std::vector<std::uint64_t>& entries, std::uint64_t key_limit,
   auto& sorted = scratch.spare;
   sorted.resize(entries.size());
   for (const std::uint64_t e : entries) sorted[start[e >> 32 >> shift]++] = e;
-  // Each start[b] now holds the end of bucket b.
-  for (std::size_t b = 0; b < buckets; ++b) {
-    std::sort(sorted.begin() + (b == 0 ? 0 : start[b - 1]), sorted.begin() + start[b]);
+  for (std::size_t i = 1; i < sorted.size(); ++i) {
+    const std::uint64_t e = sorted[i];
+    std::size_t j = i;
+    for (; j > 0 && sorted[j - 1] > e; --j) sorted[j] = sorted[j - 1];
+    sorted[j] = e;
   }
   entries.swap(sorted);
 }
 
-// Fills scratch.rows with S from scratch.sorted, which holds, in ascending
+// Fills scratch.rows with S from scratch.entries, which holds, in ascending
 // order, at least every entry whose key is at most the K-th smallest key.
 void rows_of_selection(ShuffleScratch& scratch, std::size_t k_wanted) {
-  const auto& sorted = scratch.sorted;
+  const auto& sorted = scratch.entries;
   const std::uint64_t threshold = sorted[k_wanted - 1] >> 32;
   std::size_t s_size = k_wanted;
   while (s_size < sorted.size() && (sorted[s_size] >> 32) == threshold) ++s_size;
   scratch.rows.resize(s_size);
   for (std::size_t r = 0; r < s_size; ++r) {
-    const auto pos = static_cast<std::uint32_t>(sorted[r]);
-    scratch.rows[r] = {static_cast<std::uint32_t>(sorted[r] >> 32), pos, pos};
+    const ShuffleScratch::Kept& kept = scratch.kept[static_cast<std::uint32_t>(sorted[r])];
+    scratch.rows[r] = {static_cast<std::uint32_t>(sorted[r] >> 32), kept.origin, kept.value};
   }
 }
 
-// Fills scratch.sorted from all keys in scratch.keys: the keys are counted
+// Fills scratch.entries from all keys in scratch.keys: the keys are counted
 // into buckets by their top bits, and only the buckets up to the one holding
 // the K-th key are gathered and sorted.
-void gather_by_histogram(ShuffleScratch& scratch, std::size_t k_wanted) {
+void gather_by_histogram(std::span<const std::int32_t> list, ShuffleScratch& scratch,
+                         std::size_t k_wanted) {
   const auto& keys = scratch.keys;
   const std::size_t n = keys.size();
   const int bits = std::clamp(static_cast<int>(std::bit_width(n)) - 1, 1, 16);
@@ -125,12 +150,10 @@ void gather_by_histogram(ShuffleScratch& scratch, std::size_t k_wanted) {
   std::size_t below = 0;
   while (below + count[last] < k_wanted) below += count[last++];
   const std::uint64_t limit = (std::uint64_t{last} + 1) << shift;
-  auto& sorted = scratch.sorted;
-  sorted.clear();
-  for (std::size_t i = 0; i < n; ++i) {
-    if (keys[i] < limit) sorted.push_back((std::uint64_t{keys[i]} << 32) | i);
-  }
-  bucket_sort(sorted, limit, scratch);
+  scratch.kept.clear();
+  scratch.entries.clear();
+  keep_below(keys, list, 0, limit, scratch);
+  bucket_sort(limit, scratch);
 }
 
 // A key bound below which, for n uniform keys, far more than K keys lie
@@ -143,11 +166,8 @@ std::uint64_t key_bound(std::size_t n, std::size_t k_wanted) {
   return static_cast<std::uint64_t>(share * UniformStream::kZMax) + 1;
 }
 
-constexpr std::size_t kPrefetchDistance = 16;
-
 // Runs the first K steps of the selection over the rows of S (see above).
-void emit_in_selection_order(std::span<const std::int32_t> list, ShuffleScratch& scratch,
-                             std::span<std::int32_t> out) {
+void emit_in_selection_order(ShuffleScratch& scratch, std::span<std::int32_t> out) {
   auto& rows = scratch.rows;
   const std::size_t k_wanted = out.size();
   // occupant[p]: the unselected row of S at position p, if any. Only
@@ -164,11 +184,6 @@ void emit_in_selection_order(std::span<const std::int32_t> list, ShuffleScratch&
   std::size_t group_next = 0;
   std::size_t group_pos = 0;
   for (std::size_t m = 0; m < k_wanted; ++m) {
-    // Rows are mostly emitted in their sorted order; fetch the list entry of
-    // a row some steps ahead, since the list is far larger than the cache.
-    if (m + kPrefetchDistance < rows.size()) {
-      __builtin_prefetch(&list[rows[m + kPrefetchDistance].origin]);
-    }
     if (group_pos == group.size()) {
       group.clear();
       group_pos = 0;
@@ -187,7 +202,7 @@ void emit_in_selection_order(std::span<const std::int32_t> list, ShuffleScratch&
       if (h != kNone) rows[h].position = p;
       if (p < k_wanted) occupant[p] = h;
     }
-    out[m] = list[f.origin];
+    out[m] = f.value;
   }
 }
 
@@ -199,9 +214,9 @@ void select_prefix_by_keys(std::span<const std::int32_t> list, ShuffleScratch& s
     throw std::invalid_argument("select_prefix_by_keys: more entries wanted than listed");
   }
   if (out.empty()) return;
-  gather_by_histogram(scratch, out.size());
+  gather_by_histogram(list, scratch, out.size());
   rows_of_selection(scratch, out.size());
-  emit_in_selection_order(list, scratch, out);
+  emit_in_selection_order(scratch, out);
 }
 
 void shuffle_prefix_bounded(std::span<const std::int32_t> list, std::span<std::int32_t> out,
@@ -210,19 +225,17 @@ void shuffle_prefix_bounded(std::span<const std::int32_t> list, std::span<std::i
   if (out.size() > n)
     throw std::invalid_argument("shuffle_prefix: more entries wanted than listed");
   const UniformStream start = stream;
-  auto& kept = scratch.sorted;
-  kept.clear();
+  scratch.kept.clear();
+  scratch.entries.clear();
   scratch.keys.resize(std::min(n, kKeyBlock));
   for (std::size_t begin = 0; begin < n; begin += kKeyBlock) {
     const std::size_t size = std::min(kKeyBlock, n - begin);
     auto block = std::span(scratch.keys).first(size);
     stream.fill_z(block);
-    for (std::size_t i = 0; i < size; ++i) {
-      if (block[i] < bound) kept.push_back((std::uint64_t{block[i]} << 32) | (begin + i));
-    }
+    keep_below(block, list, begin, bound, scratch);
   }
   if (out.empty()) return;
-  if (kept.size() < out.size()) {
+  if (scratch.entries.size() < out.size()) {
     // Too few keys below the bound: draw the same keys again and select
     // among all of them.
     stream = start;
@@ -231,9 +244,9 @@ void shuffle_prefix_bounded(std::span<const std::int32_t> list, std::span<std::i
     select_prefix_by_keys(list, scratch, out);
     return;
   }
-  bucket_sort(kept, bound, scratch);
+  bucket_sort(bound, scratch);
   rows_of_selection(scratch, out.size());
-  emit_in_selection_order(list, scratch, out);
+  emit_in_selection_order(scratch, out);
 }
 
 void shuffle_prefix(std::span<const std::int32_t> list, std::span<std::int32_t> out,

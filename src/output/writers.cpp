@@ -59,17 +59,30 @@ std::uint64_t decimal_digit_bytes(std::uint32_t v) {
   return q | ((x - q * 10) << 8);
 }
 
+// Values below this fit in eight columns with a blank in front.
+constexpr std::uint32_t kCommonFieldLimit = 10000000;
+
+// The eight columns of a field in the common range as one word: the digits
+// with their leading zeros (all but the last) turned into blanks. A single
+// digit, the commonest field, needs no division.
+std::uint64_t common_field(std::uint32_t v) {
+  constexpr std::uint64_t kBlanks = 0x2020202020202020ULL;
+  if (v < 10) return (kBlanks >> 8) | (std::uint64_t{'0' + v} << 56);
+  const std::uint64_t digits = decimal_digit_bytes(v);
+  const int leading_zeros = std::countr_zero(digits) / 8;
+  const std::uint64_t blanks = (std::uint64_t{1} << (8 * leading_zeros)) - 1;
+  return ((digits + 0x3030303030303030ULL) & ~blanks) | (kBlanks & blanks);
+}
+
+bool is_common_field(std::int32_t value) {
+  return static_cast<std::uint32_t>(value) < kCommonFieldLimit;
+}
+
 }  // namespace
 
 std::size_t format_file_field(char* out, std::int32_t value) {
-  if (value >= 0 && value < 10000000) {
-    // The common case: the eight columns built in one word, the leading zero
-    // digits (all but the last) turned into blanks.
-    const std::uint64_t digits = decimal_digit_bytes(static_cast<std::uint32_t>(value));
-    const int leading_zeros = std::countr_zero(digits | (std::uint64_t{1} << 56)) / 8;
-    const std::uint64_t blanks = (std::uint64_t{1} << (8 * leading_zeros)) - 1;
-    const std::uint64_t field =
-        ((digits + 0x3030303030303030ULL) & ~blanks) | (0x2020202020202020ULL & blanks);
+  if (is_common_field(value)) {
+    const std::uint64_t field = common_field(static_cast<std::uint32_t>(value));
     std::memcpy(out, &field, sizeof field);
     return kFieldColumns;
   }
@@ -263,6 +276,20 @@ void console_int(Console& console, std::int32_t value) {
 void write_ped_record(OutputFiles& files, std::int32_t animal, std::int32_t sire, std::int32_t dam,
                       std::int32_t sex, std::int32_t allele1, std::int32_t allele2) {
   char* out = files.pre.reserve(6 * kMaxFieldWidth + 1);
+  if (is_common_field(animal) && is_common_field(sire) && is_common_field(dam) &&
+      is_common_field(sex) && is_common_field(allele1) && is_common_field(allele2)) {
+    const std::uint64_t fields[6] = {
+        common_field(static_cast<std::uint32_t>(animal)),
+        common_field(static_cast<std::uint32_t>(sire)),
+        common_field(static_cast<std::uint32_t>(dam)),
+        common_field(static_cast<std::uint32_t>(sex)),
+        common_field(static_cast<std::uint32_t>(allele1)),
+        common_field(static_cast<std::uint32_t>(allele2))};
+    std::memcpy(out, fields, sizeof fields);
+    out[sizeof fields] = '\n';
+    files.pre.commit(sizeof fields + 1);
+    return;
+  }
   char* p = out;
   p += format_file_field(p, animal);
   p += format_file_field(p, sire);
