@@ -1,5 +1,9 @@
 #include "core/breeding.hpp"
 
+#include <algorithm>
+#include <future>
+#include <stdexcept>
+
 #include "core/parents.hpp"
 #include "core/transmission.hpp"
 
@@ -18,36 +22,105 @@ namespace {
 // row in turn would dominate the matings of a large run.
 constexpr std::int32_t kPrefetchDistance = 8;
 
-void prefetch_parent(Run& run, std::int32_t animal) {
-  __builtin_prefetch(&run.IV2[animal]);
-  __builtin_prefetch(&run.IV3[animal]);
-  __builtin_prefetch(&run.IV51[animal]);
-  __builtin_prefetch(&run.IV52[animal]);
+// From this many matings on, a generation is bred by two threads.
+constexpr std::int32_t kParallelMatings = 1 << 15;
+
+void prefetch_dam(const Run& run, std::int32_t animal) {
+  run.IV2.prefetch(animal);
+  run.IV51.prefetch(animal);
+  run.IV52.prefetch(animal);
+}
+
+void prefetch_sire(const Run& run, std::int32_t animal) {
+  run.IV3.prefetch(animal);
+  run.IV51.prefetch(animal);
+  run.IV52.prefetch(animal);
+}
+
+int genotype_code_of(const Run& run, std::int32_t animal) {
+  return genotype_code({run.IV51[animal], run.IV52[animal]});
+}
+
+// Settles the matings first..last-1 of the generation (counted from 0): the
+// sire actually used and both parents' genotype codes. Draws nothing; returns
+// how many numbers their transmissions will draw.
+std::uint64_t plan_matings(Run& run, std::int32_t first, std::int32_t last) {
+  std::uint64_t draws = 0;
+  for (std::int32_t t = first; t < last; ++t) {
+    const std::int32_t s = t / run.ratio + 1;
+    if (t % run.ratio == 0 && s < run.male) prefetch_sire(run, run.IS[s + 1]);
+    if (t + kPrefetchDistance < last) prefetch_dam(run, run.ID[t + 1 + kPrefetchDistance]);
+    const std::int32_t d = run.ID[t + 1];
+    const std::int32_t sire = run.IS[sire_position(run, s, d)];
+    // The matings are settled before any offspring exists, which holds as
+    // long as every parent was created before the generation began.
+    if (d > run.lastanimal || sire > run.lastanimal) {
+      throw std::logic_error("a parent of this generation is not yet created");
+    }
+    int sire_code = genotype_code_of(run, sire);
+    int dam_code = genotype_code_of(run, d);
+    if (sire_code < 0 || dam_code < 0) sire_code = dam_code = -1;
+    run.mating_plan[static_cast<std::size_t>(t)] = {sire, static_cast<std::int8_t>(sire_code),
+                                                    static_cast<std::int8_t>(dam_code)};
+    if (sire_code >= 0 && transmission_rule(sire_code, dam_code).draws) ++draws;
+  }
+  return draws;
+}
+
+// Creates the offspring of the planned matings first..last-1, drawing from
+// `stream`, which stands at the first of them.
+void create_offspring(Run& run, UniformStream& stream, std::int32_t g, std::int32_t first,
+                      std::int32_t last) {
+  for (std::int32_t t = first; t < last; ++t) {
+    const PlannedMating& m = run.mating_plan[static_cast<std::size_t>(t)];
+    const std::int32_t i = run.lastanimal + 1 + t;
+    if (m.sire_code >= 0) {
+      const TransmissionRule& rule = transmission_rule(m.sire_code, m.dam_code);
+      const int q = rule.draws ? quarter_of(stream.draw_uniform()) : 0;
+      run.IV51[i] = rule.first[q];
+      run.IV52[i] = rule.second[q];
+    }
+    run.IV4[i] = stream.draw_uniform() > 0.5 ? kFemale : kMale;
+    run.IV1[i] = i;
+    run.IV2[i] = m.sire;
+    run.IV3[i] = run.ID[t + 1];
+    run.IV7[i] = g;
+  }
 }
 
 }  // namespace
 
 void mate_generation(Run& run, std::int32_t g) {
-  std::int32_t l = 0;
-  const std::int32_t matings = run.male * run.ratio;
-  for (std::int32_t s = 1; s <= run.male; ++s) {
-    if (s < run.male) prefetch_parent(run, run.IS[s + 1]);
-    for (std::int32_t k = 1; k <= run.ratio; ++k) {
-      ++l;
-      if (l + kPrefetchDistance <= matings) prefetch_parent(run, run.ID[l + kPrefetchDistance]);
-      const std::int32_t d = run.ID[l];
-      const std::int32_t sire = run.IS[sire_position(run, s, d)];
-      const std::int32_t i = run.lastanimal + 1;
-      if (i > run.ntot) return;
-      transmission(run, sire, d, i);
-      run.IV4[i] = run.stream.draw_uniform() > 0.5 ? kFemale : kMale;
-      run.IV1[i] = i;
-      run.IV2[i] = sire;
-      run.IV3[i] = d;
-      run.IV7[i] = g;
-      run.lastanimal = i;
-    }
+  // Every mating creates the next row; the matings end early when the table
+  // is full.
+  const std::int64_t room = std::max<std::int64_t>(0, std::int64_t{run.ntot} - run.lastanimal);
+  const auto matings = static_cast<std::int32_t>(
+      std::clamp<std::int64_t>(std::int64_t{run.male} * run.ratio, 0, room));
+  run.mating_plan.resize(static_cast<std::size_t>(matings));
+  if (matings < kParallelMatings) {
+    plan_matings(run, 0, matings);
+    create_offspring(run, run.stream, g, 0, matings);
+  } else {
+    // Each mating draws its sex and, unless both parents are homozygous, a
+    // transmission number; once the first half is planned, the stream can
+    // be jumped to the second half, and both halves are bred side by side.
+    const std::int32_t half = matings / 2;
+    auto second_planned = std::async(std::launch::async, [&run, half, matings] {
+      plan_matings(run, half, matings);
+    });
+    const std::uint64_t first_draws =
+        static_cast<std::uint64_t>(half) + plan_matings(run, 0, half);
+    second_planned.get();
+    UniformStream second_stream = run.stream;
+    second_stream.jump(first_draws);
+    auto second_bred = std::async(std::launch::async, [&run, &second_stream, g, half, matings] {
+      create_offspring(run, second_stream, g, half, matings);
+    });
+    create_offspring(run, run.stream, g, 0, half);
+    second_bred.get();
+    run.stream = second_stream;
   }
+  run.lastanimal += matings;
 }
 
 void breed_generation(Run& run, std::int32_t g) {

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "core/large_memory.hpp"
+#include "core/mating_plan.hpp"
 #include "core/selection_store.hpp"
 #include "output/writers.hpp"
 #include "random/uniform_stream.hpp"
@@ -41,6 +42,8 @@ class BasicColumn {
     return data_[static_cast<std::size_t>(i)];
   }
   std::int32_t size() const { return size_; }
+  // Asks for row i to be fetched into the cache ahead of its use.
+  void prefetch(std::int32_t i) const { __builtin_prefetch(data_ + i); }
   // The whole allocation, element 0 included.
   BackgroundPopulator::Block storage() { return {data_, bytes()}; }
   // Elements 1..size() as a contiguous range.
@@ -107,6 +110,7 @@ struct Run {
 
   UniformStream stream;
   SelectionStore selection;
+  MatingPlan mating_plan;
   Console& console;
   OutputFiles files;
   // Maps the table's pages ahead of the phases that fill it; declared after

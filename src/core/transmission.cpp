@@ -67,11 +67,8 @@ constexpr auto kRules = build_rules();
 
 }  // namespace
 
-const TransmissionRule* transmission_rule(Genotype sire, Genotype dam) {
-  const int s = genotype_code(sire);
-  const int d = genotype_code(dam);
-  if (s < 0 || d < 0) return nullptr;
-  return &kRules[static_cast<std::size_t>(s)][static_cast<std::size_t>(d)];
+const TransmissionRule& transmission_rule(int sire_code, int dam_code) {
+  return kRules[static_cast<std::size_t>(sire_code)][static_cast<std::size_t>(dam_code)];
 }
 
 bool transmission_draws(Genotype sire, Genotype dam) { return rule_draws(sire, dam); }

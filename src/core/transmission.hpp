@@ -38,9 +38,16 @@ struct TransmissionRule {
   std::int8_t second[4];
 };
 
+// The rule for parents with these genotype codes (each 0 to 5).
+const TransmissionRule& transmission_rule(int sire_code, int dam_code);
+
 // The rule for these parents; nullptr when either is not one of the six
 // genotypes.
-const TransmissionRule* transmission_rule(Genotype sire, Genotype dam);
+inline const TransmissionRule* transmission_rule(Genotype sire, Genotype dam) {
+  const int s = genotype_code(sire);
+  const int d = genotype_code(dam);
+  return s < 0 || d < 0 ? nullptr : &transmission_rule(s, d);
+}
 
 // The quarter of (0, 1) holding x, 0 to 3; a value on a boundary belongs to
 // the lower quarter.

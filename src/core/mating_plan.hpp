@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace pedsim {
+
+// One mating of a generation as settled before any number is drawn: the sire
+// actually used and the parents' genotype codes (-1 when either parent's
+// genotype is not one of the six, so that nothing is transmitted).
+struct PlannedMating {
+  std::int32_t sire;
+  std::int8_t sire_code;
+  std::int8_t dam_code;
+};
+
+// The plan of the generation being bred, kept so that every generation
+// reuses its memory.
+using MatingPlan = std::vector<PlannedMating>;
+
+}  // namespace pedsim
