@@ -21,6 +21,8 @@ struct ShuffleScratch {
     std::int32_t value;
   };
   std::vector<std::uint32_t, LargeAllocator<std::uint32_t>> keys;
+  // Positions within a block of keys whose key is kept.
+  std::vector<std::uint32_t, ScratchAllocator<std::uint32_t>> picked;
   // The kept entries in list order, and (key << 32 | index into kept) for
   // each, to be sorted.
   std::vector<Kept, ScratchAllocator<Kept>> kept;

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <numeric>
 #include <stdexcept>
 
 namespace pedsim {
@@ -76,48 +77,59 @@ constexpr std::size_t kKeyBlock = 16 * 15013;
 
 // Appends to scratch.kept, with its entry, every element of
 // list[base, base + keys.size()) whose key is below `limit`, in list order.
-// Each element is written to the next free slot, which only advances when its
-// key is kept: no branch per element, whose outcome would be unpredictable.
+// The kept positions are found first without a branch per key, whose outcome
+// would be unpredictable: each position is written to the next free slot,
+// which only advances when its key is kept.
 void keep_below(std::span<const std::uint32_t> keys, std::span<const std::int32_t> list,
                 std::size_t base, std::uint64_t limit, ShuffleScratch& scratch) {
+  auto& picked = scratch.picked;
+  picked.resize(keys.size());
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    picked[count] = static_cast<std::uint32_t>(i);
+    count += keys[i] < limit ? 1 : 0;
+  }
   auto& kept = scratch.kept;
   auto& entries = scratch.entries;
-  std::size_t count = kept.size();
-  kept.resize(count + keys.size());
-  entries.resize(count + keys.size());
-  for (std::size_t i = 0; i < keys.size(); ++i) {
-    const std::uint32_t key = keys[i];
-    kept[count] = {static_cast<std::uint32_t>(base + i), list[base + i]};
-    entries[count] = (std::uint64_t{key} << 32) | count;
-    count += key < limit ? 1 : 0;
+  const std::size_t first = kept.size();
+  kept.resize(first + count);
+  entries.resize(first + count);
+  for (std::size_t c = 0; c < count; ++c) {
+    const std::size_t i = picked[c];
+    const std::size_t j = first + c;
+    kept[j] = {static_cast<std::uint32_t>(base + i), list[base + i]};
+    entries[j] = (std::uint64_t{keys[i]} << 32) | j;
   }
-  kept.resize(count);
-  entries.resize(count);
 }
 
-// Sorts scratch.entries ascending, keys below `key_limit`: counted into about
-// one bucket per two entries by their top key bits and placed bucket by
-// bucket, which leaves only the few entries within each bucket out of order
-// for one pass of insertion sort.
-void bucket_sort(std::uint64_t key_limit, ShuffleScratch& scratch) {
+// Sorts scratch.entries (key << 32 | index, in index order) by key, keys
+// below `key_limit`, keeping equal keys in index order: two passes of
+// least-significant-digit radix sort over the key's low and high halves.
+void sort_by_key(std::uint64_t key_limit, ShuffleScratch& scratch) {
   auto& entries = scratch.entries;
-  const int bits = std::max(1, static_cast<int>(std::bit_width(entries.size())) - 1);
-  const int shift = std::max(0, static_cast<int>(std::bit_width(key_limit)) - bits);
-  const std::size_t buckets = static_cast<std::size_t>(key_limit >> shift) + 1;
-  auto& start = scratch.bucket_start;
-  start.assign(buckets + 1, 0);
-  for (const std::uint64_t e : entries) ++start[(e >> 32 >> shift) + 1];
-  for (std::size_t b = 0; b < buckets; ++b) start[b + 1] += start[b];
-  auto& sorted = scratch.spare;
-  sorted.resize(entries.size());
-  for (const std::uint64_t e : entries) sorted[start[e >> 32 >> shift]++] = e;
-  for (std::size_t i = 1; i < sorted.size(); ++i) {
-    const std::uint64_t e = sorted[i];
-    std::size_t j = i;
-    for (; j > 0 && sorted[j - 1] > e; --j) sorted[j] = sorted[j - 1];
-    sorted[j] = e;
+  if (entries.size() < 256) {
+    std::sort(entries.begin(), entries.end());
+    return;
   }
-  entries.swap(sorted);
+  const int key_bits = std::max(2, static_cast<int>(std::bit_width(key_limit - 1)));
+  const int low_bits = key_bits / 2;
+  const std::size_t low_size = std::size_t{1} << low_bits;
+  const std::size_t high_size = std::size_t{1} << (key_bits - low_bits);
+  const std::uint64_t low_mask = low_size - 1;
+  auto& count = scratch.bucket_start;
+  count.assign(low_size + high_size, 0);
+  std::uint32_t* low = count.data();
+  std::uint32_t* high = count.data() + low_size;
+  for (const std::uint64_t e : entries) {
+    ++low[(e >> 32) & low_mask];
+    ++high[e >> 32 >> low_bits];
+  }
+  std::exclusive_scan(low, low + low_size, low, std::uint32_t{0});
+  std::exclusive_scan(high, high + high_size, high, std::uint32_t{0});
+  auto& spare = scratch.spare;
+  spare.resize(entries.size());
+  for (const std::uint64_t e : entries) spare[low[(e >> 32) & low_mask]++] = e;
+  for (const std::uint64_t e : spare) entries[high[e >> 32 >> low_bits]++] = e;
 }
 
 // Fills scratch.rows with S from scratch.entries, which holds, in ascending
@@ -153,7 +165,7 @@ void gather_by_histogram(std::span<const std::int32_t> list, ShuffleScratch& scr
   scratch.kept.clear();
   scratch.entries.clear();
   keep_below(keys, list, 0, limit, scratch);
-  bucket_sort(limit, scratch);
+  sort_by_key(limit, scratch);
 }
 
 // A key bound below which, for n uniform keys, far more than K keys lie
@@ -179,23 +191,31 @@ void emit_in_selection_order(ShuffleScratch& scratch, std::span<std::int32_t> ou
     if (rows[r].position < k_wanted) occupant[rows[r].position] = static_cast<std::uint32_t>(r);
   }
 
+  // Rows are selected in key order; only a group of equal keys needs its
+  // rows ordered by position, once, when it is reached.
   auto& group = scratch.group;
   group.clear();
-  std::size_t group_next = 0;
   std::size_t group_pos = 0;
+  std::size_t next = 0;
   for (std::size_t m = 0; m < k_wanted; ++m) {
-    if (group_pos == group.size()) {
+    std::size_t selected;
+    if (group_pos < group.size()) {
+      selected = group[group_pos++];
+    } else if (next + 1 == rows.size() || rows[next + 1].key != rows[next].key) {
+      selected = next++;
+    } else {
       group.clear();
-      group_pos = 0;
-      const std::uint32_t key = rows[group_next].key;
-      while (group_next < rows.size() && rows[group_next].key == key) {
-        group.push_back(static_cast<std::uint32_t>(group_next++));
+      const std::uint32_t key = rows[next].key;
+      while (next < rows.size() && rows[next].key == key) {
+        group.push_back(static_cast<std::uint32_t>(next++));
       }
       std::sort(group.begin(), group.end(), [&rows](std::uint32_t a, std::uint32_t b) {
         return rows[a].position < rows[b].position;
       });
+      selected = group[0];
+      group_pos = 1;
     }
-    const auto& f = rows[group[group_pos++]];
+    const auto& f = rows[selected];
     const std::uint32_t p = f.position;
     if (p != m) {
       const std::uint32_t h = occupant[m];
@@ -244,7 +264,7 @@ void shuffle_prefix_bounded(std::span<const std::int32_t> list, std::span<std::i
     select_prefix_by_keys(list, scratch, out);
     return;
   }
-  bucket_sort(bound, scratch);
+  sort_by_key(bound, scratch);
   rows_of_selection(scratch, out.size());
   emit_in_selection_order(scratch, out);
 }
