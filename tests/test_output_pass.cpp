@@ -157,6 +157,24 @@ TEST(OutputPass, FoundersOnlyDrawNothing) {
   EXPECT_EQ(test::split_lines(test::read_file(dir.path() / "ped.pre")).size(), 7U);
 }
 
+// Large runs format their records in chunks on two threads; the file must
+// still hold every record once, in row order, as the final table has it.
+TEST(OutputPass, RecordsFormattedOnTwoThreadsMatchTheTableRowByRow) {
+  auto t = bred_and_thinned(2, 100000, 10000, 8080);
+  auto& run = t->run;
+  ASSERT_GE(run.ntot, 1 << 18);
+  test::TempDir dir;
+  open_output_files(run.files, dir.str());
+  output_pass(run);
+  std::string expected;
+  char record[kMaxPedRecord];
+  for (std::int32_t i = 1; i <= run.ntot; ++i) {
+    expected.append(record, format_ped_record(record, run.IV1[i], run.IV2[i], run.IV3[i],
+                                              run.IV4[i], run.GE1[i], run.GE2[i]));
+  }
+  EXPECT_TRUE(test::read_file(dir.path() / "ped.pre") == expected);
+}
+
 // Counts that a wrong threshold or a swapped comparison would move far from
 // their expected values (tolerances are about five standard deviations).
 TEST(Statistics, LargeSeededRunMatchesTheDesignedRates) {

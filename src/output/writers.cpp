@@ -209,6 +209,15 @@ void OutputFile::finish_pending_write() {
   }
 }
 
+void OutputFile::write_through(std::string_view data) {
+  if (fd_ < 0) return;
+  flush();
+  finish_pending_write();
+  if (const int err = write_fully(fd_, data.data(), data.size())) {
+    stop_with_diagnostic(code::kWriteError, unit_, path_, err);
+  }
+}
+
 void OutputFile::flush() {
   if (fd_ < 0) return;
   finish_pending_write();
@@ -273,9 +282,8 @@ void console_int(Console& console, std::int32_t value) {
   console.write_line(console_line_int(value));
 }
 
-void write_ped_record(OutputFiles& files, std::int32_t animal, std::int32_t sire, std::int32_t dam,
-                      std::int32_t sex, std::int32_t allele1, std::int32_t allele2) {
-  char* out = files.pre.reserve(6 * kMaxFieldWidth + 1);
+std::size_t format_ped_record(char* out, std::int32_t animal, std::int32_t sire, std::int32_t dam,
+                              std::int32_t sex, std::int32_t allele1, std::int32_t allele2) {
   if (is_common_field(animal) && is_common_field(sire) && is_common_field(dam) &&
       is_common_field(sex) && is_common_field(allele1) && is_common_field(allele2)) {
     const std::uint64_t fields[6] = {
@@ -287,8 +295,7 @@ void write_ped_record(OutputFiles& files, std::int32_t animal, std::int32_t sire
         common_field(static_cast<std::uint32_t>(allele2))};
     std::memcpy(out, fields, sizeof fields);
     out[sizeof fields] = '\n';
-    files.pre.commit(sizeof fields + 1);
-    return;
+    return sizeof fields + 1;
   }
   char* p = out;
   p += format_file_field(p, animal);
@@ -298,7 +305,13 @@ void write_ped_record(OutputFiles& files, std::int32_t animal, std::int32_t sire
   p += format_file_field(p, allele1);
   p += format_file_field(p, allele2);
   *p++ = '\n';
-  files.pre.commit(static_cast<std::size_t>(p - out));
+  return static_cast<std::size_t>(p - out);
+}
+
+void write_ped_record(OutputFiles& files, std::int32_t animal, std::int32_t sire, std::int32_t dam,
+                      std::int32_t sex, std::int32_t allele1, std::int32_t allele2) {
+  char* out = files.pre.reserve(kMaxPedRecord);
+  files.pre.commit(format_ped_record(out, animal, sire, dam, sex, allele1, allele2));
 }
 
 void write_error_record(OutputFiles& files, std::int32_t animal, std::int32_t old_allele) {

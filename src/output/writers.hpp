@@ -19,6 +19,14 @@ inline constexpr std::size_t kMaxFieldWidth = 12;
 // three blanks and five right-justified columns.
 std::size_t format_file_field(char* out, std::int32_t value);
 
+// Longest "ped.pre" record: six fields and a line feed.
+inline constexpr std::size_t kMaxPedRecord = 6 * kMaxFieldWidth + 1;
+
+// Lays out the "ped.pre" record of one animal at `out` (room for
+// kMaxPedRecord bytes) and returns its length.
+std::size_t format_ped_record(char* out, std::int32_t animal, std::int32_t sire, std::int32_t dam,
+                              std::int32_t sex, std::int32_t allele1, std::int32_t allele2);
+
 // A console line of a label and an integer: a blank, the label, the integer
 // right-justified in twelve columns, a line feed.
 std::string console_line_label_int(std::string_view label, std::int32_t value);
@@ -68,6 +76,9 @@ class OutputFile {
   char* reserve(std::size_t bytes);
   void commit(std::size_t bytes) { used_ += bytes; }
   void write(std::string_view text);
+  // Writes `data` at once, after anything buffered; a failure stops the run
+  // with the write diagnostic.
+  void write_through(std::string_view data);
 
   void flush();
   // Flushes and closes; a failure stops the run with the write diagnostic.
