@@ -224,7 +224,11 @@ int main(int argc, char** argv) {
     std::vector<double> walls;
     long rss = 0;
     for (int r = 0; r < w.runs; ++r) {
-      const auto timing = time_process(binary, w, dir);
+      // Every run starts in an empty folder, as the floor writes a new file.
+      const fs::path run_dir = dir / ("run" + std::to_string(r));
+      fs::create_directory(run_dir);
+      const auto timing = time_process(binary, w, run_dir);
+      fs::remove_all(run_dir);
       walls.push_back(timing.wall);
       rss = std::max(rss, timing.max_rss_kib);
     }
@@ -246,7 +250,7 @@ int main(int argc, char** argv) {
   report << "# Benchmark results\n\n"
          << "Machine: " << machine_description() << ".\n\n"
          << "Whole `pedsim` processes with `PEDSIM_SEED=" << kSeed
-         << "`, median wall time of the runs; peak resident memory of the child. The floor is the "
+         << "`, each run in an empty folder, median wall time of the runs; peak resident memory of the child. The floor is the "
             "bare random stream producing the run's exact number of draws one at a time on one "
             "thread, plus writing rows x 49 bytes in 1 MiB blocks to the same folder. Phase times "
             "(seconds) come from one in-process run.\n\n"

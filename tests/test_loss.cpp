@@ -99,3 +99,47 @@ TEST(Loss, OneDrawPerRowAndUnfilledRowsKeepZeros) {
 
 }  // namespace
 }  // namespace pedsim
+
+namespace pedsim {
+namespace {
+
+// Large tables are thinned in two halves side by side; the result must be
+// that of one draw per row in row order, with rows already flagged left as
+// they are.
+TEST(Loss, TableThinnedInHalvesMatchesRowByRow) {
+  auto halves = test::make_run(12, 100000, 10000, 31);
+  auto literal = test::make_run(12, 100000, 10000, 31);
+  for (auto* run : {&halves->run, &literal->run}) {
+    ASSERT_GE(run->ntot, 1 << 18);
+    for (std::int32_t i = 1; i <= run->ntot; ++i) {
+      run->IV51[i] = 1 + i % 3;
+      run->IV52[i] = 3;
+      run->IV7[i] = i % 13;
+      run->VC[i] = i % 101 == 0 ? 1 : 0;
+    }
+  }
+  randomloss(halves->run);
+  pedsim::Run& r = literal->run;
+  for (std::int32_t i = 1; i <= r.ntot; ++i) {
+    r.GE1[i] = r.IV51[i];
+    r.GE2[i] = r.IV52[i];
+  }
+  for (std::int32_t i = 1; i <= r.ntot; ++i) {
+    if (r.stream.draw_uniform() <= loss_threshold(r, i) && r.VC[i] == 0) {
+      r.VC[i] = 1;
+      r.GE1[i] = 0;
+      r.GE2[i] = 0;
+    }
+  }
+  const pedsim::Run& h = halves->run;
+  for (std::int32_t i = 1; i <= r.ntot; ++i) {
+    ASSERT_EQ(std::vector<std::int32_t>({h.VC[i], h.GE1[i], h.GE2[i]}),
+              std::vector<std::int32_t>({r.VC[i], r.GE1[i], r.GE2[i]}))
+        << "row " << i;
+  }
+  EXPECT_EQ(h.stream.s1(), r.stream.s1());
+  EXPECT_EQ(h.stream.draws(), r.stream.draws());
+}
+
+}  // namespace
+}  // namespace pedsim
