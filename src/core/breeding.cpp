@@ -60,27 +60,35 @@ std::uint64_t plan_matings(Run& run, std::int32_t first, std::int32_t last) {
     int sire_code = genotype_code_of(run, sire);
     int dam_code = genotype_code_of(run, d);
     if (sire_code < 0 || dam_code < 0) sire_code = dam_code = -1;
-    run.mating_plan[static_cast<std::size_t>(t)] = {sire, static_cast<std::int8_t>(sire_code),
+    run.mating_plan.matings[static_cast<std::size_t>(t)] = {sire, static_cast<std::int8_t>(sire_code),
                                                     static_cast<std::int8_t>(dam_code)};
     if (sire_code >= 0 && transmission_rule(sire_code, dam_code).draws) ++draws;
   }
   return draws;
 }
 
-// Creates the offspring of the planned matings first..last-1, drawing from
-// `stream`, which stands at the first of them.
-void create_offspring(Run& run, UniformStream& stream, std::int32_t g, std::int32_t first,
-                      std::int32_t last) {
+// Creates the offspring of the planned matings first..last-1, whose
+// transmissions draw `transmission_draws` numbers: all their numbers are
+// drawn at once from `stream` (through its lanes), then used in order.
+void create_offspring(Run& run, UniformStream& stream, std::vector<std::uint32_t>& draws,
+                      std::int32_t g, std::int32_t first, std::int32_t last,
+                      std::uint64_t transmission_draws) {
+  draws.resize(static_cast<std::size_t>(last - first) + transmission_draws);
+  stream.fill_z(draws);
+  std::size_t next = 0;
+  const auto draw = [&draws, &next] {
+    return UniformStream::to_uniform(static_cast<std::int32_t>(draws[next++]));
+  };
   for (std::int32_t t = first; t < last; ++t) {
-    const PlannedMating& m = run.mating_plan[static_cast<std::size_t>(t)];
+    const PlannedMating& m = run.mating_plan.matings[static_cast<std::size_t>(t)];
     const std::int32_t i = run.lastanimal + 1 + t;
     if (m.sire_code >= 0) {
       const TransmissionRule& rule = transmission_rule(m.sire_code, m.dam_code);
-      const int q = rule.draws ? quarter_of(stream.draw_uniform()) : 0;
+      const int q = rule.draws ? quarter_of(draw()) : 0;
       run.IV51[i] = rule.first[q];
       run.IV52[i] = rule.second[q];
     }
-    run.IV4[i] = stream.draw_uniform() > 0.5 ? kFemale : kMale;
+    run.IV4[i] = draw() > 0.5 ? kFemale : kMale;
     run.IV1[i] = i;
     run.IV2[i] = m.sire;
     run.IV3[i] = run.ID[t + 1];
@@ -96,27 +104,29 @@ void mate_generation(Run& run, std::int32_t g) {
   const std::int64_t room = std::max<std::int64_t>(0, std::int64_t{run.ntot} - run.lastanimal);
   const auto matings = static_cast<std::int32_t>(
       std::clamp<std::int64_t>(std::int64_t{run.male} * run.ratio, 0, room));
-  run.mating_plan.resize(static_cast<std::size_t>(matings));
+  auto& plan = run.mating_plan;
+  plan.matings.resize(static_cast<std::size_t>(matings));
   if (matings < kParallelMatings) {
-    plan_matings(run, 0, matings);
-    create_offspring(run, run.stream, g, 0, matings);
+    const std::uint64_t draws = plan_matings(run, 0, matings);
+    create_offspring(run, run.stream, plan.draws[0], g, 0, matings, draws);
   } else {
     // Each mating draws its sex and, unless both parents are homozygous, a
     // transmission number; once the first half is planned, the stream can
     // be jumped to the second half, and both halves are bred side by side.
     const std::int32_t half = matings / 2;
     auto second_planned = std::async(std::launch::async, [&run, half, matings] {
-      plan_matings(run, half, matings);
+      return plan_matings(run, half, matings);
     });
-    const std::uint64_t first_draws =
-        static_cast<std::uint64_t>(half) + plan_matings(run, 0, half);
-    second_planned.get();
+    const std::uint64_t first_draws = plan_matings(run, 0, half);
+    const std::uint64_t second_draws = second_planned.get();
     UniformStream second_stream = run.stream;
-    second_stream.jump(first_draws);
-    auto second_bred = std::async(std::launch::async, [&run, &second_stream, g, half, matings] {
-      create_offspring(run, second_stream, g, half, matings);
-    });
-    create_offspring(run, run.stream, g, 0, half);
+    second_stream.jump(static_cast<std::uint64_t>(half) + first_draws);
+    auto second_bred =
+        std::async(std::launch::async, [&run, &plan, &second_stream, g, half, matings,
+                                        second_draws] {
+          create_offspring(run, second_stream, plan.draws[1], g, half, matings, second_draws);
+        });
+    create_offspring(run, run.stream, plan.draws[0], g, 0, half, first_draws);
     second_bred.get();
     run.stream = second_stream;
   }

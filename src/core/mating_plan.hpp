@@ -14,8 +14,12 @@ struct PlannedMating {
   std::int8_t dam_code;
 };
 
-// The plan of the generation being bred, kept so that every generation
-// reuses its memory.
-using MatingPlan = std::vector<PlannedMating>;
+// The plan of the generation being bred and the stream integers its matings
+// draw, one buffer for each half of a generation bred on two threads; kept
+// so that every generation reuses their memory.
+struct MatingPlan {
+  std::vector<PlannedMating> matings;
+  std::vector<std::uint32_t> draws[2];
+};
 
 }  // namespace pedsim
