@@ -156,34 +156,46 @@ TEST(Mating, LargeGenerationsBredInHalvesMatchOneByOne) {
   }
 }
 
-TEST(ParentSelection, LargeListsShuffledSideBySideMatchOneAfterTheOther) {
-  // After generation 1 of 1 140000 1000 there are 279000 candidates: enough
-  // for the male and female shuffles to run on two threads.
-  auto t = test::make_run(1, 140000, 1000, 21);
-  auto& run = t->run;
-  create_founders(run);
-  mate_generation(run, 1);
-  std::vector<std::int32_t> males, females;
-  for (std::int32_t i = 1; i <= run.lastanimal; ++i)
-    (run.IV4[i] == kMale ? males : females).push_back(i);
-  UniformStream expected_stream = run.stream;
-  ShuffleScratch scratch;
-  std::vector<std::int32_t> sires(static_cast<std::size_t>(run.male));
-  std::vector<std::int32_t> dams(static_cast<std::size_t>(run.female));
-  shuffle_prefix(males, sires, expected_stream, scratch);
-  shuffle_prefix(females, dams, expected_stream, scratch);
-
-  parents(run);
-  EXPECT_EQ(std::vector<std::int32_t>(run.IS.begin(), run.IS.end()), sires);
-  EXPECT_EQ(std::vector<std::int32_t>(run.ID.begin(), run.ID.end()), dams);
-  EXPECT_EQ(run.stream.s1(), expected_stream.s1());
-  EXPECT_EQ(run.stream.s2(), expected_stream.s2());
-  EXPECT_EQ(run.stream.draws(), expected_stream.draws());
-}
-
 struct BreedCase {
   std::int32_t ngen, n, male, seed;
 };
+
+class LargeSelection : public ::testing::TestWithParam<BreedCase> {};
+
+// Long candidate lists are shuffled on two threads, the female keys drawn in
+// two parts; every generation must choose what one shuffle after the other
+// chooses, from the same stream.
+TEST_P(LargeSelection, SideBySideMatchesOneAfterTheOther) {
+  const auto& c = GetParam();
+  auto t = test::make_run(c.ngen, c.n, c.male, c.seed);
+  auto& run = t->run;
+  create_founders(run);
+  for (std::int32_t g = 1; g <= run.ngen; ++g) {
+    mate_generation(run, g);
+    std::vector<std::int32_t> males, females;
+    for (std::int32_t i = 1; i <= run.lastanimal; ++i)
+      (run.IV4[i] == kMale ? males : females).push_back(i);
+    UniformStream expected_stream = run.stream;
+    ShuffleScratch scratch;
+    std::vector<std::int32_t> sires(static_cast<std::size_t>(run.male));
+    std::vector<std::int32_t> dams(static_cast<std::size_t>(run.female));
+    shuffle_prefix(males, sires, expected_stream, scratch);
+    shuffle_prefix(females, dams, expected_stream, scratch);
+
+    parents(run);
+    ASSERT_EQ(std::vector<std::int32_t>(run.IS.begin(), run.IS.end()), sires) << g;
+    ASSERT_EQ(std::vector<std::int32_t>(run.ID.begin(), run.ID.end()), dams) << g;
+    ASSERT_EQ(run.stream.s1(), expected_stream.s1());
+    ASSERT_EQ(run.stream.s2(), expected_stream.s2());
+    ASSERT_EQ(run.stream.draws(), expected_stream.draws());
+  }
+}
+
+// 1 140000 1000: 279000 candidates, every female key kept; 3 150000 5000:
+// female lists of several key blocks, only keys below a bound kept.
+INSTANTIATE_TEST_SUITE_P(Runs, LargeSelection,
+                         ::testing::Values(BreedCase{1, 140000, 1000, 21},
+                                           BreedCase{3, 150000, 5000, 4}));
 
 class BreedingRun : public ::testing::TestWithParam<BreedCase> {};
 

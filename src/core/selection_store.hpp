@@ -42,9 +42,11 @@ struct SelectionStore {
   std::vector<std::int32_t, LargeAllocator<std::int32_t>> males;
   std::vector<std::int32_t, LargeAllocator<std::int32_t>> females;
   std::int32_t rows_listed = 0;
-  // The male shuffle's buffers, and the female one's when both run at once.
+  // The male shuffle's buffers, and the female one's when both run at once,
+  // the first part of the female keys then being kept apart.
   ShuffleScratch shuffle;
   ShuffleScratch female_shuffle;
+  ShuffleScratch female_front;
 };
 
 }  // namespace pedsim

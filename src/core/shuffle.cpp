@@ -239,28 +239,42 @@ void select_prefix_by_keys(std::span<const std::int32_t> list, ShuffleScratch& s
   emit_in_selection_order(scratch, out);
 }
 
-void shuffle_prefix_bounded(std::span<const std::int32_t> list, std::span<std::int32_t> out,
-                            UniformStream& stream, ShuffleScratch& scratch, std::uint64_t bound) {
-  const std::size_t n = list.size();
-  if (out.size() > n)
-    throw std::invalid_argument("shuffle_prefix: more entries wanted than listed");
-  const UniformStream start = stream;
-  scratch.kept.clear();
-  scratch.entries.clear();
-  scratch.keys.resize(std::min(n, kKeyBlock));
-  for (std::size_t begin = 0; begin < n; begin += kKeyBlock) {
-    const std::size_t size = std::min(kKeyBlock, n - begin);
+std::uint64_t shuffle_key_bound(std::size_t n, std::size_t k_wanted) {
+  const std::uint64_t bound = n > kKeyBlock ? key_bound(n, k_wanted) : 0;
+  return bound == 0 ? kKeepEveryKey : bound;
+}
+
+void keep_drawn_keys(std::span<const std::int32_t> list, std::size_t first, std::size_t last,
+                     UniformStream& stream, ShuffleScratch& scratch, std::uint64_t bound) {
+  scratch.keys.resize(std::min(last - first, kKeyBlock));
+  for (std::size_t begin = first; begin < last; begin += kKeyBlock) {
+    const std::size_t size = std::min(kKeyBlock, last - begin);
     auto block = std::span(scratch.keys).first(size);
     stream.fill_z(block);
     keep_below(block, list, begin, bound, scratch);
+  }
+}
+
+void append_kept(ShuffleScratch& into, const ShuffleScratch& back) {
+  const std::size_t offset = into.kept.size();
+  into.kept.insert(into.kept.end(), back.kept.begin(), back.kept.end());
+  into.entries.reserve(into.entries.size() + back.entries.size());
+  for (const std::uint64_t e : back.entries) into.entries.push_back(e + offset);
+}
+
+void select_from_kept(std::span<const std::int32_t> list, std::span<std::int32_t> out,
+                      const UniformStream& keys_start, ShuffleScratch& scratch,
+                      std::uint64_t bound) {
+  if (out.size() > list.size()) {
+    throw std::invalid_argument("shuffle_prefix: more entries wanted than listed");
   }
   if (out.empty()) return;
   if (scratch.entries.size() < out.size()) {
     // Too few keys below the bound: draw the same keys again and select
     // among all of them.
-    stream = start;
-    scratch.keys.resize(n);
-    stream.fill_z(scratch.keys);
+    UniformStream again = keys_start;
+    scratch.keys.resize(list.size());
+    again.fill_z(scratch.keys);
     select_prefix_by_keys(list, scratch, out);
     return;
   }
@@ -269,16 +283,21 @@ void shuffle_prefix_bounded(std::span<const std::int32_t> list, std::span<std::i
   emit_in_selection_order(scratch, out);
 }
 
+void shuffle_prefix_bounded(std::span<const std::int32_t> list, std::span<std::int32_t> out,
+                            UniformStream& stream, ShuffleScratch& scratch, std::uint64_t bound) {
+  if (out.size() > list.size()) {
+    throw std::invalid_argument("shuffle_prefix: more entries wanted than listed");
+  }
+  const UniformStream start = stream;
+  scratch.kept.clear();
+  scratch.entries.clear();
+  keep_drawn_keys(list, 0, list.size(), stream, scratch, bound);
+  select_from_kept(list, out, start, scratch, bound);
+}
+
 void shuffle_prefix(std::span<const std::int32_t> list, std::span<std::int32_t> out,
                     UniformStream& stream, ShuffleScratch& scratch) {
-  const std::uint64_t bound = list.size() > kKeyBlock ? key_bound(list.size(), out.size()) : 0;
-  if (bound != 0) {
-    shuffle_prefix_bounded(list, out, stream, scratch, bound);
-    return;
-  }
-  scratch.keys.resize(list.size());
-  stream.fill_z(scratch.keys);
-  select_prefix_by_keys(list, scratch, out);
+  shuffle_prefix_bounded(list, out, stream, scratch, shuffle_key_bound(list.size(), out.size()));
 }
 
 }  // namespace pedsim

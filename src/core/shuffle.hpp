@@ -45,9 +45,34 @@ void random_permu(std::span<std::int32_t> list, UniformStream& stream);
 void select_prefix_by_keys(std::span<const std::int32_t> list, ShuffleScratch& scratch,
                            std::span<std::int32_t> out);
 
-// shuffle_prefix keeping only keys below `bound` while drawing; when fewer
-// than out.size() keys lie below it, the keys are drawn again and selected
-// exactly. The result is the same for every bound.
+// A key bound that keeps every key.
+inline constexpr std::uint64_t kKeepEveryKey = std::uint64_t{1} << 31;
+
+// The bound below which shuffle_prefix keeps the keys of a list of n
+// elements of which k are wanted: far more than k keys lie below it, and
+// only those are sorted; kKeepEveryKey when no bound would pay.
+std::uint64_t shuffle_key_bound(std::size_t n, std::size_t k);
+
+// The first step of shuffle_prefix over part of a list: draws the keys of
+// list[first, last) from `stream`, which stands at key `first`, and appends
+// to scratch's kept entries those below `bound`, in list order.
+void keep_drawn_keys(std::span<const std::int32_t> list, std::size_t first, std::size_t last,
+                     UniformStream& stream, ShuffleScratch& scratch, std::uint64_t bound);
+
+// Appends the kept entries of `back`, a later part of the same list, to
+// those of `into`.
+void append_kept(ShuffleScratch& into, const ShuffleScratch& back);
+
+// The second step: from the kept entries of the whole list, writes the first
+// out.size() elements of the shuffled order to `out`. When fewer keys than
+// wanted were kept, draws all keys again from `keys_start`, the stream as it
+// stood at the list's first key, and selects among them exactly.
+void select_from_kept(std::span<const std::int32_t> list, std::span<std::int32_t> out,
+                      const UniformStream& keys_start, ShuffleScratch& scratch,
+                      std::uint64_t bound);
+
+// shuffle_prefix keeping only keys below `bound` while drawing. The result
+// is the same for every bound.
 void shuffle_prefix_bounded(std::span<const std::int32_t> list, std::span<std::int32_t> out,
                             UniformStream& stream, ShuffleScratch& scratch, std::uint64_t bound);
 
