@@ -61,17 +61,18 @@ void random_permu(std::span<std::int32_t> list, UniformStream& stream) {
 // positions within a group are fixed while the group is emitted: each group
 // is sorted by current position once, when it is reached.
 //
-// S is found without sorting the whole list. Short lists count all keys into
-// buckets by their top bits, locate the bucket holding the K-th key and sort
-// only the keys of that bucket and the ones below it. Long lists draw their
-// keys block by block and keep only those below a bound that far more than K
-// keys lie under; if fewer than K do, the same keys are drawn again and the
-// first method selects among all of them.
+// S is found without sorting the whole list. The keys are drawn block by
+// block, and only those below a bound are kept: for a long list of which far
+// fewer than half are wanted, a bound that far more than K keys lie under;
+// otherwise every key. The kept keys are sorted by two radix passes. If fewer
+// than K keys lie below the bound, the same keys are drawn again, all of them
+// are counted into buckets by their top bits, and only the buckets up to the
+// one holding the K-th key are sorted.
 namespace {
 
 // Keys are drawn in blocks of this many into a buffer that stays in the
-// cache, when the list is long enough for the bound below to pay. The stream
-// fills a block in 16 lanes; an odd lane length keeps the lanes' writes from
+// cache; a list of one block keeps every key. The stream fills a block in
+// 16 lanes; an odd lane length keeps the lanes' writes from
 // falling into the same cache sets.
 constexpr std::size_t kKeyBlock = 16 * 15013;
 
