@@ -62,8 +62,8 @@ void random_permu(std::span<std::int32_t> list, UniformStream& stream) {
 // is sorted by current position once, when it is reached.
 //
 // S is found without sorting the whole list. The keys are drawn block by
-// block, and only those below a bound are kept: for a long list of which far
-// fewer than half are wanted, a bound that far more than K keys lie under;
+// block, and only those below a bound are kept: when far fewer than half of
+// the list are wanted, a bound that far more than K keys lie under;
 // otherwise every key. The kept keys are sorted by two radix passes. If fewer
 // than K keys lie below the bound, the same keys are drawn again, all of them
 // are counted into buckets by their top bits, and only the buckets up to the
@@ -71,8 +71,7 @@ void random_permu(std::span<std::int32_t> list, UniformStream& stream) {
 namespace {
 
 // Keys are drawn in blocks of this many into a buffer that stays in the
-// cache; a list of one block keeps every key. The stream fills a block in
-// 16 lanes; an odd lane length keeps the lanes' writes from
+// cache. The stream fills a block in 16 lanes; an odd lane length keeps the lanes' writes from
 // falling into the same cache sets.
 constexpr std::size_t kKeyBlock = 16 * 15013;
 
@@ -241,7 +240,7 @@ void select_prefix_by_keys(std::span<const std::int32_t> list, ShuffleScratch& s
 }
 
 std::uint64_t shuffle_key_bound(std::size_t n, std::size_t k_wanted) {
-  const std::uint64_t bound = n > kKeyBlock ? key_bound(n, k_wanted) : 0;
+  const std::uint64_t bound = key_bound(n, k_wanted);
   return bound == 0 ? kKeepEveryKey : bound;
 }
 

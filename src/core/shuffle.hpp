@@ -50,7 +50,7 @@ inline constexpr std::uint64_t kKeepEveryKey = std::uint64_t{1} << 31;
 
 // The bound below which shuffle_prefix keeps the keys of a list of n
 // elements of which k are wanted: far more than k keys lie below it, and
-// only those are sorted; kKeepEveryKey when no bound would pay.
+// only those are sorted; kKeepEveryKey when about half or more are wanted.
 std::uint64_t shuffle_key_bound(std::size_t n, std::size_t k);
 
 // The first step of shuffle_prefix over part of a list: draws the keys of
