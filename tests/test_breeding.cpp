@@ -28,7 +28,6 @@ std::unique_ptr<test::TestRun> hand_built(std::int32_t male, std::int32_t female
   allocate_table(run);
   run.lastanimal = last;
   for (std::int32_t i = 1; i <= last; ++i) {
-    run.IV1[i] = i;
     run.IV4[i] = males.count(i) ? kMale : kFemale;
     run.IV51[i] = 1;
     run.IV52[i] = 1;
@@ -118,7 +117,6 @@ void mate_one_by_one(Run& run, std::int32_t g) {
       if (i > run.ntot) return;
       transmission(run, sire, d, i);
       run.IV4[i] = run.stream.draw_uniform() > 0.5 ? kFemale : kMale;
-      run.IV1[i] = i;
       run.IV2[i] = sire;
       run.IV3[i] = d;
       run.IV7[i] = g;
@@ -243,7 +241,8 @@ TEST_P(BreedingRun, PedigreeInvariantsAndDrawsPerPhase) {
     ASSERT_EQ(run.stream.draws() - before, expected_draws) << "generation " << g;
   }
   for (std::int32_t i = run.lastanimal + 1; i <= run.ntot; ++i) {
-    for (Column* col : {&run.IV1, &run.IV2, &run.IV3, &run.IV7}) {
+    EXPECT_EQ(run.IV1[i], 0) << "unfilled row " << i;
+    for (Column* col : {&run.IV2, &run.IV3, &run.IV7}) {
       EXPECT_EQ((*col)[i], 0) << "unfilled row " << i;
     }
     for (CodeColumn* col : {&run.IV4, &run.IV51, &run.IV52}) {

@@ -32,7 +32,6 @@ TEST_P(LossMargin, DrawBetweenTheExactTenthAndTheThresholdRemoves) {
   const auto& c = GetParam();
   auto t = test::make_run(c.k - 1, 2, 1, 1);  // founder 1 has age factor k
   auto& run = t->run;
-  run.IV1[1] = 1;
   run.IV51[1] = 1;
   run.IV52[1] = 2;
   const double threshold = loss_threshold(run, 1);

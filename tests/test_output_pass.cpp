@@ -61,10 +61,7 @@ std::unique_ptr<Pass> one_candidate(std::int32_t old) {
   auto p = std::make_unique<Pass>();
   p->t = test::make_run(0, 3, 3, 1);
   auto& run = p->t->run;
-  for (std::int32_t i = 1; i <= 3; ++i) {
-    run.IV1[i] = i;
-    run.IV4[i] = 1;
-  }
+  for (std::int32_t i = 1; i <= 3; ++i) run.IV4[i] = 1;
   run.IV2[3] = 1;
   run.IV3[3] = 2;
   run.GE1[3] = old;

@@ -89,7 +89,6 @@ void create_offspring(Run& run, UniformStream& stream, std::vector<std::uint32_t
       run.IV52[i] = rule.second[q];
     }
     run.IV4[i] = draw() > 0.5 ? kFemale : kMale;
-    run.IV1[i] = i;
     run.IV2[i] = m.sire;
     run.IV3[i] = run.ID[t + 1];
     run.IV7[i] = g;

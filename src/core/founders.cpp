@@ -36,7 +36,6 @@ void create_founders(Run& run) {
     run.SEX[i] = i <= run.male ? kMale : kFemale;
     run.GEN1[i] = g.first;
     run.GEN2[i] = g.second;
-    run.IV1[i] = i;
     run.IV4[i] = run.SEX[i];
     run.IV51[i] = run.GEN1[i];
     run.IV52[i] = run.GEN2[i];

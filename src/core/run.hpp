@@ -68,6 +68,20 @@ using CodeColumn = BasicColumn<std::int8_t>;
 extern template class BasicColumn<std::int32_t>;
 extern template class BasicColumn<std::int8_t>;
 
+// The animal numbers of the table's rows: row i holds animal i from the
+// moment it is created (the founders at set-up, offspring as they are bred)
+// up to `created`, the last row created so far; rows above it hold 0, so
+// rows never filled keep 0. A rule rather than a stored column, since it
+// would only ever hold its own row numbers.
+class AnimalNumbers {
+ public:
+  explicit AnimalNumbers(const std::int32_t& created) : created_(&created) {}
+  std::int32_t operator[](std::int32_t i) const { return i >= 1 && i <= *created_ ? i : 0; }
+
+ private:
+  const std::int32_t* created_;
+};
+
 // Everything one run works on: its scalars, the animal table, the parent
 // lists, the random stream, the console and the two output files. Every phase
 // takes the run by reference; nothing is global.
@@ -91,7 +105,7 @@ struct Run {
   double lossrate = 0.0;
 
   // The animal table, rows 1..ntot, the row number being the animal number.
-  Column IV1;   // animal number
+  AnimalNumbers IV1{lastanimal};  // animal number
   Column IV2;   // sire, 0 for a founder
   Column IV3;   // dam, 0 for a founder
   CodeColumn IV4;   // sex code: 1 male, 2 female

@@ -165,7 +165,7 @@ void allocate_table(Run& run) {
   run.IS = Column(run.male);
   run.ID = Column(run.female);
   std::vector<BackgroundPopulator::Block> table;
-  for (Column Run::*column : {&Run::IV1, &Run::IV2, &Run::IV3, &Run::IV7}) {
+  for (Column Run::*column : {&Run::IV2, &Run::IV3, &Run::IV7}) {
     run.*column = Column(run.ntot);
     table.push_back((run.*column).storage());
   }
