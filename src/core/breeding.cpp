@@ -70,7 +70,7 @@ std::uint64_t plan_matings(Run& run, std::int32_t first, std::int32_t last) {
 // Creates the offspring of the planned matings first..last-1, whose
 // transmissions draw `transmission_draws` numbers: all their numbers are
 // drawn at once from `stream` (through its lanes), then used in order.
-void create_offspring(Run& run, UniformStream& stream, std::vector<std::uint32_t>& draws,
+void create_offspring(Run& run, UniformStream& stream, MatingDraws& draws,
                       std::int32_t g, std::int32_t first, std::int32_t last,
                       std::uint64_t transmission_draws) {
   draws.resize(static_cast<std::size_t>(last - first) + transmission_draws);

@@ -10,15 +10,20 @@ namespace pedsim {
 
 namespace {
 
+constexpr std::size_t kHugePage = std::size_t{1} << 21;
+
 // Below this size ordinary allocation serves; the sanitizer build always uses
-// it, so that its bounds checks cover every array.
+// it, so that its bounds checks cover every array. From it on, blocks are
+// mapped in whole huge pages: a first touch costs one fault per huge page
+// instead of one per small page, which pays once half a huge page is used.
 #if defined(__SANITIZE_ADDRESS__)
 constexpr std::size_t kMapThreshold = ~std::size_t{0};
 #else
-constexpr std::size_t kMapThreshold = std::size_t{1} << 21;
+constexpr std::size_t kMapThreshold = kHugePage / 2;
 #endif
 
-constexpr std::size_t kHugePage = std::size_t{1} << 21;
+// The mapped size of a block of `bytes`: whole huge pages.
+std::size_t mapped_size(std::size_t bytes) { return (bytes + kHugePage - 1) & ~(kHugePage - 1); }
 // The slice of each block populated in turn.
 constexpr std::size_t kPopulateSlice = kHugePage;
 
@@ -32,16 +37,17 @@ void* allocate_zeroed(std::size_t bytes) {
   if (bytes < kMapThreshold) return std::calloc(bytes == 0 ? 1 : bytes, 1);
   // Map one huge page more than needed and trim both ends, so that the block
   // starts on a huge-page boundary and all of it can use huge pages.
-  const std::size_t span = bytes + kHugePage;
+  const std::size_t size = mapped_size(bytes);
+  const std::size_t span = size + kHugePage;
   void* mapped = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (mapped == MAP_FAILED) return nullptr;
   const auto address = reinterpret_cast<std::uintptr_t>(mapped);
   const std::uintptr_t aligned = (address + kHugePage - 1) & ~(std::uintptr_t{kHugePage} - 1);
   if (aligned > address) ::munmap(mapped, aligned - address);
-  const std::uintptr_t tail = aligned + bytes;
+  const std::uintptr_t tail = aligned + size;
   if (address + span > tail) ::munmap(reinterpret_cast<void*>(tail), address + span - tail);
   void* block = reinterpret_cast<void*>(aligned);
-  ::madvise(block, bytes, MADV_HUGEPAGE);
+  ::madvise(block, size, MADV_HUGEPAGE);
   return block;
 }
 
@@ -50,7 +56,7 @@ void release_zeroed(void* block, std::size_t bytes) noexcept {
   if (bytes < kMapThreshold) {
     std::free(block);
   } else {
-    ::munmap(block, bytes);
+    ::munmap(block, mapped_size(bytes));
   }
 }
 

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/large_memory.hpp"
+
 namespace pedsim {
 
 // One mating of a generation as settled before any number is drawn: the sire
@@ -17,9 +19,10 @@ struct PlannedMating {
 // The plan of the generation being bred and the stream integers its matings
 // draw, one buffer for each half of a generation bred on two threads; kept
 // so that every generation reuses their memory.
+using MatingDraws = std::vector<std::uint32_t, ScratchAllocator<std::uint32_t>>;
 struct MatingPlan {
-  std::vector<PlannedMating> matings;
-  std::vector<std::uint32_t> draws[2];
+  std::vector<PlannedMating, ScratchAllocator<PlannedMating>> matings;
+  MatingDraws draws[2];
 };
 
 }  // namespace pedsim

@@ -28,9 +28,9 @@ struct ShuffleScratch {
   std::vector<Kept, ScratchAllocator<Kept>> kept;
   std::vector<std::uint64_t, ScratchAllocator<std::uint64_t>> entries;
   std::vector<std::uint64_t, ScratchAllocator<std::uint64_t>> spare;
-  std::vector<std::uint32_t> bucket_start;
-  std::vector<Row> rows;
-  std::vector<std::uint32_t> occupant;
+  std::vector<std::uint32_t, LargeAllocator<std::uint32_t>> bucket_start;
+  std::vector<Row, ScratchAllocator<Row>> rows;
+  std::vector<std::uint32_t, LargeAllocator<std::uint32_t>> occupant;
   std::vector<std::uint32_t> group;
 };
 

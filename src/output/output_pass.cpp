@@ -54,6 +54,8 @@ constexpr std::int32_t kThreadedRecordRows = 1 << 18;
 // row's record depends only on that row, and the injection never goes back
 // to a finished row, so no row is read while it can still change.
 class RecordFormatters {
+  using RecordBuffer = std::vector<char, ScratchAllocator<char>>;
+
  public:
   explicit RecordFormatters(Run& run)
       : run_(run),
@@ -122,7 +124,7 @@ class RecordFormatters {
     }
   }
 
-  void format_chunks(std::vector<char>& buffer) {
+  void format_chunks(RecordBuffer& buffer) {
     try {
       for (;;) {
         const std::int64_t chunk = next_chunk_.fetch_add(1, std::memory_order_relaxed);
@@ -157,8 +159,8 @@ class RecordFormatters {
   std::atomic<std::int64_t> written_{-1};
   std::mutex failure_mutex_;
   std::exception_ptr failure_;
-  std::vector<char> helper_buffer_;
-  std::vector<char> own_buffer_;
+  RecordBuffer helper_buffer_;
+  RecordBuffer own_buffer_;
   std::thread helper_;
 };
 
