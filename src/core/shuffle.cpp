@@ -1,8 +1,11 @@
 #include "core/shuffle.hpp"
 
+#include "random/cpu_dispatch.hpp"
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <numeric>
 #include <stdexcept>
@@ -75,20 +78,43 @@ namespace {
 // falling into the same cache sets.
 constexpr std::size_t kKeyBlock = 16 * 15013;
 
+// Writes to `picked` the positions of the keys below `limit`, in order, and
+// returns how many there are. Keys are compared 64 at a time into flags that
+// vectorise; only the kept ones, a small share, are then visited one by one.
+PEDSIM_CPU_DISPATCH
+std::size_t positions_below(std::span<const std::uint32_t> keys, std::uint64_t limit,
+                            std::uint32_t* picked) {
+  constexpr std::size_t kGroup = 64;
+  std::size_t count = 0;
+  std::size_t i = 0;
+  for (; i + kGroup <= keys.size(); i += kGroup) {
+    unsigned char below[kGroup];
+    for (std::size_t b = 0; b < kGroup; ++b) below[b] = keys[i + b] < limit ? 1 : 0;
+    // Gathers the eight flags of each word into one byte of the mask.
+    std::uint64_t mask = 0;
+    for (std::size_t w = 0; w < kGroup / 8; ++w) {
+      std::uint64_t flags;
+      std::memcpy(&flags, below + 8 * w, sizeof flags);
+      mask |= ((flags * 0x0102040810204080ULL) >> 56) << (8 * w);
+    }
+    for (; mask != 0; mask &= mask - 1) {
+      picked[count++] = static_cast<std::uint32_t>(i + static_cast<std::size_t>(std::countr_zero(mask)));
+    }
+  }
+  for (; i < keys.size(); ++i) {
+    picked[count] = static_cast<std::uint32_t>(i);
+    count += keys[i] < limit ? 1 : 0;
+  }
+  return count;
+}
+
 // Appends to scratch.kept, with its entry, every element of
 // list[base, base + keys.size()) whose key is below `limit`, in list order.
-// The kept positions are found first without a branch per key, whose outcome
-// would be unpredictable: each position is written to the next free slot,
-// which only advances when its key is kept.
 void keep_below(std::span<const std::uint32_t> keys, std::span<const std::int32_t> list,
                 std::size_t base, std::uint64_t limit, ShuffleScratch& scratch) {
   auto& picked = scratch.picked;
   picked.resize(keys.size());
-  std::size_t count = 0;
-  for (std::size_t i = 0; i < keys.size(); ++i) {
-    picked[count] = static_cast<std::uint32_t>(i);
-    count += keys[i] < limit ? 1 : 0;
-  }
+  const std::size_t count = positions_below(keys, limit, picked.data());
   auto& kept = scratch.kept;
   auto& entries = scratch.entries;
   const std::size_t first = kept.size();

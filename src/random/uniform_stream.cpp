@@ -1,5 +1,7 @@
 #include "random/uniform_stream.hpp"
 
+#include "random/cpu_dispatch.hpp"
+
 #include <array>
 #include <ctime>
 #include <stdexcept>
@@ -42,12 +44,8 @@ constexpr std::size_t kMinLaneFill = 4 * kLanes;
 
 // Advances kLanes independent streams `chunk` steps each; lane j writes
 // out[j * chunk + i] at step i. The lanes do not depend on each other, so the
-// loop vectorises; it is compiled for several instruction sets and the best
-// one the processor has is chosen when the program starts (not under the
-// thread sanitizer, which cannot run the code that chooses).
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__)
-__attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "arch=x86-64-v2", "default")))
-#endif
+// loop vectorises.
+PEDSIM_CPU_DISPATCH
 void run_lanes(const std::int32_t* first1, const std::int32_t* first2, std::uint32_t* out,
                std::size_t chunk) {
   std::int32_t s1[kLanes];
