@@ -34,29 +34,38 @@ INSTANTIATE_TEST_SUITE_P(
         ClassCase{0.8888888955116272, {2, 3}}, ClassCase{above(0.8888888955116272), {3, 3}},
         ClassCase{UniformStream::to_uniform(UniformStream::kZMax), {3, 3}}));
 
-TEST(CreateFounders, SexesListsAndOneDrawEach) {
-  auto t = test::make_run(0, 5, 2, 74565);
+struct FoundersCase {
+  std::int32_t n, male, seed;
+};
+
+class CreateFounders : public ::testing::TestWithParam<FoundersCase> {};
+
+// Founders draw one number each, in founder order; long runs draw them in
+// blocks through the stream's lanes.
+TEST_P(CreateFounders, SexesListsAndOneDrawEach) {
+  const auto& c = GetParam();
+  auto t = test::make_run(0, c.n, c.male, c.seed);
   auto& run = t->run;
   UniformStream expected = run.stream;
   create_founders(run);
-  EXPECT_EQ(run.stream.draws(), 5U);
-  for (std::int32_t i = 1; i <= 5; ++i) {
-    EXPECT_EQ(run.IV1[i], i);
-    EXPECT_EQ(run.IV4[i], i <= 2 ? 1 : 2);
-    EXPECT_EQ(run.IV2[i], 0);
-    EXPECT_EQ(run.IV3[i], 0);
-    EXPECT_EQ(run.IV7[i], 0);
+  EXPECT_EQ(run.stream.draws(), static_cast<std::uint64_t>(c.n));
+  for (std::int32_t i = 1; i <= c.n; ++i) {
     const Genotype g = founder_genotype(expected.draw_uniform());
-    EXPECT_EQ(run.IV51[i], g.first);
-    EXPECT_EQ(run.IV52[i], g.second);
+    ASSERT_EQ(std::vector<std::int32_t>({run.IV1[i], run.IV4[i], run.IV2[i], run.IV3[i],
+                                         run.IV7[i], run.IV51[i], run.IV52[i]}),
+              std::vector<std::int32_t>({i, i <= c.male ? 1 : 2, 0, 0, 0, g.first, g.second}))
+        << "founder " << i;
   }
-  EXPECT_EQ(std::vector<std::int32_t>(run.IS.begin(), run.IS.end()),
-            (std::vector<std::int32_t>{1, 2}));
-  EXPECT_EQ(std::vector<std::int32_t>(run.ID.begin(), run.ID.end()),
-            (std::vector<std::int32_t>{3, 4, 5}));
+  EXPECT_EQ(run.stream.s1(), expected.s1());
+  for (std::int32_t k = 1; k <= c.male; ++k) ASSERT_EQ(run.IS[k], k);
+  for (std::int32_t k = 1; k <= c.n - c.male; ++k) ASSERT_EQ(run.ID[k], c.male + k);
 }
 
-TEST(CreateFounders, AllMaleWhenMaleEqualsN) {
+INSTANTIATE_TEST_SUITE_P(Runs, CreateFounders,
+                         ::testing::Values(FoundersCase{5, 2, 74565},
+                                           FoundersCase{150000, 7000, 12}));
+
+TEST(CreateFoundersAllMale, WhenMaleEqualsN) {
   auto t = test::make_run(0, 7, 7, 0);
   create_founders(t->run);
   EXPECT_EQ(t->run.ID.size(), 0);

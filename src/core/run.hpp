@@ -118,9 +118,9 @@ struct Run {
 
   Column IS;    // sires of the coming generation (male)
   Column ID;    // dams of the coming generation (female)
-  Column SEX;   // founder staging: sex as assigned (n)
-  Column GEN1;  // founder staging: first allele as drawn (n)
-  Column GEN2;  // founder staging: second allele as drawn (n)
+  CodeColumn SEX;   // founder staging: sex as assigned (n)
+  CodeColumn GEN1;  // founder staging: first allele as drawn (n)
+  CodeColumn GEN2;  // founder staging: second allele as drawn (n)
 
   UniformStream stream;
   SelectionStore selection;

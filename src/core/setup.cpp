@@ -159,9 +159,9 @@ void derive_counts(Run& run) {
 }
 
 void allocate_table(Run& run) {
-  run.SEX = Column(run.n);
-  run.GEN1 = Column(run.n);
-  run.GEN2 = Column(run.n);
+  run.SEX = CodeColumn(run.n);
+  run.GEN1 = CodeColumn(run.n);
+  run.GEN2 = CodeColumn(run.n);
   run.IS = Column(run.male);
   run.ID = Column(run.female);
   std::vector<BackgroundPopulator::Block> table;
