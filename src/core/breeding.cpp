@@ -46,23 +46,26 @@ int genotype_code_of(const Run& run, std::int32_t animal) {
 // how many numbers their transmissions will draw.
 std::uint64_t plan_matings(Run& run, std::int32_t first, std::int32_t last) {
   std::uint64_t draws = 0;
-  for (std::int32_t t = first; t < last; ++t) {
-    const std::int32_t s = t / run.ratio + 1;
-    if (t % run.ratio == 0 && s < run.male) prefetch_sire(run, run.IS[s + 1]);
-    if (t + kPrefetchDistance < last) prefetch_dam(run, run.ID[t + 1 + kPrefetchDistance]);
-    const std::int32_t d = run.ID[t + 1];
-    const std::int32_t sire = run.IS[sire_position(run, s, d)];
-    // The matings are settled before any offspring exists, which holds as
-    // long as every parent was created before the generation began.
-    if (d > run.lastanimal || sire > run.lastanimal) {
-      throw std::logic_error("a parent of this generation is not yet created");
+  // Sire block s holds the matings (s - 1) * ratio to s * ratio - 1.
+  for (std::int32_t s = first / run.ratio + 1, t = first; t < last; ++s) {
+    if (s < run.male) prefetch_sire(run, run.IS[s + 1]);
+    const std::int32_t block_end = std::min(last, s * run.ratio);
+    for (; t < block_end; ++t) {
+      if (t + kPrefetchDistance < last) prefetch_dam(run, run.ID[t + 1 + kPrefetchDistance]);
+      const std::int32_t d = run.ID[t + 1];
+      const std::int32_t sire = run.IS[sire_position(run, s, d)];
+      // The matings are settled before any offspring exists, which holds as
+      // long as every parent was created before the generation began.
+      if (d > run.lastanimal || sire > run.lastanimal) {
+        throw std::logic_error("a parent of this generation is not yet created");
+      }
+      int sire_code = genotype_code_of(run, sire);
+      int dam_code = genotype_code_of(run, d);
+      if (sire_code < 0 || dam_code < 0) sire_code = dam_code = -1;
+      run.mating_plan.matings[static_cast<std::size_t>(t)] = {
+          sire, static_cast<std::int8_t>(sire_code), static_cast<std::int8_t>(dam_code)};
+      if (sire_code >= 0 && transmission_rule(sire_code, dam_code).draws) ++draws;
     }
-    int sire_code = genotype_code_of(run, sire);
-    int dam_code = genotype_code_of(run, d);
-    if (sire_code < 0 || dam_code < 0) sire_code = dam_code = -1;
-    run.mating_plan.matings[static_cast<std::size_t>(t)] = {sire, static_cast<std::int8_t>(sire_code),
-                                                    static_cast<std::int8_t>(dam_code)};
-    if (sire_code >= 0 && transmission_rule(sire_code, dam_code).draws) ++draws;
   }
   return draws;
 }
