@@ -40,6 +40,10 @@ constexpr std::int32_t kSeed = 20261208;
 struct Workload {
   std::int32_t ngen, n, male;
   int runs;
+  // The time target: at most this wall time (s), or at most this ratio to
+  // the floor; 0 when there is none.
+  double max_wall = 0;
+  double max_ratio = 0;
   std::string label() const {
     return std::to_string(ngen) + " " + std::to_string(n) + " " + std::to_string(male);
   }
@@ -189,6 +193,25 @@ double literal_selection_speedup(const Workload& w, double* literal_seconds, dou
   return *literal_seconds / *fast_seconds;
 }
 
+std::string fixed(double v, int digits) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.*f", digits, v);
+  return buffer;
+}
+
+// Which targets a workload met, e.g. "time (<= 1.2 x floor) met, memory met".
+std::string targets(const Workload& w, double median, double floor, bool memory_met) {
+  std::string text;
+  if (w.max_wall > 0) {
+    text = "time (<= " + fixed(w.max_wall * 1000, 0) + " ms) " +
+           (median <= w.max_wall ? "met" : "NOT met") + ", ";
+  } else if (w.max_ratio > 0) {
+    text = "time (<= " + fixed(w.max_ratio, 1) + " x floor) " +
+           (median <= w.max_ratio * floor ? "met" : "NOT met") + ", ";
+  }
+  return text + "memory " + (memory_met ? "met" : "NOT met");
+}
+
 std::string machine_description() {
   utsname u{};
   ::uname(&u);
@@ -205,11 +228,6 @@ std::string machine_description() {
   return out.str();
 }
 
-std::string fixed(double v, int digits) {
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.*f", digits, v);
-  return buffer;
-}
 
 }  // namespace
 
@@ -220,11 +238,11 @@ int main(int argc, char** argv) {
   }
   const std::string binary = fs::absolute(argv[1]).string();
   const bool quick = argc > 3 && std::string(argv[3]) == "--quick";
-  std::vector<Workload> workloads{{3, 20, 5, 21}};
+  std::vector<Workload> workloads{{3, 20, 5, 21, 0.003, 0}};
   if (!quick) {
-    workloads.push_back({10, 20000, 2000, 5});
-    workloads.push_back({20, 200000, 20000, 5});
-    workloads.push_back({50, 200000, 20000, 3});
+    workloads.push_back({10, 20000, 2000, 5, 0, 0});
+    workloads.push_back({20, 200000, 20000, 5, 0, 1.2});
+    workloads.push_back({50, 200000, 20000, 3, 0, 1.2});
   }
   char pattern[] = "/tmp/pedsim-bench-XXXXXX";
   const fs::path dir = ::mkdtemp(pattern);
@@ -232,8 +250,8 @@ int main(int argc, char** argv) {
   std::ostringstream table;
   table
       << "| workload | rows | draws | median wall (s) | floor (s) | wall / floor | peak RSS (MiB) "
-         "| RSS limit (MiB) | founders | mating | selection | loss | output |\n"
-      << "|---|---|---|---|---|---|---|---|---|---|---|---|---|\n";
+         "| RSS limit (MiB) | targets | founders | mating | selection | loss | output |\n"
+      << "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n";
   for (const auto& w : workloads) {
     // The phase run also counts the draws that the floor must make. Each
     // process run is followed by a floor run, so that both are measured
@@ -257,7 +275,8 @@ int main(int argc, char** argv) {
     const double limit_mib = (48.0 * p.ntot) / (1 << 20) + 64;
     table << "| " << w.label() << " | " << p.ntot << " | " << p.draws << " | " << fixed(median, 4)
           << " | " << fixed(floor, 4) << " | " << fixed(median / floor, 2) << " | "
-          << fixed(rss / 1024.0, 1) << " | " << fixed(limit_mib, 1) << " | " << fixed(p.founders, 3)
+          << fixed(rss / 1024.0, 1) << " | " << fixed(limit_mib, 1) << " | "
+          << targets(w, median, floor, rss / 1024.0 <= limit_mib) << " | " << fixed(p.founders, 3)
           << " | " << fixed(p.mating, 3) << " | " << fixed(p.selection, 3) << " | "
           << fixed(p.loss, 3) << " | " << fixed(p.output, 3) << " |\n";
     std::cout << "pedsim_bench: " << w.label() << ": median " << fixed(median, 4) << " s, floor "
@@ -268,11 +287,15 @@ int main(int argc, char** argv) {
   report << "# Benchmark results\n\n"
          << "Machine: " << machine_description() << ".\n\n"
          << "Whole `pedsim` processes with `PEDSIM_SEED=" << kSeed
-         << "`, each run in an empty folder, median wall time of the runs; peak resident memory of the child. The floor is the "
+         << "`, each run in an empty folder, median wall time of the runs; peak resident memory of the "
+            "child (for the smallest run, the few MiB of the harness itself, which a spawned child "
+            "shares until it starts pedsim). The floor is the "
             "bare random stream producing the run's exact number of draws one at a time on one "
             "thread, plus writing rows x 49 bytes in 1 MiB blocks to the same folder; it is "
-            "measured after each process run, and its median is given. Phase times "
-            "(seconds) come from one in-process run.\n\n"
+            "measured after each process run, and its median is given. Targets: `3 20 5` in at most "
+            "3 ms, the two largest runs in at most 1.2 x the floor, and peak memory within 48 "
+            "bytes per table row plus 64 MiB. Phase times (seconds) come from one in-process "
+            "run.\n\n"
          << table.str();
   if (!quick) {
     double literal = 0;
