@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cerrno>
 #include <charconv>
@@ -44,19 +45,23 @@ std::string removed_directory_path() {
   return cwd.front() == '/' ? cwd : std::string();
 }
 
-// The eight decimal digits of v < 10^8, as values 0 to 9, in the bytes of one
-// word, the
-// most significant digit in the lowest byte (the first in memory): the value
-// is split into halves of four digits, then pairs, then single digits, every
-// part of a step divided at once by multiplying with a scaled reciprocal that
-// is exact over the range of that step.
 static_assert(std::endian::native == std::endian::little, "fields are built as little-endian words");
+
+// The four decimal digits, as characters, of every number below 10000, the
+// first digit in the lowest byte (the first in memory).
+constexpr std::array<std::uint32_t, 10000> kFourDigits = [] {
+  std::array<std::uint32_t, 10000> table{};
+  for (std::uint32_t v = 0; v < 10000; ++v) {
+    table[v] = ('0' + v / 1000) | ('0' + v / 100 % 10) << 8 | ('0' + v / 10 % 10) << 16 |
+               ('0' + v % 10) << 24;
+  }
+  return table;
+}();
+
+// The eight decimal digits, as characters, of v < 10^8, the first in the
+// lowest byte.
 std::uint64_t decimal_digit_bytes(std::uint32_t v) {
-  std::uint64_t x = (v / 10000) | (std::uint64_t{v % 10000} << 32);
-  std::uint64_t q = ((x * 10486) >> 20) & 0x0000007F0000007FULL;
-  x = q | ((x - q * 100) << 16);
-  q = ((x * 103) >> 10) & 0x000F000F000F000FULL;
-  return q | ((x - q * 10) << 8);
+  return kFourDigits[v / 10000] | std::uint64_t{kFourDigits[v % 10000]} << 32;
 }
 
 // Values below this fit in eight columns with a blank in front.
@@ -69,9 +74,9 @@ std::uint64_t common_field(std::uint32_t v) {
   constexpr std::uint64_t kBlanks = 0x2020202020202020ULL;
   if (v < 10) return (kBlanks >> 8) | (std::uint64_t{'0' + v} << 56);
   const std::uint64_t digits = decimal_digit_bytes(v);
-  const int leading_zeros = std::countr_zero(digits) / 8;
+  const int leading_zeros = std::countr_zero(digits ^ 0x3030303030303030ULL) / 8;
   const std::uint64_t blanks = (std::uint64_t{1} << (8 * leading_zeros)) - 1;
-  return ((digits + 0x3030303030303030ULL) & ~blanks) | (kBlanks & blanks);
+  return (digits & ~blanks) | (kBlanks & blanks);
 }
 
 bool is_common_field(std::int32_t value) {
@@ -286,16 +291,15 @@ std::size_t format_ped_record(char* out, std::int32_t animal, std::int32_t sire,
                               std::int32_t sex, std::int32_t allele1, std::int32_t allele2) {
   if (is_common_field(animal) && is_common_field(sire) && is_common_field(dam) &&
       is_common_field(sex) && is_common_field(allele1) && is_common_field(allele2)) {
-    const std::uint64_t fields[6] = {
-        common_field(static_cast<std::uint32_t>(animal)),
-        common_field(static_cast<std::uint32_t>(sire)),
-        common_field(static_cast<std::uint32_t>(dam)),
-        common_field(static_cast<std::uint32_t>(sex)),
-        common_field(static_cast<std::uint32_t>(allele1)),
-        common_field(static_cast<std::uint32_t>(allele2))};
-    std::memcpy(out, fields, sizeof fields);
-    out[sizeof fields] = '\n';
-    return sizeof fields + 1;
+    // Each field is stored straight from its word; gathering them first
+    // and copying the record would read back what was just written.
+    const std::int32_t values[6] = {animal, sire, dam, sex, allele1, allele2};
+    for (std::size_t f = 0; f < 6; ++f) {
+      const std::uint64_t field = common_field(static_cast<std::uint32_t>(values[f]));
+      std::memcpy(out + f * kFieldColumns, &field, sizeof field);
+    }
+    out[6 * kFieldColumns] = '\n';
+    return 6 * kFieldColumns + 1;
   }
   char* p = out;
   p += format_file_field(p, animal);
