@@ -76,7 +76,7 @@ namespace {
 // Keys are drawn in blocks of this many into a buffer that stays in the
 // cache. The stream fills a block in 16 lanes; an odd lane length keeps the lanes' writes from
 // falling into the same cache sets.
-constexpr std::size_t kKeyBlock = 16 * 15013;
+constexpr std::size_t kKeyBlock = 16 * 4099;
 
 // Writes to `picked` the positions of the keys below `limit`, in order, and
 // returns how many there are. Keys are compared 64 at a time into flags that
