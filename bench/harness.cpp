@@ -67,8 +67,7 @@ struct ProcessTiming {
 // process is started with posix_spawn, which does not copy this process's
 // memory as fork would, so the time is that of pedsim itself.
 ProcessTiming time_process(const std::string& binary, const Workload& w, const fs::path& dir) {
-  const auto ngen = std::to_string(w.ngen), n = std::to_string(w.n),
-             male = std::to_string(w.male);
+  const auto ngen = std::to_string(w.ngen), n = std::to_string(w.n), male = std::to_string(w.male);
   std::vector<char*> args{const_cast<char*>(binary.c_str()), const_cast<char*>(ngen.c_str()),
                           const_cast<char*>(n.c_str()), const_cast<char*>(male.c_str()), nullptr};
   std::string seed = "PEDSIM_SEED=" + std::to_string(kSeed);
@@ -79,7 +78,8 @@ ProcessTiming time_process(const std::string& binary, const Workload& w, const f
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
   const auto start = Clock::now();
   pid_t pid = 0;
-  const int spawned = ::posix_spawn(&pid, binary.c_str(), &actions, nullptr, args.data(), env.data());
+  const int spawned =
+      ::posix_spawn(&pid, binary.c_str(), &actions, nullptr, args.data(), env.data());
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) {
     std::cerr << "pedsim_bench: cannot start " << binary << "\n";
@@ -228,7 +228,6 @@ std::string machine_description() {
   return out.str();
 }
 
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -284,19 +283,21 @@ int main(int argc, char** argv) {
   }
 
   std::ostringstream report;
-  report << "# Benchmark results\n\n"
-         << "Machine: " << machine_description() << ".\n\n"
-         << "Whole `pedsim` processes with `PEDSIM_SEED=" << kSeed
-         << "`, each run in an empty folder, median wall time of the runs; peak resident memory of the "
-            "child (for the smallest run, the few MiB of the harness itself, which a spawned child "
-            "shares until it starts pedsim). The floor is the "
-            "bare random stream producing the run's exact number of draws one at a time on one "
-            "thread, plus writing rows x 49 bytes in 1 MiB blocks to the same folder; it is "
-            "measured after each process run, and its median is given. Targets: `3 20 5` in at most "
-            "3 ms, the two largest runs in at most 1.2 x the floor, and peak memory within 48 "
-            "bytes per table row plus 64 MiB. Phase times (seconds) come from one in-process "
-            "run.\n\n"
-         << table.str();
+  report
+      << "# Benchmark results\n\n"
+      << "Machine: " << machine_description() << ".\n\n"
+      << "Whole `pedsim` processes with `PEDSIM_SEED=" << kSeed
+      << "`, each run in an empty folder, median wall time of the runs; peak resident memory of "
+         "the "
+         "child (for the smallest run, the few MiB of the harness itself, which a spawned child "
+         "shares until it starts pedsim). The floor is the "
+         "bare random stream producing the run's exact number of draws one at a time on one "
+         "thread, plus writing rows x 49 bytes in 1 MiB blocks to the same folder; it is "
+         "measured after each process run, and its median is given. Targets: `3 20 5` in at most "
+         "3 ms, the two largest runs in at most 1.2 x the floor, and peak memory within 48 "
+         "bytes per table row plus 64 MiB. Phase times (seconds) come from one in-process "
+         "run.\n\n"
+      << table.str();
   if (!quick) {
     double literal = 0;
     double fast = 0;

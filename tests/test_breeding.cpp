@@ -140,10 +140,10 @@ TEST(Mating, LargeGenerationsBredInHalvesMatchOneByOne) {
     const pedsim::Run& b = literal->run;
     ASSERT_EQ(a.lastanimal, b.lastanimal);
     for (std::int32_t i = first; i <= a.lastanimal; ++i) {
-      ASSERT_EQ(std::vector<std::int32_t>({a.IV1[i], a.IV2[i], a.IV3[i], a.IV4[i], a.IV51[i],
-                                           a.IV52[i], a.IV7[i]}),
-                std::vector<std::int32_t>({b.IV1[i], b.IV2[i], b.IV3[i], b.IV4[i], b.IV51[i],
-                                           b.IV52[i], b.IV7[i]}))
+      ASSERT_EQ(std::vector<std::int32_t>(
+                    {a.IV1[i], a.IV2[i], a.IV3[i], a.IV4[i], a.IV51[i], a.IV52[i], a.IV7[i]}),
+                std::vector<std::int32_t>(
+                    {b.IV1[i], b.IV2[i], b.IV3[i], b.IV4[i], b.IV51[i], b.IV52[i], b.IV7[i]}))
           << "row " << i;
     }
     ASSERT_EQ(a.stream.s1(), b.stream.s1());

@@ -51,8 +51,8 @@ TEST_P(CreateFounders, SexesListsAndOneDrawEach) {
   EXPECT_EQ(run.stream.draws(), static_cast<std::uint64_t>(c.n));
   for (std::int32_t i = 1; i <= c.n; ++i) {
     const Genotype g = founder_genotype(expected.draw_uniform());
-    ASSERT_EQ(std::vector<std::int32_t>({run.IV1[i], run.IV4[i], run.IV2[i], run.IV3[i],
-                                         run.IV7[i], run.IV51[i], run.IV52[i]}),
+    ASSERT_EQ(std::vector<std::int32_t>({run.IV1[i], run.IV4[i], run.IV2[i], run.IV3[i], run.IV7[i],
+                                         run.IV51[i], run.IV52[i]}),
               std::vector<std::int32_t>({i, i <= c.male ? 1 : 2, 0, 0, 0, g.first, g.second}))
         << "founder " << i;
   }

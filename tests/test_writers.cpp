@@ -42,7 +42,8 @@ TEST(FileFieldAllSevenDigitValues, MatchPlainLayout) {
   for (std::int32_t v = 0; v < 10000000; ++v) {
     std::memset(expected, ' ', 8);
     char* p = expected + 8;
-    for (std::int32_t rest = v; p == expected + 8 || rest != 0; rest /= 10) *--p = char('0' + rest % 10);
+    for (std::int32_t rest = v; p == expected + 8 || rest != 0; rest /= 10)
+      *--p = char('0' + rest % 10);
     ASSERT_EQ(format_file_field(out, v), 8U);
     ASSERT_EQ(std::memcmp(out, expected, 8), 0) << v;
   }

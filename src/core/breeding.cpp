@@ -73,9 +73,8 @@ std::uint64_t plan_matings(Run& run, std::int32_t first, std::int32_t last) {
 // Creates the offspring of the planned matings first..last-1, whose
 // transmissions draw `transmission_draws` numbers: all their numbers are
 // drawn at once from `stream` (through its lanes), then used in order.
-void create_offspring(Run& run, UniformStream& stream, MatingDraws& draws,
-                      std::int32_t g, std::int32_t first, std::int32_t last,
-                      std::uint64_t transmission_draws) {
+void create_offspring(Run& run, UniformStream& stream, MatingDraws& draws, std::int32_t g,
+                      std::int32_t first, std::int32_t last, std::uint64_t transmission_draws) {
   draws.resize(static_cast<std::size_t>(last - first) + transmission_draws);
   stream.fill_z(draws);
   std::size_t next = 0;
@@ -116,16 +115,14 @@ void mate_generation(Run& run, std::int32_t g) {
     // transmission number; once the first half is planned, the stream can
     // be jumped to the second half, and both halves are bred side by side.
     const std::int32_t half = matings / 2;
-    auto second_planned = std::async(std::launch::async, [&run, half, matings] {
-      return plan_matings(run, half, matings);
-    });
+    auto second_planned = std::async(
+        std::launch::async, [&run, half, matings] { return plan_matings(run, half, matings); });
     const std::uint64_t first_draws = plan_matings(run, 0, half);
     const std::uint64_t second_draws = second_planned.get();
     UniformStream second_stream = run.stream;
     second_stream.jump(static_cast<std::uint64_t>(half) + first_draws);
-    auto second_bred =
-        std::async(std::launch::async, [&run, &plan, &second_stream, g, half, matings,
-                                        second_draws] {
+    auto second_bred = std::async(
+        std::launch::async, [&run, &plan, &second_stream, g, half, matings, second_draws] {
           create_offspring(run, second_stream, plan.draws[1], g, half, matings, second_draws);
         });
     create_offspring(run, run.stream, plan.draws[0], g, 0, half, first_draws);

@@ -79,17 +79,17 @@ void parents(Run& run) {
   back.kept.clear();
   back.entries.clear();
   std::promise<void> front_kept;
-  auto helper = std::async(std::launch::async, [&, male_stream = run.stream,
-                                                front_stream = female_stream]() mutable {
-    try {
-      keep_drawn_keys(females, 0, split, front_stream, front, bound);
-      front_kept.set_value();
-    } catch (...) {
-      front_kept.set_exception(std::current_exception());
-      throw;
-    }
-    shuffle_prefix(store.males, sires, male_stream, store.shuffle);
-  });
+  auto helper = std::async(std::launch::async,
+                           [&, male_stream = run.stream, front_stream = female_stream]() mutable {
+                             try {
+                               keep_drawn_keys(females, 0, split, front_stream, front, bound);
+                               front_kept.set_value();
+                             } catch (...) {
+                               front_kept.set_exception(std::current_exception());
+                               throw;
+                             }
+                             shuffle_prefix(store.males, sires, male_stream, store.shuffle);
+                           });
   UniformStream back_stream = female_stream;
   back_stream.jump(split);
   keep_drawn_keys(females, split, females.size(), back_stream, back, bound);

@@ -106,18 +106,18 @@ struct Run {
 
   // The animal table, rows 1..ntot, the row number being the animal number.
   AnimalNumbers IV1{lastanimal};  // animal number
-  Column IV2;   // sire, 0 for a founder
-  Column IV3;   // dam, 0 for a founder
-  CodeColumn IV4;   // sex code: 1 male, 2 female
-  CodeColumn IV51;  // true first allele
-  CodeColumn IV52;  // true second allele
-  Column IV7;       // generation of birth, 0 for a founder
-  CodeColumn VC;    // genotype-lost flag
-  CodeColumn GE1;   // recorded first allele, 0 when not genotyped
-  CodeColumn GE2;   // recorded second allele, 0 when not genotyped
+  Column IV2;                     // sire, 0 for a founder
+  Column IV3;                     // dam, 0 for a founder
+  CodeColumn IV4;                 // sex code: 1 male, 2 female
+  CodeColumn IV51;                // true first allele
+  CodeColumn IV52;                // true second allele
+  Column IV7;                     // generation of birth, 0 for a founder
+  CodeColumn VC;                  // genotype-lost flag
+  CodeColumn GE1;                 // recorded first allele, 0 when not genotyped
+  CodeColumn GE2;                 // recorded second allele, 0 when not genotyped
 
-  Column IS;    // sires of the coming generation (male)
-  Column ID;    // dams of the coming generation (female)
+  Column IS;        // sires of the coming generation (male)
+  Column ID;        // dams of the coming generation (female)
   CodeColumn SEX;   // founder staging: sex as assigned (n)
   CodeColumn GEN1;  // founder staging: first allele as drawn (n)
   CodeColumn GEN2;  // founder staging: second allele as drawn (n)

@@ -169,7 +169,8 @@ void allocate_table(Run& run) {
     run.*column = Column(run.ntot);
     table.push_back((run.*column).storage());
   }
-  for (CodeColumn Run::*column : {&Run::IV4, &Run::IV51, &Run::IV52, &Run::VC, &Run::GE1, &Run::GE2}) {
+  for (CodeColumn Run::*column :
+       {&Run::IV4, &Run::IV51, &Run::IV52, &Run::VC, &Run::GE1, &Run::GE2}) {
     run.*column = CodeColumn(run.ntot);
     table.push_back((run.*column).storage());
   }

@@ -1,7 +1,5 @@
 #include "core/shuffle.hpp"
 
-#include "random/cpu_dispatch.hpp"
-
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -9,6 +7,8 @@
 #include <limits>
 #include <numeric>
 #include <stdexcept>
+
+#include "random/cpu_dispatch.hpp"
 
 namespace pedsim {
 
@@ -98,7 +98,8 @@ std::size_t positions_below(std::span<const std::uint32_t> keys, std::uint64_t l
       mask |= ((flags * 0x0102040810204080ULL) >> 56) << (8 * w);
     }
     for (; mask != 0; mask &= mask - 1) {
-      picked[count++] = static_cast<std::uint32_t>(i + static_cast<std::size_t>(std::countr_zero(mask)));
+      picked[count++] =
+          static_cast<std::uint32_t>(i + static_cast<std::size_t>(std::countr_zero(mask)));
     }
   }
   for (; i < keys.size(); ++i) {

@@ -16,8 +16,7 @@ constexpr Genotype sorted_pair(std::int32_t a, std::int32_t b) {
 }
 
 // The six genotypes in the order of their codes 0 to 5.
-constexpr std::array<Genotype, 6> kGenotypes{
-    {{1, 1}, {1, 2}, {1, 3}, {2, 2}, {2, 3}, {3, 3}}};
+constexpr std::array<Genotype, 6> kGenotypes{{{1, 1}, {1, 2}, {1, 3}, {2, 2}, {2, 3}, {3, 3}}};
 
 constexpr bool rule_draws(Genotype sire, Genotype dam) {
   return is_valid(sire) && is_valid(dam) && !(is_homozygous(sire) && is_homozygous(dam));

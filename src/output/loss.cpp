@@ -56,9 +56,8 @@ void randomloss(Run& run) {
   const std::int32_t half = run.ntot / 2;
   UniformStream second = run.stream;
   second.jump(static_cast<std::uint64_t>(half));
-  auto second_done = std::async(std::launch::async, [&run, &second, half] {
-    thin_rows(run, second, half + 1, run.ntot);
-  });
+  auto second_done = std::async(
+      std::launch::async, [&run, &second, half] { thin_rows(run, second, half + 1, run.ntot); });
   thin_rows(run, run.stream, 1, half);
   second_done.get();
   run.stream = second;

@@ -45,7 +45,8 @@ std::string removed_directory_path() {
   return cwd.front() == '/' ? cwd : std::string();
 }
 
-static_assert(std::endian::native == std::endian::little, "fields are built as little-endian words");
+static_assert(std::endian::native == std::endian::little,
+              "fields are built as little-endian words");
 
 // The four decimal digits, as characters, of every number below 10000, the
 // first digit in the lowest byte (the first in memory).

@@ -1,10 +1,10 @@
 #include "random/uniform_stream.hpp"
 
-#include "random/cpu_dispatch.hpp"
-
 #include <array>
 #include <ctime>
 #include <stdexcept>
+
+#include "random/cpu_dispatch.hpp"
 
 namespace pedsim {
 
