@@ -106,6 +106,19 @@ TEST(MatingRule, TableBoundEndsTheMatingsButNotParentSelection) {
   EXPECT_EQ(t->console.captured(), " generation            3\n");
 }
 
+// With fewer dams than sires no dam is listed per sire: nothing is bred and
+// nothing drawn.
+TEST(Mating, NoDamsPerSireBreedsNothing) {
+  auto t = hand_built(3, 2, 10, 5, {1, 2, 3});
+  auto& run = t->run;
+  ASSERT_EQ(run.ratio, 0);
+  set_list(run.IS, {1, 2, 3});
+  set_list(run.ID, {4, 5});
+  mate_generation(run, 1);
+  EXPECT_EQ(run.lastanimal, 5);
+  EXPECT_EQ(run.stream.draws(), 0U);
+}
+
 // The matings of a generation one after the other, drawing as they go.
 void mate_one_by_one(Run& run, std::int32_t g) {
   std::int32_t l = 0;

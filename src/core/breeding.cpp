@@ -46,6 +46,7 @@ int genotype_code_of(const Run& run, std::int32_t animal) {
 // how many numbers their transmissions will draw.
 std::uint64_t plan_matings(Run& run, std::int32_t first, std::int32_t last) {
   std::uint64_t draws = 0;
+  if (first >= last) return draws;
   // Sire block s holds the matings (s - 1) * ratio to s * ratio - 1.
   for (std::int32_t s = first / run.ratio + 1, t = first; t < last; ++s) {
     if (s < run.male) prefetch_sire(run, run.IS[s + 1]);
