@@ -199,6 +199,7 @@ void gather_by_histogram(std::span<const std::int32_t> list, ShuffleScratch& scr
 // (K plus ten standard deviations and a margin); 0 when no useful bound
 // exists and all keys must be kept.
 std::uint64_t key_bound(std::size_t n, std::size_t k_wanted) {
+  if (n == 0) return 0;
   const double k = static_cast<double>(k_wanted);
   const double share = (k + 10.0 * std::sqrt(k) + 64.0) / static_cast<double>(n);
   if (share >= 0.5) return 0;
