@@ -76,7 +76,35 @@ TEST_P(TransmissionTable, TakesTheDesignatedNumberOfDraws) {
   EXPECT_EQ(child, offspring_genotype(g(row.sire), g(row.dam), x));
 }
 
+// Breeding looks the rule up in a table worked out in advance, indexed by
+// the quarter the draw lies in; it must give the same offspring and draws.
+TEST_P(TransmissionTable, RuleTableAtEveryBoundary) {
+  const Row& row = GetParam();
+  const TransmissionRule* rule = transmission_rule(g(row.sire), g(row.dam));
+  ASSERT_NE(rule, nullptr);
+  EXPECT_EQ(rule->draws, row.draws == 1);
+  for (const auto& probe : probes()) {
+    const int q = rule->draws ? quarter_of(probe.x) : 0;
+    EXPECT_EQ((Genotype{rule->first[q], rule->second[q]}), g(row.offspring[probe.quarter]))
+        << row.sire << " x " << row.dam << " at " << probe.x;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(AllOrderedPairs, TransmissionTable, ::testing::ValuesIn(kTable));
+
+TEST(Transmission, GenotypeCodesOfEveryAllelePair) {
+  int next_code = 0;
+  for (std::int32_t a = -1; a <= 4; ++a) {
+    for (std::int32_t b = -1; b <= 4; ++b) {
+      const bool valid = a >= 1 && b <= 3 && a <= b;
+      EXPECT_EQ(genotype_code({a, b}), valid ? next_code++ : -1) << a << "/" << b;
+      if (!valid) {
+        EXPECT_EQ(transmission_rule(Genotype{a, b}, Genotype{1, 1}), nullptr);
+      }
+    }
+  }
+  EXPECT_EQ(next_code, 6);
+}
 
 TEST(Transmission, ParentOutsideTheSixGenotypesMatchesNothing) {
   for (const auto& [sire, dam] : std::vector<std::pair<Genotype, Genotype>>{
