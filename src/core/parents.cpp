@@ -79,6 +79,7 @@ void parents(Run& run) {
   back.kept.clear();
   back.entries.clear();
   std::promise<void> front_kept;
+  std::future<void> front_ready = front_kept.get_future();
   auto helper = std::async(std::launch::async,
                            [&, male_stream = run.stream, front_stream = female_stream]() mutable {
                              try {
@@ -93,7 +94,7 @@ void parents(Run& run) {
   UniformStream back_stream = female_stream;
   back_stream.jump(split);
   keep_drawn_keys(females, split, females.size(), back_stream, back, bound);
-  front_kept.get_future().get();
+  front_ready.get();
   append_kept(front, back);
   select_from_kept(females, dams, female_stream, front, bound);
   helper.get();
