@@ -24,7 +24,8 @@ struct ShuffleScratch {
   // Positions within a block of keys whose key is kept.
   std::vector<std::uint32_t, ScratchAllocator<std::uint32_t>> picked;
   // The kept entries in list order, and (key << 32 | index into kept) for
-  // each, to be sorted.
+  // each, to be sorted. When every key is kept, `kept` stays empty and an
+  // entry's index is its position in the list.
   std::vector<Kept, ScratchAllocator<Kept>> kept;
   std::vector<std::uint64_t, ScratchAllocator<std::uint64_t>> entries;
   std::vector<std::uint64_t, ScratchAllocator<std::uint64_t>> spare;

@@ -161,15 +161,22 @@ void sort_by_key(std::uint64_t key_limit, ShuffleScratch& scratch) {
 
 // Fills scratch.rows with S from scratch.entries, which holds, in ascending
 // order, at least every entry whose key is at most the K-th smallest key.
-void rows_of_selection(ShuffleScratch& scratch, std::size_t k_wanted) {
+void rows_of_selection(std::span<const std::int32_t> list, ShuffleScratch& scratch,
+                       std::size_t k_wanted) {
   const auto& sorted = scratch.entries;
   const std::uint64_t threshold = sorted[k_wanted - 1] >> 32;
   std::size_t s_size = k_wanted;
   while (s_size < sorted.size() && (sorted[s_size] >> 32) == threshold) ++s_size;
   scratch.rows.resize(s_size);
   for (std::size_t r = 0; r < s_size; ++r) {
-    const ShuffleScratch::Kept& kept = scratch.kept[static_cast<std::uint32_t>(sorted[r])];
-    scratch.rows[r] = {static_cast<std::uint32_t>(sorted[r] >> 32), kept.origin, kept.value};
+    const auto key = static_cast<std::uint32_t>(sorted[r] >> 32);
+    const auto index = static_cast<std::uint32_t>(sorted[r]);
+    if (scratch.kept.empty()) {
+      scratch.rows[r] = {key, index, list[index]};
+    } else {
+      const ShuffleScratch::Kept& kept = scratch.kept[index];
+      scratch.rows[r] = {key, kept.origin, kept.value};
+    }
   }
 }
 
@@ -263,7 +270,7 @@ void select_prefix_by_keys(std::span<const std::int32_t> list, ShuffleScratch& s
   }
   if (out.empty()) return;
   gather_by_histogram(list, scratch, out.size());
-  rows_of_selection(scratch, out.size());
+  rows_of_selection(list, scratch, out.size());
   emit_in_selection_order(scratch, out);
 }
 
@@ -275,11 +282,20 @@ std::uint64_t shuffle_key_bound(std::size_t n, std::size_t k_wanted) {
 void keep_drawn_keys(std::span<const std::int32_t> list, std::size_t first, std::size_t last,
                      UniformStream& stream, ShuffleScratch& scratch, std::uint64_t bound) {
   scratch.keys.resize(std::min(last - first, kKeyBlock));
+  const bool every_key = bound > static_cast<std::uint64_t>(UniformStream::kZMax);
   for (std::size_t begin = first; begin < last; begin += kKeyBlock) {
     const std::size_t size = std::min(kKeyBlock, last - begin);
     auto block = std::span(scratch.keys).first(size);
     stream.fill_z(block);
-    keep_below(block, list, begin, bound, scratch);
+    if (!every_key) {
+      keep_below(block, list, begin, bound, scratch);
+      continue;
+    }
+    // Every key is kept: an entry's index is its list position, and the
+    // list itself holds what would be kept.
+    for (std::size_t i = 0; i < size; ++i) {
+      scratch.entries.push_back((std::uint64_t{block[i]} << 32) | (begin + i));
+    }
   }
 }
 
@@ -307,7 +323,7 @@ void select_from_kept(std::span<const std::int32_t> list, std::span<std::int32_t
     return;
   }
   sort_by_key(bound, scratch);
-  rows_of_selection(scratch, out.size());
+  rows_of_selection(list, scratch, out.size());
   emit_in_selection_order(scratch, out);
 }
 

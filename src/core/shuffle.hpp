@@ -55,7 +55,8 @@ std::uint64_t shuffle_key_bound(std::size_t n, std::size_t k);
 
 // The first step of shuffle_prefix over part of a list: draws the keys of
 // list[first, last) from `stream`, which stands at key `first`, and appends
-// to scratch's kept entries those below `bound`, in list order.
+// to scratch's kept entries those below `bound`, in list order. The parts of
+// one list are either all bounded or all keep every key.
 void keep_drawn_keys(std::span<const std::int32_t> list, std::size_t first, std::size_t last,
                      UniformStream& stream, ShuffleScratch& scratch, std::uint64_t bound);
 
