@@ -119,6 +119,33 @@ TEST(Mating, NoDamsPerSireBreedsNothing) {
   EXPECT_EQ(run.stream.draws(), 0U);
 }
 
+// After the last generation only the numbers of the choice are taken; what
+// follows in the stream must be what it would be after a full choice.
+TEST(BreedGenerations, LastChoiceOnlyTakesItsNumbers) {
+  auto skipped = test::make_run(3, 400, 20, 5);
+  auto chosen = test::make_run(3, 400, 20, 5);
+  create_founders(skipped->run);
+  create_founders(chosen->run);
+  breed_generations(skipped->run);
+  for (std::int32_t g = 1; g <= 3; ++g) {
+    mate_generation(chosen->run, g);
+    parents(chosen->run);
+  }
+  EXPECT_EQ(skipped->run.lastanimal, chosen->run.lastanimal);
+  EXPECT_EQ(skipped->run.stream.s1(), chosen->run.stream.s1());
+  EXPECT_EQ(skipped->run.stream.s2(), chosen->run.stream.s2());
+  EXPECT_EQ(skipped->run.stream.draws(), chosen->run.stream.draws());
+}
+
+TEST(BreedGenerations, SkippedChoiceCountsOnlyCandidates) {
+  // Rows 1..14 exist; row 7 has no sex code and is no candidate.
+  auto t = hand_built(2, 4, 40, 14, {1, 2, 12, 14});
+  auto& run = t->run;
+  run.IV4[7] = 0;
+  skip_parents(run);
+  EXPECT_EQ(run.stream.draws(), 13U);
+}
+
 // The matings of a generation one after the other, drawing as they go.
 void mate_one_by_one(Run& run, std::int32_t g) {
   std::int32_t l = 0;

@@ -136,7 +136,13 @@ void mate_generation(Run& run, std::int32_t g) {
 void breed_generation(Run& run, std::int32_t g) {
   console_label_int(run.console, "generation ", g);
   mate_generation(run, g);
-  parents(run);
+  // The sires and dams chosen after the last generation are never used:
+  // only the numbers their choice draws are taken.
+  if (g == run.ngen) {
+    skip_parents(run);
+  } else {
+    parents(run);
+  }
 }
 
 void breed_generations(Run& run) {

@@ -17,7 +17,8 @@ void mate_generation(Run& run, std::int32_t g);
 
 // Breeds generation g: prints its line, mates each sire of IS with `ratio`
 // consecutive dams of ID (one offspring per mating, until the table is
-// full), then chooses the parents of the next generation.
+// full), then chooses the parents of the next generation (after the last
+// generation, only takes the numbers that choice draws).
 void breed_generation(Run& run, std::int32_t g);
 
 // Breeds generations 1..ngen.

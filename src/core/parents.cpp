@@ -101,4 +101,12 @@ void parents(Run& run) {
   run.stream = back_stream;
 }
 
+void skip_parents(Run& run) {
+  std::uint64_t candidates = 0;
+  for (std::int32_t i = 1; i <= run.lastanimal; ++i) {
+    candidates += run.IV4[i] == kMale || run.IV4[i] == kFemale ? 1 : 0;
+  }
+  run.stream.jump(candidates);
+}
+
 }  // namespace pedsim

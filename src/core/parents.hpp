@@ -10,4 +10,9 @@ namespace pedsim {
 // first `female` as ID. Draws one number per candidate, males first.
 void parents(Run& run);
 
+// Takes the numbers that parents() would draw, one per candidate, without
+// choosing: for the call after the last generation, whose lists are never
+// used.
+void skip_parents(Run& run);
+
 }  // namespace pedsim
