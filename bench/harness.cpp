@@ -123,7 +123,13 @@ Phases time_phases(const Workload& w, const fs::path& dir) {
     pedsim::mate_generation(run, g);
     p.mating += seconds_since(t);
     t = Clock::now();
-    pedsim::parents(run);
+    // As the program does: the choice after the last generation only takes
+    // its numbers.
+    if (g < run.ngen) {
+      pedsim::parents(run);
+    } else {
+      pedsim::skip_parents(run);
+    }
     p.selection += seconds_since(t);
   }
   t = Clock::now();
