@@ -186,23 +186,6 @@ TEST(Reports, TruthAgreesWithTheOutputsAndWithMendel) {
   }
 }
 
-TEST(Reports, LargeRunRecordsMatchTheTruthFile) {
-  // Large enough for "ped.pre" to be written on its own thread; the truth file
-  // is written afterwards from the final table.
-  TempDir dir;
-  run_with_reports(1, 140000, 1000, 4, dir);
-  const auto pre = test::split_lines(read_file(dir.path() / "ped.pre"));
-  const auto truth = test::split_lines(read_file(dir.path() / "truth.txt"));
-  ASSERT_EQ(pre.size(), 279000U);
-  ASSERT_EQ(truth.size(), pre.size() + 1);
-  for (std::size_t i = 0; i < pre.size(); ++i) {
-    const auto t = test::fields_of(truth[i + 1]);
-    ASSERT_EQ(test::fields_of(pre[i]),
-              (std::vector<std::int64_t>{t[0], t[1], t[2], t[3], t[8], t[9]}))
-        << "row " << i + 1;
-  }
-}
-
 std::map<std::string, std::string> summary_values(const fs::path& file) {
   std::map<std::string, std::string> values;
   for (const auto& line : test::split_lines(read_file(file))) {
