@@ -22,13 +22,12 @@
 #include <thread>
 #include <vector>
 
-#include "core/breeding.hpp"
-#include "core/founders.hpp"
-#include "core/parents.hpp"
-#include "core/setup.hpp"
-#include "core/shuffle.hpp"
-#include "output/loss.hpp"
-#include "output/output_pass.hpp"
+#include "io/output_file.hpp"
+#include "pedsim/pedsim.hpp"
+#include "reference/literal.hpp"
+#include "sim/founders.hpp"
+#include "sim/mating.hpp"
+#include "sim/parent_selection.hpp"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -96,56 +95,34 @@ ProcessTiming time_process(const std::string& binary, const Workload& w, const f
   return {wall, usage.ru_maxrss};
 }
 
-void set_parameters(pedsim::Run& run, const Workload& w) {
-  run.ngen = w.ngen;
-  run.n = w.n;
-  run.male = w.male;
-  pedsim::set_up_parameters(run, std::to_string(kSeed), "PEDSIM_SEED");
+pedsim::Parameters parameters_of(const Workload& w) {
+  return pedsim::Parameters::make(w.ngen, w.n, w.male);
 }
 
 struct Phases {
-  double founders = 0, mating = 0, selection = 0, loss = 0, output = 0;
+  pedsim::PhaseSeconds seconds;
+  double output = 0;
   std::uint64_t draws = 0;
-  std::int32_t ntot = 0;
+  std::int32_t rows = 0;
 };
 
+// A run in memory, then its outputs written to files in `dir`.
 Phases time_phases(const Workload& w, const fs::path& dir) {
-  pedsim::Console console;
-  pedsim::Run run(console);
-  pedsim::open_output_files(run.files, dir.string());
-  set_parameters(run, w);
-  Phases p;
-  auto t = Clock::now();
-  pedsim::create_founders(run);
-  p.founders = seconds_since(t);
-  for (std::int32_t g = 1; g <= run.ngen; ++g) {
-    t = Clock::now();
-    pedsim::mate_generation(run, g);
-    p.mating += seconds_since(t);
-    t = Clock::now();
-    // As the program does: the choice after the last generation only takes
-    // its numbers.
-    if (g < run.ngen) {
-      pedsim::parents(run);
-    } else {
-      pedsim::skip_parents(run);
-    }
-    p.selection += seconds_since(t);
+  const pedsim::Simulation run = pedsim::simulate(parameters_of(w), {kSeed, "PEDSIM_SEED"});
+  const auto t = Clock::now();
+  {
+    pedsim::OutputFile pre;
+    pedsim::OutputFile errors;
+    pre.open(dir.string(), "ped.pre", 1);
+    errors.open(dir.string(), "ped.errors", 2);
+    pedsim::write_outputs(run, {nullptr, &pre, &errors});
   }
-  t = Clock::now();
-  pedsim::randomloss(run);
-  p.loss = seconds_since(t);
-  t = Clock::now();
-  pedsim::output_pass(run);
-  p.output = seconds_since(t);
-  p.draws = run.stream.draws();
-  p.ntot = run.ntot;
-  return p;
+  return {run.seconds, seconds_since(t), run.numbers_drawn, run.parameters.rows};
 }
 
 // The floor: the bare stream producing `draws` numbers one at a time, plus
-// writing ntot records' worth of bytes in large blocks.
-double floor_seconds(std::uint64_t draws, std::int32_t ntot, const fs::path& dir) {
+// writing rows records' worth of bytes in large blocks.
+double floor_seconds(std::uint64_t draws, std::int32_t rows, const fs::path& dir) {
   pedsim::UniformStream stream;
   stream.seed_from_sum(kSeed);
   auto t = Clock::now();
@@ -156,7 +133,7 @@ double floor_seconds(std::uint64_t draws, std::int32_t ntot, const fs::path& dir
   t = Clock::now();
   const std::vector<char> block(std::size_t{1} << 20, ' ');
   const int fd = ::open((dir / "floor.bin").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  std::uint64_t left = std::uint64_t{49} * static_cast<std::uint64_t>(ntot);
+  std::uint64_t left = std::uint64_t{49} * static_cast<std::uint64_t>(rows);
   while (left > 0) {
     const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(left, block.size()));
     if (::write(fd, block.data(), size) != static_cast<ssize_t>(size)) std::exit(1);
@@ -167,31 +144,31 @@ double floor_seconds(std::uint64_t draws, std::int32_t ntot, const fs::path& dir
   return draw_time + seconds_since(t);
 }
 
-// Parent selection as literally designed: random_permu over the whole
-// candidate lists (quadratic), checked against the real one.
+// Parent selection as literally designed, the quadratic shuffle over the
+// whole candidate lists, checked against the real one.
 double literal_selection_speedup(const Workload& w, double* literal_seconds, double* fast_seconds) {
-  pedsim::Console console;
-  pedsim::Run fast(console);
-  set_parameters(fast, w);
-  pedsim::create_founders(fast);
+  const pedsim::Parameters p = parameters_of(w);
+  pedsim::Pedigree pedigree(p.rows);
+  pedsim::ParentLists parents(p);
+  pedsim::UniformStream stream;
+  stream.seed_from_sum(kSeed);
+  pedsim::create_founders(p, pedigree, stream, parents);
+  pedsim::Candidates candidates;
+  pedsim::MatingScratch mating;
   *literal_seconds = 0;
   *fast_seconds = 0;
-  for (std::int32_t g = 1; g <= fast.ngen; ++g) {
-    pedsim::mate_generation(fast, g);
-    pedsim::UniformStream literal_stream = fast.stream;
+  for (std::int32_t g = 1; g <= p.generations; ++g) {
+    pedsim::mate_generation(p, pedigree, parents, stream, mating, g);
+    pedsim::ParentLists literal(p);
+    pedsim::UniformStream literal_stream = stream;
     auto t = Clock::now();
-    std::vector<std::int32_t> males, females;
-    for (std::int32_t i = 1; i <= fast.lastanimal; ++i) {
-      (fast.IV4[i] == pedsim::kMale ? males : females).push_back(fast.IV1[i]);
-    }
-    pedsim::random_permu(males, literal_stream);
-    pedsim::random_permu(females, literal_stream);
+    pedsim::reference::select_parents(pedigree, literal, literal_stream);
     *literal_seconds += seconds_since(t);
     t = Clock::now();
-    pedsim::parents(fast);
+    pedsim::select_parents(pedigree, candidates, parents, stream);
     *fast_seconds += seconds_since(t);
-    if (!std::equal(fast.IS.begin(), fast.IS.end(), males.begin()) ||
-        !std::equal(fast.ID.begin(), fast.ID.end(), females.begin())) {
+    if (!std::equal(parents.sires.begin(), parents.sires.end(), literal.sires.begin()) ||
+        !std::equal(parents.dams.begin(), parents.dams.end(), literal.dams.begin())) {
       std::cerr << "pedsim_bench: literal and fast parent selection differ\n";
       std::exit(1);
     }
@@ -255,8 +232,9 @@ int main(int argc, char** argv) {
   std::ostringstream table;
   table
       << "| workload | rows | draws | median wall (s) | floor (s) | wall / floor | peak RSS (MiB) "
-         "| RSS limit (MiB) | targets | founders | mating | selection | loss | output |\n"
-      << "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n";
+         "| RSS limit (MiB) | targets | founders | mating | selection | loss | injection | output "
+         "|\n"
+      << "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n";
   for (const auto& w : workloads) {
     // The phase run also counts the draws that the floor must make. Each
     // process run is followed by a floor run, so that both are measured
@@ -274,17 +252,18 @@ int main(int argc, char** argv) {
       fs::remove_all(run_dir);
       walls.push_back(timing.wall);
       rss = std::max(rss, timing.max_rss_kib);
-      floors.push_back(floor_seconds(p.draws, p.ntot, dir));
+      floors.push_back(floor_seconds(p.draws, p.rows, dir));
     }
     const double median = median_of(walls);
     const double floor = median_of(floors);
-    const double limit_mib = (48.0 * p.ntot) / (1 << 20) + 64;
-    table << "| " << w.label() << " | " << p.ntot << " | " << p.draws << " | " << fixed(median, 4)
+    const double limit_mib = (48.0 * p.rows) / (1 << 20) + 64;
+    table << "| " << w.label() << " | " << p.rows << " | " << p.draws << " | " << fixed(median, 4)
           << " | " << fixed(floor, 4) << " | " << fixed(median / floor, 2) << " | "
           << fixed(rss / 1024.0, 1) << " | " << fixed(limit_mib, 1) << " | "
-          << targets(w, median, floor, rss / 1024.0 <= limit_mib) << " | " << fixed(p.founders, 3)
-          << " | " << fixed(p.mating, 3) << " | " << fixed(p.selection, 3) << " | "
-          << fixed(p.loss, 3) << " | " << fixed(p.output, 3) << " |\n";
+          << targets(w, median, floor, rss / 1024.0 <= limit_mib) << " | "
+          << fixed(p.seconds.founders, 3) << " | " << fixed(p.seconds.mating, 3) << " | "
+          << fixed(p.seconds.selection, 3) << " | " << fixed(p.seconds.loss, 3) << " | "
+          << fixed(p.seconds.injection, 3) << " | " << fixed(p.output, 3) << " |\n";
     std::cout << "pedsim_bench: " << w.label() << ": median " << fixed(median, 4) << " s, floor "
               << fixed(floor, 4) << " s, ratio " << fixed(median / floor, 2) << std::endl;
   }
@@ -303,7 +282,7 @@ int main(int argc, char** argv) {
          "measured after each process run, and its median is given. Targets: `3 20 5` in at most "
          "3 ms, the two largest runs in at most 1.2 x the floor, and peak memory within 48 "
          "bytes per table row plus 64 MiB. Phase times (seconds) come from the second of "
-         "two in-process runs.\n\n"
+         "two in-process runs: the run in memory, then its outputs written.\n\n"
       << table.str();
   if (!quick) {
     double literal = 0;

@@ -6,9 +6,9 @@
 #include <numeric>
 #include <vector>
 
-#include "core/shuffle.hpp"
-#include "output/writers.hpp"
+#include "io/records.hpp"
 #include "random/uniform_stream.hpp"
+#include "sim/shuffle.hpp"
 
 namespace {
 

@@ -5,13 +5,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-
-#include "core/setup.hpp"
 
 namespace pedsim::test {
 
@@ -90,14 +89,17 @@ std::vector<std::int64_t> fields_of(const std::string& line) {
   return fields;
 }
 
-std::unique_ptr<TestRun> make_run(std::int32_t ngen, std::int32_t n, std::int32_t male,
-                                  std::int32_t seed) {
-  auto t = std::make_unique<TestRun>();
-  t->run.ngen = ngen;
-  t->run.n = n;
-  t->run.male = male;
-  set_up_parameters(t->run, std::to_string(seed), "PEDSIM_SEED");
-  return t;
+State::State(std::int32_t generations, std::int32_t founders, std::int32_t males, std::int32_t seed)
+    : parameters(Parameters::make(generations, founders, males)),
+      pedigree(parameters.rows),
+      parents(parameters) {
+  stream.seed_from_sum(seed);
+}
+
+std::string case_name(const std::string& text) {
+  std::string name;
+  for (const char c : text) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  return name;
 }
 
 std::vector<std::string> words(const std::string& text) {
@@ -109,7 +111,7 @@ std::vector<std::string> words(const std::string& text) {
 
 GoldenCase golden_case(const std::string& name) {
   const auto dir = std::filesystem::path(PEDSIM_GOLDEN_DIR) / name;
-  return {dir, words(read_file(dir / "args")), words(read_file(dir / "seed")).at(0)};
+  return {name, dir, words(read_file(dir / "args")), words(read_file(dir / "seed")).at(0)};
 }
 
 ProcessResult run_pedsim(const std::vector<std::string>& args, const ProcessOptions& options) {

@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "core/run.hpp"
+#include "pedsim/pedsim.hpp"
 #include "random/uniform_stream.hpp"
+#include "sim/parent_lists.hpp"
 
 namespace pedsim::test {
 
@@ -44,6 +45,7 @@ std::vector<std::string> words(const std::string& text);
 
 // One reference run: its folder, arguments and seed.
 struct GoldenCase {
+  std::string name;
   std::filesystem::path dir;
   std::vector<std::string> args;
   std::string seed;
@@ -51,16 +53,18 @@ struct GoldenCase {
 GoldenCase golden_case(const std::string& name);
 inline const std::vector<std::string> kGoldenCases{"3-20-5", "2-10-3", "12-40-8", "0-7-7"};
 
-// A run with its own capturing console, for driving phases in-process.
-struct TestRun {
-  Console console;
-  Run run{console};
+// The numbers of a run as they stand in the middle of it, for driving its
+// phases in-process: parameters, table, parent lists and stream.
+struct State {
+  State(std::int32_t generations, std::int32_t founders, std::int32_t males, std::int32_t seed);
+  Parameters parameters;
+  Pedigree pedigree;
+  ParentLists parents;
+  UniformStream stream;
 };
 
-// A run with the given parameters, counts derived and table allocated,
-// seeded with clock sum `seed`.
-std::unique_ptr<TestRun> make_run(std::int32_t ngen, std::int32_t n, std::int32_t male,
-                                  std::int32_t seed);
+// A name for a parameterised test case from any text.
+std::string case_name(const std::string& text);
 
 struct ProcessResult {
   int status = -1;  // exit status, or -1 when killed by a signal

@@ -36,9 +36,9 @@ TEST(Faults, DiskFullStopsWithTheWriteDiagnostic) {
   }
 }
 
-TEST(Faults, DiskFullDuringABackgroundBlockWrite) {
-  // Megabytes of records, formatted on their own thread: the failing write
-  // is one of the blocks written while the next is being filled.
+TEST(Faults, DiskFullWhileRecordsAreFormattedOnTwoThreads) {
+  // 279000 rows: the records are formatted on two threads while errors are
+  // injected, and the failing write is one of theirs.
   TempDir dir;
   fs::create_symlink("/dev/full", dir.path() / "ped.pre");
   const auto result = run_pedsim({"1", "140000", "1000"}, {dir.path(), "9"});
@@ -112,6 +112,15 @@ INSTANTIATE_TEST_SUITE_P(
                                  return "ped.pre";
                                },
                                29, "No such file or directory", "file not found"},
+                      OpenCase{"NameTooLong",
+                               [](const fs::path& d) {
+                                 const std::string name(300, 'x');
+                                 fs::create_symlink(d / name / "ped.pre", d / "ped.pre");
+                                 return "ped.pre";
+                               },
+                               43, "File name too long",
+                               "file name speci"
+                               "fication error"},
                       OpenCase{"LinkThroughAFile",
                                [](const fs::path& d) {
                                  test::write_file(d / "plain", "x");

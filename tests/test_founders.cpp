@@ -2,7 +2,8 @@
 
 #include <cmath>
 
-#include "core/founders.hpp"
+#include "reference/literal.hpp"
+#include "sim/founders.hpp"
 #include "support.hpp"
 
 namespace pedsim {
@@ -34,42 +35,35 @@ INSTANTIATE_TEST_SUITE_P(
         ClassCase{0.8888888955116272, {2, 3}}, ClassCase{above(0.8888888955116272), {3, 3}},
         ClassCase{UniformStream::to_uniform(UniformStream::kZMax), {3, 3}}));
 
-struct FoundersCase {
-  std::int32_t n, male, seed;
-};
-
-class CreateFounders : public ::testing::TestWithParam<FoundersCase> {};
-
-// Founders draw one number each, in founder order; long runs draw them in
-// blocks through the stream's lanes.
-TEST_P(CreateFounders, SexesListsAndOneDrawEach) {
-  const auto& c = GetParam();
-  auto t = test::make_run(0, c.n, c.male, c.seed);
-  auto& run = t->run;
-  UniformStream expected = run.stream;
-  create_founders(run);
-  EXPECT_EQ(run.stream.draws(), static_cast<std::uint64_t>(c.n));
-  for (std::int32_t i = 1; i <= c.n; ++i) {
-    const Genotype g = founder_genotype(expected.draw_uniform());
-    ASSERT_EQ(std::vector<std::int32_t>({run.IV1[i], run.IV4[i], run.IV2[i], run.IV3[i], run.IV7[i],
-                                         run.IV51[i], run.IV52[i]}),
-              std::vector<std::int32_t>({i, i <= c.male ? 1 : 2, 0, 0, 0, g.first, g.second}))
-        << "founder " << i;
-  }
-  EXPECT_EQ(run.stream.s1(), expected.s1());
-  for (std::int32_t k = 1; k <= c.male; ++k) ASSERT_EQ(run.IS[k], k);
-  for (std::int32_t k = 1; k <= c.n - c.male; ++k) ASSERT_EQ(run.ID[k], c.male + k);
+TEST(CreateFounders, AllMaleWhenMalesEqualFounders) {
+  test::State s(0, 7, 7, 0);
+  create_founders(s.parameters, s.pedigree, s.stream, s.parents);
+  EXPECT_EQ(s.parents.dams.size(), 0);
+  EXPECT_EQ(s.pedigree.created(), 7);
+  for (std::int32_t i = 1; i <= 7; ++i) EXPECT_EQ(s.pedigree.sex[i], kMale);
 }
 
-INSTANTIATE_TEST_SUITE_P(Runs, CreateFounders,
-                         ::testing::Values(FoundersCase{5, 2, 74565},
-                                           FoundersCase{150000, 7000, 12}));
+}  // namespace
+}  // namespace pedsim
 
-TEST(CreateFoundersAllMale, WhenMaleEqualsN) {
-  auto t = test::make_run(0, 7, 7, 0);
-  create_founders(t->run);
-  EXPECT_EQ(t->run.ID.size(), 0);
-  for (std::int32_t i = 1; i <= 7; ++i) EXPECT_EQ(t->run.IV4[i], 1);
+namespace pedsim {
+namespace {
+
+// Founders draw one number each, in founder order; many are drawn in blocks
+// through the stream's lanes.
+TEST(CreateFounders, BlocksOfDrawsMatchOneDrawEach) {
+  test::State fast(0, 150000, 7000, 12);
+  test::State literal(0, 150000, 7000, 12);
+  create_founders(fast.parameters, fast.pedigree, fast.stream, fast.parents);
+  reference::create_founders(literal.parameters, literal.pedigree, literal.stream, literal.parents);
+  for (std::int32_t i = 1; i <= 150000; ++i) {
+    ASSERT_EQ(fast.pedigree.true_genotype(i), literal.pedigree.true_genotype(i)) << i;
+    ASSERT_EQ(fast.pedigree.sex[i], literal.pedigree.sex[i]) << i;
+  }
+  EXPECT_EQ(fast.stream.s1(), literal.stream.s1());
+  EXPECT_EQ(fast.stream.draws(), literal.stream.draws());
+  EXPECT_TRUE(std::equal(fast.parents.dams.begin(), fast.parents.dams.end(),
+                         literal.parents.dams.begin(), literal.parents.dams.end()));
 }
 
 }  // namespace

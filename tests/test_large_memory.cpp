@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "core/large_memory.hpp"
-#include "core/run.hpp"
+#include "pedsim/pedsim.hpp"
+#include "platform/large_memory.hpp"
 
 namespace pedsim {
 namespace {
@@ -24,9 +24,9 @@ TEST(LargeMemory, BlocksOfEverySizeAreZeroedAndWritable) {
 }
 
 TEST(LargeMemory, PopulatingNeverChangesWhatTheRunWrites) {
-  Column column(3 << 20);
+  AnimalColumn column(3 << 20);
   BackgroundPopulator populator;
-  populator.start({column.storage()});
+  populator.start({{column.storage(), column.storage_bytes()}});
   for (std::int32_t i = 1; i <= column.size(); ++i) column[i] = i;
   populator.stop();
   for (std::int32_t i = 1; i <= column.size(); i += 997) ASSERT_EQ(column[i], i);

@@ -14,25 +14,48 @@ using test::read_file;
 using test::run_pedsim;
 using test::TempDir;
 
-class GoldenRun : public ::testing::TestWithParam<std::string> {};
+struct GoldenOptions {
+  std::string name;
+  std::vector<std::string> options;
+};
 
-TEST_P(GoldenRun, AllThreeOutputsMatchByteForByte) {
-  const auto golden = test::golden_case(GetParam());
+class GoldenRun : public ::testing::TestWithParam<std::tuple<std::string, GoldenOptions>> {};
+
+// The binary on the reference runs, with and without the options that only
+// add files: the console and both files are the reference's, byte for byte.
+TEST_P(GoldenRun, OutputsMatchByteForByte) {
+  const auto golden = test::golden_case(std::get<0>(GetParam()));
+  const auto& options = std::get<1>(GetParam()).options;
+  std::vector<std::string> args;
+  for (const auto& option : options) args.push_back(option == "SEED" ? golden.seed : option);
+  args.insert(args.end(), golden.args.begin(), golden.args.end());
+  // With --seed the variable holds another seed, which the option overrides.
+  const bool seed_option = !options.empty() && options.front() == "--seed";
   TempDir dir;
-  const auto result = run_pedsim(golden.args, {dir.path(), golden.seed});
+  const auto result = run_pedsim(args, {dir.path(), seed_option ? "999" : golden.seed});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.out, read_file(golden.dir / "stdout"));
   EXPECT_EQ(read_file(dir.path() / "ped.pre"), read_file(golden.dir / "ped.pre"));
   EXPECT_EQ(read_file(dir.path() / "ped.errors"), read_file(golden.dir / "ped.errors"));
+  for (const std::string report : {"truth.txt", "summary.txt"}) {
+    const bool asked = std::find(options.begin(), options.end(), report) != options.end();
+    EXPECT_EQ(fs::exists(dir.path() / report), asked) << report;
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(Reference, GoldenRun, ::testing::ValuesIn(test::kGoldenCases),
-                         [](const auto& info) {
-                           std::string name = info.param;
-                           std::replace(name.begin(), name.end(), '-', '_');
-                           return "run_" + name;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Reference, GoldenRun,
+    ::testing::Combine(::testing::ValuesIn(test::kGoldenCases),
+                       ::testing::Values(GoldenOptions{"plain", {}},
+                                         GoldenOptions{"truth", {"--truth", "truth.txt"}},
+                                         GoldenOptions{"summary", {"--summary", "summary.txt"}},
+                                         GoldenOptions{"seed_and_both",
+                                                       {"--seed", "SEED", "--truth", "truth.txt",
+                                                        "--summary", "summary.txt"}})),
+    [](const auto& info) {
+      return test::case_name(std::get<0>(info.param)) + "_" + std::get<1>(info.param).name;
+    });
 
 struct StopCase {
   std::string name;
@@ -40,11 +63,14 @@ struct StopCase {
   int status;
   std::string out;
   std::string err;
+  // Whether the run got as far as creating both files (left empty), or
+  // stopped before touching the folder.
+  bool creates_files = true;
 };
 
 class StoppedRun : public ::testing::TestWithParam<StopCase> {};
 
-TEST_P(StoppedRun, DiagnosticStatusAndEmptyFiles) {
+TEST_P(StoppedRun, DiagnosticStatusAndFiles) {
   const auto& c = GetParam();
   TempDir dir;
   const auto result = run_pedsim(c.args, {dir.path(), "1"});
@@ -55,6 +81,10 @@ TEST_P(StoppedRun, DiagnosticStatusAndEmptyFiles) {
     EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1);
   } else {
     EXPECT_EQ(result.err, c.err);
+  }
+  if (!c.creates_files) {
+    EXPECT_TRUE(fs::is_empty(dir.path()));
+    return;
   }
   EXPECT_EQ(read_file(dir.path() / "ped.pre"), "");
   EXPECT_EQ(read_file(dir.path() / "ped.errors"), "");
@@ -96,7 +126,25 @@ INSTANTIATE_TEST_SUITE_P(
                  179,
                  " ngen=           1\n n=  2000000000\n male=           1\n",
                  "forrtl: severe (179): Cannot allocate array - overflow on array size "
-                 "calculation.\n"}),
+                 "calculation.\n"},
+        StopCase{"UnknownOption",
+                 {"--frobnicate", "3", "20", "5"},
+                 2,
+                 "",
+                 "pedsim: unknown option '--frobnicate' (see --help)\n",
+                 false},
+        StopCase{"OptionWithoutValue",
+                 {"--truth"},
+                 2,
+                 "",
+                 "pedsim: option --truth needs a value\n",
+                 false},
+        StopCase{"SeedOptionNotAnInteger",
+                 {"--seed", "2147483648", "3", "20", "5"},
+                 2,
+                 "",
+                 "pedsim: --seed must be a decimal 32-bit signed integer, got '2147483648'\n",
+                 false}),
     [](const auto& info) { return info.param.name; });
 
 TEST(Process, InvalidSeedStopsBeforeAnyDraw) {
@@ -140,6 +188,45 @@ TEST(Process, PastFiveDigitAnimalNumbersEveryFieldStaysSplit) {
     ASSERT_EQ(fields[0], static_cast<std::int64_t>(i + 1));
   }
   EXPECT_EQ(lines.back().substr(0, 8), "  199990");
+}
+
+TEST(Process, ReportThatCannotBeCreatedNamesItsUnit) {
+  TempDir dir;
+  const auto result = run_pedsim({"--summary", "s.txt", "--truth", "missing/t.txt", "3", "20", "5"},
+                                 {dir.path(), "1"});
+  EXPECT_EQ(result.status, 29);
+  EXPECT_EQ(
+      result.err,
+      "forrtl: No such file or directory\nforrtl: severe (29): file not found, unit 3, file " +
+          dir.str() + "/missing/t.txt\n");
+  EXPECT_EQ(read_file(dir.path() / "ped.pre"), "");
+  EXPECT_FALSE(fs::exists(dir.path() / "s.txt"));
+}
+
+TEST(Process, NumbersAreNeverReadAsOptions) {
+  TempDir dir;
+  // A negative number is a number; an option after the numbers is not read.
+  const auto result = run_pedsim({"3", "20", "5", "--truth", "t.txt"}, {dir.path(), "1"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_FALSE(fs::exists(dir.path() / "t.txt"));
+  const auto negative = run_pedsim({"-1", "20", "5"}, {dir.path(), "1"});
+  EXPECT_EQ(negative.status, 2);
+  EXPECT_NE(negative.err.find("ngen must not be negative"), std::string::npos);
+}
+
+TEST(Process, ClockSeededSummaryRepeatsTheRun) {
+  TempDir first;
+  const auto run = run_pedsim({"--summary", "s.txt", "4", "60", "6"}, {first.path(), std::nullopt});
+  ASSERT_EQ(run.status, 0);
+  std::string seed;
+  for (const auto& line : test::split_lines(read_file(first.path() / "s.txt"))) {
+    if (line.rfind("seed: ", 0) == 0) seed = line.substr(6);
+  }
+  ASSERT_FALSE(seed.empty());
+  TempDir again;
+  const auto repeat = run_pedsim({"--seed", seed, "4", "60", "6"}, {again.path(), std::nullopt});
+  EXPECT_EQ(repeat.out, run.out);
+  EXPECT_EQ(read_file(again.path() / "ped.pre"), read_file(first.path() / "ped.pre"));
 }
 
 }  // namespace

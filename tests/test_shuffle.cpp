@@ -3,11 +3,14 @@
 #include <numeric>
 #include <random>
 
-#include "core/shuffle.hpp"
+#include "reference/literal.hpp"
+#include "sim/shuffle.hpp"
 #include "support.hpp"
 
 namespace pedsim {
 namespace {
+
+using reference::KeyMatrix;
 
 std::vector<std::int32_t> sorted_values(const std::vector<double>& keys,
                                         const std::vector<double>& values) {
@@ -16,53 +19,19 @@ std::vector<std::int32_t> sorted_values(const std::vector<double>& keys,
     m.at(static_cast<std::int32_t>(r + 1), 1) = keys[r];
     m.at(static_cast<std::int32_t>(r + 1), 2) = values[r];
   }
-  sortmat2(m, 1);
+  reference::selection_sort_rows(m, 1);
   std::vector<std::int32_t> out;
   for (std::int32_t r = 1; r <= m.nrow(); ++r) out.push_back(static_cast<std::int32_t>(m.at(r, 2)));
   return out;
 }
 
-TEST(Sortmat2, EqualKeysArePlacedBySelection) {
+// The reference itself, on the worked examples: equal keys are placed by the
+// selection steps, not kept stable.
+TEST(SelectionSort, EqualKeysArePlacedBySelection) {
   EXPECT_EQ(sorted_values({3, 3, 1}, {101, 102, 103}), (std::vector<std::int32_t>{103, 102, 101}));
   EXPECT_EQ(sorted_values({3, 1, 3}, {101, 102, 103}), (std::vector<std::int32_t>{102, 101, 103}));
   EXPECT_EQ(sorted_values({0.7, 0.2, 0.5, 0.2}, {11, 12, 13, 14}),
             (std::vector<std::int32_t>{12, 14, 13, 11}));
-  EXPECT_EQ(sorted_values({}, {}), std::vector<std::int32_t>{});
-  EXPECT_EQ(sorted_values({0.4}, {9}), std::vector<std::int32_t>{9});
-}
-
-TEST(Sortmat2, MovesWholeRowsOnAnyKeyColumn) {
-  KeyMatrix m(3, 3);
-  const double rows[3][3] = {{10, 0.9, 100}, {20, 0.1, 200}, {30, 0.5, 300}};
-  for (int r = 0; r < 3; ++r) {
-    for (int c = 0; c < 3; ++c) m.at(r + 1, c + 1) = rows[r][c];
-  }
-  sortmat2(m, 2);
-  const double expected[3][3] = {{20, 0.1, 200}, {30, 0.5, 300}, {10, 0.9, 100}};
-  for (int r = 0; r < 3; ++r) {
-    for (int c = 0; c < 3; ++c) EXPECT_EQ(m.at(r + 1, c + 1), expected[r][c]);
-  }
-}
-
-TEST(RandomPermu, SmallListsAndDrawCounts) {
-  UniformStream stream(12345, 67890);
-  std::vector<std::int32_t> empty;
-  random_permu(empty, stream);
-  EXPECT_EQ(stream.draws(), 0U);
-
-  std::vector<std::int32_t> one{42};
-  random_permu(one, stream);
-  EXPECT_EQ(one, std::vector<std::int32_t>{42});
-  EXPECT_EQ(stream.draws(), 1U);
-
-  for (int trial = 0; trial < 50; ++trial) {
-    UniformStream peek = stream;
-    const double x1 = peek.draw_uniform();
-    const double x2 = peek.draw_uniform();
-    std::vector<std::int32_t> two{1, 2};
-    random_permu(two, stream);
-    EXPECT_EQ(two, x2 < x1 ? (std::vector<std::int32_t>{2, 1}) : (std::vector<std::int32_t>{1, 2}));
-  }
 }
 
 // The literal shuffle with the keys given as stream integers.
@@ -119,58 +88,57 @@ TEST(ShufflePrefix, MatchesTheLiteralShuffleWithHeavyTies) {
   }
 }
 
-TEST(ShufflePrefix, MatchesRandomPermuOnTheRealStream) {
-  std::mt19937 rng(7);
+TEST(ShufflePrefix, TieBetweenARowPassedOverAndARowBelow) {
+  // A row with a larger key at the front moves down past a tied pair: the
+  // tied rows keep the order of their current positions, not of the list.
+  const std::vector<std::int32_t> list{1, 2, 3, 4};
+  EXPECT_EQ(fast_prefix(list, {9, 5, 5, 1}, 4), (std::vector<std::int32_t>{4, 2, 3, 1}));
+  EXPECT_EQ(fast_prefix(list, {5, 9, 5, 1}, 4), literal_order(list, {5, 9, 5, 1}));
+}
+
+TEST(ShufflePrefix, TheWorkedExample) {
+  // Keys 0.61, 0.07, 0.93, 0.35, 0.50, 0.12, 0.88 as stream integers.
+  const std::vector<std::int32_t> males{1, 2, 3, 4, 5, 22, 25};
+  std::vector<std::uint32_t> keys;
+  for (double x : {0.61, 0.07, 0.93, 0.35, 0.50, 0.12, 0.88}) {
+    keys.push_back(static_cast<std::uint32_t>(test::last_z_at_or_below(x)));
+  }
+  EXPECT_EQ(fast_prefix(males, keys, 5), (std::vector<std::int32_t>{2, 22, 4, 5, 1}));
+}
+
+// Whatever bound keeps keys while drawing (one that forces the second
+// drawing, one that keeps every key, any in between), the stream gives the
+// literal shuffle's order and draws one number per element.
+TEST(ShufflePrefix, AnyKeyBoundGivesTheLiteralOrderOnTheStream) {
+  std::mt19937 rng(99);
   ShuffleScratch scratch;  // reused, as parent selection reuses it
-  for (int trial = 0; trial < 300; ++trial) {
-    const std::size_t n = trial < 280 ? rng() % 400 : 2000 + rng() % 1000;
+  for (int trial = 0; trial < 600; ++trial) {
+    const std::size_t n = trial < 580 ? rng() % 300 : 2000 + rng() % 1000;
     const std::size_t count = n == 0 ? 0 : rng() % (n + 1);
     const auto list = increasing_animals(n, rng);
+    const std::uint64_t bounds[] = {1, std::uint64_t{UniformStream::kZMax} + 1,
+                                    1 + rng() % static_cast<std::uint32_t>(UniformStream::kZMax),
+                                    shuffle_key_bound(n, count)};
+    const std::uint64_t bound = bounds[trial % 4];
     UniformStream literal_stream;
     literal_stream.seed_from_sum(static_cast<std::int32_t>(rng()));
     UniformStream fast_stream = literal_stream;
 
     std::vector<std::int32_t> literal(list);
-    random_permu(literal, literal_stream);
+    reference::shuffle_literally(literal, literal_stream);
     std::vector<std::int32_t> fast(count);
-    shuffle_prefix(list, fast, fast_stream, scratch);
-
-    ASSERT_EQ(fast, std::vector<std::int32_t>(literal.begin(), literal.begin() + count));
-    ASSERT_EQ(fast_stream.draws(), n);
+    shuffle_prefix_bounded(list, fast, fast_stream, scratch, bound);
+    ASSERT_EQ(fast, std::vector<std::int32_t>(literal.begin(), literal.begin() + count))
+        << "trial " << trial << " bound " << bound;
     ASSERT_EQ(fast_stream.s1(), literal_stream.s1());
     ASSERT_EQ(fast_stream.s2(), literal_stream.s2());
+    ASSERT_EQ(fast_stream.draws(), n);
   }
 }
 
-TEST(ShufflePrefix, AnyKeyBoundGivesTheLiteralOrder) {
-  std::mt19937 rng(99);
-  ShuffleScratch scratch;
-  for (int trial = 0; trial < 600; ++trial) {
-    const std::size_t n = rng() % 300;
-    const std::size_t count = n == 0 ? 0 : rng() % (n + 1);
-    const auto list = increasing_animals(n, rng);
-    // A bound that forces the second drawing, one that keeps every key, and
-    // one anywhere in between.
-    const std::uint64_t bounds[] = {1, std::uint64_t{UniformStream::kZMax} + 1,
-                                    1 + rng() % static_cast<std::uint32_t>(UniformStream::kZMax)};
-    const std::uint64_t bound = bounds[trial % 3];
-    UniformStream literal_stream;
-    literal_stream.seed_from_sum(static_cast<std::int32_t>(rng()));
-    UniformStream bounded_stream = literal_stream;
-
-    std::vector<std::int32_t> literal(list);
-    random_permu(literal, literal_stream);
-    std::vector<std::int32_t> bounded(count);
-    shuffle_prefix_bounded(list, bounded, bounded_stream, scratch, bound);
-    ASSERT_EQ(bounded, std::vector<std::int32_t>(literal.begin(), literal.begin() + count))
-        << "trial " << trial << " bound " << bound;
-    ASSERT_EQ(bounded_stream.s1(), literal_stream.s1());
-    ASSERT_EQ(bounded_stream.draws(), n);
-  }
-}
-
-TEST(ShufflePrefix, LongListsMatchTheExactSelectionOverAllKeys) {
-  // Long enough to be drawn in several blocks and to use the statistical bound.
+// Long enough to be drawn in several blocks and to use the statistical
+// bound: the same as selecting among all keys drawn at once.
+TEST(ShufflePrefix, LongListsMatchTheSelectionOverAllKeys) {
   std::mt19937 rng(5);
   const auto list = increasing_animals(720123, rng);
   ShuffleScratch scratch;
@@ -182,44 +150,43 @@ TEST(ShufflePrefix, LongListsMatchTheExactSelectionOverAllKeys) {
     std::vector<std::int32_t> fast(count);
     shuffle_prefix(list, fast, fast_stream, scratch);
 
-    ShuffleScratch exact_scratch;
-    exact_scratch.keys.resize(list.size());
-    exact_stream.fill_z(exact_scratch.keys);
-    std::vector<std::int32_t> exact(count);
-    select_prefix_by_keys(list, exact_scratch, exact);
-    ASSERT_EQ(fast, exact) << count;
-    ASSERT_EQ(fast_stream.draws(), exact_stream.draws());
+    std::vector<std::uint32_t> keys(list.size());
+    exact_stream.fill_z(keys);
+    ASSERT_EQ(fast, fast_prefix(list, keys, count)) << count;
     ASSERT_EQ(fast_stream.s2(), exact_stream.s2());
   }
 }
 
-TEST(ShufflePrefix, TieBetweenARowPassedOverAndARowBelow) {
-  // A row with a larger key at the front moves down past a tied pair: the
-  // tied rows keep the order of their current positions, not of the list.
-  const std::vector<std::int32_t> list{1, 2, 3, 4};
-  const std::vector<std::uint32_t> keys{9, 5, 5, 1};
-  EXPECT_EQ(fast_prefix(list, keys, 4), literal_order(list, keys));
-  EXPECT_EQ(fast_prefix(list, keys, 4), (std::vector<std::int32_t>{4, 2, 3, 1}));
-  const std::vector<std::uint32_t> moved{5, 9, 5, 1};
-  EXPECT_EQ(fast_prefix(list, moved, 4), literal_order(list, moved));
-}
+// Two long lists shuffled side by side, the second's keys split between the
+// threads, give what one shuffle after the other gives.
+TEST(ShufflePrefixesInTurn, SideBySideMatchesOneAfterTheOther) {
+  std::mt19937 rng(17);
+  struct Sizes {
+    std::size_t first, first_wanted, second, second_wanted;
+  };
+  // Every key kept; bounded keys over several blocks; a second list much
+  // longer than the first, so that the helper takes part of its keys.
+  for (const Sizes& c : {Sizes{140000, 1000, 139000, 139000}, Sizes{70000, 5000, 300000, 45000},
+                         Sizes{20000, 100, 400000, 300000}}) {
+    const auto first = increasing_animals(c.first, rng);
+    const auto second = increasing_animals(c.second, rng);
+    UniformStream paired;
+    paired.seed_from_sum(static_cast<std::int32_t>(c.second));
+    UniformStream in_turn = paired;
+    ShufflePairScratch pair_scratch;
+    std::vector<std::int32_t> first_out(c.first_wanted), second_out(c.second_wanted);
+    shuffle_prefixes_in_turn(first, first_out, second, second_out, paired, pair_scratch);
 
-TEST(ShufflePrefix, RefusesMoreEntriesThanListed) {
-  const std::vector<std::int32_t> list{1, 2};
-  ShuffleScratch scratch;
-  scratch.keys = {5, 6};
-  std::vector<std::int32_t> out(3);
-  EXPECT_THROW(select_prefix_by_keys(list, scratch, out), std::invalid_argument);
-}
-
-TEST(ShufflePrefix, TheDesignExample) {
-  // Keys 0.61, 0.07, 0.93, 0.35, 0.50, 0.12, 0.88 as stream integers.
-  const std::vector<std::int32_t> males{1, 2, 3, 4, 5, 22, 25};
-  std::vector<std::uint32_t> keys;
-  for (double x : {0.61, 0.07, 0.93, 0.35, 0.50, 0.12, 0.88}) {
-    keys.push_back(static_cast<std::uint32_t>(test::last_z_at_or_below(x)));
+    ShuffleScratch scratch;
+    std::vector<std::int32_t> first_expected(c.first_wanted), second_expected(c.second_wanted);
+    shuffle_prefix(first, first_expected, in_turn, scratch);
+    shuffle_prefix(second, second_expected, in_turn, scratch);
+    ASSERT_EQ(first_out, first_expected);
+    ASSERT_EQ(second_out, second_expected);
+    ASSERT_EQ(paired.s1(), in_turn.s1());
+    ASSERT_EQ(paired.s2(), in_turn.s2());
+    ASSERT_EQ(paired.draws(), in_turn.draws());
   }
-  EXPECT_EQ(fast_prefix(males, keys, 5), (std::vector<std::int32_t>{2, 22, 4, 5, 1}));
 }
 
 }  // namespace

@@ -55,7 +55,13 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(SeedCase{74565, 591724545, 877658130}, SeedCase{107333, 591724631, 494},
                       SeedCase{0, 2147483562, 2147483398},
                       // -1: a = 0xFFFFFFFF folds twice to 171; b = -1 likewise to 499.
-                      SeedCase{-1, 171, 499}));
+                      SeedCase{-1, 171, 499},
+                      // Worked by hand: every t from -11272192 (0xFF540000) to -11206657
+                      // (0xFF54FFFF) gives a = 0xFFFFFF54, exactly twice the first range's
+                      // top 2147483562: folded once it is that top, never 0. Just outside,
+                      // a = 0xFFFFFF53 folds once and a = 0xFFFFFF55 twice. b is -1 for all.
+                      SeedCase{-11272193, 2147483561, 499}, SeedCase{-11272192, 2147483562, 499},
+                      SeedCase{-11206657, 2147483562, 499}, SeedCase{-11206656, 1, 499}));
 
 TEST(UniformStream, UnseededStateIsTheTopOfBothRanges) {
   UniformStream stream;
@@ -109,12 +115,6 @@ TEST(UniformStream, JumpEqualsSteppingOneDrawAtATime) {
     EXPECT_EQ(jumped.next_z(), stepped.next_z());
   }
 }
-
-}  // namespace
-}  // namespace pedsim
-
-namespace pedsim {
-namespace {
 
 TEST(UniformStream, FillEqualsSteppingOneDrawAtATime) {
   for (std::size_t n : {0UL, 1UL, 63UL, 64UL, 65UL, 1000UL, 100003UL}) {

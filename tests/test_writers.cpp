@@ -5,8 +5,9 @@
 #include <cstring>
 #include <string>
 
-#include "output/diagnostic.hpp"
-#include "output/writers.hpp"
+#include "io/buffered_writer.hpp"
+#include "io/diagnostic.hpp"
+#include "io/records.hpp"
 #include "support.hpp"
 
 namespace pedsim {
@@ -65,49 +66,36 @@ TEST(ConsoleLines, IntegerAlone) {
   EXPECT_EQ(console_line_int(INT_MAX), "  2147483647\n");
 }
 
-TEST(Records, LaidOutInBothFiles) {
-  test::TempDir dir;
-  OutputFiles files;
-  open_output_files(files, dir.str());
-  write_ped_record(files, 7, 0, 0, 1, 1, 3);
-  write_ped_record(files, 100000, 100001, 99999, 2, 4, 2);
-  write_error_record(files, 23, 2);
-  close_output_files(files);
-  EXPECT_EQ(test::read_file(dir.path() / "ped.pre"),
-            "       7       0       0       1       1       3\n"
+TEST(Records, LaidOutForBothFiles) {
+  char out[kMaxPedRecord];
+  EXPECT_EQ(std::string(out, format_ped_record(out, 7, 0, 0, 1, 1, 3)),
+            "       7       0       0       1       1       3\n");
+  EXPECT_EQ(std::string(out, format_ped_record(out, 100000, 100001, 99999, 2, 4, 2)),
             "  100000  100001   99999       2       4       2\n");
-  EXPECT_EQ(test::read_file(dir.path() / "ped.errors"), "      23       2\n");
+  EXPECT_EQ(std::string(out, format_error_record(out, 23, 2)), "      23       2\n");
 }
 
-TEST(Records, ExistingFilesAreReplaced) {
-  test::TempDir dir;
-  test::write_file(dir.path() / "ped.pre", std::string(1 << 20, 'x'));
-  test::write_file(dir.path() / "ped.errors", "old\n");
-  OutputFiles files;
-  open_output_files(files, dir.str());
-  write_ped_record(files, 1, 0, 0, 1, 0, 0);
-  close_output_files(files);
-  EXPECT_EQ(test::read_file(dir.path() / "ped.pre").size(), 49U);
-  EXPECT_EQ(test::read_file(dir.path() / "ped.errors"), "");
+// Records gathered in a buffer reach the sink in order, in blocks of at most
+// the block size once the buffer has grown to it.
+TEST(BufferedWriter, HandsOverEverythingInOrderInBlocks) {
+  struct Blocks : ByteSink {
+    void write(std::string_view bytes) override { sizes.push_back(bytes.size()), text += bytes; }
+    std::vector<std::size_t> sizes;
+    std::string text;
+  } sink;
+  std::string expected;
+  {
+    BufferedWriter writer(sink, 1000);
+    for (int i = 0; i < 500; ++i) {
+      const std::string line = std::to_string(i) + "\n";
+      writer.write(line);
+      expected += line;
+    }
+  }
+  EXPECT_EQ(sink.text, expected);
+  for (const std::size_t size : sink.sizes) EXPECT_LE(size, 1000U);
+  EXPECT_GT(sink.sizes.size(), 1U);
 }
-
-struct ErrnoCase {
-  int sys_errno;
-  int code;
-};
-
-class OpenFailure : public ::testing::TestWithParam<ErrnoCase> {};
-
-TEST_P(OpenFailure, SystemErrorGivesCode) {
-  EXPECT_EQ(open_failure_code(GetParam().sys_errno), GetParam().code);
-}
-
-INSTANTIATE_TEST_SUITE_P(Mapping, OpenFailure,
-                         ::testing::Values(ErrnoCase{EACCES, 9}, ErrnoCase{EROFS, 9},
-                                           ErrnoCase{ENOENT, 29}, ErrnoCase{EEXIST, 10},
-                                           ErrnoCase{ENOTDIR, 43}, ErrnoCase{ENAMETOOLONG, 43},
-                                           ErrnoCase{ENODEV, 42}, ErrnoCase{EISDIR, 30},
-                                           ErrnoCase{ENOSPC, 30}, ErrnoCase{EPERM, 30}));
 
 TEST(Diagnostics, SevereLinesFillUnitAndFile) {
   EXPECT_EQ(severe_text(59, -5, "Internal List-Directed Read", 0),

@@ -4,7 +4,7 @@
 #include <ctime>
 #include <stdexcept>
 
-#include "random/cpu_dispatch.hpp"
+#include "platform/cpu_dispatch.hpp"
 
 namespace pedsim {
 

@@ -1,0 +1,242 @@
+#pragma once
+
+// pedsim: simulates an animal pedigree that carries one three-allele marker.
+//
+// The whole library in one header: a run's parameters and seed, the pedigree
+// it breeds (true and recorded genotypes), `simulate` to breed one in memory,
+// and `write_outputs` to write the run's designed files from it.
+//
+//   const pedsim::Parameters parameters = pedsim::Parameters::make(3, 20, 5);
+//   const pedsim::Simulation run = pedsim::simulate(parameters, pedsim::Seed{74565});
+//   pedsim::StringSink pedigree, errors;
+//   pedsim::write_outputs(run, {.pedigree = &pedigree, .errors = &errors});
+
+#include <cassert>
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace pedsim {
+
+// Arguments that no pedigree can be bred from (no male, fewer founders than
+// males, a negative number of generations, fewer dams than sires).
+class InvalidParameters : public std::invalid_argument {
+ public:
+  using std::invalid_argument::invalid_argument;
+};
+
+// A table whose size in bytes does not fit in 32 bits.
+class TableTooLarge : public std::length_error {
+ public:
+  TableTooLarge() : std::length_error("the table's size in bytes does not fit in 32 bits") {}
+};
+
+// A failed run's designed diagnostic: the text for standard error and the
+// exit status the command line ends with.
+class Stop : public std::runtime_error {
+ public:
+  Stop(int status, std::string text)
+      : std::runtime_error(text), status_(status), text_(std::move(text)) {}
+  int status() const { return status_; }
+  const std::string& text() const { return text_; }
+
+ private:
+  int status_;
+  std::string text_;
+};
+
+// A column of values indexed from 1, allocated once at its final size and
+// cleared to 0. Every value is a 32-bit signed integer to its users; codes
+// that only take a few small values (sex, alleles, flags) are stored in one
+// byte, which keeps the rows that breeding and error injection look up at
+// random in the cache. Memory that cannot be had throws std::bad_alloc; a
+// size whose bytes (at 4 per row) do not fit in 32 bits, TableTooLarge.
+template <typename T>
+class Column {
+ public:
+  Column() = default;
+  explicit Column(std::int32_t size);
+  Column(Column&& other) noexcept { swap(other); }
+  Column& operator=(Column&& other) noexcept {
+    swap(other);
+    return *this;
+  }
+  Column(const Column&) = delete;
+  Column& operator=(const Column&) = delete;
+  ~Column();
+
+  T& operator[](std::int32_t i) {
+    assert(i >= 1 && i <= size_);
+    return data_[static_cast<std::size_t>(i)];
+  }
+  std::int32_t operator[](std::int32_t i) const {
+    assert(i >= 1 && i <= size_);
+    return data_[static_cast<std::size_t>(i)];
+  }
+  std::int32_t size() const { return size_; }
+  // Elements 1..size() as a contiguous range.
+  T* begin() { return data_ + 1; }
+  T* end() { return data_ + 1 + size_; }
+  const T* begin() const { return data_ + 1; }
+  const T* end() const { return data_ + 1 + size_; }
+  // Asks for element i to be fetched into the cache ahead of its use.
+  void prefetch(std::int32_t i) const { __builtin_prefetch(data_ + i); }
+  // The whole allocation, element 0 (allocated, never used) included.
+  void* storage() const { return data_; }
+  std::size_t storage_bytes() const { return (static_cast<std::size_t>(size_) + 1) * sizeof(T); }
+
+ private:
+  void swap(Column& other) noexcept {
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
+  }
+  T* data_ = nullptr;
+  std::int32_t size_ = 0;
+};
+
+// Animal numbers, counts and generations.
+using AnimalColumn = Column<std::int32_t>;
+// Small codes, -128 to 127: sex, alleles, flags.
+using CodeColumn = Column<std::int8_t>;
+
+extern template class Column<std::int32_t>;
+extern template class Column<std::int8_t>;
+
+inline constexpr std::int32_t kMale = 1;
+inline constexpr std::int32_t kFemale = 2;
+
+// A marker genotype: two alleles, each 1, 2 or 3, the first at most the
+// second. 0/0 is no genotype (a record removed, a row never bred).
+struct Genotype {
+  std::int32_t first = 0;
+  std::int32_t second = 0;
+  friend bool operator==(const Genotype&, const Genotype&) = default;
+};
+
+// The pedigree: one row per animal, the row number being the animal number.
+// Founders fill rows 1..founders, offspring follow in order of birth. Rows
+// above created() (rows never bred, when the males do not divide the
+// females) hold 0 in every column.
+class Pedigree {
+ public:
+  Pedigree() = default;
+  explicit Pedigree(std::int32_t rows);
+
+  std::int32_t rows() const { return sire.size(); }
+  // Rows 1..created() hold animals created so far.
+  std::int32_t created() const { return created_; }
+  void add_created(std::int32_t animals) { created_ += animals; }
+  // The animal of a row: its row number once created, 0 before.
+  std::int32_t animal(std::int32_t row) const { return row >= 1 && row <= created_ ? row : 0; }
+  Genotype true_genotype(std::int32_t row) const { return {true_allele1[row], true_allele2[row]}; }
+  Genotype recorded_genotype(std::int32_t row) const {
+    return {recorded_allele1[row], recorded_allele2[row]};
+  }
+
+  AnimalColumn sire;        // 0 for a founder
+  AnimalColumn dam;         // 0 for a founder
+  AnimalColumn born;        // generation of birth, 0 for a founder
+  CodeColumn sex;           // kMale or kFemale
+  CodeColumn true_allele1;  // true genotype
+  CodeColumn true_allele2;
+  CodeColumn lost;              // 1 when the genotype record was removed
+  CodeColumn recorded_allele1;  // recorded genotype: 0/0 when not genotyped;
+  CodeColumn recorded_allele2;  // the first allele may carry an injected error
+
+ private:
+  std::int32_t created_ = 0;
+};
+
+// A run's three numbers and the counts derived from them.
+struct Parameters {
+  std::int32_t generations = 0;  // bred after the founders
+  std::int32_t founders = 0;
+  std::int32_t males = 0;          // male founders, and sires of every generation
+  std::int32_t females = 0;        // founders - males, and dams listed per generation
+  std::int32_t rows = 0;           // founders + generations x females
+  std::int32_t dams_per_sire = 0;  // females / males, truncated
+
+  // Checks the numbers and derives the counts. Throws InvalidParameters
+  // (with a message naming the broken limit and the values) or
+  // TableTooLarge.
+  static Parameters make(std::int32_t generations, std::int32_t founders, std::int32_t males);
+};
+
+// The clock sum that seeds the random stream, and where it came from
+// ("clocks", "PEDSIM_SEED", "--seed").
+struct Seed {
+  std::int32_t value = 0;
+  std::string origin = "PEDSIM_SEED";
+  // Reads the clocks: wall-clock seconds plus processor ticks.
+  static Seed from_clocks();
+};
+
+// An animal whose recorded first allele was altered by error injection.
+struct AlteredAnimal {
+  std::int32_t animal = 0;
+  std::int32_t old_allele = 0;  // the recorded first allele before
+  friend bool operator==(const AlteredAnimal&, const AlteredAnimal&) = default;
+};
+
+// Wall-clock seconds a run spent in each phase.
+struct PhaseSeconds {
+  double founders = 0;
+  double mating = 0;
+  double selection = 0;
+  double loss = 0;
+  double injection = 0;  // with the writing of outputs, when they are streamed
+};
+
+// A finished run, in memory.
+struct Simulation {
+  Parameters parameters;
+  Seed seed;
+  Pedigree pedigree;
+  // In the order of "ped.errors".
+  std::vector<AlteredAnimal> altered;
+  // Offspring created in each generation 1..generations (element 0: founders).
+  std::vector<std::int32_t> animals_born;
+  // Numbers the run took from its random stream.
+  std::uint64_t numbers_drawn = 0;
+  PhaseSeconds seconds;
+};
+
+// Where bytes go: a file, standard output, a string.
+class ByteSink {
+ public:
+  virtual ~ByteSink() = default;
+  virtual void write(std::string_view bytes) = 0;
+};
+
+// A sink that keeps everything written to it.
+class StringSink : public ByteSink {
+ public:
+  void write(std::string_view bytes) override { text.append(bytes); }
+  std::string text;
+};
+
+// The outputs of a run: the console lines after the echo of the arguments
+// (a line per generation, the two count lines, the altered animals), the
+// pedigree ("ped.pre") and the error list ("ped.errors"). Null: not written.
+struct OutputSinks {
+  ByteSink* console = nullptr;
+  ByteSink* pedigree = nullptr;
+  ByteSink* errors = nullptr;
+};
+
+// Breeds the pedigree of `parameters` from the stream seeded with `seed`:
+// founders, generations, genotype loss and error injection. With `outputs`,
+// writes the run's outputs as they are formed, exactly as write_outputs
+// would write them afterwards. Throws std::bad_alloc when memory is short,
+// and Stop when an output cannot be written.
+Simulation simulate(const Parameters& parameters, const Seed& seed,
+                    const OutputSinks& outputs = {});
+
+// Writes the outputs of a finished run. Throws Stop when a sink fails.
+void write_outputs(const Simulation& run, const OutputSinks& outputs);
+
+}  // namespace pedsim

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pedsim {
+
+// Width of the text buffer that receives each command-line argument.
+inline constexpr std::size_t kInputWidth = 30;
+
+// The outcome of reading one integer from an argument: `code` is 0 when
+// `value` was read, else the severe diagnostic code (24 nothing to read,
+// 59 not a number, 64 a number that is not a 32-bit integer).
+struct ArgumentRead {
+  int code = 0;
+  std::int32_t value = 0;
+};
+
+// Reads one integer in free form from the argument as it stands in the
+// 30-character input buffer: cut to 30 characters, blank-filled, leading
+// blanks skipped, the value ending at a blank, a comma, a slash or the end of
+// the buffer.
+ArgumentRead read_integer_argument(std::string_view argument);
+
+// A strict decimal 32-bit signed integer (optional sign, digits, nothing else).
+std::optional<std::int32_t> parse_int32(std::string_view text);
+
+// The command line split into options, which may only come before the three
+// numbers, and the numbers themselves.
+struct CommandLine {
+  std::vector<std::string_view> numbers;
+  bool help = false;
+  bool version = false;
+  std::optional<std::string> seed;  // --seed T, already checked to be an integer
+  std::optional<std::string> truth_path;
+  std::optional<std::string> summary_path;
+};
+
+// Splits the arguments: leading arguments that start with "--" are options
+// (and "-h" as the first argument); an unknown option, a missing value or a
+// --seed that is not a 32-bit integer is a usage error (a thrown Stop).
+CommandLine parse_command_line(std::span<const std::string_view> args);
+
+// Runs the program for these arguments (without the program's name), with
+// PEDSIM_SEED's value if set: writes the console to `stdout_fd` and
+// diagnostics to `stderr_fd`, and returns the exit status.
+int run_command_line(std::span<const std::string_view> args,
+                     const std::optional<std::string>& seed_variable, int stdout_fd, int stderr_fd);
+
+}  // namespace pedsim

@@ -1,0 +1,106 @@
+#include "io/output_file.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "io/diagnostic.hpp"
+
+namespace pedsim {
+
+namespace {
+
+// The path a working directory had before it was removed, as the system
+// still records it; "" when even that is unknown.
+std::string removed_directory_path() {
+  std::vector<char> path(4096);
+  const ssize_t length = ::readlink("/proc/self/cwd", path.data(), path.size());
+  if (length <= 0 || static_cast<std::size_t>(length) >= path.size()) return {};
+  std::string cwd(path.data(), static_cast<std::size_t>(length));
+  constexpr std::string_view kDeleted = " (deleted)";
+  if (cwd.size() > kDeleted.size() && cwd.ends_with(kDeleted)) {
+    cwd.resize(cwd.size() - kDeleted.size());
+  }
+  return cwd.front() == '/' ? cwd : std::string();
+}
+
+// Writes all of `bytes`; returns 0, or the system's error number.
+int write_fully(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return ENOSPC;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::string current_directory() {
+  std::vector<char> path(4096);
+  while (::getcwd(path.data(), path.size()) == nullptr) {
+    if (errno != ERANGE) return removed_directory_path();
+    path.resize(path.size() * 2);
+  }
+  return path.data();
+}
+
+std::string full_path(const std::string& dir, std::string_view name) {
+  if (name.starts_with('/')) return std::string(name);
+  std::string base = dir;
+  if (dir.empty() || dir.front() != '/') {
+    base = current_directory();
+    if (base.empty()) return std::string(name);
+    if (!dir.empty() && dir != ".") base += "/" + dir;
+  }
+  return base + "/" + std::string(name);
+}
+
+void OutputFile::open(const std::string& dir, std::string_view name, int unit) {
+  unit_ = unit;
+  path_ = full_path(dir, name);
+  const std::string relative =
+      name.starts_with('/') ? std::string(name) : dir + "/" + std::string(name);
+  int fd;
+  do {
+    fd = ::open(relative.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    const int err = errno;
+    stop_with_diagnostic(open_failure_code(err), unit, path_, err);
+  }
+  fd_ = fd;
+}
+
+void OutputFile::write(std::string_view bytes) {
+  if (fd_ < 0) return;
+  if (const int err = write_fully(fd_, bytes)) {
+    stop_with_diagnostic(code::kWriteError, unit_, path_, err);
+  }
+}
+
+void OutputFile::close() {
+  if (fd_ < 0) return;
+  const int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0 && errno != EINTR) {
+    const int err = errno;
+    stop_with_diagnostic(code::kWriteError, unit_, path_, err);
+  }
+}
+
+void OutputFile::close_quietly() noexcept {
+  if (fd_ < 0) return;
+  ::close(fd_);
+  fd_ = -1;
+}
+
+void Console::write(std::string_view bytes) {
+  if (fd_ >= 0) write_fully(fd_, bytes);
+}
+
+}  // namespace pedsim

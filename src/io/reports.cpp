@@ -1,0 +1,153 @@
+#include "io/reports.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <string>
+
+#include "io/buffered_writer.hpp"
+#include "io/records.hpp"
+#include "sim/error_injection.hpp"
+#include "sim/genotype_loss.hpp"
+
+namespace pedsim {
+
+namespace {
+
+Genotype recorded(const Pedigree& pedigree, std::int32_t animal) {
+  if (animal == 0) return {};
+  return pedigree.recorded_genotype(animal);
+}
+
+bool carries(Genotype g, std::int32_t allele) { return g.first == allele || g.second == allele; }
+bool is_genotyped(Genotype g) { return g.first != 0; }
+
+void write_fields(BufferedWriter& file, std::initializer_list<std::int32_t> values) {
+  char* out = file.reserve(values.size() * kMaxFieldWidth + 1);
+  char* p = out;
+  for (const std::int32_t v : values) p += format_file_field(p, v);
+  *p++ = '\n';
+  file.commit(static_cast<std::size_t>(p - out));
+}
+
+template <class... Args>
+std::string format(const char* layout, Args... args) {
+  std::array<char, 256> line;
+  const int length = std::snprintf(line.data(), line.size(), layout, args...);
+  return std::string(line.data(), static_cast<std::size_t>(std::clamp(length, 0, 255)));
+}
+
+struct GenerationCounts {
+  std::int64_t animals = 0, males = 0, females = 0, kept = 0, lost = 0;
+};
+
+}  // namespace
+
+bool is_altered(const Pedigree& pedigree, std::int32_t i) {
+  return pedigree.animal(i) != 0 && pedigree.lost[i] == 0 &&
+         pedigree.recorded_allele1[i] != pedigree.true_allele1[i];
+}
+
+bool is_mendelian_consistent(Genotype child, Genotype sire, Genotype dam) {
+  const bool s = is_genotyped(sire);
+  const bool d = is_genotyped(dam);
+  if (s && d) {
+    return (carries(sire, child.first) && carries(dam, child.second)) ||
+           (carries(sire, child.second) && carries(dam, child.first));
+  }
+  if (s) return carries(sire, child.first) || carries(sire, child.second);
+  if (d) return carries(dam, child.first) || carries(dam, child.second);
+  return true;
+}
+
+InconsistencyCount count_inconsistencies(const Pedigree& pedigree) {
+  InconsistencyCount count;
+  for (std::int32_t i = 1; i <= pedigree.rows(); ++i) {
+    const Genotype child = recorded(pedigree, i);
+    if (!is_genotyped(child)) continue;
+    const Genotype sire = recorded(pedigree, pedigree.sire[i]);
+    const Genotype dam = recorded(pedigree, pedigree.dam[i]);
+    if (is_mendelian_consistent(child, sire, dam)) continue;
+    const bool altered = is_altered(pedigree, i) ||
+                         (is_genotyped(sire) && is_altered(pedigree, pedigree.sire[i])) ||
+                         (is_genotyped(dam) && is_altered(pedigree, pedigree.dam[i]));
+    ++(altered ? count.involving_altered : count.not_involving_altered);
+  }
+  return count;
+}
+
+void write_truth(const Simulation& run, ByteSink& out) {
+  const Pedigree& p = run.pedigree;
+  BufferedWriter file(out);
+  file.write(
+      "# animal sire dam sex generation true_allele1 true_allele2 lost recorded_allele1 "
+      "recorded_allele2 altered\n");
+  for (std::int32_t i = 1; i <= p.rows(); ++i) {
+    write_fields(file, {p.animal(i), p.sire[i], p.dam[i], p.sex[i], p.born[i], p.true_allele1[i],
+                        p.true_allele2[i], p.lost[i], p.recorded_allele1[i], p.recorded_allele2[i],
+                        is_altered(p, i) ? 1 : 0});
+  }
+  file.flush();
+}
+
+void write_summary(const Simulation& run, ByteSink& out) {
+  const Parameters& parameters = run.parameters;
+  const Pedigree& p = run.pedigree;
+  BufferedWriter file(out);
+  file.write("# pedsim run summary\n");
+  file.write(format("arguments: ngen=%d n=%d male=%d\n", parameters.generations,
+                    parameters.founders, parameters.males));
+  file.write(format("seed: %d\n", run.seed.value));
+  file.write("seed_origin: " + run.seed.origin + "\n");
+  file.write(format("rows: %d\n", p.rows()));
+  file.write(format("unfilled_rows: %d\n", p.rows() - p.created()));
+
+  std::vector<GenerationCounts> generations(static_cast<std::size_t>(parameters.generations) + 1);
+  for (std::int32_t i = 1; i <= p.created(); ++i) {
+    auto& g = generations[static_cast<std::size_t>(p.born[i])];
+    ++g.animals;
+    ++(p.sex[i] == kMale ? g.males : g.females);
+    ++(p.lost[i] == 1 ? g.lost : g.kept);
+  }
+  file.write("\n# generation animals males females kept lost lost_share loss_probability\n");
+  for (std::size_t g = 0; g < generations.size(); ++g) {
+    const auto& c = generations[g];
+    const double probability =
+        std::min(1.0, loss_threshold(parameters.generations, static_cast<std::int32_t>(g)));
+    const double share = c.animals == 0 ? 0.0 : static_cast<double>(c.lost) / c.animals;
+    file.write(format("generation %zu %lld %lld %lld %lld %lld %.4f %.4f\n", g, c.animals, c.males,
+                      c.females, c.kept, c.lost, share, probability));
+  }
+
+  std::array<std::array<std::int64_t, 4>, 4> founders{};
+  for (std::int32_t i = 1; i <= parameters.founders; ++i) {
+    ++founders[p.true_allele1[i]][p.true_allele2[i]];
+  }
+  file.write("\n# founder_genotype count expected\n");
+  for (std::int32_t a = 1; a <= 3; ++a) {
+    for (std::int32_t b = a; b <= 3; ++b) {
+      const double expected = parameters.founders * (a == b ? 1.0 / 9 : 2.0 / 9);
+      file.write(format("founder_genotype %d/%d %lld %.2f\n", a, b, founders[a][b], expected));
+    }
+  }
+
+  std::int64_t candidates = 0;
+  std::int64_t altered = 0;
+  for (std::int32_t i = 1; i <= p.rows(); ++i) {
+    if (is_error_candidate(p, i)) ++candidates;
+    if (is_altered(p, i)) ++altered;
+  }
+  const InconsistencyCount inconsistent = count_inconsistencies(p);
+  file.write("\n");
+  file.write(format("error_candidates: %lld\n", candidates));
+  file.write(format("altered_animals: %lld\n", altered));
+  file.write(format("altered_share: %.4f (expected about 0.375)\n",
+                    candidates == 0 ? 0.0 : static_cast<double>(altered) / candidates));
+  file.write(format("mendelian_inconsistencies_involving_altered: %lld\n",
+                    inconsistent.involving_altered));
+  file.write(format("mendelian_inconsistencies_not_involving_altered: %lld\n",
+                    inconsistent.not_involving_altered));
+  file.flush();
+}
+
+}  // namespace pedsim

@@ -1,0 +1,118 @@
+// The library's one sequence of phases: simulate a run in memory, and write
+// the outputs of a finished run.
+
+#include "pedsim/pedsim.hpp"
+
+#include <chrono>
+#include <optional>
+#include <vector>
+
+#include "io/output_writer.hpp"
+#include "platform/large_memory.hpp"
+#include "random/uniform_stream.hpp"
+#include "sim/error_injection.hpp"
+#include "sim/founders.hpp"
+#include "sim/genotype_loss.hpp"
+#include "sim/mating.hpp"
+#include "sim/parent_lists.hpp"
+#include "sim/parent_selection.hpp"
+
+namespace pedsim {
+
+namespace {
+
+// Tables from this many rows on are mapped in the background while the run
+// fills them; for smaller ones a thread costs more than it saves.
+constexpr std::int32_t kPopulatedTableRows = 1 << 18;
+
+template <typename T>
+void add_block(std::vector<BackgroundPopulator::Block>& blocks, const Column<T>& column) {
+  blocks.push_back({column.storage(), column.storage_bytes()});
+}
+
+std::vector<BackgroundPopulator::Block> table_blocks(const Pedigree& p) {
+  std::vector<BackgroundPopulator::Block> blocks;
+  add_block(blocks, p.sire);
+  add_block(blocks, p.dam);
+  add_block(blocks, p.born);
+  add_block(blocks, p.sex);
+  add_block(blocks, p.true_allele1);
+  add_block(blocks, p.true_allele2);
+  add_block(blocks, p.lost);
+  add_block(blocks, p.recorded_allele1);
+  add_block(blocks, p.recorded_allele2);
+  return blocks;
+}
+
+// Adds the time since it was made, or since the last lap, to a phase's total.
+class PhaseClock {
+ public:
+  void lap(double& phase_seconds) {
+    const auto now = std::chrono::steady_clock::now();
+    phase_seconds += std::chrono::duration<double>(now - last_).count();
+    last_ = now;
+  }
+
+ private:
+  std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
+};
+
+bool writes_anything(const OutputSinks& outputs) {
+  return outputs.console != nullptr || outputs.pedigree != nullptr || outputs.errors != nullptr;
+}
+
+}  // namespace
+
+Simulation simulate(const Parameters& parameters, const Seed& seed, const OutputSinks& outputs) {
+  Simulation run;
+  run.parameters = parameters;
+  run.seed = seed;
+  run.pedigree = Pedigree(parameters.rows);
+  Pedigree& pedigree = run.pedigree;
+  ParentLists parents(parameters);
+  UniformStream stream;
+  stream.seed_from_sum(seed.value);
+  // Declared after the table, so that it stops before the table is released.
+  BackgroundPopulator populator;
+  if (parameters.rows >= kPopulatedTableRows) populator.start(table_blocks(pedigree));
+  std::optional<OutputWriter> writer;
+  if (writes_anything(outputs)) writer.emplace(outputs, pedigree);
+
+  PhaseClock clock;
+  create_founders(parameters, pedigree, stream, parents);
+  run.animals_born.push_back(parameters.founders);
+  clock.lap(run.seconds.founders);
+  Candidates candidates;
+  MatingScratch mating;
+  for (std::int32_t g = 1; g <= parameters.generations; ++g) {
+    if (writer) writer->generation_begins(g);
+    run.animals_born.push_back(mate_generation(parameters, pedigree, parents, stream, mating, g));
+    clock.lap(run.seconds.mating);
+    // The sires and dams chosen after the last generation would never be
+    // used: only the numbers their choice draws are taken.
+    if (g < parameters.generations) {
+      select_parents(pedigree, candidates, parents, stream);
+    } else {
+      skip_parent_selection(pedigree, stream);
+    }
+    clock.lap(run.seconds.selection);
+  }
+  lose_genotypes(parameters.generations, pedigree, stream);
+  clock.lap(run.seconds.loss);
+  if (writer) writer->counts(parameters.founders, parameters.rows);
+  inject_errors(pedigree, stream, run.altered, writer ? &*writer : nullptr);
+  if (writer) writer->finish();
+  clock.lap(run.seconds.injection);
+  run.numbers_drawn = stream.draws();
+  return run;
+}
+
+void write_outputs(const Simulation& run, const OutputSinks& outputs) {
+  OutputWriter writer(outputs, run.pedigree);
+  for (std::int32_t g = 1; g <= run.parameters.generations; ++g) writer.generation_begins(g);
+  writer.counts(run.parameters.founders, run.parameters.rows);
+  for (const AlteredAnimal& animal : run.altered) writer.altered(animal);
+  writer.finish();
+}
+
+}  // namespace pedsim

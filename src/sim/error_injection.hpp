@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "pedsim/pedsim.hpp"
+#include "random/uniform_stream.hpp"
+
+namespace pedsim {
+
+// Whether row i may receive a genotyping error: it is genotyped, both parents
+// are known, and neither parent is genotyped (tested in that order).
+bool is_error_candidate(const Pedigree& pedigree, std::int32_t i);
+
+// The wrong first allele for a second draw y: 1, 2, 3 or 4 by quarters; only
+// the last boundary sends an equal draw up (0.75 gives 4).
+std::int32_t replacement_allele(double y);
+
+// Told of the injection's progress, so that outputs can be written while it
+// goes on: each alteration as it is made, and the rows that are final.
+class InjectionObserver {
+ public:
+  virtual void altered(const AlteredAnimal& animal) = 0;
+  // Rows 1..last_row will not change again.
+  virtual void rows_final(std::int32_t last_row) = 0;
+
+ protected:
+  ~InjectionObserver() = default;
+};
+
+// Walks the rows in order; a candidate draws one number and, at or below 0.5,
+// a second that picks a new recorded first allele. Each change is appended to
+// `altered` (and told to the observer, if any).
+void inject_errors(Pedigree& pedigree, UniformStream& stream, std::vector<AlteredAnimal>& altered,
+                   InjectionObserver* observer = nullptr);
+
+}  // namespace pedsim

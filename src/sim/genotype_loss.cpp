@@ -1,0 +1,56 @@
+#include "sim/genotype_loss.hpp"
+
+#include <vector>
+
+#include "platform/side_by_side.hpp"
+#include "random/draw_blocks.hpp"
+
+namespace pedsim {
+
+double loss_threshold(std::int32_t generations, std::int32_t born) {
+  const std::int64_t age_factor = std::int64_t{generations} - born + 1;
+  return static_cast<double>(age_factor) * kLossRate;
+}
+
+namespace {
+
+// Decides rows first..last, drawing from `stream`, which stands at row
+// first's draw. Every row's record starts as its true genotype and loses it
+// on a draw at or below its threshold; the copy draws nothing, so it is made
+// row by row together with the test.
+void lose_in_rows(std::int32_t generations, Pedigree& pedigree, UniformStream& stream,
+                  std::int32_t first, std::int32_t last) {
+  std::vector<std::uint32_t> buffer;
+  draw_in_blocks(stream, static_cast<std::size_t>(last - first + 1), buffer,
+                 [&](std::size_t offset, std::span<const std::uint32_t> z) {
+                   for (std::size_t j = 0; j < z.size(); ++j) {
+                     const auto i = static_cast<std::int32_t>(first + offset + j);
+                     const double x = UniformStream::to_uniform(static_cast<std::int32_t>(z[j]));
+                     const bool removed = x <= loss_threshold(generations, pedigree.born[i]) &&
+                                          pedigree.lost[i] == 0;
+                     if (removed) pedigree.lost[i] = 1;
+                     pedigree.recorded_allele1[i] = removed ? 0 : pedigree.true_allele1[i];
+                     pedigree.recorded_allele2[i] = removed ? 0 : pedigree.true_allele2[i];
+                   }
+                 });
+}
+
+// From this many rows on, the two halves of the table are done side by side.
+constexpr std::int32_t kRowsInHalves = 1 << 18;
+
+}  // namespace
+
+void lose_genotypes(std::int32_t generations, Pedigree& pedigree, UniformStream& stream) {
+  const std::int32_t rows = pedigree.rows();
+  if (rows < kRowsInHalves) {
+    lose_in_rows(generations, pedigree, stream, 1, rows);
+    return;
+  }
+  const std::int32_t half = rows / 2;
+  halves_side_by_side(
+      stream, static_cast<std::uint64_t>(half),
+      [&](UniformStream& s) { lose_in_rows(generations, pedigree, s, 1, half); },
+      [&](UniformStream& s) { lose_in_rows(generations, pedigree, s, half + 1, rows); });
+}
+
+}  // namespace pedsim

@@ -1,0 +1,396 @@
+#include "sim/shuffle.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <exception>
+#include <future>
+#include <limits>
+#include <numeric>
+#include <stdexcept>
+
+#include "platform/cpu_dispatch.hpp"
+#include "platform/side_by_side.hpp"
+#include "random/draw_blocks.hpp"
+
+namespace pedsim {
+
+// Why shuffle_prefix gives exactly the order of the selection sort.
+//
+// Keys are compared through the stream's integer z: every key is z times the
+// same scale, so z orders and equates keys exactly like the doubles.
+//
+// The selection sort never moves a row back into a position it has passed,
+// so the first K positions are decided by its first K steps, and those only
+// ever select rows whose key is at most T, the K-th smallest key. Call those
+// rows S. At step m every unselected row of S lies at position m or below it,
+// and the step selects f, the row of S with the smallest key and, among equal
+// keys, the lowest current position:
+//  - if f stands at m, nothing moves (no row below has a smaller key, and an
+//    equal key below would stand lower);
+//  - otherwise f changes places with whatever stands at m. If that is a row h
+//    of S, h's key is strictly larger than f's (an equal key at m would have
+//    been chosen as f), and h moves down to f's old position. A row outside S
+//    moves down too, but its position never matters again.
+// So only the positions of S matter, and they change only as h moves. Since h
+// always has a larger key than the group of equal keys being selected, the
+// positions within a group are fixed while the group is emitted: each group
+// is sorted by current position once, when it is reached.
+//
+// S is found without sorting the whole list. The keys are drawn block by
+// block, and only those below a bound are kept: when far fewer than half of
+// the list are wanted, a bound that far more than K keys lie under;
+// otherwise every key. The kept keys are sorted by two radix passes. If fewer
+// than K keys lie below the bound, the same keys are drawn again, all of them
+// are counted into buckets by their top bits, and only the buckets up to the
+// one holding the K-th key are sorted.
+namespace {
+
+// Writes to `picked` the positions of the keys below `limit`, in order, and
+// returns how many there are. Keys are compared 64 at a time into flags that
+// vectorise; only the kept ones, a small share, are then visited one by one.
+PEDSIM_CPU_DISPATCH
+std::size_t positions_below(std::span<const std::uint32_t> keys, std::uint64_t limit,
+                            std::uint32_t* picked) {
+  constexpr std::size_t kGroup = 64;
+  std::size_t count = 0;
+  std::size_t i = 0;
+  for (; i + kGroup <= keys.size(); i += kGroup) {
+    unsigned char below[kGroup];
+    for (std::size_t b = 0; b < kGroup; ++b) below[b] = keys[i + b] < limit ? 1 : 0;
+    // Gathers the eight flags of each word into one byte of the mask.
+    std::uint64_t mask = 0;
+    for (std::size_t w = 0; w < kGroup / 8; ++w) {
+      std::uint64_t flags;
+      std::memcpy(&flags, below + 8 * w, sizeof flags);
+      mask |= ((flags * 0x0102040810204080ULL) >> 56) << (8 * w);
+    }
+    for (; mask != 0; mask &= mask - 1) {
+      picked[count++] =
+          static_cast<std::uint32_t>(i + static_cast<std::size_t>(std::countr_zero(mask)));
+    }
+  }
+  for (; i < keys.size(); ++i) {
+    picked[count] = static_cast<std::uint32_t>(i);
+    count += keys[i] < limit ? 1 : 0;
+  }
+  return count;
+}
+
+// Appends to scratch.kept, with its entry, every element of
+// list[base, base + keys.size()) whose key is below `limit`, in list order.
+void keep_below(std::span<const std::uint32_t> keys, std::span<const std::int32_t> list,
+                std::size_t base, std::uint64_t limit, ShuffleScratch& scratch) {
+  auto& picked = scratch.picked;
+  picked.resize(keys.size());
+  const std::size_t count = positions_below(keys, limit, picked.data());
+  auto& kept = scratch.kept;
+  auto& entries = scratch.entries;
+  const std::size_t first = kept.size();
+  kept.resize(first + count);
+  entries.resize(first + count);
+  for (std::size_t c = 0; c < count; ++c) {
+    const std::size_t i = picked[c];
+    const std::size_t j = first + c;
+    kept[j] = {static_cast<std::uint32_t>(base + i), list[base + i]};
+    entries[j] = (std::uint64_t{keys[i]} << 32) | j;
+  }
+}
+
+// Sorts scratch.entries (key << 32 | index, in index order) by key, keys
+// below `key_limit`, keeping equal keys in index order: two passes of
+// least-significant-digit radix sort over the key's low and high halves.
+void sort_by_key(std::uint64_t key_limit, ShuffleScratch& scratch) {
+  auto& entries = scratch.entries;
+  if (entries.size() < 256) {
+    std::sort(entries.begin(), entries.end());
+    return;
+  }
+  const int key_bits = std::max(2, static_cast<int>(std::bit_width(key_limit - 1)));
+  const int low_bits = key_bits / 2;
+  const std::size_t low_size = std::size_t{1} << low_bits;
+  const std::size_t high_size = std::size_t{1} << (key_bits - low_bits);
+  const std::uint64_t low_mask = low_size - 1;
+  auto& count = scratch.bucket_start;
+  count.assign(low_size + high_size, 0);
+  std::uint32_t* low = count.data();
+  std::uint32_t* high = count.data() + low_size;
+  for (const std::uint64_t e : entries) {
+    ++low[(e >> 32) & low_mask];
+    ++high[e >> 32 >> low_bits];
+  }
+  std::exclusive_scan(low, low + low_size, low, std::uint32_t{0});
+  std::exclusive_scan(high, high + high_size, high, std::uint32_t{0});
+  auto& spare = scratch.spare;
+  spare.resize(entries.size());
+  for (const std::uint64_t e : entries) spare[low[(e >> 32) & low_mask]++] = e;
+  for (const std::uint64_t e : spare) entries[high[e >> 32 >> low_bits]++] = e;
+}
+
+// Fills scratch.rows with S from scratch.entries, which holds, in ascending
+// order, at least every entry whose key is at most the K-th smallest key.
+void rows_of_selection(std::span<const std::int32_t> list, ShuffleScratch& scratch,
+                       std::size_t k_wanted) {
+  const auto& sorted = scratch.entries;
+  const std::uint64_t threshold = sorted[k_wanted - 1] >> 32;
+  std::size_t s_size = k_wanted;
+  while (s_size < sorted.size() && (sorted[s_size] >> 32) == threshold) ++s_size;
+  scratch.rows.resize(s_size);
+  for (std::size_t r = 0; r < s_size; ++r) {
+    const auto key = static_cast<std::uint32_t>(sorted[r] >> 32);
+    const auto index = static_cast<std::uint32_t>(sorted[r]);
+    if (scratch.kept.empty()) {
+      scratch.rows[r] = {key, index, list[index]};
+    } else {
+      const ShuffleScratch::Kept& kept = scratch.kept[index];
+      scratch.rows[r] = {key, kept.origin, kept.value};
+    }
+  }
+}
+
+// Fills scratch.entries from all keys in scratch.keys: the keys are counted
+// into buckets by their top bits, and only the buckets up to the one holding
+// the K-th key are gathered and sorted.
+void gather_by_histogram(std::span<const std::int32_t> list, ShuffleScratch& scratch,
+                         std::size_t k_wanted) {
+  const auto& keys = scratch.keys;
+  const std::size_t n = keys.size();
+  const int bits = std::clamp(static_cast<int>(std::bit_width(n)) - 1, 1, 16);
+  const int shift = 31 - bits;
+  auto& count = scratch.bucket_start;
+  count.assign((std::size_t{1} << bits) + 1, 0);
+  for (std::size_t i = 0; i < n; ++i) ++count[keys[i] >> shift];
+  std::size_t last = 0;
+  std::size_t below = 0;
+  while (below + count[last] < k_wanted) below += count[last++];
+  const std::uint64_t limit = (std::uint64_t{last} + 1) << shift;
+  scratch.kept.clear();
+  scratch.entries.clear();
+  keep_below(keys, list, 0, limit, scratch);
+  sort_by_key(limit, scratch);
+}
+
+// A key bound below which, for n uniform keys, far more than K keys lie
+// (K plus ten standard deviations and a margin); 0 when no useful bound
+// exists and all keys must be kept.
+std::uint64_t key_bound(std::size_t n, std::size_t k_wanted) {
+  if (n == 0) return 0;
+  const double k = static_cast<double>(k_wanted);
+  const double share = (k + 10.0 * std::sqrt(k) + 64.0) / static_cast<double>(n);
+  if (share >= 0.5) return 0;
+  return static_cast<std::uint64_t>(share * UniformStream::kZMax) + 1;
+}
+
+// Runs the first K steps of the selection over the rows of S (see above).
+void emit_in_selection_order(ShuffleScratch& scratch, std::span<std::int32_t> out) {
+  auto& rows = scratch.rows;
+  const std::size_t k_wanted = out.size();
+  // occupant[p]: the unselected row of S at position p, if any. Only
+  // positions below K are ever asked, so only those are kept.
+  constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+  auto& occupant = scratch.occupant;
+  occupant.assign(k_wanted, kNone);
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    if (rows[r].position < k_wanted) occupant[rows[r].position] = static_cast<std::uint32_t>(r);
+  }
+
+  // Rows are selected in key order; only a group of equal keys needs its
+  // rows ordered by position, once, when it is reached.
+  auto& group = scratch.group;
+  group.clear();
+  std::size_t group_pos = 0;
+  std::size_t next = 0;
+  for (std::size_t m = 0; m < k_wanted; ++m) {
+    std::size_t selected;
+    if (group_pos < group.size()) {
+      selected = group[group_pos++];
+    } else if (next + 1 == rows.size() || rows[next + 1].key != rows[next].key) {
+      selected = next++;
+    } else {
+      group.clear();
+      const std::uint32_t key = rows[next].key;
+      while (next < rows.size() && rows[next].key == key) {
+        group.push_back(static_cast<std::uint32_t>(next++));
+      }
+      std::sort(group.begin(), group.end(), [&rows](std::uint32_t a, std::uint32_t b) {
+        return rows[a].position < rows[b].position;
+      });
+      selected = group[0];
+      group_pos = 1;
+    }
+    const auto& f = rows[selected];
+    const std::uint32_t p = f.position;
+    if (p != m) {
+      const std::uint32_t h = occupant[m];
+      if (h != kNone) rows[h].position = p;
+      if (p < k_wanted) occupant[p] = h;
+    }
+    out[m] = f.value;
+  }
+}
+
+// The first step of a shuffle over part of a list: draws the keys of
+// list[first, last) from `stream`, which stands at key `first`, and appends
+// to scratch's kept entries those below `bound`, in list order. The parts of
+// one list are either all bounded or all keep every key.
+void keep_drawn_keys(std::span<const std::int32_t> list, std::size_t first, std::size_t last,
+                     UniformStream& stream, ShuffleScratch& scratch, std::uint64_t bound) {
+  const bool every_key = bound > static_cast<std::uint64_t>(UniformStream::kZMax);
+  draw_in_blocks(stream, last - first, scratch.keys,
+                 [&](std::size_t offset, std::span<const std::uint32_t> block) {
+                   const std::size_t begin = first + offset;
+                   if (!every_key) {
+                     keep_below(block, list, begin, bound, scratch);
+                     return;
+                   }
+                   // Every key is kept: an entry's index is its list position,
+                   // and the list itself holds what would be kept.
+                   for (std::size_t i = 0; i < block.size(); ++i) {
+                     scratch.entries.push_back((std::uint64_t{block[i]} << 32) | (begin + i));
+                   }
+                 });
+}
+
+// Appends the kept entries of `back`, a later part of the same list, to
+// those of `into`.
+void append_kept(ShuffleScratch& into, const ShuffleScratch& back) {
+  const std::size_t offset = into.kept.size();
+  into.kept.insert(into.kept.end(), back.kept.begin(), back.kept.end());
+  into.entries.reserve(into.entries.size() + back.entries.size());
+  for (const std::uint64_t e : back.entries) into.entries.push_back(e + offset);
+}
+
+void check_wanted(std::span<const std::int32_t> list, std::span<std::int32_t> out) {
+  if (out.size() > list.size()) {
+    throw std::invalid_argument("shuffle: more entries wanted than listed");
+  }
+}
+
+// The second step: from the kept entries of the whole list, writes the first
+// out.size() elements of the shuffled order to `out`. When fewer keys than
+// wanted were kept, draws all keys again from `keys_start`, the stream as it
+// stood at the list's first key, and selects among them exactly.
+void select_from_kept(std::span<const std::int32_t> list, std::span<std::int32_t> out,
+                      const UniformStream& keys_start, ShuffleScratch& scratch,
+                      std::uint64_t bound) {
+  if (out.empty()) return;
+  if (scratch.entries.size() < out.size()) {
+    UniformStream again = keys_start;
+    scratch.keys.resize(list.size());
+    again.fill_z(scratch.keys);
+    select_prefix_by_keys(list, scratch, out);
+    return;
+  }
+  sort_by_key(bound, scratch);
+  rows_of_selection(list, scratch, out.size());
+  emit_in_selection_order(scratch, out);
+}
+
+void clear_kept(ShuffleScratch& scratch) {
+  scratch.kept.clear();
+  scratch.entries.clear();
+}
+
+// From this many elements in both lists on, the two shuffles run side by side.
+constexpr std::size_t kPairSideBySide = std::size_t{1} << 17;
+
+// Selecting a kept key costs about this many times as much as drawing and
+// testing a key; it sets how the work is shared between the two threads.
+constexpr std::size_t kSelectionCostPerKey = 5;
+
+// How many of the second list's keys, from the first, the helper thread
+// draws and tests before shuffling the first list, so that both threads have
+// about as much to do when the second shuffle selects more entries from a
+// longer list. At most half, so that the helper's part is ready when the
+// rest is.
+std::size_t second_keys_for_helper(std::size_t first_size, std::size_t first_wanted,
+                                   std::size_t second_size, std::size_t second_wanted) {
+  const std::size_t second_work = second_size + kSelectionCostPerKey * second_wanted;
+  const std::size_t first_work = first_size + kSelectionCostPerKey * first_wanted;
+  if (second_work <= first_work) return 0;
+  return std::min((second_work - first_work) / 2, second_size / 2);
+}
+
+}  // namespace
+
+void select_prefix_by_keys(std::span<const std::int32_t> list, ShuffleScratch& scratch,
+                           std::span<std::int32_t> out) {
+  check_wanted(list, out);
+  if (out.empty()) return;
+  gather_by_histogram(list, scratch, out.size());
+  rows_of_selection(list, scratch, out.size());
+  emit_in_selection_order(scratch, out);
+}
+
+std::uint64_t shuffle_key_bound(std::size_t n, std::size_t k_wanted) {
+  const std::uint64_t bound = key_bound(n, k_wanted);
+  return bound == 0 ? kKeepEveryKey : bound;
+}
+
+void shuffle_prefix_bounded(std::span<const std::int32_t> list, std::span<std::int32_t> out,
+                            UniformStream& stream, ShuffleScratch& scratch, std::uint64_t bound) {
+  check_wanted(list, out);
+  const UniformStream start = stream;
+  clear_kept(scratch);
+  keep_drawn_keys(list, 0, list.size(), stream, scratch, bound);
+  select_from_kept(list, out, start, scratch, bound);
+}
+
+void shuffle_prefix(std::span<const std::int32_t> list, std::span<std::int32_t> out,
+                    UniformStream& stream, ShuffleScratch& scratch) {
+  shuffle_prefix_bounded(list, out, stream, scratch, shuffle_key_bound(list.size(), out.size()));
+}
+
+void shuffle_prefixes_in_turn(std::span<const std::int32_t> first,
+                              std::span<std::int32_t> first_out,
+                              std::span<const std::int32_t> second,
+                              std::span<std::int32_t> second_out, UniformStream& stream,
+                              ShufflePairScratch& scratch) {
+  check_wanted(first, first_out);
+  check_wanted(second, second_out);
+  // The second list's keys follow the first's in the stream.
+  UniformStream second_start = stream;
+  second_start.jump(first.size());
+  if (first.size() + second.size() < kPairSideBySide) {
+    shuffle_prefix(first, first_out, stream, scratch.first);
+    shuffle_prefix(second, second_out, second_start, scratch.first);
+    stream = second_start;
+    return;
+  }
+  // The helper draws and tests the front of the second list's keys, then
+  // shuffles the first list; meanwhile this thread draws and tests the rest
+  // of the second list's keys. Once both parts are kept, this thread selects
+  // from the second list.
+  const std::size_t split =
+      second_keys_for_helper(first.size(), first_out.size(), second.size(), second_out.size());
+  const std::uint64_t bound = shuffle_key_bound(second.size(), second_out.size());
+  auto& front = scratch.second_front;
+  auto& back = scratch.second;
+  clear_kept(front);
+  clear_kept(back);
+  UniformStream back_stream = second_start;
+  back_stream.jump(split);
+  std::promise<void> front_kept;
+  std::future<void> front_ready = front_kept.get_future();
+  side_by_side(
+      [&] {
+        keep_drawn_keys(second, split, second.size(), back_stream, back, bound);
+        front_ready.get();
+        append_kept(front, back);
+        select_from_kept(second, second_out, second_start, front, bound);
+      },
+      [&, first_stream = stream, front_stream = second_start]() mutable {
+        try {
+          keep_drawn_keys(second, 0, split, front_stream, front, bound);
+          front_kept.set_value();
+        } catch (...) {
+          front_kept.set_exception(std::current_exception());
+          throw;
+        }
+        shuffle_prefix(first, first_out, first_stream, scratch.first);
+      });
+  stream = back_stream;
+}
+
+}  // namespace pedsim
