@@ -1,5 +1,5 @@
 # Thin wrapper over the CMake presets.
-#   make run    build the release binary and run the example `pedsim 3 20 5` in out/
+#   make run    build the program alone and run the example `pedsim 3 20 5` in out/
 #   make test   build and run every test (PRESET=asan for the sanitizer build)
 #   make bench  build and run the benchmark harness, writing bench/RESULTS.md
 #   make fuzz   run the argument-reader fuzzer for FUZZ_SECONDS (default 60)
@@ -15,7 +15,8 @@ build:
 	cmake --build --preset $(PRESET) -j $(JOBS)
 
 run:
-	$(MAKE) --no-print-directory build PRESET=release
+	cmake --preset release >/dev/null
+	cmake --build --preset release -j $(JOBS) --target pedsim
 	mkdir -p out
 	cd out && ../$(RELEASE_BIN) 3 20 5
 	@echo "pedsim: wrote $(CURDIR)/out/ped.pre and $(CURDIR)/out/ped.errors"
