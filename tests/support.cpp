@@ -156,6 +156,11 @@ ProcessResult run_pedsim(const std::vector<std::string>& args, const ProcessOpti
     std::vector<std::string> copies(args);
     for (auto& a : copies) argv.push_back(a.data());
     argv.push_back(nullptr);
+    if (options.no_threads) {
+      if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(123);
+      const rlimit one{1, 1};
+      if (::setrlimit(RLIMIT_NPROC, &one) != 0) ::_exit(124);
+    }
     ::execv(binary.c_str(), argv.data());
     ::_exit(127);
   }

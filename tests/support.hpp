@@ -82,6 +82,9 @@ struct ProcessOptions {
   bool remove_cwd = false;
   // Limit of the program's address space in bytes; 0: none.
   std::size_t address_space = 0;
+  // No thread can be started: the program runs as a user (nobody, when the
+  // tests run as root) allowed no further process or thread.
+  bool no_threads = false;
 };
 
 // Runs the built pedsim binary with `args` and waits for it.

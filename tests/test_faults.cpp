@@ -49,6 +49,25 @@ TEST(Faults, DiskFullWhileRecordsAreFormattedOnTwoThreads) {
                 dir.str() + "/ped.pre\n");
 }
 
+// A run large enough to work on two threads everywhere (breeding and loss in
+// halves, both shuffles side by side, records formatted on two threads)
+// gives the same bytes when no thread can be started.
+TEST(Faults, NoThreadCanBeStartedSameBytesOnOne) {
+  const std::vector<std::string> args{"2", "140000", "1000"};
+  TempDir threaded;
+  const auto expected = run_pedsim(args, {threaded.path(), "11"});
+  ASSERT_EQ(expected.status, 0);
+  TempDir dir;
+  fs::permissions(dir.path(), fs::perms::all);
+  ProcessOptions options{dir.path(), "11"};
+  options.no_threads = true;
+  const auto result = run_pedsim(args, options);
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.out, expected.out);
+  EXPECT_TRUE(read_file(dir.path() / "ped.pre") == read_file(threaded.path() / "ped.pre"));
+  EXPECT_EQ(read_file(dir.path() / "ped.errors"), read_file(threaded.path() / "ped.errors"));
+}
+
 TEST(Faults, ConsoleThatCannotBeWrittenLeavesCompleteFiles) {
   for (const bool closed : {true, false}) {
     TempDir dir;
