@@ -3,6 +3,7 @@
 // genotyping errors to "ped.errors".
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -31,6 +32,12 @@ int main(int argc, char** argv) {
   // The console only reports progress; a reader that has gone must not stop
   // the run before its files are complete.
   std::signal(SIGPIPE, SIG_IGN);
+  // A file-size limit makes a write fail with the write diagnostic instead
+  // of killing the process without a word.
+  std::signal(SIGXFSZ, SIG_IGN);
+  // One heap for every thread, so that whether a run fits a memory limit
+  // does not depend on how many heaps its helper threads happened to make.
+  ::mallopt(M_ARENA_MAX, 1);
   const std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   std::optional<std::string> seed_variable;
   if (const char* seed = std::getenv("PEDSIM_SEED")) seed_variable = seed;

@@ -1,13 +1,12 @@
 // The library's one sequence of phases: simulate a run in memory, and write
 // the outputs of a finished run.
 
-#include "pedsim/pedsim.hpp"
-
 #include <chrono>
 #include <optional>
 #include <vector>
 
 #include "io/output_writer.hpp"
+#include "pedsim/pedsim.hpp"
 #include "platform/large_memory.hpp"
 #include "random/uniform_stream.hpp"
 #include "sim/error_injection.hpp"

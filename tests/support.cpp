@@ -6,11 +6,14 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace pedsim::test {
 
@@ -128,6 +131,10 @@ ProcessResult run_pedsim(const std::vector<std::string>& args, const ProcessOpti
   if (pid == 0) {
     if (!options.cwd.empty() && ::chdir(options.cwd.c_str()) != 0) ::_exit(120);
     if (options.remove_cwd && ::rmdir(options.cwd.c_str()) != 0) ::_exit(121);
+    if (options.file_size != 0) {
+      const rlimit limit{options.file_size, options.file_size};
+      if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(125);
+    }
     if (options.address_space != 0) {
       const rlimit limit{options.address_space, options.address_space};
       if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(122);
@@ -157,6 +164,8 @@ ProcessResult run_pedsim(const std::vector<std::string>& args, const ProcessOpti
     for (auto& a : copies) argv.push_back(a.data());
     argv.push_back(nullptr);
     if (options.no_threads) {
+      // The leak checker of a sanitizer build needs a thread of its own.
+      ::setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
       if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(123);
       const rlimit one{1, 1};
       if (::setrlimit(RLIMIT_NPROC, &one) != 0) ::_exit(124);
@@ -165,6 +174,10 @@ ProcessResult run_pedsim(const std::vector<std::string>& args, const ProcessOpti
     ::_exit(127);
   }
   if (broken[1] >= 0) ::close(broken[1]);
+  if (options.signal != 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(options.signal_after_ms));
+    ::kill(pid, options.signal);
+  }
   int wstatus = 0;
   ::waitpid(pid, &wstatus, 0);
   ProcessResult result;

@@ -85,6 +85,11 @@ struct ProcessOptions {
   // No thread can be started: the program runs as a user (nobody, when the
   // tests run as root) allowed no further process or thread.
   bool no_threads = false;
+  // Limit of the size of files the program writes, in bytes; 0: none.
+  std::size_t file_size = 0;
+  // A signal sent to the program this many milliseconds after it starts.
+  int signal = 0;
+  int signal_after_ms = 0;
 };
 
 // Runs the built pedsim binary with `args` and waits for it.

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 
@@ -66,6 +68,39 @@ TEST(Faults, NoThreadCanBeStartedSameBytesOnOne) {
   EXPECT_EQ(result.out, expected.out);
   EXPECT_TRUE(read_file(dir.path() / "ped.pre") == read_file(threaded.path() / "ped.pre"));
   EXPECT_EQ(read_file(dir.path() / "ped.errors"), read_file(threaded.path() / "ped.errors"));
+}
+
+TEST(Faults, FileSizeLimitGivesTheWriteDiagnostic) {
+  TempDir dir;
+  ProcessOptions options{dir.path(), kTypicalSeed};
+  options.file_size = 1024;
+  const auto result = run_pedsim(kTypicalRun, options);
+  EXPECT_EQ(result.status, 38);
+  EXPECT_EQ(result.err,
+            "forrtl: File too large\nforrtl: severe (38): error during write, unit 1, "
+            "file " +
+                dir.str() + "/ped.pre\n");
+}
+
+// An interrupted run says so, and leaves neither its unfinished report nor an
+// earlier report of the same name, which described results now gone.
+TEST(Faults, InterruptedRunSaysSoAndLeavesNoReport) {
+  for (const auto& [signal, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+    TempDir dir;
+    test::write_file(dir.path() / "t.txt", "earlier truth\n");
+    ProcessOptions options{dir.path(), "3"};
+    options.signal = signal;
+    options.signal_after_ms = 300;
+    const auto result = run_pedsim({"--truth", "t.txt", "100", "200000", "20000"}, options);
+    EXPECT_EQ(result.status, status);
+    EXPECT_EQ(result.err, "pedsim: interrupted; ped.pre and ped.errors are incomplete\n");
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(dir.path())) {
+      left.push_back(entry.path().filename().string());
+    }
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"ped.errors", "ped.pre"}));
+  }
 }
 
 TEST(Faults, ConsoleThatCannotBeWrittenLeavesCompleteFiles) {

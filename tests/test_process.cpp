@@ -1,4 +1,7 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <sstream>
@@ -57,103 +60,282 @@ INSTANTIATE_TEST_SUITE_P(
       return test::case_name(std::get<0>(info.param)) + "_" + std::get<1>(info.param).name;
     });
 
-struct StopCase {
+// What a run leaves of a file that held an earlier run's results.
+enum class Left { kUnchanged, kReplaced, kAbsent, kAny };
+
+struct FolderCase {
   std::string name;
   std::vector<std::string> args;
   int status;
+  // Standard output and error; DIR stands for the folder's path.
   std::string out;
   std::string err;
-  // Whether the run got as far as creating both files (left empty), or
-  // stopped before touching the folder.
-  bool creates_files = true;
+  Left pre, errors, truth, summary;
+  // PEDSIM_SEED; "" leaves it unset.
+  std::string seed = "1";
+  // Another run holds the lock of ped.pre.
+  bool locked = false;
+  // ped.pre is a link to a device on which every write fails.
+  bool pre_on_full_device = false;
 };
 
-class StoppedRun : public ::testing::TestWithParam<StopCase> {};
+class RunInAUsedFolder : public ::testing::TestWithParam<FolderCase> {};
 
-TEST_P(StoppedRun, DiagnosticStatusAndFiles) {
+std::string with_dir(std::string text, const TempDir& dir) {
+  for (std::size_t at; (at = text.find("DIR")) != std::string::npos;)
+    text.replace(at, 3, dir.str());
+  return text;
+}
+
+// Each run starts in a folder holding an earlier run's ped.pre, ped.errors
+// and reports t.txt and s.txt: a run replaces them only once its arguments
+// are known good, and leaves no report that describes results it lost.
+TEST_P(RunInAUsedFolder, StatusMessagesAndWhatIsLeft) {
   const auto& c = GetParam();
   TempDir dir;
-  const auto result = run_pedsim(c.args, {dir.path(), "1"});
+  const std::vector<std::pair<std::string, Left>> files{
+      {"ped.pre", c.pre}, {"ped.errors", c.errors}, {"t.txt", c.truth}, {"s.txt", c.summary}};
+  for (const auto& [name, left] : files)
+    test::write_file(dir.path() / name, "earlier " + name + "\n");
+  if (c.pre_on_full_device) {
+    fs::remove(dir.path() / "ped.pre");
+    fs::create_symlink("/dev/full", dir.path() / "ped.pre");
+  }
+  const int lock = ::open((dir.path() / "ped.pre").c_str(), O_RDONLY);
+  if (c.locked) {
+    ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+  }
+  const auto result =
+      run_pedsim(c.args, {dir.path(), c.seed.empty() ? std::nullopt : std::optional(c.seed)});
+  ::close(lock);
   EXPECT_EQ(result.status, c.status);
-  EXPECT_EQ(result.out, c.out);
-  if (c.err.rfind("pedsim: ", 0) == 0) {
-    EXPECT_EQ(result.err.rfind(c.err, 0), 0U) << result.err;
-    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1);
+  if (c.status == 0) {
+    EXPECT_EQ(result.out.rfind(c.out.empty() ? " ngen=" : c.out, 0), 0U);
   } else {
-    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(result.out, c.out);
   }
-  if (!c.creates_files) {
-    EXPECT_TRUE(fs::is_empty(dir.path()));
-    return;
+  EXPECT_EQ(result.err, with_dir(c.err, dir));
+  for (const auto& [name, left] : files) {
+    const fs::path path = dir.path() / name;
+    const std::string earlier = "earlier " + name + "\n";
+    switch (left) {
+      case Left::kAbsent:
+        EXPECT_FALSE(fs::exists(path)) << name;
+        break;
+      case Left::kUnchanged:
+        EXPECT_EQ(read_file(path), earlier) << name;
+        break;
+      case Left::kReplaced:
+        EXPECT_NE(read_file(path), earlier) << name;
+        break;
+      case Left::kAny:
+        break;
+    }
   }
-  EXPECT_EQ(read_file(dir.path() / "ped.pre"), "");
-  EXPECT_EQ(read_file(dir.path() / "ped.errors"), "");
-  EXPECT_TRUE(fs::exists(dir.path() / "ped.errors"));
+  // No unfinished report is ever left behind.
+  for (const auto& entry : fs::directory_iterator(dir.path())) {
+    EXPECT_EQ(entry.path().filename().string().find(".pedsim-"), std::string::npos) << entry.path();
+  }
 }
 
 const std::string kArgumentFile = "unit -5, file Internal List-Directed Read\n";
+const std::string kEchoed = " ngen=           3\n n=          20\n male=           5\n";
+constexpr Left kKept = Left::kUnchanged;
 
 INSTANTIATE_TEST_SUITE_P(
-    Table, StoppedRun,
+    Table, RunInAUsedFolder,
     ::testing::Values(
-        StopCase{"NoArguments",
-                 {},
-                 24,
-                 "",
-                 "forrtl: severe (24): end-of-file during read, " + kArgumentFile},
-        StopCase{"ThirdMissing",
-                 {"3", "20"},
-                 24,
-                 " ngen=           3\n n=          20\n",
-                 "forrtl: severe (24): end-of-file during read, " + kArgumentFile},
-        StopCase{"NotANumber",
-                 {"abc", "20", "5"},
-                 59,
-                 "",
-                 "forrtl: severe (59): list-directed I/O syntax error, " + kArgumentFile},
-        StopCase{"TooLarge",
-                 {"3", "99999999999", "5"},
-                 64,
-                 " ngen=           3\n",
-                 "forrtl: severe (64): input conversion error, " + kArgumentFile},
-        StopCase{"NoMales",
-                 {"3", "20", "0"},
-                 2,
-                 " ngen=           3\n n=          20\n male=           0\n",
-                 "pedsim: male must be at least 1"},
-        StopCase{"TableTooLarge",
-                 {"1", "2000000000", "1"},
-                 179,
-                 " ngen=           1\n n=  2000000000\n male=           1\n",
-                 "forrtl: severe (179): Cannot allocate array - overflow on array size "
-                 "calculation.\n"},
-        StopCase{"UnknownOption",
-                 {"--frobnicate", "3", "20", "5"},
-                 2,
-                 "",
-                 "pedsim: unknown option '--frobnicate' (see --help)\n",
-                 false},
-        StopCase{"OptionWithoutValue",
-                 {"--truth"},
-                 2,
-                 "",
-                 "pedsim: option --truth needs a value\n",
-                 false},
-        StopCase{"SeedOptionNotAnInteger",
-                 {"--seed", "2147483648", "3", "20", "5"},
-                 2,
-                 "",
-                 "pedsim: --seed must be a decimal 32-bit signed integer, got '2147483648'\n",
-                 false}),
+        FolderCase{"NoArguments",
+                   {},
+                   24,
+                   "",
+                   "forrtl: severe (24): end-of-file during read, " + kArgumentFile +
+                       "pedsim: usage: pedsim [--seed T] [--truth FILE] [--summary FILE] NGEN N "
+                       "MALE (see pedsim --help)\n",
+                   kKept,
+                   kKept,
+                   kKept,
+                   kKept},
+        FolderCase{"ThirdMissing",
+                   {"--truth", "t.txt", "3", "20"},
+                   24,
+                   " ngen=           3\n n=          20\n",
+                   "forrtl: severe (24): end-of-file during read, " + kArgumentFile +
+                       "pedsim: the third argument, MALE, is missing; expected an integer\n",
+                   kKept,
+                   kKept,
+                   kKept,
+                   kKept},
+        FolderCase{"NotANumber",
+                   {"abc", "20", "5"},
+                   59,
+                   "",
+                   "forrtl: severe (59): list-directed I/O syntax error, " + kArgumentFile +
+                       "pedsim: the first argument, NGEN, is 'abc', not a number; expected an "
+                       "integer\n",
+                   kKept,
+                   kKept,
+                   kKept,
+                   kKept},
+        FolderCase{"NotA32BitInteger",
+                   {"3", "99999999999", "5"},
+                   64,
+                   " ngen=           3\n",
+                   "forrtl: severe (64): input conversion error, " + kArgumentFile +
+                       "pedsim: the second argument, N, is '99999999999', not a 32-bit integer; "
+                       "expected a whole number from -2147483648 to 2147483647\n",
+                   kKept,
+                   kKept,
+                   kKept,
+                   kKept},
+        FolderCase{"NoMales",
+                   {"--summary", "s.txt", "3", "20", "0"},
+                   2,
+                   " ngen=           3\n n=          20\n male=           0\n",
+                   "pedsim: male must be at least 1 (ngen=3 n=20 male=0)\n",
+                   kKept,
+                   kKept,
+                   kKept,
+                   kKept},
+        FolderCase{"TableTooLarge",
+                   {"1", "2000000000", "1"},
+                   179,
+                   " ngen=           1\n n=  2000000000\n male=           1\n",
+                   "forrtl: severe (179): Cannot allocate array - overflow on array size "
+                   "calculation.\n",
+                   kKept,
+                   kKept,
+                   kKept,
+                   kKept},
+        FolderCase{"SeedVariableNotAnInteger",
+                   {"3", "20", "5"},
+                   2,
+                   kEchoed,
+                   "pedsim: PEDSIM_SEED must be a decimal 32-bit signed integer, got 'abc'\n",
+                   kKept,
+                   kKept,
+                   kKept,
+                   kKept,
+                   "abc"},
+        FolderCase{"UnknownOption",
+                   {"3", "20", "5", "--frobnicate"},
+                   2,
+                   "",
+                   "pedsim: unknown option '--frobnicate' (see --help)\n",
+                   kKept,
+                   kKept,
+                   kKept,
+                   kKept},
+        FolderCase{"OptionWithoutValue",
+                   {"3", "20", "5", "--truth"},
+                   2,
+                   "",
+                   "pedsim: option --truth needs a value\n",
+                   kKept,
+                   kKept,
+                   kKept,
+                   kKept},
+        FolderCase{"SeedOptionNotAnInteger",
+                   {"--seed", "2147483648", "3", "20", "5"},
+                   2,
+                   "",
+                   "pedsim: --seed must be a decimal 32-bit signed integer, got '2147483648'\n",
+                   kKept,
+                   kKept,
+                   kKept,
+                   kKept},
+        FolderCase{"HelpAfterTheNumbers",
+                   {"3", "20", "5", "--help"},
+                   0,
+                   "usage: pedsim",
+                   "",
+                   kKept,
+                   kKept,
+                   kKept,
+                   kKept},
+        FolderCase{"NegativeNumberIsANumber",
+                   {"-1", "20", "5"},
+                   2,
+                   " ngen=          -1\n n=          20\n male=           5\n",
+                   "pedsim: ngen must not be negative (ngen=-1 n=20 male=5)\n",
+                   kKept,
+                   kKept,
+                   kKept,
+                   kKept},
+        FolderCase{"ReportNamesPedPre",
+                   {"--truth", "./ped.pre", "3", "20", "5"},
+                   2,
+                   "",
+                   "pedsim: --truth ./ped.pre names the same file as ped.pre; give the report a "
+                   "file of its own\n",
+                   kKept,
+                   kKept,
+                   kKept,
+                   kKept},
+        FolderCase{"ReportsNameOneFile",
+                   {"--truth", "t.txt", "--summary", "sub/../t.txt", "3", "20", "5"},
+                   2,
+                   "",
+                   "pedsim: --summary sub/../t.txt names the same file as --truth t.txt; give "
+                   "the report a file of its own\n",
+                   kKept,
+                   kKept,
+                   kKept,
+                   kKept},
+        FolderCase{"ReportInAMissingFolder",
+                   {"--truth", "nodir/t.txt", "3", "20", "5"},
+                   29,
+                   "",
+                   "forrtl: No such file or directory\nforrtl: severe (29): file not found, unit "
+                   "3, file DIR/nodir/t.txt\n",
+                   kKept,
+                   kKept,
+                   kKept,
+                   kKept},
+        FolderCase{"AnotherRunWriting",
+                   {"--truth", "t.txt", "3", "20", "5"},
+                   2,
+                   kEchoed,
+                   "pedsim: another pedsim run is writing DIR/ped.pre; wait for it to end, or run "
+                   "in another folder\n",
+                   kKept,
+                   kKept,
+                   kKept,
+                   kKept,
+                   "1",
+                   true},
+        FolderCase{"FailedWriteRemovesReports",
+                   {"--truth", "t.txt", "12", "40", "8"},
+                   38,
+                   read_file(fs::path(PEDSIM_GOLDEN_DIR) / "12-40-8" / "stdout"),
+                   "forrtl: No space left on device\nforrtl: severe (38): error during write, "
+                   "unit 1, file DIR/ped.pre\n",
+                   Left::kAny,
+                   Left::kReplaced,
+                   Left::kAbsent,
+                   kKept,
+                   "-5",
+                   false,
+                   true},
+        FolderCase{"OptionsAfterTheNumbers",
+                   {"3", "20", "5", "--summary=s.txt"},
+                   0,
+                   "",
+                   "",
+                   Left::kReplaced,
+                   Left::kReplaced,
+                   kKept,
+                   Left::kReplaced},
+        FolderCase{"OptionsEndAtDoubleDash",
+                   {"--truth", "t.txt", "--", "3", "20", "5", "--summary", "s.txt"},
+                   0,
+                   "",
+                   "",
+                   Left::kReplaced,
+                   Left::kReplaced,
+                   Left::kReplaced,
+                   kKept}),
     [](const auto& info) { return info.param.name; });
-
-TEST(Process, InvalidSeedStopsBeforeAnyDraw) {
-  TempDir dir;
-  const auto result = run_pedsim({"3", "20", "5"}, {dir.path(), "twelve"});
-  EXPECT_EQ(result.status, 2);
-  EXPECT_EQ(result.err.rfind("pedsim: PEDSIM_SEED", 0), 0U) << result.err;
-  EXPECT_EQ(read_file(dir.path() / "ped.pre"), "");
-}
 
 TEST(Process, LargeExistingPedPreIsReplaced) {
   TempDir dir;
@@ -188,30 +370,6 @@ TEST(Process, PastFiveDigitAnimalNumbersEveryFieldStaysSplit) {
     ASSERT_EQ(fields[0], static_cast<std::int64_t>(i + 1));
   }
   EXPECT_EQ(lines.back().substr(0, 8), "  199990");
-}
-
-TEST(Process, ReportThatCannotBeCreatedNamesItsUnit) {
-  TempDir dir;
-  const auto result = run_pedsim({"--summary", "s.txt", "--truth", "missing/t.txt", "3", "20", "5"},
-                                 {dir.path(), "1"});
-  EXPECT_EQ(result.status, 29);
-  EXPECT_EQ(
-      result.err,
-      "forrtl: No such file or directory\nforrtl: severe (29): file not found, unit 3, file " +
-          dir.str() + "/missing/t.txt\n");
-  EXPECT_EQ(read_file(dir.path() / "ped.pre"), "");
-  EXPECT_FALSE(fs::exists(dir.path() / "s.txt"));
-}
-
-TEST(Process, NumbersAreNeverReadAsOptions) {
-  TempDir dir;
-  // A negative number is a number; an option after the numbers is not read.
-  const auto result = run_pedsim({"3", "20", "5", "--truth", "t.txt"}, {dir.path(), "1"});
-  EXPECT_EQ(result.status, 0);
-  EXPECT_FALSE(fs::exists(dir.path() / "t.txt"));
-  const auto negative = run_pedsim({"-1", "20", "5"}, {dir.path(), "1"});
-  EXPECT_EQ(negative.status, 2);
-  EXPECT_NE(negative.err.find("ngen must not be negative"), std::string::npos);
 }
 
 TEST(Process, ClockSeededSummaryRepeatsTheRun) {

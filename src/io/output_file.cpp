@@ -1,9 +1,11 @@
 #include "io/output_file.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <vector>
 
 #include "io/diagnostic.hpp"
@@ -60,20 +62,51 @@ std::string full_path(const std::string& dir, std::string_view name) {
   return base + "/" + std::string(name);
 }
 
-void OutputFile::open(const std::string& dir, std::string_view name, int unit) {
+std::string relative_path(const std::string& dir, std::string_view name) {
+  return name.starts_with('/') ? std::string(name) : dir + "/" + std::string(name);
+}
+
+void OutputFile::stop_on_open_failure() {
+  const int err = errno;
+  stop_with_diagnostic(open_failure_code(err), unit_, path_, err);
+}
+
+void OutputFile::open(const std::string& dir, std::string_view name, int unit, Existing existing) {
   unit_ = unit;
   path_ = full_path(dir, name);
-  const std::string relative =
-      name.starts_with('/') ? std::string(name) : dir + "/" + std::string(name);
+  opened_path_ = relative_path(dir, name);
+  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (existing == Existing::kReplace ? O_TRUNC : 0);
   int fd;
   do {
-    fd = ::open(relative.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    fd = ::open(opened_path_.c_str(), flags, 0666);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
-    const int err = errno;
-    stop_with_diagnostic(open_failure_code(err), unit, path_, err);
-  }
+  if (fd < 0) stop_on_open_failure();
   fd_ = fd;
+}
+
+void OutputFile::open_beside(const std::string& dir, std::string_view name, int unit) {
+  unit_ = unit;
+  path_ = full_path(dir, name);
+  const std::string target = relative_path(dir, name);
+  const std::size_t slash = target.rfind('/');
+  opened_path_ = target.substr(0, slash + 1) + "." + target.substr(slash + 1) + ".pedsim-XXXXXX";
+  const int fd = ::mkostemp(opened_path_.data(), O_CLOEXEC);
+  if (fd < 0) stop_on_open_failure();
+  // As a file created by open() would be, within the user's umask.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  ::fchmod(fd, 0666 & ~mask);
+  fd_ = fd;
+}
+
+void OutputFile::truncate() {
+  // Only a regular file has contents to drop; a device or a pipe has none.
+  struct stat file {};
+  if (fd_ < 0 || ::fstat(fd_, &file) != 0 || !S_ISREG(file.st_mode)) return;
+  if (::ftruncate(fd_, 0) != 0) {
+    const int err = errno;
+    stop_with_diagnostic(code::kWriteError, unit_, path_, err);
+  }
 }
 
 void OutputFile::write(std::string_view bytes) {

@@ -17,13 +17,28 @@ class OutputFile : public ByteSink {
   OutputFile& operator=(const OutputFile&) = delete;
   ~OutputFile() override { close_quietly(); }
 
-  // Creates (or replaces) `name` in folder `dir` (or `name` itself when it is
-  // an absolute path); a failure stops the run with the file-open diagnostic
-  // of the system's error.
-  void open(const std::string& dir, std::string_view name, int unit);
-  bool is_open() const { return fd_ >= 0; }
-  const std::string& path() const { return path_; }
+  // How an existing file of the name is treated when it is opened.
+  enum class Existing {
+    kReplace,  // emptied at once
+    kKeep,     // kept until truncate()
+  };
 
+  // Creates `name` in folder `dir` (or `name` itself when it is an absolute
+  // path), or opens the existing file; a failure stops the run with the
+  // file-open diagnostic of the system's error.
+  void open(const std::string& dir, std::string_view name, int unit,
+            Existing existing = Existing::kReplace);
+  // Creates a new file with a unique name beside where `name` would be, to
+  // become `name` later; diagnostics name `name`.
+  void open_beside(const std::string& dir, std::string_view name, int unit);
+  bool is_open() const { return fd_ >= 0; }
+  int descriptor() const { return fd_; }
+  // The full path diagnostics give, and the path the file was opened by.
+  const std::string& path() const { return path_; }
+  const std::string& opened_path() const { return opened_path_; }
+
+  // Empties the file; a failure stops the run with the write diagnostic.
+  void truncate();
   void write(std::string_view bytes) override;
   // Closes the file; a failure stops the run with the write diagnostic.
   void close();
@@ -31,9 +46,12 @@ class OutputFile : public ByteSink {
   void close_quietly() noexcept;
 
  private:
+  void stop_on_open_failure();
+
   int fd_ = -1;
   int unit_ = 0;
   std::string path_;
+  std::string opened_path_;
 };
 
 // Standard output. A failed write (a closed output, a pipe whose reader has
@@ -49,6 +67,9 @@ class Console : public ByteSink {
 
 inline constexpr std::string_view kPedPreName = "ped.pre";
 inline constexpr std::string_view kPedErrorsName = "ped.errors";
+
+// The path by which a file `name` of folder `dir` is opened.
+std::string relative_path(const std::string& dir, std::string_view name);
 
 // The working directory's path; for one that has been removed, the path it
 // had; "" when that is unknown.

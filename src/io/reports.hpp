@@ -24,9 +24,9 @@ struct InconsistencyCount {
 // altered. The second count is 0 in every run: transmission is Mendelian.
 InconsistencyCount count_inconsistencies(const Pedigree& pedigree);
 
-// The truth file: a header line, then per row the animal, sire, dam, sex,
-// generation, true alleles, lost flag, recorded alleles and altered flag, in
-// the field layout of "ped.pre".
+// The truth file: a header line, then per animal (rows never bred are left
+// out) the animal, sire, dam, sex, generation, true alleles, lost flag,
+// recorded alleles and altered flag, in the field layout of "ped.pre".
 void write_truth(const Simulation& run, ByteSink& out);
 
 // The run summary: `key: value` lines and short tables.
