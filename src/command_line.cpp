@@ -1,23 +1,22 @@
 #include "command_line.hpp"
 
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <charconv>
-#include <csignal>
 #include <filesystem>
 #include <new>
+#include <thread>
 #include <utility>
 
 #include "io/diagnostic.hpp"
 #include "io/output_file.hpp"
 #include "io/records.hpp"
-#include "io/report_file.hpp"
-#include "io/reports.hpp"
 #include "pedsim/pedsim.hpp"
+#include "replicates.hpp"
+#include "run_folder.hpp"
 
 namespace pedsim {
 
@@ -28,6 +27,9 @@ constexpr std::string_view kSynopsis =
 
 constexpr std::string_view kUsage =
     "usage: pedsim [--seed T] [--truth FILE] [--summary FILE] NGEN N MALE\n"
+    "       pedsim [--replicate R] [--outdir DIR] [...] NGEN N MALE\n"
+    "       pedsim --replicates K --outdir DIR [--replicate R0] [--jobs N] [...] NGEN N MALE\n"
+    "       pedsim collect DIR\n"
     "       pedsim --help | --version\n"
     "\n"
     "Breeds N founders (the first MALE of them male) and NGEN overlapping\n"
@@ -35,19 +37,30 @@ constexpr std::string_view kUsage =
     "inheritance; then removes recorded genotypes at an age-dependent rate and\n"
     "injects genotyping errors into animals whose parents are both ungenotyped.\n"
     "\n"
-    "Writes, in the working directory (replacing existing files once the\n"
+    "Writes, in the working directory or DIR (replacing existing files once the\n"
     "arguments are known good):\n"
     "  ped.pre     animal, sire, dam, sex, recorded allele 1, recorded allele 2\n"
     "  ped.errors  animal, recorded allele 1 before the injected error\n"
     "\n"
-    "Options, before or after the numbers (\"--\" ends them; they only add files,\n"
-    "the run stays the same):\n"
+    "Options, before or after the numbers (\"--\" ends them; they never change the\n"
+    "bytes of a run, except --replicate):\n"
     "  --seed T        seed the random stream with T, as PEDSIM_SEED=T does\n"
+    "  --replicate R   replicate R (0 to 99999) of the seed: its stream jumped ahead\n"
+    "                  by R x 2^44 numbers; 0 is the seeded stream itself\n"
+    "  --outdir DIR    write ped.pre, ped.errors and run.tsv (the run's line of a\n"
+    "                  replicate table) in DIR, made if missing\n"
+    "  --replicates K  run replicates R0 to R0+K-1 side by side, each in DIR/rNNNNN\n"
+    "                  with its console.txt; DIR/replicates.tsv tabulates them\n"
+    "  --jobs N        replicates run at once (default: the number of cores)\n"
     "  --truth FILE    per animal: animal, sire, dam, sex, generation, true alleles,\n"
     "                  lost flag, recorded alleles, altered flag (unit 3)\n"
     "  --summary FILE  a short report of the run, its seed included (unit 4)\n"
     "A report is written complete or not at all; a run that fails once it has\n"
-    "replaced ped.pre also removes an earlier report of the same name.\n"
+    "replaced ped.pre also removes an earlier report of the same name. With\n"
+    "--replicates, reports are plain names written in each replicate's folder.\n"
+    "\n"
+    "pedsim collect DIR rebuilds DIR/replicates.tsv from the rNNNNN folders of\n"
+    "DIR, however they were made.\n"
     "\n"
     "Environment:\n"
     "  PEDSIM_SEED  a 32-bit integer used as the clock sum that seeds the random\n"
@@ -58,9 +71,8 @@ constexpr std::string_view kUsage =
     "in this folder); 24, 59, 64 an argument missing or not an integer; 9, 10, 29,\n"
     "30, 42, 43 a file that cannot be created; 38 a failed write; 41, 179 not\n"
     "enough memory or a table too large; 70 an internal error; 130, 143\n"
-    "interrupted (SIGINT, SIGTERM).\n";
-
-constexpr int kInternalError = 70;
+    "interrupted (SIGINT, SIGTERM). With --replicates, the status of the first\n"
+    "replicate that failed; collect: 1 when a replicate failed or is missing.\n";
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 bool ends_value(char c) { return is_blank(c) || c == ',' || c == '/'; }
@@ -94,68 +106,6 @@ ArgumentRead read_value(std::string_view token) {
   return {code::kConversionError, 0};
 }
 
-// What an interrupted run must tidy up, kept where a signal handler can read
-// it: the reports being written, and the earlier reports of the same names,
-// which describe results that no longer exist once ped.pre has been emptied.
-struct InterruptCleanup {
-  static constexpr std::size_t kPathBytes = 4096;
-  char new_reports[2][kPathBytes] = {};
-  char earlier_reports[2][kPathBytes] = {};
-  volatile std::sig_atomic_t outputs_emptied = 0;
-  int stderr_fd = STDERR_FILENO;
-};
-
-// The command line owns the process, and a signal handler has nowhere else to
-// look; the library keeps no such state.
-InterruptCleanup interrupt_cleanup;
-
-void remember_path(char (&slot)[InterruptCleanup::kPathBytes], const std::string& path) {
-  if (path.size() < InterruptCleanup::kPathBytes) path.copy(slot, path.size());
-}
-
-extern "C" void on_interrupt(int signal_number) {
-  InterruptCleanup& c = interrupt_cleanup;
-  for (const char* path : c.new_reports) {
-    if (path[0] != '\0') ::unlink(path);
-  }
-  if (c.outputs_emptied != 0) {
-    for (const char* path : c.earlier_reports) {
-      if (path[0] != '\0') ::unlink(path);
-    }
-  }
-  const std::string_view text = c.outputs_emptied != 0
-                                    ? "pedsim: interrupted; ped.pre and ped.errors are incomplete\n"
-                                    : "pedsim: interrupted\n";
-  [[maybe_unused]] const ssize_t written = ::write(c.stderr_fd, text.data(), text.size());
-  ::_exit(128 + signal_number);
-}
-
-void handle_interrupts(int stderr_fd) {
-  interrupt_cleanup.outputs_emptied = 0;
-  interrupt_cleanup.stderr_fd = stderr_fd;
-  struct sigaction action {};
-  action.sa_handler = on_interrupt;
-  ::sigemptyset(&action.sa_mask);
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
-}
-
-// The files a run writes.
-struct RunFiles {
-  OutputFile pre;
-  OutputFile errors;
-  ReportFile truth;
-  ReportFile summary;
-  bool outputs_emptied = false;
-
-  // A run that stops: reports of this run never stay, nor do earlier ones
-  // once the outputs they describe are gone.
-  void discard_reports() noexcept {
-    truth.discard(outputs_emptied);
-    summary.discard(outputs_emptied);
-  }
-};
-
 void write_text(int fd, std::string_view text) { Console(fd).write(text); }
 
 struct NumberArgument {
@@ -177,8 +127,9 @@ std::string explain_argument(std::size_t k, std::span<const std::string_view> nu
   if (k >= numbers.size()) return subject + "is missing; expected an integer";
   const std::string given = "is '" + std::string(numbers[k]) + "'";
   if (read_code == code::kEndOfFile) return subject + "is blank; expected an integer";
-  if (read_code == code::kSyntaxError)
+  if (read_code == code::kSyntaxError) {
     return subject + given + ", not a number; expected an integer";
+  }
   return subject + given +
          ", not a 32-bit integer; expected a whole number from -2147483648 to 2147483647";
 }
@@ -200,15 +151,25 @@ std::array<std::int32_t, 3> read_numbers(std::span<const std::string_view> numbe
   return values;
 }
 
-Seed seed_of(const CommandLine& line, const std::optional<std::string>& seed_variable) {
-  if (!line.seed && !seed_variable) return Seed::from_clocks();
-  const std::string& text = line.seed ? *line.seed : *seed_variable;
-  const std::string origin = line.seed ? "--seed" : "PEDSIM_SEED";
-  const auto value = parse_int32(text);
-  if (!value) {
-    stop_usage(origin + " must be a decimal 32-bit signed integer, got '" + text + "'");
+// The run's parameters and seed, from the numbers (echoed to `console`) and
+// the seed's option or variable; the seed is checked before the numbers are
+// checked against each other.
+std::pair<Parameters, Seed> read_run(const CommandLine& line,
+                                     const std::optional<std::string>& seed_variable,
+                                     ByteSink& console) {
+  const auto [generations, founders, males] = read_numbers(line.numbers, console);
+  Seed seed = Seed::from_clocks();
+  if (line.seed || seed_variable) {
+    const std::string& text = line.seed ? *line.seed : *seed_variable;
+    const std::string origin = line.seed ? "--seed" : "PEDSIM_SEED";
+    const auto value = parse_int32(text);
+    if (!value) {
+      stop_usage(origin + " must be a decimal 32-bit signed integer, got '" + text + "'");
+    }
+    seed = {*value, origin};
   }
-  return {*value, origin};
+  seed.replicate = line.replicate;
+  return {Parameters::make(generations, founders, males), seed};
 }
 
 // Whether two paths name one file: the same device and inode where both
@@ -225,12 +186,13 @@ bool same_file(const std::string& a, const std::string& b) {
 }
 
 // A report must not overwrite the outputs of its own run or the other report.
-void check_report_paths(const CommandLine& line) {
+void check_report_paths(const CommandLine& line, const std::string& folder) {
   struct Named {
     std::string what;
     std::string path;
   };
-  std::vector<Named> taken{{"ped.pre", "ped.pre"}, {"ped.errors", "ped.errors"}};
+  std::vector<Named> taken{{"ped.pre", relative_path(folder, kPedPreName)},
+                           {"ped.errors", relative_path(folder, kPedErrorsName)}};
   for (const auto& [option, path] :
        {std::pair{"--truth", &line.truth_path}, std::pair{"--summary", &line.summary_path}}) {
     if (!*path) continue;
@@ -245,53 +207,97 @@ void check_report_paths(const CommandLine& line) {
   }
 }
 
-// Only one run at a time may write the outputs of a folder: the lock on
-// ped.pre lasts until the process ends.
-void lock_outputs(const OutputFile& pre) {
-  if (::flock(pre.descriptor(), LOCK_EX | LOCK_NB) == 0) return;
-  stop_usage("another pedsim run is writing " + pre.path() +
-             "; wait for it to end, or run in another folder");
+// One run: outputs in the working directory or --outdir, reports where they
+// are named.
+int run_once(const CommandLine& line, const std::optional<std::string>& seed_variable,
+             ByteSink& console, int stderr_fd) {
+  RunPlan plan{.truth = line.truth_path, .summary = line.summary_path};
+  if (line.outdir) plan = {*line.outdir, true, line.truth_path, line.summary_path, true};
+  check_report_paths(line, plan.folder);
+  handle_interrupts(stderr_fd, "ped.pre and ped.errors");
+  RunFolder files(plan, 0);
+  try {
+    // The outputs exist from the start, as designed, but keep what they hold
+    // until the arguments are known good.
+    files.open();
+    const auto [parameters, seed] = read_run(line, seed_variable, console);
+    files.empty_outputs();
+    const Simulation run = files.run(parameters, seed, console);
+    if (run.numbers_drawn > kReplicateStride) {
+      write_text(stderr_fd, "pedsim: warning: this run drew " + std::to_string(run.numbers_drawn) +
+                                " numbers, more than the 2^44 between the streams of two "
+                                "replicates; replicates of its seed share numbers\n");
+    }
+    return 0;
+  } catch (...) {
+    const Failure failure = current_failure();
+    files.failed(failure.status);
+    write_text(stderr_fd, failure.text);
+    return failure.status;
+  }
 }
 
-void create_report(ReportFile& report, const std::optional<std::string>& name, int unit,
-                   std::size_t slot) {
-  if (!name) return;
-  report.create(".", *name, unit);
-  remember_path(interrupt_cleanup.new_reports[slot], report.new_path());
-  remember_path(interrupt_cleanup.earlier_reports[slot], report.target_path());
+// Replicates R0..R0+K-1 side by side, each in its folder of --outdir.
+int run_study(const CommandLine& line, const std::optional<std::string>& seed_variable,
+              ByteSink& console, int stderr_fd) {
+  try {
+    for (const auto& [option, name] :
+         {std::pair{"--truth", &line.truth_path}, std::pair{"--summary", &line.summary_path}}) {
+      if (*name && (*name)->find('/') != std::string::npos) {
+        stop_usage(std::string("with --replicates, ") + option +
+                   " takes a plain file name, written in each replicate's folder");
+      }
+    }
+    StringSink echo;
+    const auto [parameters, seed] = read_run(line, seed_variable, echo);
+    console.write(echo.text);
+    handle_interrupts(stderr_fd, "the replicates being written");
+    const unsigned cores = std::max(1U, std::thread::hardware_concurrency());
+    return run_replicates({.parameters = parameters,
+                           .seed = seed,
+                           .outdir = *line.outdir,
+                           .first = line.replicate,
+                           .count = *line.replicates,
+                           .jobs = line.jobs.value_or(static_cast<int>(cores)),
+                           .truth = line.truth_path,
+                           .summary = line.summary_path,
+                           .echo = echo.text},
+                          stderr_fd);
+  } catch (...) {
+    const Failure failure = current_failure();
+    write_text(stderr_fd, failure.text);
+    return failure.status;
+  }
 }
 
-int run_simulation(const CommandLine& line, const std::optional<std::string>& seed_variable,
-                   RunFiles& files, ByteSink& console) {
-  check_report_paths(line);
-  // The outputs exist from the start, as designed, but keep what they hold
-  // until the arguments are known good.
-  files.pre.open(".", kPedPreName, unit::kPedPre, OutputFile::Existing::kKeep);
-  files.errors.open(".", kPedErrorsName, unit::kPedErrors, OutputFile::Existing::kKeep);
-  create_report(files.truth, line.truth_path, unit::kTruth, 0);
-  create_report(files.summary, line.summary_path, unit::kSummary, 1);
-  const auto [generations, founders, males] = read_numbers(line.numbers, console);
-  // The seed is checked before the numbers are checked against each other.
-  const Seed seed = seed_of(line, seed_variable);
-  const Parameters parameters = Parameters::make(generations, founders, males);
-  lock_outputs(files.pre);
-  files.pre.truncate();
-  files.errors.truncate();
-  files.outputs_emptied = true;
-  interrupt_cleanup.outputs_emptied = 1;
-  const Simulation run = simulate(
-      parameters, seed, {.console = &console, .pedigree = &files.pre, .errors = &files.errors});
-  files.pre.close();
-  files.errors.close();
-  if (files.truth.is_open()) {
-    write_truth(run, files.truth);
-    files.truth.commit();
+// An option's integer value within [low, high], else a usage error.
+std::int32_t option_integer(std::string_view option, const std::string& text, std::int32_t low,
+                            std::int32_t high) {
+  const auto value = parse_int32(text);
+  if (!value || *value < low || *value > high) {
+    stop_usage(std::string(option) + " must be an integer from " + std::to_string(low) + " to " +
+               std::to_string(high) + ", got '" + text + "'");
   }
-  if (files.summary.is_open()) {
-    write_summary(run, files.summary);
-    files.summary.commit();
+  return *value;
+}
+
+// Checks the options against each other and converts their values.
+void check_options(CommandLine& line, const std::optional<std::string>& replicate,
+                   const std::optional<std::string>& replicates,
+                   const std::optional<std::string>& jobs) {
+  if (line.seed && !parse_int32(*line.seed)) {
+    stop_usage("--seed must be a decimal 32-bit signed integer, got '" + *line.seed + "'");
   }
-  return 0;
+  if (replicate) line.replicate = option_integer("--replicate", *replicate, 0, kMaxReplicate);
+  if (replicates) {
+    line.replicates =
+        option_integer("--replicates", *replicates, 1, kMaxReplicate + 1 - line.replicate);
+    if (!line.outdir) stop_usage("--replicates needs --outdir DIR, the folder of the study");
+  }
+  if (jobs) {
+    if (!replicates) stop_usage("--jobs goes with --replicates");
+    line.jobs = option_integer("--jobs", *jobs, 1, 1024);
+  }
 }
 
 }  // namespace
@@ -328,6 +334,17 @@ CommandLine parse_command_line(std::span<const std::string_view> args) {
     line.version = line.version || arg == "--version";
   }
   if (line.help || line.version) return line;
+  std::optional<std::string> replicate;
+  std::optional<std::string> replicates;
+  std::optional<std::string> jobs;
+  const std::array<std::pair<std::string_view, std::optional<std::string>*>, 7> kValued{
+      {{"--seed", &line.seed},
+       {"--truth", &line.truth_path},
+       {"--summary", &line.summary_path},
+       {"--outdir", &line.outdir},
+       {"--replicate", &replicate},
+       {"--replicates", &replicates},
+       {"--jobs", &jobs}}};
   for (std::size_t k = 0; k < options.size(); ++k) {
     const std::string_view arg = options[k];
     if (!arg.starts_with("--")) {
@@ -337,66 +354,52 @@ CommandLine parse_command_line(std::span<const std::string_view> args) {
     // --name VALUE or --name=VALUE
     const std::size_t equals = arg.find('=');
     const std::string_view name = arg.substr(0, equals);
-    std::optional<std::string>* value = nullptr;
-    if (name == "--seed") value = &line.seed;
-    if (name == "--truth") value = &line.truth_path;
-    if (name == "--summary") value = &line.summary_path;
-    if (value == nullptr) stop_usage("unknown option '" + std::string(name) + "' (see --help)");
+    const auto known = std::find_if(kValued.begin(), kValued.end(),
+                                    [name](const auto& option) { return option.first == name; });
+    if (known == kValued.end()) {
+      stop_usage("unknown option '" + std::string(name) + "' (see --help)");
+    }
     if (equals != std::string_view::npos) {
-      *value = std::string(arg.substr(equals + 1));
+      *known->second = std::string(arg.substr(equals + 1));
     } else if (k + 1 < options.size()) {
-      *value = std::string(options[++k]);
+      *known->second = std::string(options[++k]);
     } else {
       stop_usage("option " + std::string(name) + " needs a value");
     }
   }
-  if (end_of_options != args.end())
+  if (end_of_options != args.end()) {
     line.numbers.insert(line.numbers.end(), end_of_options + 1, args.end());
-  if (line.seed && !parse_int32(*line.seed)) {
-    stop_usage("--seed must be a decimal 32-bit signed integer, got '" + *line.seed + "'");
   }
+  if (!line.numbers.empty() && line.numbers[0] == "collect") {
+    if (line.numbers.size() != 2) stop_usage("usage: pedsim collect DIR");
+    line.collect = std::string(line.numbers[1]);
+    return line;
+  }
+  check_options(line, replicate, replicates, jobs);
   return line;
 }
 
 int run_command_line(std::span<const std::string_view> args,
                      const std::optional<std::string>& seed_variable, int stdout_fd,
                      int stderr_fd) {
-  CommandLine line;
   try {
-    line = parse_command_line(args);
-  } catch (const Stop& stop) {
-    write_text(stderr_fd, stop.text());
-    return stop.status();
-  }
-  if (line.help) {
-    write_text(stdout_fd, kUsage);
-    return 0;
-  }
-  if (line.version) {
-    write_text(stdout_fd, "pedsim " PEDSIM_VERSION "\n");
-    return 0;
-  }
-  handle_interrupts(stderr_fd);
-  Console console(stdout_fd);
-  RunFiles files;
-  const auto stop = [&files, stderr_fd](int status, const std::string& text) {
-    files.discard_reports();
-    write_text(stderr_fd, text);
-    return status;
-  };
-  try {
-    return run_simulation(line, seed_variable, files, console);
-  } catch (const Stop& failure) {
-    return stop(failure.status(), failure.text());
-  } catch (const InvalidParameters& invalid) {
-    return stop(code::kUsage, "pedsim: " + std::string(invalid.what()) + "\n");
-  } catch (const TableTooLarge&) {
-    return stop(code::kSizeOverflow, severe_text(code::kSizeOverflow, 0, {}, 0));
-  } catch (const std::bad_alloc&) {
-    return stop(code::kNoMemory, severe_text(code::kNoMemory, 0, {}, 0));
-  } catch (const std::exception& error) {
-    // Not expected in a run; still a stop with a message, never an abort.
-    return stop(kInternalError, std::string("pedsim: internal error: ") + error.what() + "\n");
+    const CommandLine line = parse_command_line(args);
+    if (line.help) {
+      write_text(stdout_fd, kUsage);
+      return 0;
+    }
+    if (line.version) {
+      write_text(stdout_fd, "pedsim " PEDSIM_VERSION "\n");
+      return 0;
+    }
+    if (line.collect) return collect_replicates(*line.collect, stderr_fd);
+    Console console(stdout_fd);
+    if (line.replicates) return run_study(line, seed_variable, console, stderr_fd);
+    return run_once(line, seed_variable, console, stderr_fd);
+  } catch (...) {
+    const Failure failure = current_failure();
+    write_text(stderr_fd, failure.text);
+    return failure.status;
   }
 }
 

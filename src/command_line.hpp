@@ -29,20 +29,25 @@ ArgumentRead read_integer_argument(std::string_view argument);
 // A strict decimal 32-bit signed integer (optional sign, digits, nothing else).
 std::optional<std::int32_t> parse_int32(std::string_view text);
 
-// The command line split into options, which may only come before the three
-// numbers, and the numbers themselves.
+// The command line split into its options and the numbers.
 struct CommandLine {
   std::vector<std::string_view> numbers;
   bool help = false;
   bool version = false;
+  // "pedsim collect DIR": the folder whose replicate table is rebuilt.
+  std::optional<std::string> collect;
   std::optional<std::string> seed;  // --seed T, already checked to be an integer
   std::optional<std::string> truth_path;
   std::optional<std::string> summary_path;
+  std::optional<std::string> outdir;
+  std::int32_t replicate = 0;
+  std::optional<std::int32_t> replicates;
+  std::optional<int> jobs;
 };
 
-// Splits the arguments: leading arguments that start with "--" are options
-// (and "-h" as the first argument); an unknown option, a missing value or a
-// --seed that is not a 32-bit integer is a usage error (a thrown Stop).
+// Splits the arguments into options (anywhere before a lone "--", and "-h"
+// as the first argument) and numbers. An unknown option, a missing value or
+// a value out of its range is a usage error (a thrown Stop).
 CommandLine parse_command_line(std::span<const std::string_view> args);
 
 // Runs the program for these arguments (without the program's name), with

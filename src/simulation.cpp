@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "io/output_writer.hpp"
@@ -63,6 +64,10 @@ bool writes_anything(const OutputSinks& outputs) {
 }  // namespace
 
 Simulation simulate(const Parameters& parameters, const Seed& seed, const OutputSinks& outputs) {
+  if (seed.replicate < 0 || seed.replicate > kMaxReplicate) {
+    throw InvalidParameters("the replicate must be from 0 to " + std::to_string(kMaxReplicate) +
+                            ", got " + std::to_string(seed.replicate));
+  }
   Simulation run;
   run.parameters = parameters;
   run.seed = seed;
@@ -71,6 +76,9 @@ Simulation simulate(const Parameters& parameters, const Seed& seed, const Output
   ParentLists parents(parameters);
   UniformStream stream;
   stream.seed_from_sum(seed.value);
+  stream.jump_to_replicate(seed.replicate, kReplicateStride);
+  // A replicate counts the numbers of its own stream only.
+  const std::uint64_t first_number = stream.draws();
   // Declared after the table, so that it stops before the table is released.
   BackgroundPopulator populator;
   if (parameters.rows >= kPopulatedTableRows) populator.start(table_blocks(pedigree));
@@ -102,7 +110,7 @@ Simulation simulate(const Parameters& parameters, const Seed& seed, const Output
   inject_errors(pedigree, stream, run.altered, writer ? &*writer : nullptr);
   if (writer) writer->finish();
   clock.lap(run.seconds.injection);
-  run.numbers_drawn = stream.draws();
+  run.numbers_drawn = stream.draws() - first_number;
   return run;
 }
 

@@ -166,14 +166,23 @@ struct Parameters {
   static Parameters make(std::int32_t generations, std::int32_t founders, std::int32_t males);
 };
 
-// The clock sum that seeds the random stream, and where it came from
-// ("clocks", "PEDSIM_SEED", "--seed").
+// The clock sum that seeds the random stream, where it came from ("clocks",
+// "PEDSIM_SEED", "--seed"), and the replicate: replicate r draws from the
+// seeded stream jumped ahead by r x 2^44 numbers, so that the replicates of
+// one seed are independent runs (replicate 0 is the seeded stream itself).
 struct Seed {
   std::int32_t value = 0;
   std::string origin = "PEDSIM_SEED";
+  std::int32_t replicate = 0;
   // Reads the clocks: wall-clock seconds plus processor ticks.
   static Seed from_clocks();
 };
+
+// Numbers between the starts of two consecutive replicates' streams: runs
+// that draw fewer never share a number.
+inline constexpr std::uint64_t kReplicateStride = std::uint64_t{1} << 44;
+// The largest replicate number.
+inline constexpr std::int32_t kMaxReplicate = 99999;
 
 // An animal whose recorded first allele was altered by error injection.
 struct AlteredAnimal {
@@ -228,7 +237,8 @@ struct OutputSinks {
   ByteSink* errors = nullptr;
 };
 
-// Breeds the pedigree of `parameters` from the stream seeded with `seed`:
+// Breeds the pedigree of `parameters` from the stream of `seed` (its replicate
+// 0 to kMaxReplicate, else InvalidParameters):
 // founders, generations, genotype loss and error injection. With `outputs`,
 // writes the run's outputs as they are formed, exactly as write_outputs
 // would write them afterwards. Throws std::bad_alloc when memory is short,

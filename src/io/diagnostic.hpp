@@ -23,6 +23,8 @@ inline constexpr int kConversionError = 64;
 inline constexpr int kSizeOverflow = 179;
 // The exit status of pedsim's own usage errors ("pedsim: ..." lines).
 inline constexpr int kUsage = 2;
+// The exit status of a failure no run should meet.
+inline constexpr int kInternalError = 70;
 }  // namespace code
 
 namespace unit {

@@ -76,6 +76,35 @@ InconsistencyCount count_inconsistencies(const Pedigree& pedigree) {
   return count;
 }
 
+RunCounts count_run(const Pedigree& p) {
+  RunCounts counts;
+  for (std::int32_t i = 1; i <= p.created(); ++i) {
+    ++counts.animals;
+    counts.records_lost += p.lost[i];
+    if (is_error_candidate(p, i)) ++counts.error_candidates;
+    if (is_altered(p, i)) ++counts.altered;
+  }
+  const InconsistencyCount inconsistent = count_inconsistencies(p);
+  counts.inconsistencies = inconsistent.involving_altered + inconsistent.not_involving_altered;
+  return counts;
+}
+
+std::string replicate_table_header() {
+  return "replicate\tseed\tanimals\trecords_lost\terror_candidates\taltered_animals\t"
+         "inconsistencies\tstatus\n";
+}
+
+std::string replicate_table_row(std::int32_t replicate, std::int32_t seed,
+                                const std::optional<RunCounts>& counts, int status) {
+  const auto count = [&counts](std::int64_t RunCounts::*field) {
+    return counts ? std::to_string((*counts).*field) : std::string("NA");
+  };
+  return std::to_string(replicate) + "\t" + std::to_string(seed) + "\t" +
+         count(&RunCounts::animals) + "\t" + count(&RunCounts::records_lost) + "\t" +
+         count(&RunCounts::error_candidates) + "\t" + count(&RunCounts::altered) + "\t" +
+         count(&RunCounts::inconsistencies) + "\t" + std::to_string(status) + "\n";
+}
+
 void write_truth(const Simulation& run, ByteSink& out) {
   const Pedigree& p = run.pedigree;
   BufferedWriter file(out);
@@ -101,6 +130,11 @@ void write_summary(const Simulation& run, ByteSink& out) {
   file.write(format("male: %d\n", parameters.males));
   file.write(format("seed: %d\n", run.seed.value));
   file.write("seed_origin: " + run.seed.origin + "\n");
+  file.write(format("replicate: %d\n", run.seed.replicate));
+  file.write("numbers_drawn: " + std::to_string(run.numbers_drawn) + "\n");
+  // Replicates of one seed start kReplicateStride numbers apart.
+  file.write(std::string("replicate_streams_overlap: ") +
+             (run.numbers_drawn > kReplicateStride ? "yes" : "no") + "\n");
   file.write(format("rows: %d\n", p.rows()));
   file.write(format("unfilled_rows: %d\n", p.rows() - p.created()));
 
@@ -133,18 +167,15 @@ void write_summary(const Simulation& run, ByteSink& out) {
     }
   }
 
-  std::int64_t candidates = 0;
-  std::int64_t altered = 0;
-  for (std::int32_t i = 1; i <= p.rows(); ++i) {
-    if (is_error_candidate(p, i)) ++candidates;
-    if (is_altered(p, i)) ++altered;
-  }
+  const RunCounts counts = count_run(p);
   const InconsistencyCount inconsistent = count_inconsistencies(p);
   file.write("\n");
-  file.write(format("error_candidates: %lld\n", candidates));
-  file.write(format("altered_animals: %lld\n", altered));
+  file.write(format("error_candidates: %lld\n", counts.error_candidates));
+  file.write(format("altered_animals: %lld\n", counts.altered));
   file.write(format("altered_share: %.4f\n",
-                    candidates == 0 ? 0.0 : static_cast<double>(altered) / candidates));
+                    counts.error_candidates == 0
+                        ? 0.0
+                        : static_cast<double>(counts.altered) / counts.error_candidates));
   file.write("altered_share_expected: 0.375\n");
   file.write(format("mendelian_inconsistencies_involving_altered: %lld\n",
                     inconsistent.involving_altered));

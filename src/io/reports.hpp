@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
 
 #include "pedsim/pedsim.hpp"
 
@@ -23,6 +25,23 @@ struct InconsistencyCount {
 // their genotyped parents, split by whether the animal or such a parent was
 // altered. The second count is 0 in every run: transmission is Mendelian.
 InconsistencyCount count_inconsistencies(const Pedigree& pedigree);
+
+// What the table of a replicate study gives of one run.
+struct RunCounts {
+  std::int64_t animals = 0;
+  std::int64_t records_lost = 0;
+  std::int64_t error_candidates = 0;
+  std::int64_t altered = 0;
+  // Animals whose recorded genotype conflicts with a genotyped parent's.
+  std::int64_t inconsistencies = 0;
+};
+RunCounts count_run(const Pedigree& pedigree);
+
+// The table of a replicate study, tab-separated: its header line, and the
+// line of one run (counts "NA" for a run that failed).
+std::string replicate_table_header();
+std::string replicate_table_row(std::int32_t replicate, std::int32_t seed,
+                                const std::optional<RunCounts>& counts, int status);
 
 // The truth file: a header line, then per animal (rows never bred are left
 // out) the animal, sire, dam, sex, generation, true alleles, lost flag,

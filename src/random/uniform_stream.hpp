@@ -76,6 +76,12 @@ class UniformStream {
   // steps ahead is a multiplication by a^k mod m).
   void jump(std::uint64_t steps);
 
+  // Moves the stream to the start of replicate `replicate`: `stride`
+  // numbers ahead per replicate.
+  void jump_to_replicate(std::int32_t replicate, std::uint64_t stride) {
+    jump(static_cast<std::uint64_t>(replicate) * stride);
+  }
+
   std::int32_t s1() const { return s1_; }
   std::int32_t s2() const { return s2_; }
   // Numbers drawn (or jumped over) since construction.
