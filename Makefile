@@ -3,12 +3,14 @@
 #   make test   build and run every test (PRESET=asan for the sanitizer build)
 #   make bench  build and run the benchmark harness, writing bench/RESULTS.md
 #   make fuzz   run the argument-reader fuzzer for FUZZ_SECONDS (default 60)
+#   make python build the Python module and install it into the virtual
+#               environment .venv (made with Debian's python3 and its packages)
 
 PRESET ?= release
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 RELEASE_BIN := build/release/pedsim
 
-.PHONY: run test build bench fuzz format clean
+.PHONY: run test build bench fuzz python format clean
 
 build:
 	cmake --preset $(PRESET) >/dev/null
@@ -28,6 +30,17 @@ bench:
 	cmake --preset release -DPEDSIM_BENCH=ON >/dev/null
 	cmake --build --preset release -j $(JOBS)
 	build/release/bench/pedsim_bench $(RELEASE_BIN) bench/RESULTS.md
+	PYTHONPATH=build/release/python $(PYTHON) bench/python_vs_cli.py $(RELEASE_BIN) >> bench/RESULTS.md
+
+PYTHON ?= /usr/bin/python3
+VENV ?= .venv
+python:
+	cmake --preset release >/dev/null
+	cmake --build --preset release -j $(JOBS) --target _pedsim
+	$(PYTHON) -m venv --system-site-packages $(VENV)
+	cmake --install build/release --component python \
+	  --prefix "$$($(VENV)/bin/python -c 'import sysconfig; print(sysconfig.get_paths()["purelib"])')"
+	@echo "pedsim: installed the Python module into $(VENV); try $(VENV)/bin/python -c 'import pedsim'"
 
 # Runs the argument-reader fuzzer for FUZZ_SECONDS on a copy of the seed corpus.
 FUZZ_SECONDS ?= 60
@@ -42,4 +55,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp')
 
 clean:
-	rm -rf build out
+	rm -rf build out $(VENV)

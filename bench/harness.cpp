@@ -62,13 +62,14 @@ struct ProcessTiming {
   long max_rss_kib;
 };
 
-// Runs one pedsim process in `dir` with standard output on /dev/null. The
-// process is started with posix_spawn, which does not copy this process's
-// memory as fork would, so the time is that of pedsim itself.
-ProcessTiming time_process(const std::string& binary, const Workload& w, const fs::path& dir) {
-  const auto ngen = std::to_string(w.ngen), n = std::to_string(w.n), male = std::to_string(w.male);
-  std::vector<char*> args{const_cast<char*>(binary.c_str()), const_cast<char*>(ngen.c_str()),
-                          const_cast<char*>(n.c_str()), const_cast<char*>(male.c_str()), nullptr};
+// Runs one pedsim process with `args` in `dir`, standard output on
+// /dev/null. The process is started with posix_spawn, which does not copy
+// this process's memory as fork would, so the time is that of pedsim itself.
+ProcessTiming time_command(const std::string& binary, const std::vector<std::string>& args,
+                           const fs::path& dir) {
+  std::vector<char*> argv{const_cast<char*>(binary.c_str())};
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
   std::string seed = "PEDSIM_SEED=" + std::to_string(kSeed);
   std::vector<char*> env{seed.data(), nullptr};
   posix_spawn_file_actions_t actions;
@@ -78,7 +79,7 @@ ProcessTiming time_process(const std::string& binary, const Workload& w, const f
   const auto start = Clock::now();
   pid_t pid = 0;
   const int spawned =
-      ::posix_spawn(&pid, binary.c_str(), &actions, nullptr, args.data(), env.data());
+      ::posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv.data(), env.data());
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) {
     std::cerr << "pedsim_bench: cannot start " << binary << "\n";
@@ -89,10 +90,39 @@ ProcessTiming time_process(const std::string& binary, const Workload& w, const f
   ::wait4(pid, &status, 0, &usage);
   const double wall = seconds_since(start);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    std::cerr << "pedsim_bench: run " << w.label() << " failed\n";
+    std::cerr << "pedsim_bench: pedsim";
+    for (const std::string& arg : args) std::cerr << " " << arg;
+    std::cerr << " failed\n";
     std::exit(1);
   }
   return {wall, usage.ru_maxrss};
+}
+
+ProcessTiming time_process(const std::string& binary, const Workload& w, const fs::path& dir) {
+  return time_command(binary, {std::to_string(w.ngen), std::to_string(w.n), std::to_string(w.male)},
+                      dir);
+}
+
+// A replicate study of `count` replicates of 10 2000 200: with --replicates
+// on every core, and as the same single runs started one after another.
+std::pair<double, double> time_replicate_study(const std::string& binary, const fs::path& dir,
+                                               int count) {
+  const std::vector<std::string> numbers{"10", "2000", "200"};
+  std::vector<std::string> study{"--replicates", std::to_string(count), "--outdir", "study"};
+  study.insert(study.end(), numbers.begin(), numbers.end());
+  const double together = time_command(binary, study, dir).wall;
+  const auto start = Clock::now();
+  for (int r = 0; r < count; ++r) {
+    char folder[32];
+    std::snprintf(folder, sizeof folder, "single/r%05d", r);
+    std::vector<std::string> one{"--replicate", std::to_string(r), "--outdir", folder};
+    one.insert(one.end(), numbers.begin(), numbers.end());
+    time_command(binary, one, dir);
+  }
+  const double one_by_one = seconds_since(start);
+  fs::remove_all(dir / "study");
+  fs::remove_all(dir / "single");
+  return {together, one_by_one};
 }
 
 pedsim::Parameters parameters_of(const Workload& w) {
@@ -293,6 +323,13 @@ int main(int argc, char** argv) {
            << fixed(speedup, 1) << " x (same sires and dams in every generation).\n";
     std::cout << "pedsim_bench: literal shuffle speed-up " << fixed(speedup, 1) << " x"
               << std::endl;
+    const auto [together, one_by_one] = time_replicate_study(binary, dir, 200);
+    report << "\nReplicate study, 200 replicates of `10 2000 200`: `--replicates 200` "
+           << fixed(together, 2) << " s, the same runs one after another " << fixed(one_by_one, 2)
+           << " s, speed-up " << fixed(one_by_one / together, 2) << " x on "
+           << std::thread::hardware_concurrency() << " cores.\n";
+    std::cout << "pedsim_bench: replicate study speed-up " << fixed(one_by_one / together, 2)
+              << " x" << std::endl;
   }
   std::ofstream(argv[2]) << report.str();
   fs::remove_all(dir);

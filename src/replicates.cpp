@@ -26,9 +26,10 @@ constexpr std::string_view kTableName = "replicates.tsv";
 
 void write_text(int fd, std::string_view text) { Console(fd).write(text); }
 
-void write_whole_file(const std::string& folder, std::string_view name, std::string_view text) {
+void write_whole_file(const std::string& folder, std::string_view name, int unit,
+                      std::string_view text) {
   OutputFile file;
-  file.open(folder, name, 0);
+  file.open(folder, name, unit);
   file.write(text);
   file.close();
 }
@@ -71,7 +72,7 @@ Outcome run_replicate(const ReplicateStudy& study, std::int32_t replicate,
     outcome.diagnostic = failure.text;
   }
   try {
-    write_whole_file(folder, kConsoleName, console.text);
+    write_whole_file(folder, kConsoleName, unit::kConsoleCopy, console.text);
   } catch (const Stop& stop) {
     if (outcome.status == 0) {
       outcome.status = stop.status();
@@ -180,7 +181,7 @@ int run_replicates(const ReplicateStudy& study, int stderr_fd) {
     table += outcome.row;
     if (status == 0) status = outcome.status;
   }
-  write_whole_file(study.outdir, kTableName, table);
+  write_whole_file(study.outdir, kTableName, unit::kReplicateTable, table);
   return status;
 }
 
@@ -202,7 +203,7 @@ int collect_replicates(const std::string& outdir, int stderr_fd) {
     all_succeeded = all_succeeded && row.ends_with("\t0\n");
     table += row;
   }
-  write_whole_file(outdir, kTableName, table);
+  write_whole_file(outdir, kTableName, unit::kReplicateTable, table);
   write_text(stderr_fd, "pedsim: collected " + std::to_string(folders.size()) +
                             " replicates into " + full_path(outdir, kTableName) + "\n");
   return all_succeeded ? 0 : 1;

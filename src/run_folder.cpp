@@ -67,13 +67,6 @@ void create_report(ReportFile& report, const std::optional<std::string>& path, i
   remember_path(earlier_path, report.target_path());
 }
 
-void write_file(const std::string& folder, std::string_view name, std::string_view text) {
-  OutputFile file;
-  file.open(folder, name, 0);
-  file.write(text);
-  file.close();
-}
-
 }  // namespace
 
 void handle_interrupts(int stderr_fd, std::string_view what_is_incomplete) {
@@ -166,9 +159,7 @@ Simulation RunFolder::run(const Parameters& parameters, const Seed& seed, ByteSi
   forget_interrupt_slot();
   if (plan_.run_row) {
     counts_ = count_run(run.pedigree);
-    write_file(
-        plan_.folder, kRunRowName,
-        replicate_table_header() + replicate_table_row(seed.replicate, seed.value, counts_, 0));
+    write_run_row(plan_.folder, seed, counts_, 0);
   }
   return run;
 }
@@ -179,9 +170,7 @@ void RunFolder::failed(int status) noexcept {
   forget_interrupt_slot();
   if (!plan_.run_row || !outputs_emptied_ || !seed_) return;
   try {
-    write_file(plan_.folder, kRunRowName,
-               replicate_table_header() +
-                   replicate_table_row(seed_->replicate, seed_->value, std::nullopt, status));
+    write_run_row(plan_.folder, *seed_, std::nullopt, status);
   } catch (const std::exception&) {
     // The run has failed already; its own diagnostic says why.
   }

@@ -25,8 +25,6 @@ struct RunPlan {
   bool run_row = false;
 };
 
-inline constexpr std::string_view kRunRowName = "run.tsv";
-
 // The files of one run, from their opening to the end of the run. The
 // outputs are opened at the start but emptied only once the arguments are
 // known good; reports replace earlier ones only once complete, and a run that

@@ -2,11 +2,16 @@
 // the outputs of a finished run.
 
 #include <chrono>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "io/diagnostic.hpp"
+#include "io/output_file.hpp"
 #include "io/output_writer.hpp"
+#include "io/report_file.hpp"
+#include "io/reports.hpp"
 #include "pedsim/pedsim.hpp"
 #include "platform/large_memory.hpp"
 #include "random/uniform_stream.hpp"
@@ -112,6 +117,31 @@ Simulation simulate(const Parameters& parameters, const Seed& seed, const Output
   clock.lap(run.seconds.injection);
   run.numbers_drawn = stream.draws() - first_number;
   return run;
+}
+
+void write_files(const Simulation& run, const std::string& folder,
+                 const std::optional<std::string>& truth,
+                 const std::optional<std::string>& summary) {
+  std::error_code ignored;
+  std::filesystem::create_directories(folder, ignored);
+  OutputFile pre;
+  OutputFile errors;
+  pre.open(folder, kPedPreName, unit::kPedPre);
+  errors.open(folder, kPedErrorsName, unit::kPedErrors);
+  write_outputs(run, {.pedigree = &pre, .errors = &errors});
+  pre.close();
+  errors.close();
+  const auto write_report = [&folder, &run](const std::optional<std::string>& name, int unit,
+                                            void (*write)(const Simulation&, ByteSink&)) {
+    if (!name) return;
+    ReportFile report;
+    report.create(folder, *name, unit);
+    write(run, report);
+    report.commit();
+  };
+  write_report(truth, unit::kTruth, write_truth);
+  write_report(summary, unit::kSummary, write_summary);
+  write_run_row(folder, run.seed, count_run(run.pedigree), 0);
 }
 
 void write_outputs(const Simulation& run, const OutputSinks& outputs) {

@@ -14,6 +14,7 @@
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -248,5 +249,13 @@ Simulation simulate(const Parameters& parameters, const Seed& seed,
 
 // Writes the outputs of a finished run. Throws Stop when a sink fails.
 void write_outputs(const Simulation& run, const OutputSinks& outputs);
+
+// Writes the files a command-line run with --outdir `folder` writes: ped.pre,
+// ped.errors and run.tsv in `folder` (made, with its parents, when missing),
+// and the truth file and summary under the names given, in `folder` too.
+// Throws Stop, naming the file, when one cannot be written.
+void write_files(const Simulation& run, const std::string& folder,
+                 const std::optional<std::string>& truth = std::nullopt,
+                 const std::optional<std::string>& summary = std::nullopt);
 
 }  // namespace pedsim

@@ -32,6 +32,9 @@ inline constexpr int kPedPre = 1;
 inline constexpr int kPedErrors = 2;
 inline constexpr int kTruth = 3;
 inline constexpr int kSummary = 4;
+inline constexpr int kRunRow = 5;
+inline constexpr int kConsoleCopy = 6;
+inline constexpr int kReplicateTable = 7;
 inline constexpr int kArgument = -5;
 }  // namespace unit
 

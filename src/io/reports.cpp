@@ -6,6 +6,8 @@
 #include <string>
 
 #include "io/buffered_writer.hpp"
+#include "io/diagnostic.hpp"
+#include "io/output_file.hpp"
 #include "io/records.hpp"
 #include "sim/error_injection.hpp"
 #include "sim/genotype_loss.hpp"
@@ -103,6 +105,15 @@ std::string replicate_table_row(std::int32_t replicate, std::int32_t seed,
          count(&RunCounts::animals) + "\t" + count(&RunCounts::records_lost) + "\t" +
          count(&RunCounts::error_candidates) + "\t" + count(&RunCounts::altered) + "\t" +
          count(&RunCounts::inconsistencies) + "\t" + std::to_string(status) + "\n";
+}
+
+void write_run_row(const std::string& folder, const Seed& seed,
+                   const std::optional<RunCounts>& counts, int status) {
+  OutputFile file;
+  file.open(folder, kRunRowName, unit::kRunRow);
+  file.write(replicate_table_header() +
+             replicate_table_row(seed.replicate, seed.value, counts, status));
+  file.close();
 }
 
 void write_truth(const Simulation& run, ByteSink& out) {

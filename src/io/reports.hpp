@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "pedsim/pedsim.hpp"
 
@@ -37,11 +38,19 @@ struct RunCounts {
 };
 RunCounts count_run(const Pedigree& pedigree);
 
+// The file of a run's line of a replicate table, in its folder.
+inline constexpr std::string_view kRunRowName = "run.tsv";
+
 // The table of a replicate study, tab-separated: its header line, and the
 // line of one run (counts "NA" for a run that failed).
 std::string replicate_table_header();
 std::string replicate_table_row(std::int32_t replicate, std::int32_t seed,
                                 const std::optional<RunCounts>& counts, int status);
+
+// Writes a run's line of a replicate table, with the table's header, to
+// run.tsv in `folder`.
+void write_run_row(const std::string& folder, const Seed& seed,
+                   const std::optional<RunCounts>& counts, int status);
 
 // The truth file: a header line, then per animal (rows never bred are left
 // out) the animal, sire, dam, sex, generation, true alleles, lost flag,

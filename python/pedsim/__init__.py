@@ -1,0 +1,48 @@
+"""Simulate an animal pedigree carrying one three-allele marker, in memory.
+
+    import pedsim
+    run = pedsim.simulate(10, 2000, 200, seed=20261208, replicate=3)
+    run.recorded      # (animals, 2) recorded genotypes, a view of the run's memory
+    run.altered       # True where an error was injected
+    run.write("out")  # ped.pre, ped.errors, run.tsv as the command line writes them
+"""
+
+from ._pedsim import Run, _simulate
+
+__all__ = ["Run", "simulate"]
+
+
+def simulate(ngen, n, male, *, seed=None, replicate=0):
+    """Breed NGEN generations on N founders (the first MALE of them male).
+
+    seed: the 32-bit clock sum that seeds the random stream (None: the clocks).
+    replicate: 0 to 99999; replicate R of a seed draws from its stream jumped
+    ahead by R x 2^44 numbers. Raises ValueError for arguments no pedigree can
+    be bred from. The work runs without the GIL, so runs can go side by side
+    in threads.
+    """
+    return _simulate(ngen, n, male, seed, replicate)
+
+
+def _to_pandas(run):
+    import pandas
+
+    return pandas.DataFrame(
+        {
+            "animal": run.animal,
+            "sire": run.sire,
+            "dam": run.dam,
+            "sex": run.sex,
+            "born": run.born,
+            "true_allele1": run.true_alleles[:, 0],
+            "true_allele2": run.true_alleles[:, 1],
+            "lost": run.lost,
+            "recorded_allele1": run.recorded[:, 0],
+            "recorded_allele2": run.recorded[:, 1],
+            "altered": run.altered,
+        }
+    )
+
+
+Run.to_pandas = _to_pandas
+Run.to_pandas.__doc__ = "One DataFrame row per animal (needs pandas)."

@@ -1,0 +1,197 @@
+// The Python binding: pedsim.simulate returns a Run whose arrays are views of
+// the library's own columns.
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+#include <pybind11/stl/filesystem.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "pedsim/pedsim.hpp"
+
+namespace py = pybind11;
+
+namespace {
+
+// A finished run, shared by the Run object and every array viewing it.
+using SharedRun = std::shared_ptr<const pedsim::Simulation>;
+
+// A one-dimensional view of a column's rows 1..animals.
+template <typename T>
+py::array column_view(const pedsim::Column<T>& column, std::int32_t animals, py::handle owner) {
+  return py::array(py::dtype::of<T>(), {static_cast<py::ssize_t>(animals)},
+                   {static_cast<py::ssize_t>(sizeof(T))}, column.begin(), owner);
+}
+
+// Two allele columns as one (animals, 2) view: the second index steps from
+// one column's storage to the other's.
+py::array allele_pairs_view(const pedsim::CodeColumn& first, const pedsim::CodeColumn& second,
+                            std::int32_t animals, py::handle owner) {
+  const auto distance = static_cast<py::ssize_t>(reinterpret_cast<const char*>(second.begin()) -
+                                                 reinterpret_cast<const char*>(first.begin()));
+  return py::array(py::dtype::of<std::int8_t>(),
+                   {static_cast<py::ssize_t>(animals), py::ssize_t{2}}, {py::ssize_t{1}, distance},
+                   first.begin(), owner);
+}
+
+class Run {
+ public:
+  explicit Run(pedsim::Simulation simulation)
+      : run_(std::make_shared<const pedsim::Simulation>(std::move(simulation))) {}
+
+  const pedsim::Simulation& simulation() const { return *run_; }
+  std::int32_t animals() const { return run_->pedigree.created(); }
+
+  void write(const std::filesystem::path& folder, const py::object& truth,
+             const py::object& summary) const {
+    const auto name = [](const py::object& option, const char* default_name) {
+      if (option.is_none() || (py::isinstance<py::bool_>(option) && !option.cast<bool>())) {
+        return std::optional<std::string>();
+      }
+      if (py::isinstance<py::bool_>(option)) return std::optional<std::string>(default_name);
+      return std::optional<std::string>(option.cast<std::filesystem::path>().string());
+    };
+    const auto truth_name = name(truth, "truth.txt");
+    const auto summary_name = name(summary, "summary.txt");
+    py::gil_scoped_release unlocked;
+    pedsim::write_files(*run_, folder.string(), truth_name, summary_name);
+  }
+
+ private:
+  SharedRun run_;
+};
+
+Run simulate(std::int32_t generations, std::int32_t founders, std::int32_t males,
+             std::optional<std::int32_t> seed, std::int32_t replicate) {
+  const pedsim::Parameters parameters = pedsim::Parameters::make(generations, founders, males);
+  pedsim::Seed stream_seed = seed ? pedsim::Seed{*seed, "seed="} : pedsim::Seed::from_clocks();
+  stream_seed.replicate = replicate;
+  py::gil_scoped_release unlocked;
+  return Run(pedsim::simulate(parameters, stream_seed));
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_pedsim, m) {
+  m.doc() = "Simulates an animal pedigree carrying one three-allele marker, in memory.";
+
+  py::register_exception_translator([](std::exception_ptr failure) {
+    try {
+      if (failure) std::rethrow_exception(failure);
+    } catch (const pedsim::InvalidParameters& invalid) {
+      PyErr_SetString(PyExc_ValueError, invalid.what());
+    } catch (const pedsim::TableTooLarge& too_large) {
+      PyErr_SetString(PyExc_ValueError, too_large.what());
+    } catch (const pedsim::Stop& stop) {
+      std::string text = stop.text();
+      while (!text.empty() && text.back() == '\n') text.pop_back();
+      PyErr_SetString(PyExc_OSError, text.c_str());
+    }
+  });
+
+  py::class_<Run>(m, "Run", "A finished run. Its arrays are views of the run's own memory.")
+      .def_property_readonly(
+          "animal",
+          [](const Run& r) {
+            py::array_t<std::int32_t> animal(r.animals());
+            auto out = animal.mutable_unchecked<1>();
+            for (std::int32_t i = 0; i < r.animals(); ++i) out(i) = i + 1;
+            return animal;
+          },
+          "Animal numbers, 1 to the number of animals.")
+      .def_property_readonly(
+          "sire",
+          [](py::object self) {
+            const Run& r = self.cast<const Run&>();
+            return column_view(r.simulation().pedigree.sire, r.animals(), self);
+          },
+          "Sire of each animal, 0 for a founder.")
+      .def_property_readonly(
+          "dam",
+          [](py::object self) {
+            const Run& r = self.cast<const Run&>();
+            return column_view(r.simulation().pedigree.dam, r.animals(), self);
+          },
+          "Dam of each animal, 0 for a founder.")
+      .def_property_readonly(
+          "sex",
+          [](py::object self) {
+            const Run& r = self.cast<const Run&>();
+            return column_view(r.simulation().pedigree.sex, r.animals(), self);
+          },
+          "1 male, 2 female.")
+      .def_property_readonly(
+          "born",
+          [](py::object self) {
+            const Run& r = self.cast<const Run&>();
+            return column_view(r.simulation().pedigree.born, r.animals(), self);
+          },
+          "Generation of birth, 0 for a founder.")
+      .def_property_readonly(
+          "true_alleles",
+          [](py::object self) {
+            const Run& r = self.cast<const Run&>();
+            const pedsim::Pedigree& p = r.simulation().pedigree;
+            return allele_pairs_view(p.true_allele1, p.true_allele2, r.animals(), self);
+          },
+          "True genotype of each animal, (animals, 2).")
+      .def_property_readonly(
+          "lost",
+          [](py::object self) {
+            const Run& r = self.cast<const Run&>();
+            return column_view(r.simulation().pedigree.lost, r.animals(), self);
+          },
+          "1 where the genotype record was removed.")
+      .def_property_readonly(
+          "recorded",
+          [](py::object self) {
+            const Run& r = self.cast<const Run&>();
+            const pedsim::Pedigree& p = r.simulation().pedigree;
+            return allele_pairs_view(p.recorded_allele1, p.recorded_allele2, r.animals(), self);
+          },
+          "Recorded genotype of each animal, (animals, 2); 0/0 when not genotyped.")
+      .def_property_readonly(
+          "altered",
+          [](const Run& r) {
+            py::array_t<bool> altered(r.animals());
+            auto out = altered.mutable_unchecked<1>();
+            for (std::int32_t i = 0; i < r.animals(); ++i) out(i) = false;
+            for (const pedsim::AlteredAnimal& a : r.simulation().altered) out(a.animal - 1) = true;
+            return altered;
+          },
+          "True where error injection altered the recorded first allele.")
+      .def_property_readonly(
+          "errors",
+          [](py::object self) {
+            const Run& r = self.cast<const Run&>();
+            const auto& altered = r.simulation().altered;
+            static_assert(sizeof(pedsim::AlteredAnimal) == 2 * sizeof(std::int32_t));
+            return py::array(py::dtype::of<std::int32_t>(),
+                             {static_cast<py::ssize_t>(altered.size()), py::ssize_t{2}},
+                             {static_cast<py::ssize_t>(sizeof(pedsim::AlteredAnimal)),
+                              static_cast<py::ssize_t>(sizeof(std::int32_t))},
+                             altered.empty() ? nullptr : &altered.front().animal, self);
+          },
+          "Altered animals and their first allele before, in the order of ped.errors.")
+      .def_property_readonly("seed", [](const Run& r) { return r.simulation().seed.value; })
+      .def_property_readonly("seed_origin", [](const Run& r) { return r.simulation().seed.origin; })
+      .def_property_readonly("replicate",
+                             [](const Run& r) { return r.simulation().seed.replicate; })
+      .def_property_readonly(
+          "animals_born", [](const Run& r) { return r.simulation().animals_born; },
+          "Founders, then the offspring of each generation.")
+      .def_property_readonly("numbers_drawn",
+                             [](const Run& r) { return r.simulation().numbers_drawn; })
+      .def("write", &Run::write, py::arg("folder"), py::arg("truth") = false,
+           py::arg("summary") = false,
+           "Writes ped.pre, ped.errors and run.tsv in folder, as the command line does with "
+           "--outdir; truth and summary: True for truth.txt and summary.txt, or a file name.");
+
+  m.def("_simulate", &simulate, py::arg("ngen"), py::arg("n"), py::arg("male"),
+        py::arg("seed") = py::none(), py::arg("replicate") = 0);
+}
