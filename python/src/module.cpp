@@ -66,6 +66,25 @@ class Run {
   SharedRun run_;
 };
 
+// A property viewing one column of the run.
+template <typename T>
+auto column_property(const pedsim::Column<T> pedsim::Pedigree::*column) {
+  return [column](const py::object& self) {
+    const Run& r = self.cast<const Run&>();
+    return column_view(r.simulation().pedigree.*column, r.animals(), self);
+  };
+}
+
+// A property viewing two allele columns as one (animals, 2) array.
+auto alleles_property(const pedsim::CodeColumn pedsim::Pedigree::*first,
+                      const pedsim::CodeColumn pedsim::Pedigree::*second) {
+  return [first, second](const py::object& self) {
+    const Run& r = self.cast<const Run&>();
+    const pedsim::Pedigree& p = r.simulation().pedigree;
+    return allele_pairs_view(p.*first, p.*second, r.animals(), self);
+  };
+}
+
 Run simulate(std::int32_t generations, std::int32_t founders, std::int32_t males,
              std::optional<std::int32_t> seed, std::int32_t replicate) {
   const pedsim::Parameters parameters = pedsim::Parameters::make(generations, founders, males);
@@ -104,56 +123,23 @@ PYBIND11_MODULE(_pedsim, m) {
             return animal;
           },
           "Animal numbers, 1 to the number of animals.")
-      .def_property_readonly(
-          "sire",
-          [](py::object self) {
-            const Run& r = self.cast<const Run&>();
-            return column_view(r.simulation().pedigree.sire, r.animals(), self);
-          },
-          "Sire of each animal, 0 for a founder.")
-      .def_property_readonly(
-          "dam",
-          [](py::object self) {
-            const Run& r = self.cast<const Run&>();
-            return column_view(r.simulation().pedigree.dam, r.animals(), self);
-          },
-          "Dam of each animal, 0 for a founder.")
-      .def_property_readonly(
-          "sex",
-          [](py::object self) {
-            const Run& r = self.cast<const Run&>();
-            return column_view(r.simulation().pedigree.sex, r.animals(), self);
-          },
-          "1 male, 2 female.")
-      .def_property_readonly(
-          "born",
-          [](py::object self) {
-            const Run& r = self.cast<const Run&>();
-            return column_view(r.simulation().pedigree.born, r.animals(), self);
-          },
-          "Generation of birth, 0 for a founder.")
+      .def_property_readonly("sire", column_property(&pedsim::Pedigree::sire),
+                             "Sire of each animal, 0 for a founder.")
+      .def_property_readonly("dam", column_property(&pedsim::Pedigree::dam),
+                             "Dam of each animal, 0 for a founder.")
+      .def_property_readonly("sex", column_property(&pedsim::Pedigree::sex), "1 male, 2 female.")
+      .def_property_readonly("born", column_property(&pedsim::Pedigree::born),
+                             "Generation of birth, 0 for a founder.")
       .def_property_readonly(
           "true_alleles",
-          [](py::object self) {
-            const Run& r = self.cast<const Run&>();
-            const pedsim::Pedigree& p = r.simulation().pedigree;
-            return allele_pairs_view(p.true_allele1, p.true_allele2, r.animals(), self);
-          },
+          alleles_property(&pedsim::Pedigree::true_allele1, &pedsim::Pedigree::true_allele2),
           "True genotype of each animal, (animals, 2).")
-      .def_property_readonly(
-          "lost",
-          [](py::object self) {
-            const Run& r = self.cast<const Run&>();
-            return column_view(r.simulation().pedigree.lost, r.animals(), self);
-          },
-          "1 where the genotype record was removed.")
+      .def_property_readonly("lost", column_property(&pedsim::Pedigree::lost),
+                             "1 where the genotype record was removed.")
       .def_property_readonly(
           "recorded",
-          [](py::object self) {
-            const Run& r = self.cast<const Run&>();
-            const pedsim::Pedigree& p = r.simulation().pedigree;
-            return allele_pairs_view(p.recorded_allele1, p.recorded_allele2, r.animals(), self);
-          },
+          alleles_property(&pedsim::Pedigree::recorded_allele1,
+                           &pedsim::Pedigree::recorded_allele2),
           "Recorded genotype of each animal, (animals, 2); 0/0 when not genotyped.")
       .def_property_readonly(
           "altered",
