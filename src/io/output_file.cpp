@@ -100,9 +100,11 @@ void OutputFile::open_beside(const std::string& dir, std::string_view name, int 
 }
 
 void OutputFile::truncate() {
-  // Only a regular file has contents to drop; a device or a pipe has none.
+  // Only a regular file with contents has anything to drop; a device or a
+  // pipe has none. An empty file is left alone: on ext4, truncating a file
+  // marks it to be flushed to disk when it is closed.
   struct stat file {};
-  if (fd_ < 0 || ::fstat(fd_, &file) != 0 || !S_ISREG(file.st_mode)) return;
+  if (fd_ < 0 || ::fstat(fd_, &file) != 0 || !S_ISREG(file.st_mode) || file.st_size == 0) return;
   if (::ftruncate(fd_, 0) != 0) {
     const int err = errno;
     stop_with_diagnostic(code::kWriteError, unit_, path_, err);
