@@ -345,33 +345,6 @@ TEST(Process, LargeExistingPedPreIsReplaced) {
   EXPECT_EQ(fs::file_size(dir.path() / "ped.pre"), 65U * 49U);
 }
 
-TEST(Process, HelpAndVersionTouchNoFile) {
-  for (const std::string flag : {"--help", "-h", "--version"}) {
-    TempDir dir;
-    test::write_file(dir.path() / "ped.pre", "keep me\n");
-    const auto result = run_pedsim({flag}, {dir.path(), std::nullopt});
-    EXPECT_EQ(result.status, 0) << flag;
-    EXPECT_EQ(result.err, "");
-    EXPECT_NE(result.out.find("pedsim"), std::string::npos);
-    EXPECT_EQ(read_file(dir.path() / "ped.pre"), "keep me\n");
-    EXPECT_FALSE(fs::exists(dir.path() / "ped.errors"));
-  }
-}
-
-TEST(Process, PastFiveDigitAnimalNumbersEveryFieldStaysSplit) {
-  TempDir dir;
-  const auto result = run_pedsim({"1", "100000", "10"}, {dir.path(), "3"});
-  ASSERT_EQ(result.status, 0);
-  const auto lines = test::split_lines(read_file(dir.path() / "ped.pre"));
-  ASSERT_EQ(lines.size(), 199990U);
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    const auto fields = test::fields_of(lines[i]);
-    ASSERT_EQ(fields.size(), 6U) << lines[i];
-    ASSERT_EQ(fields[0], static_cast<std::int64_t>(i + 1));
-  }
-  EXPECT_EQ(lines.back().substr(0, 8), "  199990");
-}
-
 TEST(Process, ClockSeededSummaryRepeatsTheRun) {
   TempDir first;
   const auto run = run_pedsim({"--summary", "s.txt", "4", "60", "6"}, {first.path(), std::nullopt});
