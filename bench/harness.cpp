@@ -24,6 +24,7 @@
 
 #include "io/output_file.hpp"
 #include "pedsim/pedsim.hpp"
+#include "random/draw_blocks.hpp"
 #include "reference/literal.hpp"
 #include "sim/founders.hpp"
 #include "sim/mating.hpp"
@@ -39,9 +40,9 @@ constexpr std::int32_t kSeed = 20261208;
 struct Workload {
   std::int32_t ngen, n, male;
   int runs;
-  // The time target: at most this wall time (s), or at most this ratio to
-  // the floor; 0 when there is none.
-  double max_wall = 0;
+  // The time target: at most this much over a bare process start (s), or at
+  // most this ratio to the floor; 0 when there is none.
+  double max_over_start = 0;
   double max_ratio = 0;
   std::string label() const {
     return std::to_string(ngen) + " " + std::to_string(n) + " " + std::to_string(male);
@@ -150,17 +151,10 @@ Phases time_phases(const Workload& w, const fs::path& dir) {
   return {run.seconds, seconds_since(t), run.numbers_drawn, run.parameters.rows};
 }
 
-// The floor: the bare stream producing `draws` numbers one at a time, plus
-// writing rows records' worth of bytes in large blocks.
-double floor_seconds(std::uint64_t draws, std::int32_t rows, const fs::path& dir) {
-  pedsim::UniformStream stream;
-  stream.seed_from_sum(kSeed);
-  auto t = Clock::now();
-  std::uint64_t sum = 0;
-  for (std::uint64_t i = 0; i < draws; ++i) sum += static_cast<std::uint64_t>(stream.next_z());
-  const double draw_time = seconds_since(t);
-  if (sum == 0) std::cerr << "";
-  t = Clock::now();
+// Writing `rows` records' worth of bytes (49 each) in 1 MiB blocks to a new
+// file in `dir`.
+double write_seconds(std::int32_t rows, const fs::path& dir) {
+  const auto t = Clock::now();
   const std::vector<char> block(std::size_t{1} << 20, ' ');
   const int fd = ::open((dir / "floor.bin").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   std::uint64_t left = std::uint64_t{49} * static_cast<std::uint64_t>(rows);
@@ -171,7 +165,46 @@ double floor_seconds(std::uint64_t draws, std::int32_t rows, const fs::path& dir
   }
   ::close(fd);
   fs::remove(dir / "floor.bin");
-  return draw_time + seconds_since(t);
+  return seconds_since(t);
+}
+
+// The floor: the bare stream producing `draws` numbers one at a time, plus
+// writing rows records' worth of bytes in large blocks.
+double floor_seconds(std::uint64_t draws, std::int32_t rows, const fs::path& dir) {
+  pedsim::UniformStream stream;
+  stream.seed_from_sum(kSeed);
+  const auto t = Clock::now();
+  std::uint64_t sum = 0;
+  for (std::uint64_t i = 0; i < draws; ++i) sum += static_cast<std::uint64_t>(stream.next_z());
+  const double draw_time = seconds_since(t);
+  if (sum == 0) std::cerr << "";
+  return draw_time + write_seconds(rows, dir);
+}
+
+// The lane floor: the same count of numbers drawn a block at a time through
+// the stream's vectorised lanes on one core, plus writing the bytes.
+double lane_floor_seconds(std::uint64_t draws, std::int32_t rows, const fs::path& dir) {
+  pedsim::UniformStream stream;
+  stream.seed_from_sum(kSeed);
+  std::vector<std::uint32_t> block(pedsim::kDrawBlock);
+  std::uint64_t sum = 0;
+  const auto t = Clock::now();
+  for (std::uint64_t left = draws; left > 0;) {
+    const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(left, block.size()));
+    stream.fill_z(std::span(block).first(size));
+    sum += block[size - 1];
+    left -= size;
+  }
+  const double draw_time = seconds_since(t);
+  if (sum == 0) std::cerr << "";
+  return draw_time + write_seconds(rows, dir);
+}
+
+// A bare process start: /bin/true, spawned as pedsim is.
+double process_start_seconds(const fs::path& dir) {
+  std::vector<double> walls;
+  for (int r = 0; r < 21; ++r) walls.push_back(time_command("/bin/true", {}, dir).wall);
+  return median_of(walls);
 }
 
 // Parent selection as literally designed, the quadratic shuffle over the
@@ -212,12 +245,12 @@ std::string fixed(double v, int digits) {
   return buffer;
 }
 
-// Which targets a workload met, e.g. "time (<= 1.2 x floor) met, memory met".
-std::string targets(const Workload& w, double median, double floor, bool memory_met) {
+// Which targets a workload met, e.g. "time (<= 1.0 x floor) met, memory met".
+std::string targets(const Workload& w, double median, double floor, double start, bool memory_met) {
   std::string text;
-  if (w.max_wall > 0) {
-    text = "time (<= " + fixed(w.max_wall * 1000, 0) + " ms) " +
-           (median <= w.max_wall ? "met" : "NOT met") + ", ";
+  if (w.max_over_start > 0) {
+    text = "time (<= start + " + fixed(w.max_over_start * 1000, 0) + " ms) " +
+           (median <= start + w.max_over_start ? "met" : "NOT met") + ", ";
   } else if (w.max_ratio > 0) {
     text = "time (<= " + fixed(w.max_ratio, 1) + " x floor) " +
            (median <= w.max_ratio * floor ? "met" : "NOT met") + ", ";
@@ -250,32 +283,42 @@ int main(int argc, char** argv) {
   }
   const std::string binary = fs::absolute(argv[1]).string();
   const bool quick = argc > 3 && std::string(argv[3]) == "--quick";
-  std::vector<Workload> workloads{{3, 20, 5, 21, 0.003, 0}};
+  // Every shape a study may use: small, deep, wide and shallow, one sire,
+  // one dam per sire. Targets: start-up within 1 ms of a bare process; the
+  // small run within 2 x its floor; every run of a million rows or more at
+  // or below its floor, the flagship 50 200000 20000 at 0.6 x.
+  std::vector<Workload> workloads{{3, 20, 5, 21, 0.001, 0}};
   if (!quick) {
-    workloads.push_back({10, 20000, 2000, 5, 0, 0});
-    workloads.push_back({20, 200000, 20000, 5, 0, 1.2});
-    workloads.push_back({50, 200000, 20000, 3, 0, 1.2});
+    workloads.insert(workloads.end(), {{10, 20000, 2000, 5, 0, 2.0},
+                                       {20, 200000, 20000, 5, 0, 1.0},
+                                       {50, 200000, 20000, 5, 0, 0.6},
+                                       {100, 200000, 20000, 3, 0, 1.0},
+                                       {20, 1000000, 100000, 3, 0, 1.0},
+                                       {5, 500000, 1, 5, 0, 1.0},
+                                       {30, 100000, 50000, 5, 0, 1.0}});
   }
   char pattern[] = "/tmp/pedsim-bench-XXXXXX";
   const fs::path dir = ::mkdtemp(pattern);
+  const double start = process_start_seconds(dir);
 
   std::ostringstream table;
   table
-      << "| workload | rows | draws | median wall (s) | floor (s) | wall / floor | peak RSS (MiB) "
-         "| RSS limit (MiB) | targets | founders | mating | selection | loss | injection | output "
-         "|\n"
-      << "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n";
+      << "| workload | rows | draws | median wall (s) | floor (s) | wall / floor | lane floor (s) "
+         "| wall / lane floor | peak RSS (MiB) | bytes per row | targets | founders | mating | "
+         "selection | loss | injection | output |\n"
+      << "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n";
   for (const auto& w : workloads) {
-    // The phase run also counts the draws that the floor must make. Each
-    // process run is followed by a floor run, so that both are measured
+    // The phase run also counts the draws that the floors must make. Each
+    // process run is followed by both floors, so that all are measured
     // under the same conditions; the medians are compared.
     time_phases(w, dir);  // a first run to bring the memory in use
     const Phases p = time_phases(w, dir);
     std::vector<double> walls;
     std::vector<double> floors;
+    std::vector<double> lane_floors;
     long rss = 0;
     for (int r = 0; r < w.runs; ++r) {
-      // Every run starts in an empty folder, as the floor writes a new file.
+      // Every run starts in an empty folder, as the floors write a new file.
       const fs::path run_dir = dir / ("run" + std::to_string(r));
       fs::create_directory(run_dir);
       const auto timing = time_process(binary, w, run_dir);
@@ -283,19 +326,25 @@ int main(int argc, char** argv) {
       walls.push_back(timing.wall);
       rss = std::max(rss, timing.max_rss_kib);
       floors.push_back(floor_seconds(p.draws, p.rows, dir));
+      lane_floors.push_back(lane_floor_seconds(p.draws, p.rows, dir));
     }
     const double median = median_of(walls);
     const double floor = median_of(floors);
-    const double limit_mib = (48.0 * p.rows) / (1 << 20) + 64;
+    const double lane_floor = median_of(lane_floors);
+    const double rss_mib = rss / 1024.0;
+    const bool memory_met = rss_mib <= 32.0 * p.rows / (1 << 20) + 64;
     table << "| " << w.label() << " | " << p.rows << " | " << p.draws << " | " << fixed(median, 4)
           << " | " << fixed(floor, 4) << " | " << fixed(median / floor, 2) << " | "
-          << fixed(rss / 1024.0, 1) << " | " << fixed(limit_mib, 1) << " | "
-          << targets(w, median, floor, rss / 1024.0 <= limit_mib) << " | "
-          << fixed(p.seconds.founders, 3) << " | " << fixed(p.seconds.mating, 3) << " | "
-          << fixed(p.seconds.selection, 3) << " | " << fixed(p.seconds.loss, 3) << " | "
-          << fixed(p.seconds.injection, 3) << " | " << fixed(p.output, 3) << " |\n";
+          << fixed(lane_floor, 4) << " | " << fixed(median / lane_floor, 2) << " | "
+          << fixed(rss_mib, 1) << " | " << fixed(rss * 1024.0 / p.rows, 1) << " | "
+          << targets(w, median, floor, start, memory_met) << " | " << fixed(p.seconds.founders, 3)
+          << " | " << fixed(p.seconds.mating, 3) << " | " << fixed(p.seconds.selection, 3) << " | "
+          << fixed(p.seconds.loss, 3) << " | " << fixed(p.seconds.injection, 3) << " | "
+          << fixed(p.output, 3) << " |\n";
     std::cout << "pedsim_bench: " << w.label() << ": median " << fixed(median, 4) << " s, floor "
-              << fixed(floor, 4) << " s, ratio " << fixed(median / floor, 2) << std::endl;
+              << fixed(floor, 4) << " s (" << fixed(median / floor, 2) << " x), lane floor "
+              << fixed(lane_floor, 4) << " s (" << fixed(median / lane_floor, 2) << " x)"
+              << std::endl;
   }
 
   std::ostringstream report;
@@ -309,10 +358,15 @@ int main(int argc, char** argv) {
          "shares until it starts pedsim). The floor is the "
          "bare random stream producing the run's exact number of draws one at a time on one "
          "thread, plus writing rows x 49 bytes in 1 MiB blocks to the same folder; it is "
-         "measured after each process run, and its median is given. Targets: `3 20 5` in at most "
-         "3 ms, the two largest runs in at most 1.2 x the floor, and peak memory within 48 "
-         "bytes per table row plus 64 MiB. Phase times (seconds) come from the second of "
-         "two in-process runs: the run in memory, then its outputs written.\n\n"
+         "measured after each process run, and its median is given. The lane floor is the same "
+         "count of draws made through the stream's vectorised lanes on one core, plus the same "
+         "writing. A bare process start (`/bin/true`, spawned the same way) took "
+      << fixed(start * 1000, 2)
+      << " ms. Targets: `3 20 5` within 1 ms of a bare process start, `10 20000 2000` within 2 x "
+         "its floor, every run of a million rows or more at or below its floor and "
+         "`50 200000 20000` at 0.6 x, and peak memory within 32 bytes per table row plus 64 MiB. "
+         "Phase times (seconds) come from the second of two in-process runs: the run in memory, "
+         "then its outputs written.\n\n"
       << table.str();
   if (!quick) {
     double literal = 0;
