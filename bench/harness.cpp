@@ -137,18 +137,41 @@ struct Phases {
   std::int32_t rows = 0;
 };
 
-// A run in memory, then its outputs written to files in `dir`.
+// A run in memory, then its outputs written to files in `dir`. It runs in a
+// child process: a spawned pedsim starts as a copy of this process, and
+// would otherwise report this process's peak memory as its own.
 Phases time_phases(const Workload& w, const fs::path& dir) {
-  const pedsim::Simulation run = pedsim::simulate(parameters_of(w), {kSeed, "PEDSIM_SEED"});
-  const auto t = Clock::now();
-  {
-    pedsim::OutputFile pre;
-    pedsim::OutputFile errors;
-    pre.open(dir.string(), "ped.pre", 1);
-    errors.open(dir.string(), "ped.errors", 2);
-    pedsim::write_outputs(run, {nullptr, &pre, &errors});
+  int channel[2];
+  if (::pipe(channel) != 0) std::exit(1);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(channel[0]);
+    const pedsim::Simulation run = pedsim::simulate(parameters_of(w), {kSeed, "PEDSIM_SEED"});
+    const auto t = Clock::now();
+    {
+      pedsim::OutputFile pre;
+      pedsim::OutputFile errors;
+      pre.open(dir.string(), "ped.pre", 1);
+      errors.open(dir.string(), "ped.errors", 2);
+      pedsim::write_outputs(run, {nullptr, &pre, &errors});
+    }
+    const Phases p{run.seconds, seconds_since(t), run.numbers_drawn, run.parameters.rows};
+    const bool sent = ::write(channel[1], &p, sizeof p) == static_cast<ssize_t>(sizeof p);
+    ::_exit(sent ? 0 : 1);
   }
-  return {run.seconds, seconds_since(t), run.numbers_drawn, run.parameters.rows};
+  ::close(channel[1]);
+  Phases p;
+  const bool received = ::read(channel[0], &p, sizeof p) == static_cast<ssize_t>(sizeof p);
+  ::close(channel[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  if (!received || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::cerr << "pedsim_bench: the in-process run of " << w.label() << " failed\n";
+    std::exit(1);
+  }
+  fs::remove(dir / "ped.pre");
+  fs::remove(dir / "ped.errors");
+  return p;
 }
 
 // Writing `rows` records' worth of bytes (49 each) in 1 MiB blocks to a new
