@@ -230,7 +230,7 @@ double process_start_seconds(const fs::path& dir) {
   return median_of(walls);
 }
 
-// Parent selection as literally designed, the quadratic shuffle over the
+// Parent selection done literally, the quadratic shuffle over the
 // whole candidate lists, checked against the real one.
 double literal_selection_speedup(const Workload& w, double* literal_seconds, double* fast_seconds) {
   const pedsim::Parameters p = parameters_of(w);

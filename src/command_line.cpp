@@ -116,7 +116,7 @@ struct NumberArgument {
 constexpr std::array<NumberArgument, 3> kNumbers{
     {{"NGEN", "first", "ngen="}, {"N", "second", "n="}, {"MALE", "third", "male="}}};
 
-// The plain line that follows the designed diagnostic of an argument that
+// The plain line that follows the diagnostic of an argument that
 // cannot be read.
 std::string explain_argument(std::size_t k, std::span<const std::string_view> numbers,
                              int read_code) {
@@ -217,7 +217,7 @@ int run_once(const CommandLine& line, const std::optional<std::string>& seed_var
   handle_interrupts(stderr_fd, "ped.pre and ped.errors");
   RunFolder files(plan, 0);
   try {
-    // The outputs exist from the start, as designed, but keep what they hold
+    // The outputs exist from the start, created if missing, but keep what they hold
     // until the arguments are known good.
     files.open();
     const auto [parameters, seed] = read_run(line, seed_variable, console);

@@ -77,7 +77,7 @@ inline constexpr std::size_t kInterruptSlots = 64;
 // process with status 128 + the signal's number.
 void handle_interrupts(int stderr_fd, std::string_view what_is_incomplete);
 
-// The designed status and text of the failure being handled (call inside a
+// The exit status and text of the failure being handled (call inside a
 // catch block).
 struct Failure {
   int status;

@@ -4,7 +4,7 @@
 //
 // The whole library in one header: a run's parameters and seed, the pedigree
 // it breeds (true and recorded genotypes), `simulate` to breed one in memory,
-// and `write_outputs` to write the run's designed files from it.
+// and `write_outputs` to write the run's files from it.
 //
 //   const pedsim::Parameters parameters = pedsim::Parameters::make(3, 20, 5);
 //   const pedsim::Simulation run = pedsim::simulate(parameters, pedsim::Seed{74565});
@@ -36,7 +36,7 @@ class TableTooLarge : public std::length_error {
   TableTooLarge() : std::length_error("the table's size in bytes does not fit in 32 bits") {}
 };
 
-// A failed run's designed diagnostic: the text for standard error and the
+// A failed run's diagnostic: the text for standard error and the
 // exit status the command line ends with.
 class Stop : public std::runtime_error {
  public:

@@ -10,7 +10,7 @@
 
 namespace pedsim {
 
-// Writes a run's outputs in their designed order: a console line as each
+// Writes a run's outputs in their fixed order: a console line as each
 // generation begins, the two count lines, then, as error injection goes on,
 // each altered animal (its console line and its "ped.errors" record) and the
 // "ped.pre" records of the rows that are final. Fed by the injection while it
