@@ -39,41 +39,6 @@ bool carries(std::int64_t a, std::int64_t b, std::int64_t allele) {
   return a == allele || b == allele;
 }
 
-TEST(Reports, TruthAgreesWithTheOutputsAndWithMendel) {
-  std::mt19937 rng(31);
-  for (int trial = 0; trial < 200; ++trial) {
-    const std::int32_t male = 1 + static_cast<std::int32_t>(rng() % 5);
-    const std::int32_t n = 2 * male + static_cast<std::int32_t>(rng() % 50);
-    const std::int32_t ngen = static_cast<std::int32_t>(rng() % 8);
-    const Reported run = run_with_reports(ngen, n, male, static_cast<std::int32_t>(rng()));
-    const Rows truth = read_rows(run.truth, true);
-    const Rows pre = read_rows(run.pedigree, false);
-    // Every animal, and none of the rows of zeros that were never bred.
-    ASSERT_LE(truth.size(), pre.size());
-    for (std::size_t i = truth.size(); i < pre.size(); ++i) {
-      ASSERT_EQ(pre[i], std::vector<std::int64_t>(6, 0)) << i;
-    }
-    std::set<std::int64_t> listed;
-    for (const auto& line : test::split_lines(run.errors)) {
-      listed.insert(test::fields_of(line)[0]);
-    }
-    for (std::size_t i = 1; i < truth.size(); ++i) {
-      const auto& t = truth[i];
-      ASSERT_EQ(t.size(), 11U);
-      ASSERT_EQ(t[0], static_cast<std::int64_t>(i));
-      ASSERT_EQ((std::vector<std::int64_t>{t[0], t[1], t[2], t[3], t[8], t[9]}), pre[i]) << i;
-      ASSERT_EQ(t[10] == 1, listed.count(t[0]) == 1) << i;
-      ASSERT_EQ(t[7] == 1, t[8] == 0) << i;
-      if (t[1] == 0) continue;
-      const auto& sire = truth[static_cast<std::size_t>(t[1])];
-      const auto& dam = truth[static_cast<std::size_t>(t[2])];
-      const bool mendelian = (carries(sire[5], sire[6], t[5]) && carries(dam[5], dam[6], t[6])) ||
-                             (carries(sire[5], sire[6], t[6]) && carries(dam[5], dam[6], t[5]));
-      ASSERT_TRUE(mendelian) << "row " << i << " of trial " << trial;
-    }
-  }
-}
-
 std::map<std::string, std::string> summary_values(const std::string& text) {
   std::map<std::string, std::string> values;
   for (const auto& line : test::split_lines(text)) {
@@ -87,57 +52,62 @@ std::map<std::string, std::string> summary_values(const std::string& text) {
   return values;
 }
 
-TEST(Reports, SummaryCountsMatchTheTruthFile) {
-  std::mt19937 rng(77);
-  for (int trial = 0; trial < 100; ++trial) {
-    const std::int32_t male = 1 + static_cast<std::int32_t>(rng() % 8);
-    const std::int32_t n = 2 * male + static_cast<std::int32_t>(rng() % 300);
-    const std::int32_t ngen = 1 + static_cast<std::int32_t>(rng() % 10);
+// The truth file against the outputs and Mendel, and the summary's counts
+// against the truth file, over random small runs.
+TEST(Reports, TruthAgreesWithTheOutputsAndTheSummaryWithTheTruth) {
+  std::mt19937 rng(31);
+  for (int trial = 0; trial < 200; ++trial) {
+    const std::int32_t male = 1 + static_cast<std::int32_t>(rng() % 6);
+    const std::int32_t n = 2 * male + static_cast<std::int32_t>(rng() % 200);
+    const std::int32_t ngen = static_cast<std::int32_t>(rng() % 11);
     const Reported run = run_with_reports(ngen, n, male, static_cast<std::int32_t>(rng()));
     const Rows truth = read_rows(run.truth, true);
-    const auto summary = summary_values(run.summary);
-
+    const Rows pre = read_rows(run.pedigree, false);
+    // Every animal, and none of the rows of zeros that were never bred.
+    ASSERT_LE(truth.size(), pre.size());
+    for (std::size_t i = truth.size(); i < pre.size(); ++i) {
+      ASSERT_EQ(pre[i], std::vector<std::int64_t>(6, 0)) << i;
+    }
+    std::set<std::int64_t> listed;
+    for (const auto& line : test::split_lines(run.errors)) {
+      listed.insert(test::fields_of(line)[0]);
+    }
     std::map<std::int64_t, std::array<std::int64_t, 5>> per_generation;
     std::int64_t candidates = 0;
-    std::int64_t altered = 0;
-    std::int64_t clean_inconsistent = 0;
     for (std::size_t i = 1; i < truth.size(); ++i) {
       const auto& t = truth[i];
+      ASSERT_EQ(t.size(), 11U);
+      ASSERT_EQ(t[0], static_cast<std::int64_t>(i));
+      ASSERT_EQ((std::vector<std::int64_t>{t[0], t[1], t[2], t[3], t[8], t[9]}), pre[i]) << i;
+      ASSERT_EQ(t[10] == 1, listed.count(t[0]) == 1) << i;
+      ASSERT_EQ(t[7] == 1, t[8] == 0) << i;
       auto& g = per_generation[t[4]];
       ++g[0];
       ++g[t[3] == 1 ? 1 : 2];
       ++g[t[7] == 1 ? 4 : 3];
-      altered += t[10];
       if (t[1] == 0) continue;
       const auto& sire = truth[static_cast<std::size_t>(t[1])];
       const auto& dam = truth[static_cast<std::size_t>(t[2])];
+      const bool mendelian = (carries(sire[5], sire[6], t[5]) && carries(dam[5], dam[6], t[6])) ||
+                             (carries(sire[5], sire[6], t[6]) && carries(dam[5], dam[6], t[5]));
+      ASSERT_TRUE(mendelian) << "row " << i << " of trial " << trial;
       if (t[8] != 0 && sire[8] == 0 && dam[8] == 0) ++candidates;
-      if (t[8] == 0 || t[10] == 1) continue;
-      const bool sire_ok = sire[8] == 0 || sire[10] == 0;
-      const bool dam_ok = dam[8] == 0 || dam[10] == 0;
-      if (!sire_ok || !dam_ok) continue;
-      const Genotype child{static_cast<std::int32_t>(t[8]), static_cast<std::int32_t>(t[9])};
-      const Genotype s{static_cast<std::int32_t>(sire[8]), static_cast<std::int32_t>(sire[9])};
-      const Genotype d{static_cast<std::int32_t>(dam[8]), static_cast<std::int32_t>(dam[9])};
-      if (!is_mendelian_consistent(child, s, d)) ++clean_inconsistent;
     }
-    ASSERT_EQ(clean_inconsistent, 0);
+    const auto summary = summary_values(run.summary);
     EXPECT_EQ(summary.at("mendelian_inconsistencies_not_involving_altered"), "0");
     EXPECT_EQ(summary.at("ngen"), std::to_string(ngen));
-    EXPECT_EQ(summary.at("altered_share_expected"), "0.375");
+    EXPECT_EQ(summary.at("error_candidates"), std::to_string(candidates));
+    EXPECT_EQ(summary.at("altered_animals"), std::to_string(listed.size()));
     // Every key holds one value.
     for (const auto& [key, value] : summary) {
       if (key.rfind("generation ", 0) != 0) {
         EXPECT_EQ(test::words(value).size(), 1U) << key;
       }
     }
-    EXPECT_EQ(summary.at("error_candidates"), std::to_string(candidates));
-    EXPECT_EQ(summary.at("altered_animals"), std::to_string(altered));
     for (const auto& [generation, c] : per_generation) {
       const auto w = test::words(summary.at("generation " + std::to_string(generation)));
       ASSERT_EQ(w.size(), 7U);
-      for (int k = 0; k < 5; ++k)
-        EXPECT_EQ(std::stoll(w[static_cast<std::size_t>(k)]), c[static_cast<std::size_t>(k)]);
+      for (std::size_t k = 0; k < 5; ++k) EXPECT_EQ(std::stoll(w[k]), c[k]);
     }
   }
 }

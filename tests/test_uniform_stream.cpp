@@ -63,18 +63,6 @@ INSTANTIATE_TEST_SUITE_P(
                       SeedCase{-11272193, 2147483561, 499}, SeedCase{-11272192, 2147483562, 499},
                       SeedCase{-11206657, 2147483562, 499}, SeedCase{-11206656, 1, 499}));
 
-TEST(UniformStream, UnseededStateIsTheTopOfBothRanges) {
-  UniformStream stream;
-  EXPECT_EQ(stream.s1(), 2147483562);
-  EXPECT_EQ(stream.s2(), 2147483398);
-}
-
-TEST(UniformStream, RejectsStatesOutsideTheRanges) {
-  EXPECT_THROW(UniformStream(0, 1), std::invalid_argument);
-  EXPECT_THROW(UniformStream(1, UniformStream::kM2), std::invalid_argument);
-  EXPECT_THROW(UniformStream(UniformStream::kM1, 1), std::invalid_argument);
-}
-
 TEST(UniformStream, NoDrawIsZeroOrOneFromEdgeStates) {
   const std::int32_t top1 = UniformStream::kM1 - 1;
   const std::int32_t top2 = UniformStream::kM2 - 1;
