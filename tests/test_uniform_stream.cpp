@@ -3,6 +3,7 @@
 #include <climits>
 #include <cmath>
 
+#include "random/lanes.hpp"
 #include "random/uniform_stream.hpp"
 #include "support.hpp"
 
@@ -116,6 +117,38 @@ TEST(UniformStream, FillEqualsSteppingOneDrawAtATime) {
     ASSERT_EQ(got, expected) << n;
     EXPECT_EQ(filled.draws(), stepped.draws());
     EXPECT_EQ(filled.next_z(), stepped.next_z());
+  }
+}
+
+// Both ways of stepping lanes, the vector one this processor may choose and
+// the portable one, give each lane's numbers as stepping it one draw at a
+// time does, for chunks with and without a remainder of four steps.
+TEST(Lanes, EveryWayEqualsSteppingEachLane) {
+  using Lanes = void (*)(const std::int32_t*, const std::int32_t*, std::uint32_t*, std::size_t);
+  for (const Lanes lanes : {&run_lanes, &run_lanes_portably}) {
+    for (std::size_t chunk : {1UL, 4UL, 7UL, 1001UL}) {
+      std::int32_t first1[kLanes];
+      std::int32_t first2[kLanes];
+      std::vector<std::uint32_t> expected(kLanes * chunk);
+      // The first four lanes start at the corners of the state space.
+      const std::int32_t corners[4][2] = {{1, 1},
+                                          {UniformStream::kM1 - 1, UniformStream::kM2 - 1},
+                                          {1, UniformStream::kM2 - 1},
+                                          {UniformStream::kM1 - 1, 1}};
+      for (std::size_t j = 0; j < kLanes; ++j) {
+        UniformStream lane;
+        lane.seed_from_sum(static_cast<std::int32_t>(j * 7919 + chunk) - 40000);
+        if (j < 4) lane = UniformStream(corners[j][0], corners[j][1]);
+        first1[j] = lane.s1();
+        first2[j] = lane.s2();
+        for (std::size_t i = 0; i < chunk; ++i) {
+          expected[j * chunk + i] = static_cast<std::uint32_t>(lane.next_z());
+        }
+      }
+      std::vector<std::uint32_t> got(kLanes * chunk);
+      lanes(first1, first2, got.data(), chunk);
+      ASSERT_EQ(got, expected) << chunk;
+    }
   }
 }
 

@@ -4,7 +4,7 @@
 #include <ctime>
 #include <stdexcept>
 
-#include "platform/cpu_dispatch.hpp"
+#include "random/lanes.hpp"
 
 namespace pedsim {
 
@@ -38,30 +38,8 @@ std::uint64_t power_mod(std::uint64_t base, std::uint64_t exponent, std::uint64_
   return result;
 }
 
-constexpr std::size_t kLanes = 16;
 // Below this size setting up the lanes costs more than it saves.
 constexpr std::size_t kMinLaneFill = 4 * kLanes;
-
-// Advances kLanes independent streams `chunk` steps each; lane j writes
-// out[j * chunk + i] at step i. The lanes do not depend on each other, so the
-// loop vectorises.
-PEDSIM_CPU_DISPATCH
-void run_lanes(const std::int32_t* first1, const std::int32_t* first2, std::uint32_t* out,
-               std::size_t chunk) {
-  std::int32_t s1[kLanes];
-  std::int32_t s2[kLanes];
-  for (std::size_t j = 0; j < kLanes; ++j) {
-    s1[j] = first1[j];
-    s2[j] = first2[j];
-  }
-  for (std::size_t i = 0; i < chunk; ++i) {
-    for (std::size_t j = 0; j < kLanes; ++j) {
-      s1[j] = UniformStream::step1(s1[j]);
-      s2[j] = UniformStream::step2(s2[j]);
-      out[j * chunk + i] = static_cast<std::uint32_t>(UniformStream::combine(s1[j], s2[j]));
-    }
-  }
-}
 
 }  // namespace
 
@@ -106,16 +84,24 @@ void UniformStream::fill_z(std::span<std::uint32_t> out) {
     return;
   }
   const std::size_t chunk = n / kLanes;
+  // Lane j starts j * chunk numbers ahead: each lane's start is the previous
+  // one's times a^chunk, and the stream ends where a seventeenth would start.
+  const std::uint64_t ahead1 = power_mod(kA1, chunk, kM1);
+  const std::uint64_t ahead2 = power_mod(kA2, chunk, kM2);
   std::array<std::int32_t, kLanes> first1;
   std::array<std::int32_t, kLanes> first2;
+  std::uint64_t s1 = static_cast<std::uint64_t>(s1_);
+  std::uint64_t s2 = static_cast<std::uint64_t>(s2_);
   for (std::size_t j = 0; j < kLanes; ++j) {
-    UniformStream lane = *this;
-    lane.jump(j * chunk);
-    first1[j] = lane.s1_;
-    first2[j] = lane.s2_;
+    first1[j] = static_cast<std::int32_t>(s1);
+    first2[j] = static_cast<std::int32_t>(s2);
+    s1 = s1 * ahead1 % kM1;
+    s2 = s2 * ahead2 % kM2;
   }
   run_lanes(first1.data(), first2.data(), out.data(), chunk);
-  jump(kLanes * chunk);
+  s1_ = static_cast<std::int32_t>(s1);
+  s2_ = static_cast<std::int32_t>(s2);
+  draws_ += kLanes * chunk;
   for (std::size_t i = kLanes * chunk; i < n; ++i) out[i] = static_cast<std::uint32_t>(next_z());
 }
 
