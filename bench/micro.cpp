@@ -33,7 +33,7 @@ void BM_ShufflePrefix(benchmark::State& state) {
   const auto n = static_cast<std::size_t>(state.range(0));
   std::vector<std::int32_t> list(n);
   std::iota(list.begin(), list.end(), 1);
-  std::vector<std::int32_t> out(n / 10);
+  std::vector<std::int32_t> out(static_cast<std::size_t>(state.range(1)));
   pedsim::UniformStream stream(12345, 67890);
   pedsim::ShuffleScratch scratch;
   for (auto _ : state) {
@@ -42,7 +42,14 @@ void BM_ShufflePrefix(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
-BENCHMARK(BM_ShufflePrefix)->Arg(1 << 16)->Arg(1 << 22);
+// List lengths and counts wanted as parent selection meets them: a small
+// generation, the dams of deep and of shallow runs, and a dam list of which
+// most is wanted (one sire), where every key is kept.
+BENCHMARK(BM_ShufflePrefix)
+    ->Args({1 << 16, 1 << 12})
+    ->Args({4600000, 180000})
+    ->Args({1000000, 180000})
+    ->Args({750000, 500000});
 
 void BM_FormatField(benchmark::State& state) {
   char out[pedsim::kMaxFieldWidth];

@@ -3,14 +3,13 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <cstring>
 #include <exception>
 #include <future>
 #include <limits>
 #include <numeric>
 #include <stdexcept>
 
-#include "platform/cpu_dispatch.hpp"
+#include "platform/positions_below.hpp"
 #include "platform/side_by_side.hpp"
 #include "random/draw_blocks.hpp"
 
@@ -41,134 +40,116 @@ namespace pedsim {
 // S is found without sorting the whole list. The keys are drawn block by
 // block, and only those below a bound are kept: when far fewer than half of
 // the list are wanted, a bound that far more than K keys lie under;
-// otherwise every key. The kept keys are sorted by two radix passes. If fewer
-// than K keys lie below the bound, the same keys are drawn again, all of them
-// are counted into buckets by their top bits, and only the buckets up to the
-// one holding the K-th key are sorted.
+// otherwise every key. The kept keys are counted into small buckets by their
+// top bits, and only the buckets up to the one holding the K-th key are
+// filled and sorted. If fewer than K keys lie below the bound, the same keys
+// are drawn again and all of them are kept.
 namespace {
 
-// Writes to `picked` the positions of the keys below `limit`, in order, and
-// returns how many there are. Keys are compared 64 at a time into flags that
-// vectorise; only the kept ones, a small share, are then visited one by one.
-PEDSIM_CPU_DISPATCH
-std::size_t positions_below(std::span<const std::uint32_t> keys, std::uint64_t limit,
-                            std::uint32_t* picked) {
-  constexpr std::size_t kGroup = 64;
-  std::size_t count = 0;
-  std::size_t i = 0;
-  for (; i + kGroup <= keys.size(); i += kGroup) {
-    unsigned char below[kGroup];
-    for (std::size_t b = 0; b < kGroup; ++b) below[b] = keys[i + b] < limit ? 1 : 0;
-    // Gathers the eight flags of each word into one byte of the mask.
-    std::uint64_t mask = 0;
-    for (std::size_t w = 0; w < kGroup / 8; ++w) {
-      std::uint64_t flags;
-      std::memcpy(&flags, below + 8 * w, sizeof flags);
-      mask |= ((flags * 0x0102040810204080ULL) >> 56) << (8 * w);
-    }
-    for (; mask != 0; mask &= mask - 1) {
-      picked[count++] =
-          static_cast<std::uint32_t>(i + static_cast<std::size_t>(std::countr_zero(mask)));
-    }
-  }
-  for (; i < keys.size(); ++i) {
-    picked[count] = static_cast<std::uint32_t>(i);
-    count += keys[i] < limit ? 1 : 0;
-  }
-  return count;
-}
-
-// Appends to scratch.kept, with its entry, every element of
-// list[base, base + keys.size()) whose key is below `limit`, in list order.
+// Appends to scratch.kept every element of list[base, base + keys.size())
+// whose key is below `limit`, in list order.
 void keep_below(std::span<const std::uint32_t> keys, std::span<const std::int32_t> list,
                 std::size_t base, std::uint64_t limit, ShuffleScratch& scratch) {
   auto& picked = scratch.picked;
   picked.resize(keys.size());
-  const std::size_t count = positions_below(keys, limit, picked.data());
+  const std::size_t count = positions_below(keys, static_cast<std::uint32_t>(limit), picked.data());
   auto& kept = scratch.kept;
-  auto& entries = scratch.entries;
   const std::size_t first = kept.size();
   kept.resize(first + count);
-  entries.resize(first + count);
   for (std::size_t c = 0; c < count; ++c) {
     const std::size_t i = picked[c];
-    const std::size_t j = first + c;
-    kept[j] = {static_cast<std::uint32_t>(base + i), list[base + i]};
-    entries[j] = (std::uint64_t{keys[i]} << 32) | j;
+    kept[first + c] = {keys[i], static_cast<std::uint32_t>(base + i), list[base + i]};
   }
 }
 
-// Sorts scratch.entries (key << 32 | index, in index order) by key, keys
-// below `key_limit`, keeping equal keys in index order: two passes of
-// least-significant-digit radix sort over the key's low and high halves.
-void sort_by_key(std::uint64_t key_limit, ShuffleScratch& scratch) {
-  auto& entries = scratch.entries;
-  if (entries.size() < 256) {
-    std::sort(entries.begin(), entries.end());
+// Appends every element of list[base, base + keys.size()) to scratch.kept.
+void keep_all(std::span<const std::uint32_t> keys, std::span<const std::int32_t> list,
+              std::size_t base, ShuffleScratch& scratch) {
+  auto& kept = scratch.kept;
+  const std::size_t first = kept.size();
+  kept.resize(first + keys.size());
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    kept[first + i] = {keys[i], static_cast<std::uint32_t>(base + i), list[base + i]};
+  }
+}
+
+using Row = ShuffleScratch::Row;
+
+// Sorts rows by key; the order of equal keys does not matter, as the
+// selection orders each group of them by position when it reaches it.
+void insertion_sort(Row* begin, Row* end) {
+  for (Row* i = begin + 1; i < end; ++i) {
+    const Row row = *i;
+    Row* j = i;
+    for (; j > begin && (j - 1)->key > row.key; --j) *j = *(j - 1);
+    *j = row;
+  }
+}
+
+// Writes `from`'s rows, whose keys agree above bit `shift`, to `to` in key
+// order: spread by their next bits into about as many buckets as rows, they
+// are nearly sorted, and one pass of insertion puts the few that share a
+// bucket in order.
+void sort_bucket(std::span<const Row> from, Row* to, int shift, ShuffleScratch& scratch) {
+  const std::size_t n = from.size();
+  // Stream keys fill buckets evenly; keys given otherwise (many in one
+  // bucket) are sorted outright.
+  constexpr std::size_t kMostUniformBucket = std::size_t{1} << 14;
+  if (n > kMostUniformBucket) {
+    std::copy(from.begin(), from.end(), to);
+    std::sort(to, to + n, [](const Row& a, const Row& b) { return a.key < b.key; });
     return;
   }
-  const int key_bits = std::max(2, static_cast<int>(std::bit_width(key_limit - 1)));
-  const int low_bits = key_bits / 2;
-  const std::size_t low_size = std::size_t{1} << low_bits;
-  const std::size_t high_size = std::size_t{1} << (key_bits - low_bits);
-  const std::uint64_t low_mask = low_size - 1;
-  auto& count = scratch.bucket_start;
-  count.assign(low_size + high_size, 0);
-  std::uint32_t* low = count.data();
-  std::uint32_t* high = count.data() + low_size;
-  for (const std::uint64_t e : entries) {
-    ++low[(e >> 32) & low_mask];
-    ++high[e >> 32 >> low_bits];
-  }
-  std::exclusive_scan(low, low + low_size, low, std::uint32_t{0});
-  std::exclusive_scan(high, high + high_size, high, std::uint32_t{0});
-  auto& spare = scratch.spare;
-  spare.resize(entries.size());
-  for (const std::uint64_t e : entries) spare[low[(e >> 32) & low_mask]++] = e;
-  for (const std::uint64_t e : spare) entries[high[e >> 32 >> low_bits]++] = e;
+  const int bits = std::min(static_cast<int>(std::bit_width(n)), shift);
+  const int low = shift - bits;
+  const std::uint32_t mask = (std::uint32_t{1} << bits) - 1;
+  auto& start = scratch.fine_start;
+  start.assign((std::size_t{1} << bits) + 1, 0);
+  for (const Row& row : from) ++start[(row.key >> low) & mask];
+  std::exclusive_scan(start.begin(), start.end(), start.begin(), std::uint32_t{0});
+  for (const Row& row : from) to[start[(row.key >> low) & mask]++] = row;
+  insertion_sort(to, to + n);
 }
 
-// Fills scratch.rows with S from scratch.entries, which holds, in ascending
-// order, at least every entry whose key is at most the K-th smallest key.
-void rows_of_selection(std::span<const std::int32_t> list, ShuffleScratch& scratch,
-                       std::size_t k_wanted) {
-  const auto& sorted = scratch.entries;
-  const std::uint64_t threshold = sorted[k_wanted - 1] >> 32;
-  std::size_t s_size = k_wanted;
-  while (s_size < sorted.size() && (sorted[s_size] >> 32) == threshold) ++s_size;
-  scratch.rows.resize(s_size);
-  for (std::size_t r = 0; r < s_size; ++r) {
-    const auto key = static_cast<std::uint32_t>(sorted[r] >> 32);
-    const auto index = static_cast<std::uint32_t>(sorted[r]);
-    if (scratch.kept.empty()) {
-      scratch.rows[r] = {key, index, list[index]};
-    } else {
-      const ShuffleScratch::Kept& kept = scratch.kept[index];
-      scratch.rows[r] = {key, kept.origin, kept.value};
-    }
-  }
-}
-
-// Fills scratch.entries from all keys in scratch.keys: the keys are counted
-// into buckets by their top bits, and only the buckets up to the one holding
-// the K-th key are gathered and sorted.
-void gather_by_histogram(std::span<const std::int32_t> list, ShuffleScratch& scratch,
-                         std::size_t k_wanted) {
-  const auto& keys = scratch.keys;
-  const std::size_t n = keys.size();
-  const int bits = std::clamp(static_cast<int>(std::bit_width(n)) - 1, 1, 16);
-  const int shift = 31 - bits;
-  auto& count = scratch.bucket_start;
-  count.assign((std::size_t{1} << bits) + 1, 0);
-  for (std::size_t i = 0; i < n; ++i) ++count[keys[i] >> shift];
+// Fills scratch.rows with S in key order from scratch.kept, which holds at
+// least every element whose key is at most the K-th smallest, every key below
+// `key_limit`. The rows are spread by their keys' top bits into buckets of
+// about a thousand, so that each bucket is written in turn and sorted in the
+// cache; only the buckets up to the one holding the K-th key are sorted. The
+// keys are uniform, so buckets by bits are about equally full.
+void order_selection(std::uint64_t key_limit, ShuffleScratch& scratch, std::size_t k_wanted) {
+  const auto& kept = scratch.kept;
+  const int key_bits = std::max(1, static_cast<int>(std::bit_width(key_limit - 1)));
+  constexpr int kMostBucketBits = 10;
+  const int bucket_bits = std::clamp(static_cast<int>(std::bit_width(kept.size())) - 10, 0,
+                                     std::min(key_bits, kMostBucketBits));
+  const int shift = key_bits - bucket_bits;
+  auto& start = scratch.bucket_start;
+  start.assign((std::size_t{1} << bucket_bits) + 1, 0);
+  for (const Row& row : kept) ++start[row.key >> shift];
   std::size_t last = 0;
   std::size_t below = 0;
-  while (below + count[last] < k_wanted) below += count[last++];
-  const std::uint64_t limit = (std::uint64_t{last} + 1) << shift;
-  scratch.kept.clear();
-  scratch.entries.clear();
-  keep_below(keys, list, 0, limit, scratch);
-  sort_by_key(limit, scratch);
+  while (below + start[last] < k_wanted) below += start[last++];
+  // Rows of later buckets all go, unsorted, into one bucket after `last`.
+  const std::size_t needed = below + start[last];
+  start[last + 1] = static_cast<std::uint32_t>(kept.size() - needed);
+  std::exclusive_scan(start.begin(), start.begin() + static_cast<std::ptrdiff_t>(last) + 2,
+                      start.begin(), std::uint32_t{0});
+  const std::uint32_t overflow = static_cast<std::uint32_t>(last) + 1;
+  auto& spread = scratch.spread;
+  spread.resize(kept.size());
+  for (const Row& row : kept) spread[start[std::min(row.key >> shift, overflow)]++] = row;
+  // start[b] now ends bucket b.
+  auto& rows = scratch.rows;
+  rows.resize(needed);
+  for (std::size_t b = 0, begin = 0; b <= last; begin = start[b++]) {
+    sort_bucket(std::span(spread.data() + begin, start[b] - begin), rows.data() + begin, shift,
+                scratch);
+  }
+  const std::uint32_t threshold = rows[k_wanted - 1].key;
+  std::size_t s_size = k_wanted;
+  while (s_size < needed && rows[s_size].key == threshold) ++s_size;
+  rows.resize(s_size);
 }
 
 // A key bound below which, for n uniform keys, far more than K keys lie
@@ -240,14 +221,10 @@ void keep_drawn_keys(std::span<const std::int32_t> list, std::size_t first, std:
   draw_in_blocks(stream, last - first, scratch.keys,
                  [&](std::size_t offset, std::span<const std::uint32_t> block) {
                    const std::size_t begin = first + offset;
-                   if (!every_key) {
+                   if (every_key) {
+                     keep_all(block, list, begin, scratch);
+                   } else {
                      keep_below(block, list, begin, bound, scratch);
-                     return;
-                   }
-                   // Every key is kept: an entry's index is its list position,
-                   // and the list itself holds what would be kept.
-                   for (std::size_t i = 0; i < block.size(); ++i) {
-                     scratch.entries.push_back((std::uint64_t{block[i]} << 32) | (begin + i));
                    }
                  });
 }
@@ -255,10 +232,7 @@ void keep_drawn_keys(std::span<const std::int32_t> list, std::size_t first, std:
 // Appends the kept entries of `back`, a later part of the same list, to
 // those of `into`.
 void append_kept(ShuffleScratch& into, const ShuffleScratch& back) {
-  const std::size_t offset = into.kept.size();
   into.kept.insert(into.kept.end(), back.kept.begin(), back.kept.end());
-  into.entries.reserve(into.entries.size() + back.entries.size());
-  for (const std::uint64_t e : back.entries) into.entries.push_back(e + offset);
 }
 
 void check_wanted(std::span<const std::int32_t> list, std::span<std::int32_t> out) {
@@ -275,22 +249,18 @@ void select_from_kept(std::span<const std::int32_t> list, std::span<std::int32_t
                       const UniformStream& keys_start, ShuffleScratch& scratch,
                       std::uint64_t bound) {
   if (out.empty()) return;
-  if (scratch.entries.size() < out.size()) {
+  if (scratch.kept.size() < out.size()) {
     UniformStream again = keys_start;
     scratch.keys.resize(list.size());
     again.fill_z(scratch.keys);
     select_prefix_by_keys(list, scratch, out);
     return;
   }
-  sort_by_key(bound, scratch);
-  rows_of_selection(list, scratch, out.size());
+  order_selection(bound, scratch, out.size());
   emit_in_selection_order(scratch, out);
 }
 
-void clear_kept(ShuffleScratch& scratch) {
-  scratch.kept.clear();
-  scratch.entries.clear();
-}
+void clear_kept(ShuffleScratch& scratch) { scratch.kept.clear(); }
 
 // From this many elements in both lists on, the two shuffles run side by side.
 constexpr std::size_t kPairSideBySide = std::size_t{1} << 17;
@@ -318,8 +288,9 @@ void select_prefix_by_keys(std::span<const std::int32_t> list, ShuffleScratch& s
                            std::span<std::int32_t> out) {
   check_wanted(list, out);
   if (out.empty()) return;
-  gather_by_histogram(list, scratch, out.size());
-  rows_of_selection(list, scratch, out.size());
+  scratch.kept.clear();
+  keep_all(scratch.keys, list, 0, scratch);
+  order_selection(kKeepEveryKey, scratch, out.size());
   emit_in_selection_order(scratch, out);
 }
 

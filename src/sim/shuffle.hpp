@@ -20,28 +20,25 @@ namespace pedsim {
 
 // Buffers of one shuffle, kept so that repeated shuffles reuse their memory.
 struct ShuffleScratch {
-  // A list entry whose key is low enough to be among the first selected.
-  struct Kept {
-    std::uint32_t origin;  // position in the list as passed in
-    std::int32_t value;    // the list's element there
-  };
-  // A row of the selection: a kept entry in key order.
+  // An element of the list with its key and its position, which the
+  // selection changes as it runs.
   struct Row {
     std::uint32_t key;
-    std::uint32_t position;  // current position during the selection
-    std::int32_t value;
+    std::uint32_t position;
+    std::int32_t value;  // the list's element
   };
   std::vector<std::uint32_t, LargeAllocator<std::uint32_t>> keys;
   // Positions within a block of keys whose key is kept.
   std::vector<std::uint32_t, ScratchAllocator<std::uint32_t>> picked;
-  // The kept entries in list order, and (key << 32 | index into kept) for
-  // each, to be sorted. When every key is kept, `kept` stays empty and an
-  // entry's index is its position in the list.
-  std::vector<Kept, ScratchAllocator<Kept>> kept;
-  std::vector<std::uint64_t, ScratchAllocator<std::uint64_t>> entries;
-  std::vector<std::uint64_t, ScratchAllocator<std::uint64_t>> spare;
-  std::vector<std::uint32_t, LargeAllocator<std::uint32_t>> bucket_start;
+  // The elements whose key is low enough to be among the first selected, in
+  // list order.
+  std::vector<Row, ScratchAllocator<Row>> kept;
+  // The rows of the selection in key order.
   std::vector<Row, ScratchAllocator<Row>> rows;
+  // The kept rows spread into buckets by their keys' top bits.
+  std::vector<Row, ScratchAllocator<Row>> spread;
+  std::vector<std::uint32_t, LargeAllocator<std::uint32_t>> bucket_start;
+  std::vector<std::uint32_t> fine_start;
   std::vector<std::uint32_t, LargeAllocator<std::uint32_t>> occupant;
   std::vector<std::uint32_t> group;
 };
