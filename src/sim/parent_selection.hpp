@@ -16,8 +16,8 @@ namespace pedsim {
 // once created: each selection only appends the rows created since the
 // previous one.
 struct Candidates {
-  std::vector<std::int32_t, LargeAllocator<std::int32_t>> males;
-  std::vector<std::int32_t, LargeAllocator<std::int32_t>> females;
+  std::vector<std::int32_t, ScratchAllocator<std::int32_t>> males;
+  std::vector<std::int32_t, ScratchAllocator<std::int32_t>> females;
   std::int32_t rows_listed = 0;
   ShufflePairScratch shuffle;
 };
