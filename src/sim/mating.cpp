@@ -60,23 +60,35 @@ class Generation {
              std::int32_t last, std::uint64_t transmission_draws) {
     draws.resize(static_cast<std::size_t>(last - first) + transmission_draws);
     stream.fill_z(draws);
-    std::size_t next = 0;
-    const auto draw = [&draws, &next] {
-      return UniformStream::to_uniform(static_cast<std::int32_t>(draws[next++]));
+    const std::uint32_t* next = draws.data();
+    const auto draw = [&next] {
+      return UniformStream::to_uniform(static_cast<std::int32_t>(*next++));
     };
+    // The columns by address, held in locals: as far as the compiler knows,
+    // each store of a one-byte code could change a column's address held in
+    // memory, which would then be read again for every store.
+    std::int32_t* const sire = pedigree_.sire.by_row();
+    std::int32_t* const dam = pedigree_.dam.by_row();
+    std::int32_t* const born = pedigree_.born.by_row();
+    std::int8_t* const sex = pedigree_.sex.by_row();
+    std::int8_t* const allele1 = pedigree_.true_allele1.by_row();
+    std::int8_t* const allele2 = pedigree_.true_allele2.by_row();
+    const std::int32_t* const dams = parents_.dams.by_row();
+    const PlannedMating* const matings = scratch_.matings.data();
+    const std::int32_t first_child = pedigree_.created() + 1;
     for (std::int32_t t = first; t < last; ++t) {
-      const PlannedMating& m = scratch_.matings[static_cast<std::size_t>(t)];
-      const std::int32_t child = pedigree_.created() + 1 + t;
+      const PlannedMating& m = matings[t];
+      const std::int32_t child = first_child + t;
       if (m.sire_code >= 0) {
         const TransmissionRule& rule = transmission_rule(m.sire_code, m.dam_code);
         const int q = rule.draws ? quarter_of(draw()) : 0;
-        pedigree_.true_allele1[child] = rule.first[q];
-        pedigree_.true_allele2[child] = rule.second[q];
+        allele1[child] = rule.first[q];
+        allele2[child] = rule.second[q];
       }
-      pedigree_.sex[child] = static_cast<std::int8_t>(draw() > 0.5 ? kFemale : kMale);
-      pedigree_.sire[child] = m.sire;
-      pedigree_.dam[child] = parents_.dams[t + 1];
-      pedigree_.born[child] = g_;
+      sex[child] = static_cast<std::int8_t>(draw() > 0.5 ? kFemale : kMale);
+      sire[child] = m.sire;
+      dam[child] = dams[t + 1];
+      born[child] = g_;
     }
   }
 
@@ -93,8 +105,8 @@ class Generation {
     int sire_code = genotype_code(pedigree_.true_genotype(sire));
     int dam_code = genotype_code(pedigree_.true_genotype(dam));
     if (sire_code < 0 || dam_code < 0) sire_code = dam_code = -1;
-    scratch_.matings[static_cast<std::size_t>(t)] = {sire, static_cast<std::int8_t>(sire_code),
-                                                     static_cast<std::int8_t>(dam_code)};
+    scratch_.matings[static_cast<std::size_t>(t)] = {sire, static_cast<std::int16_t>(sire_code),
+                                                     static_cast<std::int16_t>(dam_code)};
     return sire_code >= 0 && transmission_rule(sire_code, dam_code).draws;
   }
 

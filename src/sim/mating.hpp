@@ -19,11 +19,14 @@ std::int32_t sire_position(const Pedigree& pedigree, const ParentLists& parents,
 
 // One mating of a generation as settled before any number is drawn: the sire
 // actually used and the parents' genotype codes (-1 when either parent's
-// genotype is not one of the six, so that nothing is transmitted).
+// genotype is not one of the six, so that nothing is transmitted). The codes
+// are 16-bit, not bytes: a store of a byte may, as far as the compiler knows,
+// change anything, and planning would read every column's address again
+// after each.
 struct PlannedMating {
   std::int32_t sire;
-  std::int8_t sire_code;
-  std::int8_t dam_code;
+  std::int16_t sire_code;
+  std::int16_t dam_code;
 };
 
 // Buffers of the generation being bred, kept so that every generation reuses

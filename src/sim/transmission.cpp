@@ -40,9 +40,9 @@ constexpr Genotype offspring_of(Genotype sire, Genotype dam, double x) {
 // The rule for every ordered pair of genotype codes, worked out once: the
 // offspring for a draw in each quarter of (0, 1), the largest draw of each
 // quarter standing for all of it.
-constexpr std::array<std::array<TransmissionRule, 6>, 6> build_rules() {
+constexpr TransmissionRules build_rules() {
   constexpr std::array<double, 4> kQuarterEnds{0.25, 0.5, 0.75, 1.0};
-  std::array<std::array<TransmissionRule, 6>, 6> rules{};
+  TransmissionRules rules{};
   for (std::size_t s = 0; s < 6; ++s) {
     for (std::size_t d = 0; d < 6; ++d) {
       auto& rule = rules[s][d];
@@ -57,12 +57,8 @@ constexpr std::array<std::array<TransmissionRule, 6>, 6> build_rules() {
   return rules;
 }
 
-constexpr auto kRules = build_rules();
-
 }  // namespace
 
-const TransmissionRule& transmission_rule(int sire_code, int dam_code) {
-  return kRules[static_cast<std::size_t>(sire_code)][static_cast<std::size_t>(dam_code)];
-}
+const TransmissionRules kTransmissionRules = build_rules();
 
 }  // namespace pedsim

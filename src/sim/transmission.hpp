@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "pedsim/pedsim.hpp"
@@ -23,8 +25,15 @@ struct TransmissionRule {
   std::int8_t second[4];
 };
 
+// The rules for every ordered pair of genotype codes, sire's first.
+using TransmissionRules = std::array<std::array<TransmissionRule, 6>, 6>;
+extern const TransmissionRules kTransmissionRules;
+
 // The rule for parents with these genotype codes (each 0 to 5).
-const TransmissionRule& transmission_rule(int sire_code, int dam_code);
+inline const TransmissionRule& transmission_rule(int sire_code, int dam_code) {
+  return kTransmissionRules[static_cast<std::size_t>(sire_code)]
+                           [static_cast<std::size_t>(dam_code)];
+}
 
 // The quarter of (0, 1) holding x, 0 to 3; a value on a boundary belongs to
 // the lower quarter.
