@@ -27,8 +27,9 @@ namespace pedsim {
 namespace {
 
 // Tables from this many rows on are mapped in the background while the run
-// fills them; for smaller ones a thread costs more than it saves.
-constexpr std::int32_t kPopulatedTableRows = 1 << 18;
+// fills them (their hundreds of page faults cost more than starting a
+// thread); smaller ones are mapped as they are touched.
+constexpr std::int32_t kPopulatedTableRows = 1 << 15;
 
 template <typename T>
 void add_block(std::vector<BackgroundPopulator::Block>& blocks, const Column<T>& column) {

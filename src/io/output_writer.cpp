@@ -9,7 +9,7 @@ namespace {
 constexpr std::size_t kConsoleBlock = std::size_t{1} << 16;
 
 // From this many rows on, "ped.pre" is formatted on two threads.
-constexpr std::int32_t kRowsOnTwoThreads = 1 << 18;
+constexpr std::int32_t kRowsOnTwoThreads = 1 << 15;
 
 }  // namespace
 

@@ -12,6 +12,7 @@ namespace pedsim {
 namespace {
 
 constexpr std::size_t kHugePage = std::size_t{1} << 21;
+constexpr std::uintptr_t kSmallPage = 4096;
 
 // Below this size ordinary allocation serves; the sanitizer build always uses
 // it, so that its bounds checks cover every array. From it on, blocks are
@@ -78,9 +79,13 @@ void BackgroundPopulator::populate(const std::vector<Block>& blocks) {
     for (const auto& block : blocks) {
       if (offset >= block.bytes || stopping_) continue;
       any_left = true;
-      auto* slice = static_cast<char*>(block.start) + offset;
-      const std::size_t size = std::min(kPopulateSlice, block.bytes - offset);
-      if (::madvise(slice, size, MADV_POPULATE_WRITE) != 0) return;
+      // From the start of the page holding the slice: a small block need not
+      // start on a page boundary, and its page's first bytes belong to the
+      // same mapping.
+      const auto slice = reinterpret_cast<std::uintptr_t>(block.start) + offset;
+      const std::uintptr_t page = slice & ~(kSmallPage - 1);
+      const std::size_t size = std::min(kPopulateSlice, block.bytes - offset) + (slice - page);
+      if (::madvise(reinterpret_cast<void*>(page), size, MADV_POPULATE_WRITE) != 0) return;
     }
     if (!any_left) return;
   }

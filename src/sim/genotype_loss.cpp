@@ -35,8 +35,9 @@ void lose_in_rows(std::int32_t generations, Pedigree& pedigree, UniformStream& s
                  });
 }
 
-// From this many rows on, the two halves of the table are done side by side.
-constexpr std::int32_t kRowsInHalves = 1 << 18;
+// From this many rows on, the two halves of the table are done side by side
+// (each half then takes well over the cost of starting a thread).
+constexpr std::int32_t kRowsInHalves = 1 << 15;
 
 }  // namespace
 

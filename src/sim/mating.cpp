@@ -24,8 +24,10 @@ namespace {
 // row in turn would dominate the matings of a large run.
 constexpr std::int32_t kPrefetchDistance = 8;
 
-// From this many matings on, a generation is bred in two halves side by side.
-constexpr std::int32_t kMatingsInHalves = 1 << 15;
+// From this many matings on, a generation is bred in two halves side by side:
+// each half then takes a few hundred microseconds, well above the tens that
+// starting and joining a thread cost.
+constexpr std::int32_t kMatingsInHalves = 1 << 13;
 
 // The matings of one generation, numbered from 0: mating t is the dam at
 // position t + 1 of the dam list, in sire block t / dams_per_sire + 1.

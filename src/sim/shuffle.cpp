@@ -262,8 +262,9 @@ void select_from_kept(std::span<const std::int32_t> list, std::span<std::int32_t
 
 void clear_kept(ShuffleScratch& scratch) { scratch.kept.clear(); }
 
-// From this many elements in both lists on, the two shuffles run side by side.
-constexpr std::size_t kPairSideBySide = std::size_t{1} << 17;
+// From this many elements in both lists on, the two shuffles run side by side
+// (each thread's share then takes well over the cost of starting a thread).
+constexpr std::size_t kPairSideBySide = std::size_t{1} << 16;
 
 // Selecting a kept key costs about this many times as much as drawing and
 // testing a key; it sets how the work is shared between the two threads.
