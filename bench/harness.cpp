@@ -241,17 +241,18 @@ double literal_selection_speedup(const Workload& w, double* literal_seconds, dou
   pedsim::create_founders(p, pedigree, stream, parents);
   pedsim::Candidates candidates;
   pedsim::MatingScratch mating;
+  pedsim::HelperThread helper;
   *literal_seconds = 0;
   *fast_seconds = 0;
   for (std::int32_t g = 1; g <= p.generations; ++g) {
-    pedsim::mate_generation(p, pedigree, parents, stream, mating, g);
+    pedsim::mate_generation(p, pedigree, parents, stream, mating, g, helper);
     pedsim::ParentLists literal(p);
     pedsim::UniformStream literal_stream = stream;
     auto t = Clock::now();
     pedsim::reference::select_parents(pedigree, literal, literal_stream);
     *literal_seconds += seconds_since(t);
     t = Clock::now();
-    pedsim::select_parents(pedigree, candidates, parents, stream);
+    pedsim::select_parents(pedigree, candidates, parents, stream, helper);
     *fast_seconds += seconds_since(t);
     if (!std::equal(parents.sires.begin(), parents.sires.end(), literal.sires.begin()) ||
         !std::equal(parents.dams.begin(), parents.dams.end(), literal.dams.begin())) {

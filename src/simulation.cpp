@@ -97,20 +97,22 @@ Simulation simulate(const Parameters& parameters, const Seed& seed, const Output
   clock.lap(run.seconds.founders);
   Candidates candidates;
   MatingScratch mating;
+  HelperThread helper;
   for (std::int32_t g = 1; g <= parameters.generations; ++g) {
     if (writer) writer->generation_begins(g);
-    run.animals_born.push_back(mate_generation(parameters, pedigree, parents, stream, mating, g));
+    run.animals_born.push_back(
+        mate_generation(parameters, pedigree, parents, stream, mating, g, helper));
     clock.lap(run.seconds.mating);
     // The sires and dams chosen after the last generation would never be
     // used: only the numbers their choice draws are taken.
     if (g < parameters.generations) {
-      select_parents(pedigree, candidates, parents, stream);
+      select_parents(pedigree, candidates, parents, stream, helper);
     } else {
       skip_parent_selection(pedigree, stream);
     }
     clock.lap(run.seconds.selection);
   }
-  lose_genotypes(parameters.generations, pedigree, stream);
+  lose_genotypes(parameters.generations, pedigree, stream, helper);
   clock.lap(run.seconds.loss);
   if (writer) writer->counts(parameters.founders, parameters.rows);
   inject_errors(pedigree, stream, run.altered, writer ? &*writer : nullptr);

@@ -23,14 +23,26 @@ TEST(LargeMemory, BlocksOfEverySizeAreZeroedAndWritable) {
   }
 }
 
+// A mapped column and a small one from the ordinary heap, which need not
+// start on a page boundary.
 TEST(LargeMemory, PopulatingNeverChangesWhatTheRunWrites) {
-  AnimalColumn column(3 << 20);
-  BackgroundPopulator populator;
-  populator.start({{column.storage(), column.storage_bytes()}});
-  for (std::int32_t i = 1; i <= column.size(); ++i) column[i] = i;
-  populator.stop();
-  for (std::int32_t i = 1; i <= column.size(); i += 997) ASSERT_EQ(column[i], i);
-  EXPECT_EQ(column[column.size()], column.size());
+  for (std::int32_t rows : {3 << 20, 50001}) {
+    AnimalColumn column(rows);
+    CodeColumn codes(rows);
+    BackgroundPopulator populator;
+    populator.start(
+        {{column.storage(), column.storage_bytes()}, {codes.storage(), codes.storage_bytes()}});
+    for (std::int32_t i = 1; i <= rows; ++i) {
+      column[i] = i;
+      codes[i] = static_cast<std::int8_t>(i % 100);
+    }
+    populator.stop();
+    for (std::int32_t i = 1; i <= rows; i += 997) {
+      ASSERT_EQ(column[i], i);
+      ASSERT_EQ(codes[i], i % 100);
+    }
+    EXPECT_EQ(column[rows], rows);
+  }
 }
 
 TEST(LargeMemory, VectorsOverTheAllocatorGrowAndKeepTheirContents) {

@@ -41,7 +41,8 @@ TEST_P(LossMargin, DrawBetweenTheExactTenthAndTheThresholdRemoves) {
     ASSERT_LE(UniformStream::to_uniform(z), threshold);
   }
   UniformStream stream = test::stream_with_next_z(z);
-  lose_genotypes(c.k - 1, pedigree, stream);
+  HelperThread helper;
+  lose_genotypes(c.k - 1, pedigree, stream, helper);
   EXPECT_EQ(pedigree.lost[1], c.just_above_tenth ? 1 : 0);
   const Genotype expected = c.just_above_tenth ? Genotype{} : Genotype{1, 2};
   EXPECT_EQ(pedigree.recorded_genotype(1), expected);
@@ -71,7 +72,8 @@ TEST(Loss, TableInHalvesMatchesTheLiteralLoop) {
       p->lost[i] = i % 101 == 0 ? 1 : 0;
     }
   }
-  lose_genotypes(12, halves.pedigree, halves.stream);
+  HelperThread helper;
+  lose_genotypes(12, halves.pedigree, halves.stream, helper);
   reference::lose_genotypes(12, literal.pedigree, literal.stream);
   const Pedigree& h = halves.pedigree;
   const Pedigree& r = literal.pedigree;

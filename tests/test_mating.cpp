@@ -35,7 +35,7 @@ struct HandBuilt {
     stream.seed_from_sum(1);
   }
   std::int32_t mate(std::int32_t g) {
-    return mate_generation(parameters, pedigree, parents, stream, scratch, g);
+    return mate_generation(parameters, pedigree, parents, stream, scratch, g, helper);
   }
   std::vector<std::int32_t> sires_of(std::int32_t first, std::int32_t last) const {
     std::vector<std::int32_t> sires;
@@ -47,6 +47,7 @@ struct HandBuilt {
   ParentLists parents;
   UniformStream stream;
   MatingScratch scratch;
+  HelperThread helper;
 };
 
 TEST(MatingRule, DaughterOfTheBlockSireGoesToTheNextSire) {
@@ -118,12 +119,13 @@ TEST(Mating, LargeGenerationsBredInHalvesMatchTheLiteralLoop) {
   create_founders(fast.parameters, fast.pedigree, fast.stream, fast.parents);
   create_founders(literal.parameters, literal.pedigree, literal.stream, literal.parents);
   MatingScratch scratch;
+  HelperThread helper;
   Candidates fast_candidates;
   Candidates literal_candidates;
   std::int64_t moved = 0;
   for (std::int32_t g = 1; g <= 3; ++g) {
     const std::int32_t first = fast.pedigree.created() + 1;
-    mate_generation(fast.parameters, fast.pedigree, fast.parents, fast.stream, scratch, g);
+    mate_generation(fast.parameters, fast.pedigree, fast.parents, fast.stream, scratch, g, helper);
     reference::mate_generation(literal.parameters, literal.pedigree, literal.parents,
                                literal.stream, g);
     const Pedigree& a = fast.pedigree;
@@ -141,8 +143,8 @@ TEST(Mating, LargeGenerationsBredInHalvesMatchTheLiteralLoop) {
     ASSERT_EQ(fast.stream.s1(), literal.stream.s1());
     ASSERT_EQ(fast.stream.s2(), literal.stream.s2());
     ASSERT_EQ(fast.stream.draws(), literal.stream.draws());
-    select_parents(fast.pedigree, fast_candidates, fast.parents, fast.stream);
-    select_parents(literal.pedigree, literal_candidates, literal.parents, literal.stream);
+    select_parents(fast.pedigree, fast_candidates, fast.parents, fast.stream, helper);
+    select_parents(literal.pedigree, literal_candidates, literal.parents, literal.stream, helper);
   }
   EXPECT_GT(moved, 0);
 }

@@ -175,7 +175,8 @@ TEST(ShufflePrefixesInTurn, SideBySideMatchesOneAfterTheOther) {
     UniformStream in_turn = paired;
     ShufflePairScratch pair_scratch;
     std::vector<std::int32_t> first_out(c.first_wanted), second_out(c.second_wanted);
-    shuffle_prefixes_in_turn(first, first_out, second, second_out, paired, pair_scratch);
+    HelperThread helper;
+    shuffle_prefixes_in_turn(first, first_out, second, second_out, paired, pair_scratch, helper);
 
     ShuffleScratch scratch;
     std::vector<std::int32_t> first_expected(c.first_wanted), second_expected(c.second_wanted);

@@ -2,7 +2,6 @@
 
 #include <vector>
 
-#include "platform/side_by_side.hpp"
 #include "random/draw_blocks.hpp"
 
 namespace pedsim {
@@ -41,14 +40,15 @@ constexpr std::int32_t kRowsInHalves = 1 << 15;
 
 }  // namespace
 
-void lose_genotypes(std::int32_t generations, Pedigree& pedigree, UniformStream& stream) {
+void lose_genotypes(std::int32_t generations, Pedigree& pedigree, UniformStream& stream,
+                    HelperThread& helper) {
   const std::int32_t rows = pedigree.rows();
   if (rows < kRowsInHalves) {
     lose_in_rows(generations, pedigree, stream, 1, rows);
     return;
   }
   const std::int32_t half = rows / 2;
-  halves_side_by_side(
+  helper.halves_side_by_side(
       stream, static_cast<std::uint64_t>(half),
       [&](UniformStream& s) { lose_in_rows(generations, pedigree, s, 1, half); },
       [&](UniformStream& s) { lose_in_rows(generations, pedigree, s, half + 1, rows); });

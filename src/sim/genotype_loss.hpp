@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "pedsim/pedsim.hpp"
+#include "platform/side_by_side.hpp"
 #include "random/uniform_stream.hpp"
 
 namespace pedsim {
@@ -19,6 +20,7 @@ double loss_threshold(std::int32_t generations, std::int32_t born);
 
 // Records every row's true genotype, then removes each record at random with
 // its age's probability: one draw per row, in row order, whatever the outcome.
-void lose_genotypes(std::int32_t generations, Pedigree& pedigree, UniformStream& stream);
+void lose_genotypes(std::int32_t generations, Pedigree& pedigree, UniformStream& stream,
+                    HelperThread& helper);
 
 }  // namespace pedsim

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "platform/side_by_side.hpp"
 #include "sim/transmission.hpp"
 
 namespace pedsim {
@@ -134,7 +133,7 @@ class Generation {
 
 std::int32_t mate_generation(const Parameters& parameters, Pedigree& pedigree,
                              const ParentLists& parents, UniformStream& stream,
-                             MatingScratch& scratch, std::int32_t g) {
+                             MatingScratch& scratch, std::int32_t g, HelperThread& helper) {
   // Every mating creates the next row; the matings end early when the table
   // is full.
   const std::int64_t room = std::int64_t{pedigree.rows()} - pedigree.created();
@@ -153,9 +152,9 @@ std::int32_t mate_generation(const Parameters& parameters, Pedigree& pedigree,
     const std::int32_t half = matings / 2;
     std::uint64_t first_draws = 0;
     std::uint64_t second_draws = 0;
-    side_by_side([&] { first_draws = generation.plan(0, half); },
-                 [&] { second_draws = generation.plan(half, matings); });
-    halves_side_by_side(
+    helper.side_by_side([&] { first_draws = generation.plan(0, half); },
+                        [&] { second_draws = generation.plan(half, matings); });
+    helper.halves_side_by_side(
         stream, static_cast<std::uint64_t>(half) + first_draws,
         [&](UniformStream& s) { generation.breed(s, scratch.draws[0], 0, half, first_draws); },
         [&](UniformStream& s) {

@@ -5,6 +5,7 @@
 
 #include "pedsim/pedsim.hpp"
 #include "platform/large_memory.hpp"
+#include "platform/side_by_side.hpp"
 #include "random/uniform_stream.hpp"
 #include "sim/parent_lists.hpp"
 
@@ -45,6 +46,6 @@ struct MatingScratch {
 // draw), until the table is full. Returns the number of offspring.
 std::int32_t mate_generation(const Parameters& parameters, Pedigree& pedigree,
                              const ParentLists& parents, UniformStream& stream,
-                             MatingScratch& scratch, std::int32_t g);
+                             MatingScratch& scratch, std::int32_t g, HelperThread& helper);
 
 }  // namespace pedsim

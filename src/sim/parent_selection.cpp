@@ -45,11 +45,11 @@ void list_new_candidates(const Pedigree& pedigree, Candidates& candidates) {
 }  // namespace
 
 void select_parents(const Pedigree& pedigree, Candidates& candidates, ParentLists& parents,
-                    UniformStream& stream) {
+                    UniformStream& stream, HelperThread& helper) {
   list_new_candidates(pedigree, candidates);
   shuffle_prefixes_in_turn(candidates.males, std::span(parents.sires.begin(), parents.sires.end()),
                            candidates.females, std::span(parents.dams.begin(), parents.dams.end()),
-                           stream, candidates.shuffle);
+                           stream, candidates.shuffle, helper);
 }
 
 void skip_parent_selection(const Pedigree& pedigree, UniformStream& stream) {

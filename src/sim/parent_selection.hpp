@@ -27,7 +27,7 @@ struct Candidates {
 // the first `males` become the sire list, then the female candidates
 // likewise give the dam list. Draws one number per candidate, males first.
 void select_parents(const Pedigree& pedigree, Candidates& candidates, ParentLists& parents,
-                    UniformStream& stream);
+                    UniformStream& stream, HelperThread& helper);
 
 // Takes the numbers that select_parents would draw, one per candidate,
 // without choosing: after the last generation, whose lists are never used.

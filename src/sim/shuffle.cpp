@@ -10,7 +10,6 @@
 #include <stdexcept>
 
 #include "platform/positions_below.hpp"
-#include "platform/side_by_side.hpp"
 #include "random/draw_blocks.hpp"
 
 namespace pedsim {
@@ -318,7 +317,7 @@ void shuffle_prefixes_in_turn(std::span<const std::int32_t> first,
                               std::span<std::int32_t> first_out,
                               std::span<const std::int32_t> second,
                               std::span<std::int32_t> second_out, UniformStream& stream,
-                              ShufflePairScratch& scratch) {
+                              ShufflePairScratch& scratch, HelperThread& helper) {
   check_wanted(first, first_out);
   check_wanted(second, second_out);
   // The second list's keys follow the first's in the stream.
@@ -345,7 +344,7 @@ void shuffle_prefixes_in_turn(std::span<const std::int32_t> first,
   back_stream.jump(split);
   std::promise<void> front_kept;
   std::future<void> front_ready = front_kept.get_future();
-  side_by_side(
+  helper.side_by_side(
       [&] {
         keep_drawn_keys(second, split, second.size(), back_stream, back, bound);
         front_ready.get();

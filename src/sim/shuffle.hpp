@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/large_memory.hpp"
+#include "platform/side_by_side.hpp"
 #include "random/uniform_stream.hpp"
 
 namespace pedsim {
@@ -83,6 +84,6 @@ void shuffle_prefixes_in_turn(std::span<const std::int32_t> first,
                               std::span<std::int32_t> first_out,
                               std::span<const std::int32_t> second,
                               std::span<std::int32_t> second_out, UniformStream& stream,
-                              ShufflePairScratch& scratch);
+                              ShufflePairScratch& scratch, HelperThread& helper);
 
 }  // namespace pedsim
