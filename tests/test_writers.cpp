@@ -31,9 +31,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(FieldCase{0, "       0"}, FieldCase{7, "       7"},
                       FieldCase{99999, "   99999"}, FieldCase{100000, "  100000"},
                       FieldCase{9999999, " 9999999"}, FieldCase{10000000, " 10000000"},
-                      FieldCase{INT_MAX, " 2147483647"}, FieldCase{-1, "      -1"},
-                      FieldCase{-9999, "   -9999"}, FieldCase{-999999, " -999999"},
-                      FieldCase{-1000000, " -1000000"}, FieldCase{INT_MIN, " -2147483648"}));
+                      FieldCase{12345678, " 12345678"}, FieldCase{99999999, " 99999999"},
+                      FieldCase{100000000, " 100000000"}, FieldCase{INT_MAX, " 2147483647"},
+                      FieldCase{-1, "      -1"}, FieldCase{-9999, "   -9999"},
+                      FieldCase{-999999, " -999999"}, FieldCase{-1000000, " -1000000"},
+                      FieldCase{INT_MIN, " -2147483648"}));
 
 // Every value that fits in seven digits, against a plain digit-by-digit
 // layout: the fields are built a word at a time.
@@ -72,7 +74,13 @@ TEST(Records, LaidOutForBothFiles) {
             "       7       0       0       1       1       3\n");
   EXPECT_EQ(std::string(out, format_ped_record(out, 100000, 100001, 99999, 2, 4, 2)),
             "  100000  100001   99999       2       4       2\n");
+  // Tables of ten million rows and more widen the fields of eight digits.
+  EXPECT_EQ(std::string(out, format_ped_record(out, 12345678, 9999999, 10000000, 1, 0, 0)),
+            " 12345678 9999999 10000000       1       0       0\n");
+  EXPECT_EQ(std::string(out, format_ped_record(out, 99999999, 100000000, 3, 2, -1, 3)),
+            " 99999999 100000000       3       2      -1       3\n");
   EXPECT_EQ(std::string(out, format_error_record(out, 23, 2)), "      23       2\n");
+  EXPECT_EQ(std::string(out, format_error_record(out, 87654321, 1)), " 87654321       1\n");
 }
 
 // Records gathered in a buffer reach the sink in order, in blocks of at most

@@ -59,13 +59,24 @@ bool is_common_field(std::int32_t value) {
   return static_cast<std::uint32_t>(value) < kCommonFieldLimit;
 }
 
-}  // namespace
+// Values from kCommonFieldLimit up to this have eight digits: a blank and the
+// digits make their field (the row numbers of tables of ten million rows and
+// more).
+constexpr std::uint32_t kEightDigitLimit = 100000000;
 
-std::size_t format_file_field(char* out, std::int32_t value) {
-  if (is_common_field(value)) {
-    const std::uint64_t field = common_field(static_cast<std::uint32_t>(value));
+// Writes the field of `value` and returns its width.
+std::size_t write_field(char* out, std::int32_t value) {
+  const auto v = static_cast<std::uint32_t>(value);
+  if (v < kCommonFieldLimit) {
+    const std::uint64_t field = common_field(v);
     std::memcpy(out, &field, sizeof field);
     return kFieldColumns;
+  }
+  if (v < kEightDigitLimit) {
+    const std::uint64_t digits = decimal_digit_bytes(v);
+    out[0] = ' ';
+    std::memcpy(out + 1, &digits, sizeof digits);
+    return kFieldColumns + 1;
   }
   char digits[16];
   const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
@@ -75,6 +86,10 @@ std::size_t format_file_field(char* out, std::int32_t value) {
   std::memcpy(out + (width - length), digits, length);
   return width;
 }
+
+}  // namespace
+
+std::size_t format_file_field(char* out, std::int32_t value) { return write_field(out, value); }
 
 std::size_t format_ped_record(char* out, std::int32_t animal, std::int32_t sire, std::int32_t dam,
                               std::int32_t sex, std::int32_t allele1, std::int32_t allele2) {
@@ -91,20 +106,20 @@ std::size_t format_ped_record(char* out, std::int32_t animal, std::int32_t sire,
     return 6 * kFieldColumns + 1;
   }
   char* p = out;
-  p += format_file_field(p, animal);
-  p += format_file_field(p, sire);
-  p += format_file_field(p, dam);
-  p += format_file_field(p, sex);
-  p += format_file_field(p, allele1);
-  p += format_file_field(p, allele2);
+  p += write_field(p, animal);
+  p += write_field(p, sire);
+  p += write_field(p, dam);
+  p += write_field(p, sex);
+  p += write_field(p, allele1);
+  p += write_field(p, allele2);
   *p++ = '\n';
   return static_cast<std::size_t>(p - out);
 }
 
 std::size_t format_error_record(char* out, std::int32_t animal, std::int32_t old_allele) {
   char* p = out;
-  p += format_file_field(p, animal);
-  p += format_file_field(p, old_allele);
+  p += write_field(p, animal);
+  p += write_field(p, old_allele);
   *p++ = '\n';
   return static_cast<std::size_t>(p - out);
 }
