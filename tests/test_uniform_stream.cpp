@@ -3,6 +3,7 @@
 #include <climits>
 #include <cmath>
 
+#include "random/draw_blocks.hpp"
 #include "random/lanes.hpp"
 #include "random/uniform_stream.hpp"
 #include "support.hpp"
@@ -117,6 +118,22 @@ TEST(UniformStream, FillEqualsSteppingOneDrawAtATime) {
     ASSERT_EQ(got, expected) << n;
     EXPECT_EQ(filled.draws(), stepped.draws());
     EXPECT_EQ(filled.next_z(), stepped.next_z());
+  }
+}
+
+// Numbers drawn ahead block by block are those of the stream in order, and
+// finishing leaves the stream just after the last one used: none used, some
+// of a block, exactly one block, several.
+TEST(DrawnAhead, HandsOutTheStreamInOrderAndFinishesWhereItStopped) {
+  for (std::size_t used : {0UL, 5UL, 16384UL, 40000UL}) {
+    UniformStream stepped;
+    stepped.seed_from_sum(static_cast<std::int32_t>(used) + 3);
+    UniformStream ahead_stream = stepped;
+    DrawnAhead ahead(ahead_stream);
+    for (std::size_t i = 0; i < used; ++i) ASSERT_EQ(ahead.next_uniform(), stepped.draw_uniform());
+    ahead.finish();
+    EXPECT_EQ(ahead_stream.draws(), stepped.draws()) << used;
+    EXPECT_EQ(ahead_stream.next_z(), stepped.next_z()) << used;
   }
 }
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "random/draw_blocks.hpp"
+
 namespace pedsim {
 
 bool is_error_candidate(const Pedigree& pedigree, std::int32_t i) {
@@ -33,11 +35,10 @@ void prefetch_parents_record(const Pedigree& pedigree, std::int32_t i) {
 }
 
 // Draws for candidate i; returns the alteration when its allele changed.
-bool inject_error(Pedigree& pedigree, UniformStream& stream, std::int32_t i,
-                  AlteredAnimal& change) {
-  if (stream.draw_uniform() > 0.5) return false;
+bool inject_error(Pedigree& pedigree, DrawnAhead& draws, std::int32_t i, AlteredAnimal& change) {
+  if (draws.next_uniform() > 0.5) return false;
   const std::int32_t old = pedigree.recorded_allele1[i];
-  const std::int32_t replacement = replacement_allele(stream.draw_uniform());
+  const std::int32_t replacement = replacement_allele(draws.next_uniform());
   pedigree.recorded_allele1[i] = static_cast<std::int8_t>(replacement);
   if (replacement == old) return false;
   change = {pedigree.animal(i), old};
@@ -49,17 +50,21 @@ bool inject_error(Pedigree& pedigree, UniformStream& stream, std::int32_t i,
 void inject_errors(Pedigree& pedigree, UniformStream& stream, std::vector<AlteredAnimal>& altered,
                    InjectionObserver* observer) {
   const std::int32_t rows = pedigree.rows();
+  // A candidate takes one number or two; they are drawn ahead through the
+  // stream's lanes.
+  DrawnAhead draws(stream);
   for (std::int32_t first = 1; first <= rows; first += kRowsPerReport) {
     const std::int32_t last = std::min(rows, first + kRowsPerReport - 1);
     for (std::int32_t i = first; i <= last; ++i) {
       if (i + kPrefetchDistance <= rows) prefetch_parents_record(pedigree, i + kPrefetchDistance);
       AlteredAnimal change;
-      if (!is_error_candidate(pedigree, i) || !inject_error(pedigree, stream, i, change)) continue;
+      if (!is_error_candidate(pedigree, i) || !inject_error(pedigree, draws, i, change)) continue;
       altered.push_back(change);
       if (observer != nullptr) observer->altered(change);
     }
     if (observer != nullptr) observer->rows_final(last);
   }
+  draws.finish();
 }
 
 }  // namespace pedsim
