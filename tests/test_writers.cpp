@@ -37,18 +37,20 @@ INSTANTIATE_TEST_SUITE_P(
                       FieldCase{-999999, " -999999"}, FieldCase{-1000000, " -1000000"},
                       FieldCase{INT_MIN, " -2147483648"}));
 
-// Every value that fits in seven digits, against a plain digit-by-digit
-// layout: the fields are built a word at a time.
+// Every value that fits in seven digits, and every 997th of eight digits,
+// against a plain digit-by-digit layout: the fields are built a word at a
+// time.
 TEST(FileFieldAllSevenDigitValues, MatchPlainLayout) {
   char out[kMaxFieldWidth];
   char expected[kMaxFieldWidth];
-  for (std::int32_t v = 0; v < 10000000; ++v) {
-    std::memset(expected, ' ', 8);
-    char* p = expected + 8;
-    for (std::int32_t rest = v; p == expected + 8 || rest != 0; rest /= 10)
+  for (std::int32_t v = 0; v < 100000000; v += v < 10000000 ? 1 : 997) {
+    const std::size_t width = v < 10000000 ? 8 : 9;
+    std::memset(expected, ' ', width);
+    char* p = expected + width;
+    for (std::int32_t rest = v; p == expected + width || rest != 0; rest /= 10)
       *--p = char('0' + rest % 10);
-    ASSERT_EQ(format_file_field(out, v), 8U);
-    ASSERT_EQ(std::memcmp(out, expected, 8), 0) << v;
+    ASSERT_EQ(format_file_field(out, v), width);
+    ASSERT_EQ(std::memcmp(out, expected, width), 0) << v;
   }
 }
 
