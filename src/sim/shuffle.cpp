@@ -266,8 +266,9 @@ void clear_kept(ShuffleScratch& scratch) { scratch.kept.clear(); }
 constexpr std::size_t kPairSideBySide = std::size_t{1} << 16;
 
 // Selecting a kept key costs about this many times as much as drawing and
-// testing a key; it sets how the work is shared between the two threads.
-constexpr std::size_t kSelectionCostPerKey = 5;
+// testing a key (measured: about 25 ns against 1.3 ns); it sets how the work
+// is shared between the two threads.
+constexpr std::size_t kSelectionCostPerKey = 20;
 
 // How many of the second list's keys, from the first, the helper thread
 // draws and tests before shuffling the first list, so that both threads have
