@@ -21,7 +21,7 @@ namespace {
 // How many matings ahead the rows of a dam are fetched into the cache: the
 // dams of a generation lie anywhere in the table, and waiting for each one's
 // row in turn would dominate the matings of a large run.
-constexpr std::int32_t kPrefetchDistance = 8;
+constexpr std::int32_t kPrefetchDistance = 16;
 
 // From this many matings on, a generation is bred in two halves side by side:
 // each half then takes a few hundred microseconds, well above the tens that
