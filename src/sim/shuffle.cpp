@@ -39,10 +39,10 @@ namespace pedsim {
 // S is found without sorting the whole list. The keys are drawn block by
 // block, and only those below a bound are kept: when far fewer than half of
 // the list are wanted, a bound that far more than K keys lie under;
-// otherwise every key. The kept keys are counted into small buckets by their
-// top bits, and only the buckets up to the one holding the K-th key are
-// filled and sorted. If fewer than K keys lie below the bound, the same keys
-// are drawn again and all of them are kept.
+// otherwise every key. The kept keys are spread into buckets by their top
+// bits, and only the buckets up to the one holding the K-th key are sorted.
+// If fewer than K keys lie below the bound, the same keys are drawn again and
+// all of them are kept.
 namespace {
 
 // Appends to scratch.kept every element of list[base, base + keys.size())
@@ -91,9 +91,10 @@ void insertion_sort(Row* begin, Row* end) {
 // bucket in order.
 void sort_bucket(std::span<const Row> from, Row* to, int shift, ShuffleScratch& scratch) {
   const std::size_t n = from.size();
-  // Stream keys fill buckets evenly; keys given otherwise (many in one
-  // bucket) are sorted outright.
-  constexpr std::size_t kMostUniformBucket = std::size_t{1} << 14;
+  // Stream keys fill buckets evenly (a few thousand rows at most, even for
+  // lists of hundreds of millions); keys given otherwise (many in one bucket)
+  // are sorted outright.
+  constexpr std::size_t kMostUniformBucket = std::size_t{1} << 16;
   if (n > kMostUniformBucket) {
     std::copy(from.begin(), from.end(), to);
     std::sort(to, to + n, [](const Row& a, const Row& b) { return a.key < b.key; });
@@ -113,13 +114,14 @@ void sort_bucket(std::span<const Row> from, Row* to, int shift, ShuffleScratch& 
 // Fills scratch.rows with S in key order from scratch.kept, which holds at
 // least every element whose key is at most the K-th smallest, every key below
 // `key_limit`. The rows are spread by their keys' top bits into buckets of
-// about a thousand, so that each bucket is written in turn and sorted in the
-// cache; only the buckets up to the one holding the K-th key are sorted. The
-// keys are uniform, so buckets by bits are about equally full.
+// about a thousand (at most 4096 buckets, so that the spreading writes stay
+// in the cache), and each bucket is sorted in the cache; only the buckets up
+// to the one holding the K-th key are sorted. The keys are uniform, so
+// buckets by bits are about equally full.
 void order_selection(std::uint64_t key_limit, ShuffleScratch& scratch, std::size_t k_wanted) {
   const auto& kept = scratch.kept;
   const int key_bits = std::max(1, static_cast<int>(std::bit_width(key_limit - 1)));
-  constexpr int kMostBucketBits = 10;
+  constexpr int kMostBucketBits = 12;
   const int bucket_bits = std::clamp(static_cast<int>(std::bit_width(kept.size())) - 10, 0,
                                      std::min(key_bits, kMostBucketBits));
   const int shift = key_bits - bucket_bits;
