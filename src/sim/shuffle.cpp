@@ -165,16 +165,24 @@ std::uint64_t key_bound(std::size_t n, std::size_t k_wanted) {
 }
 
 // Runs the first K steps of the selection over the rows of S (see above).
+// The bookkeeping has no branches: a row outside S and a position at or
+// beyond K each have a spare slot, written to and never read, since which
+// of the two cases holds changes unpredictably from step to step.
 void emit_in_selection_order(ShuffleScratch& scratch, std::span<std::int32_t> out) {
-  auto& rows = scratch.rows;
+  const auto& rows = scratch.rows;
   const std::size_t k_wanted = out.size();
-  // occupant[p]: the unselected row of S at position p, if any. Only
-  // positions below K are ever asked, so only those are kept.
-  constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+  const auto s_size = static_cast<std::uint32_t>(rows.size());
+  // position[r]: where row r of S stands now; position[s_size] is the spare.
+  auto& position = scratch.position;
+  position.resize(rows.size() + 1);
+  for (std::size_t r = 0; r < rows.size(); ++r) position[r] = rows[r].position;
+  // occupant[p]: the unselected row of S at position p, s_size for none.
+  // Only positions below K are ever asked; occupant[K] is the spare.
+  const auto spare_position = static_cast<std::uint32_t>(k_wanted);
   auto& occupant = scratch.occupant;
-  occupant.assign(k_wanted, kNone);
-  for (std::size_t r = 0; r < rows.size(); ++r) {
-    if (rows[r].position < k_wanted) occupant[rows[r].position] = static_cast<std::uint32_t>(r);
+  occupant.assign(k_wanted + 1, s_size);
+  for (std::uint32_t r = 0; r < s_size; ++r) {
+    occupant[std::min(position[r], spare_position)] = r;
   }
 
   // Rows are selected in key order; only a group of equal keys needs its
@@ -195,20 +203,19 @@ void emit_in_selection_order(ShuffleScratch& scratch, std::span<std::int32_t> ou
       while (next < rows.size() && rows[next].key == key) {
         group.push_back(static_cast<std::uint32_t>(next++));
       }
-      std::sort(group.begin(), group.end(), [&rows](std::uint32_t a, std::uint32_t b) {
-        return rows[a].position < rows[b].position;
+      std::sort(group.begin(), group.end(), [&position](std::uint32_t a, std::uint32_t b) {
+        return position[a] < position[b];
       });
       selected = group[0];
       group_pos = 1;
     }
-    const auto& f = rows[selected];
-    const std::uint32_t p = f.position;
-    if (p != m) {
-      const std::uint32_t h = occupant[m];
-      if (h != kNone) rows[h].position = p;
-      if (p < k_wanted) occupant[p] = h;
-    }
-    out[m] = f.value;
+    // The selected row f changes places with h, the row at m: h moves to f's
+    // position p. When f already stands at m, h is f and nothing changes.
+    const std::uint32_t p = position[selected];
+    const std::uint32_t h = occupant[m];
+    position[h] = p;
+    occupant[std::min(p, spare_position)] = h;
+    out[m] = rows[selected].value;
   }
 }
 

@@ -40,6 +40,7 @@ struct ShuffleScratch {
   std::vector<Row, ScratchAllocator<Row>> spread;
   std::vector<std::uint32_t, LargeAllocator<std::uint32_t>> bucket_start;
   std::vector<std::uint32_t> fine_start;
+  std::vector<std::uint32_t, ScratchAllocator<std::uint32_t>> position;
   std::vector<std::uint32_t, LargeAllocator<std::uint32_t>> occupant;
   std::vector<std::uint32_t> group;
 };
