@@ -131,15 +131,20 @@ void order_selection(std::uint64_t key_limit, ShuffleScratch& scratch, std::size
   std::size_t last = 0;
   std::size_t below = 0;
   while (below + start[last] < k_wanted) below += start[last++];
-  // Rows of later buckets all go, unsorted, into one bucket after `last`.
+  // Rows of later buckets are all written, without a branch, to one spare
+  // slot after the last needed bucket.
   const std::size_t needed = below + start[last];
-  start[last + 1] = static_cast<std::uint32_t>(kept.size() - needed);
-  std::exclusive_scan(start.begin(), start.begin() + static_cast<std::ptrdiff_t>(last) + 2,
+  std::exclusive_scan(start.begin(), start.begin() + static_cast<std::ptrdiff_t>(last) + 1,
                       start.begin(), std::uint32_t{0});
   const std::uint32_t overflow = static_cast<std::uint32_t>(last) + 1;
+  start[overflow] = static_cast<std::uint32_t>(needed);
   auto& spread = scratch.spread;
-  spread.resize(kept.size());
-  for (const Row& row : kept) spread[start[std::min(row.key >> shift, overflow)]++] = row;
+  spread.resize(needed + 1);
+  for (const Row& row : kept) {
+    const std::uint32_t bucket = std::min(row.key >> shift, overflow);
+    spread[start[bucket]] = row;
+    start[bucket] += bucket < overflow ? 1 : 0;
+  }
   // start[b] now ends bucket b.
   auto& rows = scratch.rows;
   rows.resize(needed);
