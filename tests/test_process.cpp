@@ -3,6 +3,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <array>
 #include <filesystem>
 #include <sstream>
 
@@ -70,7 +71,8 @@ struct FolderCase {
   // Standard output and error; DIR stands for the folder's path.
   std::string out;
   std::string err;
-  Left pre, errors, truth, summary;
+  // What is left of ped.pre, ped.errors, t.txt and s.txt.
+  std::array<Left, 4> left{Left::kUnchanged, Left::kUnchanged, Left::kUnchanged, Left::kUnchanged};
   // PEDSIM_SEED; "" leaves it unset.
   std::string seed = "1";
   // Another run holds the lock of ped.pre.
@@ -93,8 +95,10 @@ std::string with_dir(std::string text, const TempDir& dir) {
 TEST_P(RunInAUsedFolder, StatusMessagesAndWhatIsLeft) {
   const auto& c = GetParam();
   TempDir dir;
-  const std::vector<std::pair<std::string, Left>> files{
-      {"ped.pre", c.pre}, {"ped.errors", c.errors}, {"t.txt", c.truth}, {"s.txt", c.summary}};
+  const std::vector<std::pair<std::string, Left>> files{{"ped.pre", c.left[0]},
+                                                        {"ped.errors", c.left[1]},
+                                                        {"t.txt", c.left[2]},
+                                                        {"s.txt", c.left[3]}};
   for (const auto& [name, left] : files)
     test::write_file(dir.path() / name, "earlier " + name + "\n");
   if (c.pre_on_full_device) {
@@ -140,8 +144,9 @@ TEST_P(RunInAUsedFolder, StatusMessagesAndWhatIsLeft) {
 
 const std::string kArgumentFile = "unit -5, file Internal List-Directed Read\n";
 const std::string kEchoed = " ngen=           3\n n=          20\n male=           5\n";
-constexpr Left kKept = Left::kUnchanged;
+constexpr Left kNew = Left::kReplaced;
 
+// Unless a case says otherwise, every earlier file is left unchanged.
 INSTANTIATE_TEST_SUITE_P(
     Table, RunInAUsedFolder,
     ::testing::Values(
@@ -151,190 +156,112 @@ INSTANTIATE_TEST_SUITE_P(
                    "",
                    "forrtl: severe (24): end-of-file during read, " + kArgumentFile +
                        "pedsim: usage: pedsim [--seed T] [--truth FILE] [--summary FILE] NGEN N "
-                       "MALE (see pedsim --help)\n",
-                   kKept,
-                   kKept,
-                   kKept,
-                   kKept},
+                       "MALE (see pedsim --help)\n"},
         FolderCase{"ThirdMissing",
                    {"--truth", "t.txt", "3", "20"},
                    24,
                    " ngen=           3\n n=          20\n",
                    "forrtl: severe (24): end-of-file during read, " + kArgumentFile +
-                       "pedsim: the third argument, MALE, is missing; expected an integer\n",
-                   kKept,
-                   kKept,
-                   kKept,
-                   kKept},
+                       "pedsim: the third argument, MALE, is missing; expected an integer\n"},
         FolderCase{"NotANumber",
                    {"abc", "20", "5"},
                    59,
                    "",
                    "forrtl: severe (59): list-directed I/O syntax error, " + kArgumentFile +
                        "pedsim: the first argument, NGEN, is 'abc', not a number; expected an "
-                       "integer\n",
-                   kKept,
-                   kKept,
-                   kKept,
-                   kKept},
+                       "integer\n"},
         FolderCase{"NotA32BitInteger",
                    {"3", "99999999999", "5"},
                    64,
                    " ngen=           3\n",
                    "forrtl: severe (64): input conversion error, " + kArgumentFile +
                        "pedsim: the second argument, N, is '99999999999', not a 32-bit integer; "
-                       "expected a whole number from -2147483648 to 2147483647\n",
-                   kKept,
-                   kKept,
-                   kKept,
-                   kKept},
+                       "expected a whole number from -2147483648 to 2147483647\n"},
         FolderCase{"NoMales",
                    {"--summary", "s.txt", "3", "20", "0"},
                    2,
                    " ngen=           3\n n=          20\n male=           0\n",
-                   "pedsim: male must be at least 1 (ngen=3 n=20 male=0)\n",
-                   kKept,
-                   kKept,
-                   kKept,
-                   kKept},
+                   "pedsim: male must be at least 1 (ngen=3 n=20 male=0)\n"},
         FolderCase{"TableTooLarge",
                    {"1", "2000000000", "1"},
                    179,
                    " ngen=           1\n n=  2000000000\n male=           1\n",
                    "forrtl: severe (179): Cannot allocate array - overflow on array size "
-                   "calculation.\n",
-                   kKept,
-                   kKept,
-                   kKept,
-                   kKept},
-        FolderCase{"SeedVariableNotAnInteger",
-                   {"3", "20", "5"},
-                   2,
-                   kEchoed,
-                   "pedsim: PEDSIM_SEED must be a decimal 32-bit signed integer, got 'abc'\n",
-                   kKept,
-                   kKept,
-                   kKept,
-                   kKept,
-                   "abc"},
+                   "calculation.\n"},
+        FolderCase{.name = "SeedVariableNotAnInteger",
+                   .args = {"3", "20", "5"},
+                   .status = 2,
+                   .out = kEchoed,
+                   .err = "pedsim: PEDSIM_SEED must be a decimal 32-bit signed integer, got "
+                          "'abc'\n",
+                   .seed = "abc"},
         FolderCase{"UnknownOption",
                    {"3", "20", "5", "--frobnicate"},
                    2,
                    "",
-                   "pedsim: unknown option '--frobnicate' (see --help)\n",
-                   kKept,
-                   kKept,
-                   kKept,
-                   kKept},
+                   "pedsim: unknown option '--frobnicate' (see --help)\n"},
         FolderCase{"OptionWithoutValue",
                    {"3", "20", "5", "--truth"},
                    2,
                    "",
-                   "pedsim: option --truth needs a value\n",
-                   kKept,
-                   kKept,
-                   kKept,
-                   kKept},
+                   "pedsim: option --truth needs a value\n"},
         FolderCase{"SeedOptionNotAnInteger",
                    {"--seed", "2147483648", "3", "20", "5"},
                    2,
                    "",
-                   "pedsim: --seed must be a decimal 32-bit signed integer, got '2147483648'\n",
-                   kKept,
-                   kKept,
-                   kKept,
-                   kKept},
-        FolderCase{"HelpAfterTheNumbers",
-                   {"3", "20", "5", "--help"},
-                   0,
-                   "usage: pedsim",
-                   "",
-                   kKept,
-                   kKept,
-                   kKept,
-                   kKept},
+                   "pedsim: --seed must be a decimal 32-bit signed integer, got '2147483648'\n"},
+        FolderCase{"HelpAfterTheNumbers", {"3", "20", "5", "--help"}, 0, "usage: pedsim", ""},
         FolderCase{"NegativeNumberIsANumber",
                    {"-1", "20", "5"},
                    2,
                    " ngen=          -1\n n=          20\n male=           5\n",
-                   "pedsim: ngen must not be negative (ngen=-1 n=20 male=5)\n",
-                   kKept,
-                   kKept,
-                   kKept,
-                   kKept},
+                   "pedsim: ngen must not be negative (ngen=-1 n=20 male=5)\n"},
         FolderCase{"ReportNamesPedPre",
                    {"--truth", "./ped.pre", "3", "20", "5"},
                    2,
                    "",
                    "pedsim: --truth ./ped.pre names the same file as ped.pre; give the report a "
-                   "file of its own\n",
-                   kKept,
-                   kKept,
-                   kKept,
-                   kKept},
+                   "file of its own\n"},
         FolderCase{"ReportsNameOneFile",
                    {"--truth", "t.txt", "--summary", "sub/../t.txt", "3", "20", "5"},
                    2,
                    "",
                    "pedsim: --summary sub/../t.txt names the same file as --truth t.txt; give "
-                   "the report a file of its own\n",
-                   kKept,
-                   kKept,
-                   kKept,
-                   kKept},
+                   "the report a file of its own\n"},
         FolderCase{"ReportInAMissingFolder",
                    {"--truth", "nodir/t.txt", "3", "20", "5"},
                    29,
                    "",
                    "forrtl: No such file or directory\nforrtl: severe (29): file not found, unit "
-                   "3, file DIR/nodir/t.txt\n",
-                   kKept,
-                   kKept,
-                   kKept,
-                   kKept},
-        FolderCase{"AnotherRunWriting",
-                   {"--truth", "t.txt", "3", "20", "5"},
-                   2,
-                   kEchoed,
-                   "pedsim: another pedsim run is writing DIR/ped.pre; wait for it to end, or run "
-                   "in another folder\n",
-                   kKept,
-                   kKept,
-                   kKept,
-                   kKept,
-                   "1",
-                   true},
-        FolderCase{"FailedWriteRemovesReports",
-                   {"--truth", "t.txt", "12", "40", "8"},
-                   38,
-                   read_file(fs::path(PEDSIM_GOLDEN_DIR) / "12-40-8" / "stdout"),
-                   "forrtl: No space left on device\nforrtl: severe (38): error during write, "
-                   "unit 1, file DIR/ped.pre\n",
-                   Left::kAny,
-                   Left::kReplaced,
-                   Left::kAbsent,
-                   kKept,
-                   "-5",
-                   false,
-                   true},
-        FolderCase{"OptionsAfterTheNumbers",
-                   {"3", "20", "5", "--summary=s.txt"},
-                   0,
-                   "",
-                   "",
-                   Left::kReplaced,
-                   Left::kReplaced,
-                   kKept,
-                   Left::kReplaced},
-        FolderCase{"OptionsEndAtDoubleDash",
-                   {"--truth", "t.txt", "--", "3", "20", "5", "--summary", "s.txt"},
-                   0,
-                   "",
-                   "",
-                   Left::kReplaced,
-                   Left::kReplaced,
-                   Left::kReplaced,
-                   kKept}),
+                   "3, file DIR/nodir/t.txt\n"},
+        FolderCase{.name = "AnotherRunWriting",
+                   .args = {"--truth", "t.txt", "3", "20", "5"},
+                   .status = 2,
+                   .out = kEchoed,
+                   .err = "pedsim: another pedsim run is writing DIR/ped.pre; wait for it to "
+                          "end, or run in another folder\n",
+                   .locked = true},
+        FolderCase{.name = "FailedWriteRemovesReports",
+                   .args = {"--truth", "t.txt", "12", "40", "8"},
+                   .status = 38,
+                   .out = read_file(fs::path(PEDSIM_GOLDEN_DIR) / "12-40-8" / "stdout"),
+                   .err = "forrtl: No space left on device\nforrtl: severe (38): error during "
+                          "write, unit 1, file DIR/ped.pre\n",
+                   .left = {Left::kAny, kNew, Left::kAbsent, Left::kUnchanged},
+                   .seed = "-5",
+                   .pre_on_full_device = true},
+        FolderCase{.name = "OptionsAfterTheNumbers",
+                   .args = {"3", "20", "5", "--summary=s.txt"},
+                   .status = 0,
+                   .out = "",
+                   .err = "",
+                   .left = {kNew, kNew, Left::kUnchanged, kNew}},
+        FolderCase{.name = "OptionsEndAtDoubleDash",
+                   .args = {"--truth", "t.txt", "--", "3", "20", "5", "--summary", "s.txt"},
+                   .status = 0,
+                   .out = "",
+                   .err = "",
+                   .left = {kNew, kNew, kNew, Left::kUnchanged}}),
     [](const auto& info) { return info.param.name; });
 
 TEST(Process, LargeExistingPedPreIsReplaced) {
