@@ -1,19 +1,14 @@
 #include "command_line.hpp"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <charconv>
-#include <filesystem>
-#include <new>
 #include <thread>
 #include <utility>
 
 #include "io/diagnostic.hpp"
-#include "io/output_file.hpp"
 #include "io/records.hpp"
+#include "io/run_files.hpp"
 #include "pedsim/pedsim.hpp"
 #include "replicates.hpp"
 #include "run_folder.hpp"
@@ -26,11 +21,11 @@ constexpr std::string_view kSynopsis =
     "usage: pedsim [--seed T] [--truth FILE] [--summary FILE] NGEN N MALE";
 
 constexpr std::string_view kUsage =
-    "usage: pedsim [--seed T] [--truth FILE] [--summary FILE] NGEN N MALE\n"
+    "usage: pedsim [--seed T] [--truth FILE] [--summary FILE] [--quiet] NGEN N MALE\n"
     "       pedsim [--replicate R] [--outdir DIR] [...] NGEN N MALE\n"
     "       pedsim --replicates K --outdir DIR [--replicate R0] [--jobs N] [...] NGEN N MALE\n"
-    "       pedsim collect DIR\n"
-    "       pedsim --help | --version\n"
+    "       pedsim collect [--replicates K [--replicate R0]] DIR\n"
+    "       pedsim --help | -h | --version\n"
     "\n"
     "Breeds N founders (the first MALE of them male) and NGEN overlapping\n"
     "generations by random mating, passing one three-allele marker by Mendelian\n"
@@ -50,29 +45,34 @@ constexpr std::string_view kUsage =
     "  --outdir DIR    write ped.pre, ped.errors and run.tsv (the run's line of a\n"
     "                  replicate table) in DIR, made if missing\n"
     "  --replicates K  run replicates R0 to R0+K-1 side by side, each in DIR/rNNNNN\n"
-    "                  with its console.txt; DIR/replicates.tsv tabulates them\n"
+    "                  with its console.txt; DIR/replicates.tsv tabulates them and\n"
+    "                  DIR/study.tsv records the study: the same command resumes it\n"
     "  --jobs N        replicates run at once (default: the number of cores)\n"
-    "  --truth FILE    per animal: animal, sire, dam, sex, generation, true alleles,\n"
-    "                  lost flag, recorded alleles, altered flag (unit 3)\n"
+    "  --truth FILE    per animal, tab-separated: animal, sire, dam, sex, generation,\n"
+    "                  true alleles, lost flag, recorded alleles, altered flag (unit 3)\n"
     "  --summary FILE  a short report of the run, its seed included (unit 4)\n"
-    "A report is written complete or not at all; a run that fails once it has\n"
-    "replaced ped.pre also removes an earlier report of the same name. With\n"
-    "--replicates, reports are plain names written in each replicate's folder.\n"
+    "  --quiet         the console keeps the arguments and the two count lines only\n"
+    "A report, run.tsv, console.txt and replicates.tsv are written complete or not\n"
+    "at all; a run that fails once it has replaced ped.pre also removes an earlier\n"
+    "report of the same name. With --replicates, reports are plain names written\n"
+    "in each replicate's folder.\n"
     "\n"
     "pedsim collect DIR rebuilds DIR/replicates.tsv from the rNNNNN folders of\n"
-    "DIR, however they were made.\n"
+    "DIR, however they were made: the replicates of DIR/study.tsv, else R0 to\n"
+    "R0+K-1 when given, else those from the lowest folder to the highest.\n"
     "\n"
     "Environment:\n"
     "  PEDSIM_SEED  a 32-bit integer used as the clock sum that seeds the random\n"
     "               stream; with it set, a run is a pure function of its arguments\n"
     "\n"
     "Exit status: 0 success; 2 a usage error (an unknown option, arguments outside\n"
-    "the limits, an invalid seed, a report naming an output, another run writing\n"
-    "in this folder); 24, 59, 64 an argument missing or not an integer; 9, 10, 29,\n"
-    "30, 42, 43 a file that cannot be created; 38 a failed write; 41, 179 not\n"
-    "enough memory or a table too large; 70 an internal error; 130, 143\n"
-    "interrupted (SIGINT, SIGTERM). With --replicates, the status of the first\n"
-    "replicate that failed; collect: 1 when a replicate failed or is missing.\n";
+    "the limits, an invalid seed, two names of one file, a console sent to a file\n"
+    "of the run, another run writing in this folder, a folder holding another\n"
+    "study); 24, 59, 64 an argument missing or not an integer; 9, 10, 29, 30, 42,\n"
+    "43 a file that cannot be created; 38 a failed write; 41, 179 not enough\n"
+    "memory or a table too large; 70 an internal error; 130, 143 interrupted\n"
+    "(SIGINT, SIGTERM). With --replicates, the status of the first replicate that\n"
+    "failed; collect: 1 when a replicate failed or is missing.\n";
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 bool ends_value(char c) { return is_blank(c) || c == ',' || c == '/'; }
@@ -106,8 +106,6 @@ ArgumentRead read_value(std::string_view token) {
   return {code::kConversionError, 0};
 }
 
-void write_text(int fd, std::string_view text) { Console(fd).write(text); }
-
 struct NumberArgument {
   std::string_view name;
   std::string_view ordinal;
@@ -118,13 +116,20 @@ constexpr std::array<NumberArgument, 3> kNumbers{
 
 // The plain line that follows the diagnostic of an argument that
 // cannot be read.
-std::string explain_argument(std::size_t k, std::span<const std::string_view> numbers,
-                             int read_code) {
-  if (numbers.empty()) return std::string(kSynopsis) + " (see pedsim --help)";
+std::string explain_argument(std::size_t k, const CommandLine& line, int read_code) {
+  const auto& numbers = line.numbers;
+  if (numbers.empty() && line.numeric_option_value.empty()) {
+    return std::string(kSynopsis) + " (see pedsim --help)";
+  }
   const NumberArgument& a = kNumbers[k];
   const std::string subject =
       "the " + std::string(a.ordinal) + " argument, " + std::string(a.name) + ", ";
-  if (k >= numbers.size()) return subject + "is missing; expected an integer";
+  if (k >= numbers.size()) {
+    return subject + "is missing; expected an integer" +
+           (line.numeric_option_value.empty()
+                ? ""
+                : " (" + line.numeric_option_value + " as its value)");
+  }
   const std::string given = "is '" + std::string(numbers[k]) + "'";
   if (read_code == code::kEndOfFile) return subject + "is blank; expected an integer";
   if (read_code == code::kSyntaxError) {
@@ -135,15 +140,15 @@ std::string explain_argument(std::size_t k, std::span<const std::string_view> nu
 }
 
 // Reads the three numbers, echoing each to the console as it is read.
-std::array<std::int32_t, 3> read_numbers(std::span<const std::string_view> numbers,
-                                         ByteSink& console) {
+std::array<std::int32_t, 3> read_numbers(const CommandLine& line, ByteSink& console) {
   std::array<std::int32_t, 3> values{};
   for (std::size_t k = 0; k < kNumbers.size(); ++k) {
-    const std::string_view argument = k < numbers.size() ? numbers[k] : std::string_view{};
+    const std::string_view argument =
+        k < line.numbers.size() ? line.numbers[k] : std::string_view{};
     const ArgumentRead read = read_integer_argument(argument);
     if (read.code != 0) {
       throw Stop(read.code, severe_text(read.code, unit::kArgument, kArgumentFileName, 0) +
-                                "pedsim: " + explain_argument(k, numbers, read.code) + "\n");
+                                "pedsim: " + explain_argument(k, line, read.code) + "\n");
     }
     values[k] = read.value;
     console.write(console_line_label_int(kNumbers[k].label, read.value));
@@ -157,7 +162,7 @@ std::array<std::int32_t, 3> read_numbers(std::span<const std::string_view> numbe
 std::pair<Parameters, Seed> read_run(const CommandLine& line,
                                      const std::optional<std::string>& seed_variable,
                                      ByteSink& console) {
-  const auto [generations, founders, males] = read_numbers(line.numbers, console);
+  const auto [generations, founders, males] = read_numbers(line, console);
   Seed seed = Seed::from_clocks();
   if (line.seed || seed_variable) {
     const std::string& text = line.seed ? *line.seed : *seed_variable;
@@ -172,62 +177,39 @@ std::pair<Parameters, Seed> read_run(const CommandLine& line,
   return {Parameters::make(generations, founders, males), seed};
 }
 
-// Whether two paths name one file: the same device and inode where both
-// exist, else the same path once resolved.
-bool same_file(const std::string& a, const std::string& b) {
-  struct stat first {};
-  struct stat second {};
-  if (::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0) {
-    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
-  }
-  std::error_code ignored;
-  return std::filesystem::weakly_canonical(std::filesystem::absolute(a, ignored), ignored) ==
-         std::filesystem::weakly_canonical(std::filesystem::absolute(b, ignored), ignored);
-}
-
-// A report must not overwrite the outputs of its own run or the other report.
-void check_report_paths(const CommandLine& line, const std::string& folder) {
-  struct Named {
-    std::string what;
-    std::string path;
-  };
-  std::vector<Named> taken{{"ped.pre", relative_path(folder, kPedPreName)},
-                           {"ped.errors", relative_path(folder, kPedErrorsName)}};
-  for (const auto& [option, path] :
-       {std::pair{"--truth", &line.truth_path}, std::pair{"--summary", &line.summary_path}}) {
-    if (!*path) continue;
-    const std::string target = relative_path(".", **path);
-    for (const Named& other : taken) {
-      if (same_file(target, other.path)) {
-        stop_usage(std::string(option) + " " + **path + " names the same file as " + other.what +
-                   "; give the report a file of its own");
-      }
-    }
-    taken.push_back({std::string(option) + " " + **path, target});
-  }
+void warn_if_streams_overlap(const Simulation& run, int stderr_fd) {
+  if (run.numbers_drawn <= kReplicateStride) return;
+  write_text(stderr_fd, "pedsim: warning: this run drew " + std::to_string(run.numbers_drawn) +
+                            " numbers, more than the 2^44 between the streams of two "
+                            "replicates; replicates of its seed share numbers\n");
 }
 
 // One run: outputs in the working directory or --outdir, reports where they
 // are named.
 int run_once(const CommandLine& line, const std::optional<std::string>& seed_variable,
-             ByteSink& console, int stderr_fd) {
+             int stdout_fd, int stderr_fd) {
   RunPlan plan{.truth = line.truth_path, .summary = line.summary_path};
-  if (line.outdir) plan = {*line.outdir, true, line.truth_path, line.summary_path, true};
-  check_report_paths(line, plan.folder);
+  if (line.outdir) {
+    plan.folder = *line.outdir;
+    plan.make_folder = true;
+    plan.run_row = true;
+  }
+  const std::vector<RunFile> files_of_run = plan.files();
+  check_distinct(files_of_run);
+  check_not_written_by(stdout_fd, "standard output", files_of_run);
+  check_not_written_by(stderr_fd, "standard error", files_of_run);
   handle_interrupts(stderr_fd, "ped.pre and ped.errors");
-  RunFolder files(plan, 0);
+  Console console(stdout_fd);
+  RunFiles files(plan, &process_files());
   try {
     // The outputs exist from the start, created if missing, but keep what they hold
     // until the arguments are known good.
     files.open();
     const auto [parameters, seed] = read_run(line, seed_variable, console);
-    files.empty_outputs();
-    const Simulation run = files.run(parameters, seed, console);
-    if (run.numbers_drawn > kReplicateStride) {
-      write_text(stderr_fd, "pedsim: warning: this run drew " + std::to_string(run.numbers_drawn) +
-                                " numbers, more than the 2^44 between the streams of two "
-                                "replicates; replicates of its seed share numbers\n");
-    }
+    report_removed(stderr_fd, files.empty_outputs(seed));
+    const Simulation run = simulate(parameters, seed, files.sinks(&console, line.quiet));
+    files.finish(run);
+    warn_if_streams_overlap(run, stderr_fd);
     return 0;
   } catch (...) {
     const Failure failure = current_failure();
@@ -237,32 +219,53 @@ int run_once(const CommandLine& line, const std::optional<std::string>& seed_var
   }
 }
 
-// Replicates R0..R0+K-1 side by side, each in its folder of --outdir.
-int run_study(const CommandLine& line, const std::optional<std::string>& seed_variable,
-              ByteSink& console, int stderr_fd) {
-  try {
-    for (const auto& [option, name] :
-         {std::pair{"--truth", &line.truth_path}, std::pair{"--summary", &line.summary_path}}) {
-      if (*name && (*name)->find('/') != std::string::npos) {
-        stop_usage(std::string("with --replicates, ") + option +
-                   " takes a plain file name, written in each replicate's folder");
+// With --replicates, reports are plain names in each replicate's folder,
+// beside the files every replicate writes.
+void check_study_names(const CommandLine& line) {
+  std::vector<std::pair<std::string, std::string>> taken{{"ped.pre", std::string(kPedPreName)},
+                                                         {"ped.errors", std::string(kPedErrorsName)},
+                                                         {"run.tsv", std::string(kRunRowName)},
+                                                         {"console.txt", std::string(kConsoleCopyName)}};
+  for (const auto& [option, name] :
+       {std::pair{"--truth", &line.truth_path}, std::pair{"--summary", &line.summary_path}}) {
+    if (!*name) continue;
+    if ((*name)->find('/') != std::string::npos) {
+      stop_usage(std::string("with --replicates, ") + option +
+                 " takes a plain file name, written in each replicate's folder");
+    }
+    const std::string label = std::string(option) + " " + **name;
+    for (const auto& [what, other] : taken) {
+      if (other == **name) {
+        stop_usage(label + " names the same file as " + what +
+                   " in every replicate's folder; give each file of a run a name of its own");
       }
     }
+    taken.emplace_back(label, **name);
+  }
+}
+
+// Replicates R0..R0+K-1 side by side, each in its folder of --outdir.
+int run_study(const CommandLine& line, const std::optional<std::string>& seed_variable,
+              int stdout_fd, int stderr_fd) {
+  try {
+    check_study_names(line);
     StringSink echo;
     const auto [parameters, seed] = read_run(line, seed_variable, echo);
-    console.write(echo.text);
-    handle_interrupts(stderr_fd, "the replicates being written");
     const unsigned cores = std::max(1U, std::thread::hardware_concurrency());
-    return run_replicates({.parameters = parameters,
-                           .seed = seed,
-                           .outdir = *line.outdir,
-                           .first = line.replicate,
-                           .count = *line.replicates,
-                           .jobs = line.jobs.value_or(static_cast<int>(cores)),
-                           .truth = line.truth_path,
-                           .summary = line.summary_path,
-                           .echo = echo.text},
-                          stderr_fd);
+    const ReplicateStudy study{.parameters = parameters,
+                               .seed = seed,
+                               .outdir = *line.outdir,
+                               .first = line.replicate,
+                               .count = *line.replicates,
+                               .jobs = line.jobs.value_or(static_cast<int>(cores)),
+                               .truth = line.truth_path,
+                               .summary = line.summary_path,
+                               .quiet = line.quiet,
+                               .echo = echo.text};
+    check_study_console(study, stdout_fd, stderr_fd);
+    Console(stdout_fd).write(echo.text);
+    handle_interrupts(stderr_fd, "the replicates being written");
+    return run_replicates(study, stderr_fd);
   } catch (...) {
     const Failure failure = current_failure();
     write_text(stderr_fd, failure.text);
@@ -281,22 +284,55 @@ std::int32_t option_integer(std::string_view option, const std::string& text, st
   return *value;
 }
 
+// The values of the options that are checked against each other.
+struct OptionTexts {
+  std::optional<std::string> replicate;
+  std::optional<std::string> replicates;
+  std::optional<std::string> jobs;
+};
+
 // Checks the options against each other and converts their values.
-void check_options(CommandLine& line, const std::optional<std::string>& replicate,
-                   const std::optional<std::string>& replicates,
-                   const std::optional<std::string>& jobs) {
+void check_options(CommandLine& line, const OptionTexts& texts) {
   if (line.seed && !parse_int32(*line.seed)) {
     stop_usage("--seed must be a decimal 32-bit signed integer, got '" + *line.seed + "'");
   }
-  if (replicate) line.replicate = option_integer("--replicate", *replicate, 0, kMaxReplicate);
-  if (replicates) {
+  if (line.outdir && line.outdir->empty()) {
+    stop_usage("--outdir names no folder (an empty name); give a folder, or \".\"");
+  }
+  if (texts.replicate) {
+    line.replicate = option_integer("--replicate", *texts.replicate, 0, kMaxReplicate);
+  }
+  if (texts.replicates) {
     line.replicates =
-        option_integer("--replicates", *replicates, 1, kMaxReplicate + 1 - line.replicate);
+        option_integer("--replicates", *texts.replicates, 1, kMaxReplicate + 1 - line.replicate);
     if (!line.outdir) stop_usage("--replicates needs --outdir DIR, the folder of the study");
   }
-  if (jobs) {
-    if (!replicates) stop_usage("--jobs goes with --replicates");
-    line.jobs = option_integer("--jobs", *jobs, 1, 1024);
+  if (texts.jobs) {
+    if (!texts.replicates) stop_usage("--jobs goes with --replicates");
+    line.jobs = option_integer("--jobs", *texts.jobs, 1, 1024);
+  }
+}
+
+// "pedsim collect DIR" takes --replicates and --replicate only.
+void check_collect(CommandLine& line, const OptionTexts& texts,
+                   const std::vector<std::string_view>& given) {
+  for (const std::string_view name : given) {
+    if (name != "--replicates" && name != "--replicate") {
+      stop_usage("collect takes no option " + std::string(name) +
+                 "; usage: pedsim collect [--replicates K [--replicate R0]] DIR");
+    }
+  }
+  if (line.numbers.size() != 2) {
+    stop_usage("usage: pedsim collect [--replicates K [--replicate R0]] DIR");
+  }
+  if (texts.replicate && !texts.replicates) stop_usage("collect: --replicate goes with --replicates");
+  line.collect = CollectRequest{std::string(line.numbers[1]), std::nullopt, std::nullopt};
+  if (texts.replicate) {
+    line.collect->first = option_integer("--replicate", *texts.replicate, 0, kMaxReplicate);
+  }
+  if (texts.replicates) {
+    line.collect->count = option_integer("--replicates", *texts.replicates, 1,
+                                         kMaxReplicate + 1 - line.collect->first.value_or(0));
   }
 }
 
@@ -334,17 +370,16 @@ CommandLine parse_command_line(std::span<const std::string_view> args) {
     line.version = line.version || arg == "--version";
   }
   if (line.help || line.version) return line;
-  std::optional<std::string> replicate;
-  std::optional<std::string> replicates;
-  std::optional<std::string> jobs;
+  OptionTexts texts;
   const std::array<std::pair<std::string_view, std::optional<std::string>*>, 7> kValued{
       {{"--seed", &line.seed},
        {"--truth", &line.truth_path},
        {"--summary", &line.summary_path},
        {"--outdir", &line.outdir},
-       {"--replicate", &replicate},
-       {"--replicates", &replicates},
-       {"--jobs", &jobs}}};
+       {"--replicate", &texts.replicate},
+       {"--replicates", &texts.replicates},
+       {"--jobs", &texts.jobs}}};
+  std::vector<std::string_view> given;
   for (std::size_t k = 0; k < options.size(); ++k) {
     const std::string_view arg = options[k];
     if (!arg.starts_with("--")) {
@@ -354,6 +389,12 @@ CommandLine parse_command_line(std::span<const std::string_view> args) {
     // --name VALUE or --name=VALUE
     const std::size_t equals = arg.find('=');
     const std::string_view name = arg.substr(0, equals);
+    given.push_back(name);
+    if (name == "--quiet") {
+      if (equals != std::string_view::npos) stop_usage("option --quiet takes no value");
+      line.quiet = true;
+      continue;
+    }
     const auto known = std::find_if(kValued.begin(), kValued.end(),
                                     [name](const auto& option) { return option.first == name; });
     if (known == kValued.end()) {
@@ -362,7 +403,12 @@ CommandLine parse_command_line(std::span<const std::string_view> args) {
     if (equals != std::string_view::npos) {
       *known->second = std::string(arg.substr(equals + 1));
     } else if (k + 1 < options.size()) {
-      *known->second = std::string(options[++k]);
+      const std::string_view value = options[++k];
+      *known->second = std::string(value);
+      // A forgotten value takes the next number: say so if a number is missing.
+      if (read_integer_argument(value).code == 0) {
+        line.numeric_option_value = std::string(name) + " took '" + std::string(value) + "'";
+      }
     } else {
       stop_usage("option " + std::string(name) + " needs a value");
     }
@@ -371,11 +417,10 @@ CommandLine parse_command_line(std::span<const std::string_view> args) {
     line.numbers.insert(line.numbers.end(), end_of_options + 1, args.end());
   }
   if (!line.numbers.empty() && line.numbers[0] == "collect") {
-    if (line.numbers.size() != 2) stop_usage("usage: pedsim collect DIR");
-    line.collect = std::string(line.numbers[1]);
+    check_collect(line, texts, given);
     return line;
   }
-  check_options(line, replicate, replicates, jobs);
+  check_options(line, texts);
   return line;
 }
 
@@ -393,9 +438,8 @@ int run_command_line(std::span<const std::string_view> args,
       return 0;
     }
     if (line.collect) return collect_replicates(*line.collect, stderr_fd);
-    Console console(stdout_fd);
-    if (line.replicates) return run_study(line, seed_variable, console, stderr_fd);
-    return run_once(line, seed_variable, console, stderr_fd);
+    if (line.replicates) return run_study(line, seed_variable, stdout_fd, stderr_fd);
+    return run_once(line, seed_variable, stdout_fd, stderr_fd);
   } catch (...) {
     const Failure failure = current_failure();
     write_text(stderr_fd, failure.text);

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "replicates.hpp"
+
 namespace pedsim {
 
 // Width of the text buffer that receives each command-line argument.
@@ -35,7 +37,7 @@ struct CommandLine {
   bool help = false;
   bool version = false;
   // "pedsim collect DIR": the folder whose replicate table is rebuilt.
-  std::optional<std::string> collect;
+  std::optional<CollectRequest> collect;
   std::optional<std::string> seed;  // --seed T, already checked to be an integer
   std::optional<std::string> truth_path;
   std::optional<std::string> summary_path;
@@ -43,6 +45,10 @@ struct CommandLine {
   std::int32_t replicate = 0;
   std::optional<std::int32_t> replicates;
   std::optional<int> jobs;
+  bool quiet = false;
+  // The last option given its value as a separate argument that reads as a
+  // number ("--replicate took '3'"): named when a number is then missing.
+  std::string numeric_option_value;
 };
 
 // Splits the arguments into options (anywhere before a lone "--", and "-h"

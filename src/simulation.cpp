@@ -2,7 +2,6 @@
 // the outputs of a finished run.
 
 #include <chrono>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,8 +9,7 @@
 #include "io/diagnostic.hpp"
 #include "io/output_file.hpp"
 #include "io/output_writer.hpp"
-#include "io/report_file.hpp"
-#include "io/reports.hpp"
+#include "io/run_files.hpp"
 #include "pedsim/pedsim.hpp"
 #include "platform/large_memory.hpp"
 #include "random/uniform_stream.hpp"
@@ -125,26 +123,29 @@ Simulation simulate(const Parameters& parameters, const Seed& seed, const Output
 void write_files(const Simulation& run, const std::string& folder,
                  const std::optional<std::string>& truth,
                  const std::optional<std::string>& summary) {
-  std::error_code ignored;
-  std::filesystem::create_directories(folder, ignored);
-  OutputFile pre;
-  OutputFile errors;
-  pre.open(folder, kPedPreName, unit::kPedPre);
-  errors.open(folder, kPedErrorsName, unit::kPedErrors);
-  write_outputs(run, {.pedigree = &pre, .errors = &errors});
-  pre.close();
-  errors.close();
-  const auto write_report = [&folder, &run](const std::optional<std::string>& name, int unit,
-                                            void (*write)(const Simulation&, ByteSink&)) {
-    if (!name) return;
-    ReportFile report;
-    report.create(folder, *name, unit);
-    write(run, report);
-    report.commit();
+  if (folder.empty()) stop_usage("the folder's name is empty; give a folder, or \".\"");
+  const auto in_folder = [&folder](const std::optional<std::string>& name) {
+    return name ? std::optional(relative_path(folder, *name)) : std::nullopt;
   };
-  write_report(truth, unit::kTruth, write_truth);
-  write_report(summary, unit::kSummary, write_summary);
-  write_run_row(folder, run.seed, count_run(run.pedigree), 0);
+  const RunPlan plan{.folder = folder,
+                     .make_folder = true,
+                     .truth = in_folder(truth),
+                     .summary = in_folder(summary),
+                     .run_row = true};
+  check_distinct(plan.files());
+  RunFiles files(plan);
+  try {
+    files.open();
+    files.empty_outputs(run.seed);
+    write_outputs(run, files.sinks(nullptr));
+    files.finish(run);
+  } catch (const Stop& stop) {
+    files.failed(stop.status());
+    throw;
+  } catch (const std::bad_alloc&) {
+    files.failed(code::kNoMemory);
+    throw;
+  }
 }
 
 void write_outputs(const Simulation& run, const OutputSinks& outputs) {

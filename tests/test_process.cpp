@@ -220,14 +220,14 @@ INSTANTIATE_TEST_SUITE_P(
                    {"--truth", "./ped.pre", "3", "20", "5"},
                    2,
                    "",
-                   "pedsim: --truth ./ped.pre names the same file as ped.pre; give the report a "
-                   "file of its own\n"},
+                   "pedsim: --truth ./ped.pre names the same file as ped.pre; give each file of a "
+                   "run a name of its own\n"},
         FolderCase{"ReportsNameOneFile",
                    {"--truth", "t.txt", "--summary", "sub/../t.txt", "3", "20", "5"},
                    2,
                    "",
                    "pedsim: --summary sub/../t.txt names the same file as --truth t.txt; give "
-                   "the report a file of its own\n"},
+                   "each file of a run a name of its own\n"},
         FolderCase{"ReportInAMissingFolder",
                    {"--truth", "nodir/t.txt", "3", "20", "5"},
                    29,

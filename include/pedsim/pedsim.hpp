@@ -36,18 +36,27 @@ class TableTooLarge : public std::length_error {
   TableTooLarge() : std::length_error("the table's size in bytes does not fit in 32 bits") {}
 };
 
-// A failed run's diagnostic: the text for standard error and the
-// exit status the command line ends with.
+// A failed run's diagnostic: the text for standard error and the exit
+// status the command line ends with; for a file that failed, the system's
+// error number and the file's full path.
 class Stop : public std::runtime_error {
  public:
-  Stop(int status, std::string text)
-      : std::runtime_error(text), status_(status), text_(std::move(text)) {}
+  Stop(int status, std::string text, int error_number = 0, std::string path = {})
+      : std::runtime_error(text),
+        status_(status),
+        text_(std::move(text)),
+        error_number_(error_number),
+        path_(std::move(path)) {}
   int status() const { return status_; }
   const std::string& text() const { return text_; }
+  int error_number() const { return error_number_; }
+  const std::string& path() const { return path_; }
 
  private:
   int status_;
   std::string text_;
+  int error_number_;
+  std::string path_;
 };
 
 // A column of values indexed from 1, allocated once at its final size and
@@ -240,6 +249,9 @@ struct OutputSinks {
   ByteSink* console = nullptr;
   ByteSink* pedigree = nullptr;
   ByteSink* errors = nullptr;
+  // The console keeps only the two count lines (no generation lines, no
+  // altered animals).
+  bool quiet_console = false;
 };
 
 // Breeds the pedigree of `parameters` from the stream of `seed` (its replicate
@@ -256,8 +268,10 @@ void write_outputs(const Simulation& run, const OutputSinks& outputs);
 
 // Writes the files a command-line run with --outdir `folder` writes: ped.pre,
 // ped.errors and run.tsv in `folder` (made, with its parents, when missing),
-// and the truth file and summary under the names given, in `folder` too.
-// Throws Stop, naming the file, when one cannot be written.
+// and the truth file and summary under the names given, in `folder` too,
+// holding the folder's lock as the command line does. Throws Stop: status 2
+// for an empty folder name, two names of one file, or another run writing
+// the folder; else the diagnostic of the file that cannot be written.
 void write_files(const Simulation& run, const std::string& folder,
                  const std::optional<std::string>& truth = std::nullopt,
                  const std::optional<std::string>& summary = std::nullopt);

@@ -74,7 +74,7 @@ std::string severe_text(int c, int unit, std::string_view file, int sys_errno) {
 }
 
 void stop_with_diagnostic(int c, int unit, std::string_view file, int sys_errno) {
-  throw Stop(c, severe_text(c, unit, file, sys_errno));
+  throw Stop(c, severe_text(c, unit, file, sys_errno), sys_errno, std::string(file));
 }
 
 void stop_usage(std::string_view message) {

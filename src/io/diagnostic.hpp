@@ -35,6 +35,7 @@ inline constexpr int kSummary = 4;
 inline constexpr int kRunRow = 5;
 inline constexpr int kConsoleCopy = 6;
 inline constexpr int kReplicateTable = 7;
+inline constexpr int kStudyManifest = 8;
 inline constexpr int kArgument = -5;
 }  // namespace unit
 

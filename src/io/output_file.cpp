@@ -84,10 +84,9 @@ void OutputFile::open(const std::string& dir, std::string_view name, int unit, E
   fd_ = fd;
 }
 
-void OutputFile::open_beside(const std::string& dir, std::string_view name, int unit) {
+void OutputFile::open_beside(const std::string& target, const std::string& shown_path, int unit) {
   unit_ = unit;
-  path_ = full_path(dir, name);
-  const std::string target = relative_path(dir, name);
+  path_ = shown_path;
   const std::size_t slash = target.rfind('/');
   opened_path_ = target.substr(0, slash + 1) + "." + target.substr(slash + 1) + ".pedsim-XXXXXX";
   const int fd = ::mkostemp(opened_path_.data(), O_CLOEXEC);

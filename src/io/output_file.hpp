@@ -28,9 +28,9 @@ class OutputFile : public ByteSink {
   // file-open diagnostic of the system's error.
   void open(const std::string& dir, std::string_view name, int unit,
             Existing existing = Existing::kReplace);
-  // Creates a new file with a unique name beside where `name` would be, to
-  // become `name` later; diagnostics name `name`.
-  void open_beside(const std::string& dir, std::string_view name, int unit);
+  // Creates a new file with a unique name beside `target`, to become
+  // `target` later; diagnostics name the file by `shown_path`.
+  void open_beside(const std::string& target, const std::string& shown_path, int unit);
   bool is_open() const { return fd_ >= 0; }
   int descriptor() const { return fd_; }
   // The full path diagnostics give, and the path the file was opened by.

@@ -27,6 +27,7 @@ void OutputWriter::progress_line(const std::string& line) {
 }
 
 void OutputWriter::generation_begins(std::int32_t g) {
+  if (sinks_.quiet_console) return;
   progress_line(console_line_label_int("generation ", g));
 }
 
@@ -36,7 +37,9 @@ void OutputWriter::counts(std::int32_t founders, std::int32_t rows) {
 }
 
 void OutputWriter::altered(const AlteredAnimal& animal) {
-  if (sinks_.console != nullptr) console_.write(console_line_int(animal.animal));
+  if (sinks_.console != nullptr && !sinks_.quiet_console) {
+    console_.write(console_line_int(animal.animal));
+  }
   if (sinks_.errors != nullptr) {
     errors_.commit(
         format_error_record(errors_.reserve(kMaxErrorRecord), animal.animal, animal.old_allele));

@@ -2,13 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstdio>
 #include <string>
 
 #include "io/buffered_writer.hpp"
 #include "io/diagnostic.hpp"
-#include "io/output_file.hpp"
-#include "io/records.hpp"
 #include "sim/error_injection.hpp"
 #include "sim/genotype_loss.hpp"
 
@@ -24,11 +23,16 @@ Genotype recorded(const Pedigree& pedigree, std::int32_t animal) {
 bool carries(Genotype g, std::int32_t allele) { return g.first == allele || g.second == allele; }
 bool is_genotyped(Genotype g) { return g.first != 0; }
 
-void write_fields(BufferedWriter& file, std::initializer_list<std::int32_t> values) {
-  char* out = file.reserve(values.size() * kMaxFieldWidth + 1);
+// One row of tab-separated integers.
+void write_row(BufferedWriter& file, std::initializer_list<std::int32_t> values) {
+  constexpr std::size_t kMaxDigits = 11;
+  char* out = file.reserve(values.size() * (kMaxDigits + 1));
   char* p = out;
-  for (const std::int32_t v : values) p += format_file_field(p, v);
-  *p++ = '\n';
+  for (const std::int32_t v : values) {
+    p = std::to_chars(p, p + kMaxDigits, v).ptr;
+    *p++ = '\t';
+  }
+  p[-1] = '\n';
   file.commit(static_cast<std::size_t>(p - out));
 }
 
@@ -107,24 +111,19 @@ std::string replicate_table_row(std::int32_t replicate, std::int32_t seed,
          count(&RunCounts::inconsistencies) + "\t" + std::to_string(status) + "\n";
 }
 
-void write_run_row(const std::string& folder, const Seed& seed,
-                   const std::optional<RunCounts>& counts, int status) {
-  OutputFile file;
-  file.open(folder, kRunRowName, unit::kRunRow);
-  file.write(replicate_table_header() +
-             replicate_table_row(seed.replicate, seed.value, counts, status));
-  file.close();
+std::string run_row_text(const Seed& seed, const std::optional<RunCounts>& counts, int status) {
+  return replicate_table_header() + replicate_table_row(seed.replicate, seed.value, counts, status);
 }
 
 void write_truth(const Simulation& run, ByteSink& out) {
   const Pedigree& p = run.pedigree;
   BufferedWriter file(out);
   file.write(
-      "# animal sire dam sex generation true_allele1 true_allele2 lost recorded_allele1 "
-      "recorded_allele2 altered\n");
+      "animal\tsire\tdam\tsex\tgeneration\ttrue_allele1\ttrue_allele2\tlost\t"
+      "recorded_allele1\trecorded_allele2\taltered\n");
   // Rows that hold no animal (never bred) are left out.
   for (std::int32_t i = 1; i <= p.created(); ++i) {
-    write_fields(file, {p.animal(i), p.sire[i], p.dam[i], p.sex[i], p.born[i], p.true_allele1[i],
+    write_row(file, {p.animal(i), p.sire[i], p.dam[i], p.sex[i], p.born[i], p.true_allele1[i],
                         p.true_allele2[i], p.lost[i], p.recorded_allele1[i], p.recorded_allele2[i],
                         is_altered(p, i) ? 1 : 0});
   }

@@ -47,14 +47,13 @@ std::string replicate_table_header();
 std::string replicate_table_row(std::int32_t replicate, std::int32_t seed,
                                 const std::optional<RunCounts>& counts, int status);
 
-// Writes a run's line of a replicate table, with the table's header, to
-// run.tsv in `folder`.
-void write_run_row(const std::string& folder, const Seed& seed,
-                   const std::optional<RunCounts>& counts, int status);
+// The text of run.tsv: a run's line of a replicate table, with the table's
+// header.
+std::string run_row_text(const Seed& seed, const std::optional<RunCounts>& counts, int status);
 
-// The truth file: a header line, then per animal (rows never bred are left
-// out) the animal, sire, dam, sex, generation, true alleles, lost flag,
-// recorded alleles and altered flag, in the field layout of "ped.pre".
+// The truth file, tab-separated: a header row naming the columns, then per
+// animal (rows never bred are left out) the animal, sire, dam, sex,
+// generation, true alleles, lost flag, recorded alleles and altered flag.
 void write_truth(const Simulation& run, ByteSink& out);
 
 // The run summary: `key: value` lines and short tables.

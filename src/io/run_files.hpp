@@ -1,0 +1,139 @@
+#pragma once
+
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "io/output_file.hpp"
+#include "io/report_file.hpp"
+#include "io/reports.hpp"
+#include "pedsim/pedsim.hpp"
+
+namespace pedsim {
+
+// One file a run writes.
+struct RunFile {
+  std::string label;  // how messages name it: "ped.pre", "--truth t.txt"
+  std::string path;   // the path it is opened by
+};
+
+inline constexpr std::string_view kConsoleCopyName = "console.txt";
+
+// Where one run writes, and what it is asked for.
+struct RunPlan {
+  // The folder of ped.pre, ped.errors, run.tsv and console.txt, made with
+  // its parents when `make_folder` is set and it is missing.
+  std::string folder = ".";
+  bool make_folder = false;
+  // pedsim picked the folder's name (a study's rNNNNN): a link there is
+  // refused rather than followed.
+  bool own_folder = false;
+  // Report paths, as they are opened.
+  std::optional<std::string> truth;
+  std::optional<std::string> summary;
+  // run.tsv, the run's line of a replicate table.
+  bool run_row = false;
+  // console.txt, the run's console.
+  bool console_copy = false;
+
+  // Every file of the run: the outputs, the files pedsim names, the reports.
+  std::vector<RunFile> files() const;
+};
+
+// Whether two paths name one file: the same device and inode where both
+// exist, else the same path once resolved as far as it can be.
+bool same_file(const std::string& a, const std::string& b);
+
+// Stops with a usage error when two of `files` are one file.
+void check_distinct(const std::vector<RunFile>& files);
+
+// Stops with a usage error when the descriptor `fd` (standard output or
+// error, named by `stream`) writes to one of `files`.
+void check_not_written_by(int fd, std::string_view stream, const std::vector<RunFile>& files);
+
+// Something writing files that must be tidied away when the process is
+// stopped from outside.
+class Abandonable {
+ public:
+  virtual ~Abandonable() = default;
+  // Removes the unfinished files, and the earlier files that describe
+  // results now lost. Called with the registry's lock held; never throws.
+  virtual void abandon() const noexcept = 0;
+};
+
+// The runs of a process that are writing files, so that an interrupt can
+// tidy up after all of them. Files are created, renamed and removed under
+// its lock, so that nothing changes once the tidying has begun.
+class FileRegistry {
+ public:
+  void add(const Abandonable* writer);
+  void remove(const Abandonable* writer);
+  std::unique_lock<std::mutex> lock() { return std::unique_lock(mutex_); }
+  // Abandons every registered writer and returns holding the lock, so that
+  // no file is created or renamed until the process ends. Without `wait`,
+  // gives up (owning no lock) when the lock is held.
+  std::unique_lock<std::mutex> abandon_all(bool wait) noexcept;
+
+ private:
+  std::mutex mutex_;
+  std::vector<const Abandonable*> writers_;
+};
+
+// The files of one run, from their opening to the end of the run. The
+// outputs are opened at the start but emptied only once the arguments are
+// known good, under the folder's lock, held until the last file is in place.
+// Reports, run.tsv and console.txt replace earlier ones only once complete;
+// a run that fails after emptying its outputs leaves no report of their
+// name, and run.tsv says how it failed.
+class RunFiles : public Abandonable {
+ public:
+  explicit RunFiles(RunPlan plan, FileRegistry* registry = nullptr);
+  RunFiles(const RunFiles&) = delete;
+  RunFiles& operator=(const RunFiles&) = delete;
+  ~RunFiles() override;
+
+  // Opens ped.pre and ped.errors, keeping what they hold, and creates the
+  // reports' new files; a failure stops the run with the file-open
+  // diagnostic.
+  void open();
+  // The arguments are known good: takes the folder's lock (a second run
+  // writing there stops with status 2), removes the new files a killed run
+  // of the same names left (returning their paths) and empties the outputs.
+  std::vector<std::string> empty_outputs(const Seed& seed);
+  // Sinks writing ped.pre and ped.errors, with `console` as the console.
+  OutputSinks sinks(ByteSink* console, bool quiet_console = false);
+  // The run is complete: closes the outputs, puts the reports, console.txt
+  // (holding `console_text`) and run.tsv in place, and releases the lock.
+  void finish(const Simulation& run, std::string_view console_text = {});
+  // A run that stopped with `status`: removes what must not stay and, when
+  // the outputs were emptied, writes console.txt and run.tsv with the status.
+  void failed(int status, std::string_view console_text = {}) noexcept;
+  void abandon() const noexcept override;
+
+  // The counts of run.tsv, once the run has finished.
+  const std::optional<RunCounts>& counts() const { return counts_; }
+
+ private:
+  std::unique_lock<std::mutex> hold();
+  void make_folder() const;
+  void commit(ReportFile& file);
+  void write_atomically(ReportFile& file, std::string_view text);
+  void release_lock() noexcept;
+
+  RunPlan plan_;
+  FileRegistry* registry_;
+  OutputFile pre_;
+  OutputFile errors_;
+  ReportFile truth_;
+  ReportFile summary_;
+  ReportFile row_;
+  ReportFile console_;
+  int lock_ = -1;
+  bool outputs_emptied_ = false;
+  std::optional<Seed> seed_;
+  std::optional<RunCounts> counts_;
+};
+
+}  // namespace pedsim
