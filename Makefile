@@ -1,40 +1,62 @@
-# Thin wrapper over the CMake presets.
-#   make run    build the program alone and run the example `pedsim 3 20 5` in out/
-#   make test   build and run every test (PRESET=asan for the sanitizer build)
-#   make bench  build and run the benchmark harness, writing bench/RESULTS.md
-#   make fuzz   run the argument-reader fuzzer for FUZZ_SECONDS (default 60)
-#   make python build the Python module and install it into the virtual
-#               environment .venv (made with Debian's python3 and its packages)
+# Thin wrapper over the CMake presets. Each target first installs the Debian
+# packages it needs when they are missing (scripts/debian-packages.sh).
+#   make run      build the program alone and run the example `pedsim 3 20 5` in out/
+#   make test     build and run every test (PRESET=asan for the sanitizer build)
+#   make install  install the program (and the Python package, when built) under PREFIX
+#   make bench    build and run the benchmark harness, writing bench/RESULTS.md
+#   make fuzz     run the argument-reader fuzzer for FUZZ_SECONDS (default 60)
+#   make python   build the Python module and install it into the virtual
+#                 environment .venv (made with Debian's python3 and its packages)
 
 PRESET ?= release
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 RELEASE_BIN := build/release/pedsim
+PREFIX ?= /usr/local
+PYTHON ?= /usr/bin/python3
+VENV ?= .venv
+PACKAGES := bash scripts/debian-packages.sh
 
-.PHONY: run test build bench fuzz python format clean
+.PHONY: run test build bench fuzz python install format clean
 
 build:
 	cmake --preset $(PRESET) >/dev/null
 	cmake --build --preset $(PRESET) -j $(JOBS)
 
 run:
+	@$(PACKAGES) build
 	cmake --preset release >/dev/null
 	cmake --build --preset release -j $(JOBS) --target pedsim
 	mkdir -p out
 	cd out && ../$(RELEASE_BIN) 3 20 5
-	@echo "pedsim: wrote $(CURDIR)/out/ped.pre and $(CURDIR)/out/ped.errors"
+	@echo "pedsim: wrote $(CURDIR)/out/ped.pre and $(CURDIR)/out/ped.errors; the program is $(CURDIR)/$(RELEASE_BIN) (make install puts it on the PATH)"
 
-test: build
+test:
+	@$(PACKAGES) test
+	$(MAKE) --no-print-directory build
 	ctest --preset $(PRESET) -j $(JOBS)
 
+# The program into PREFIX/bin; the Python package, when `make test` or
+# `make python` built it, into the folder Debian's python3 reads for PREFIX.
+install:
+	@$(PACKAGES) build
+	cmake --preset release >/dev/null
+	cmake --build --preset release -j $(JOBS) --target pedsim
+	cmake --install build/release --component program --prefix "$(PREFIX)"
+	@if ls build/release/python/pedsim/_pedsim*.so >/dev/null 2>&1; then \
+	  site="$$($(PYTHON) -c 'import sys; print("$(PREFIX)/lib/python3.%d/dist-packages" % sys.version_info[1])')"; \
+	  cmake --install build/release --component python --prefix "$$site" && \
+	  echo "pedsim: installed the Python package into $$site"; \
+	fi
+
 bench:
+	@$(PACKAGES) test bench
 	cmake --preset release -DPEDSIM_BENCH=ON >/dev/null
 	cmake --build --preset release -j $(JOBS)
 	build/release/bench/pedsim_bench $(RELEASE_BIN) bench/RESULTS.md
 	PYTHONPATH=build/release/python $(PYTHON) bench/python_vs_cli.py $(RELEASE_BIN) >> bench/RESULTS.md
 
-PYTHON ?= /usr/bin/python3
-VENV ?= .venv
 python:
+	@$(PACKAGES) python
 	cmake --preset release >/dev/null
 	cmake --build --preset release -j $(JOBS) --target _pedsim
 	$(PYTHON) -m venv --system-site-packages $(VENV)
@@ -45,6 +67,7 @@ python:
 # Runs the argument-reader fuzzer for FUZZ_SECONDS on a copy of the seed corpus.
 FUZZ_SECONDS ?= 60
 fuzz:
+	@$(PACKAGES) fuzz
 	$(MAKE) --no-print-directory build PRESET=fuzz
 	rm -rf build/fuzz/corpus && mkdir -p build/fuzz/corpus
 	cp fuzz/corpus/argument/* build/fuzz/corpus/

@@ -429,8 +429,9 @@ int collect_replicates(const CollectRequest& request, int stderr_fd) {
     count = found.back() - found.front() + 1;
   }
   std::map<std::int32_t, TableRow> earlier;
-  const auto old_table = read_small_file(relative_path(request.outdir, kTableName));
-  for (const std::string_view line : split(old_table.value_or(""), '\n')) {
+  const std::string old_table =
+      read_small_file(relative_path(request.outdir, kTableName)).value_or("");
+  for (const std::string_view line : split(old_table, '\n')) {
     if (auto row = parse_row(line)) earlier[row->replicate] = *row;
   }
   std::string table = replicate_table_header();

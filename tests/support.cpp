@@ -146,7 +146,12 @@ ProcessResult run_pedsim(const std::vector<std::string>& args, const ProcessOpti
     }
     const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (options.close_stdout) {
+    if (options.ignore_sigint) std::signal(SIGINT, SIG_IGN);
+    if (!options.stdout_file.empty()) {
+      const int file = ::open(options.stdout_file.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0644);
+      ::dup2(file, STDOUT_FILENO);
+      ::close(file);
+    } else if (options.close_stdout) {
       ::close(STDOUT_FILENO);
     } else if (options.broken_pipe_stdout) {
       ::dup2(broken[1], STDOUT_FILENO);

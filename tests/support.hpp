@@ -90,6 +90,11 @@ struct ProcessOptions {
   // A signal sent to the program this many milliseconds after it starts.
   int signal = 0;
   int signal_after_ms = 0;
+  // The program starts with SIGINT ignored, as a background job of a script.
+  bool ignore_sigint = false;
+  // Standard output appends to this file (relative to cwd) instead of
+  // being captured.
+  std::string stdout_file = {};
 };
 
 // Runs the built pedsim binary with `args` and waits for it.

@@ -264,6 +264,28 @@ INSTANTIATE_TEST_SUITE_P(
                    .left = {kNew, kNew, kNew, Left::kUnchanged}}),
     [](const auto& info) { return info.param.name; });
 
+// --quiet keeps the argument echo and the two count lines; the files are
+// the reference's.
+TEST(Process, QuietConsoleKeepsTheCountsAndTheFiles) {
+  for (const auto& name : test::kGoldenCases) {
+    const auto golden = test::golden_case(name);
+    std::vector<std::string> args{"--quiet"};
+    args.insert(args.end(), golden.args.begin(), golden.args.end());
+    TempDir dir;
+    const auto result = run_pedsim(args, {dir.path(), golden.seed});
+    EXPECT_EQ(result.status, 0);
+    std::string expected;
+    for (const auto& line : test::split_lines(read_file(golden.dir / "stdout"))) {
+      if (line.find('=') != std::string::npos && line.find("generation") == std::string::npos) {
+        expected += line + "\n";
+      }
+    }
+    EXPECT_EQ(result.out, expected) << name;
+    EXPECT_EQ(read_file(dir.path() / "ped.pre"), read_file(golden.dir / "ped.pre"));
+    EXPECT_EQ(read_file(dir.path() / "ped.errors"), read_file(golden.dir / "ped.errors"));
+  }
+}
+
 TEST(Process, LargeExistingPedPreIsReplaced) {
   TempDir dir;
   test::write_file(dir.path() / "ped.pre", std::string(5 << 20, 'x'));

@@ -6,6 +6,7 @@
 
 #include "pedsim/pedsim.hpp"
 #include "random/uniform_stream.hpp"
+#include "reference/literal.hpp"
 #include "support.hpp"
 
 namespace pedsim {
@@ -96,19 +97,30 @@ TEST(ReplicateStream, ReplicatesOfOneSeedAreIndependentWhereNearbySeedsAreNot) {
   EXPECT_GT(founder_dependence({t, "x"}, {2 * t, "x"}), kIndependenceLimit);
 }
 
-TEST(Replicates, ReplicateZeroIsThePlainRunAndOneDiffers) {
-  TempDir plain, zero, one;
-  const std::vector<std::string> args{"12", "40", "8"};
-  ASSERT_EQ(run_pedsim(args, {plain.path(), "-5"}).status, 0);
-  std::vector<std::string> with_zero{"--replicate", "0"};
-  with_zero.insert(with_zero.end(), args.begin(), args.end());
-  const auto r0 = run_pedsim(with_zero, {zero.path(), "-5"});
-  EXPECT_EQ(r0.out, read_file(fs::path(PEDSIM_GOLDEN_DIR) / "12-40-8" / "stdout"));
-  EXPECT_EQ(read_file(zero.path() / "ped.pre"), read_file(plain.path() / "ped.pre"));
-  EXPECT_EQ(read_file(zero.path() / "ped.errors"), read_file(plain.path() / "ped.errors"));
-  with_zero[1] = "1";
-  ASSERT_EQ(run_pedsim(with_zero, {one.path(), "-5"}).status, 0);
-  EXPECT_NE(read_file(one.path() / "ped.pre"), read_file(plain.path() / "ped.pre"));
+// Replicate 0 is the plain run; replicate R is the literal procedure run
+// from the seeded state with each component multiplied by a^(R x 2^44).
+TEST(Replicates, EachReplicateIsTheLiteralRunFromItsJumpedState) {
+  const Parameters p = Parameters::make(12, 40, 8);
+  UniformStream seeded;
+  seeded.seed_from_sum(-5);
+  for (const std::int32_t replicate : {0, 3, kMaxReplicate}) {
+    const auto r = static_cast<std::uint64_t>(replicate);
+    const UniformStream start(
+        static_cast<std::int32_t>(seeded.s1() * power_of_two_jump(40014, 44, r, 2147483563) %
+                                  2147483563),
+        static_cast<std::int32_t>(seeded.s2() * power_of_two_jump(40692, 44, r, 2147483399) %
+                                  2147483399));
+    const Simulation expected = reference::simulate(p, start);
+    TempDir dir;
+    const auto run = run_pedsim({"--replicate", std::to_string(replicate), "12", "40", "8"},
+                                {dir.path(), "-5"});
+    ASSERT_EQ(run.status, 0);
+    EXPECT_EQ(read_file(dir.path() / "ped.pre"), reference::ped_pre(expected.pedigree)) << replicate;
+    EXPECT_EQ(read_file(dir.path() / "ped.errors"), reference::ped_errors(expected.altered));
+    if (replicate == 0) {
+      EXPECT_EQ(run.out, read_file(fs::path(PEDSIM_GOLDEN_DIR) / "12-40-8" / "stdout"));
+    }
+  }
 }
 
 // The counts of a replicate's table line, from its files: animals, records

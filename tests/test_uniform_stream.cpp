@@ -137,6 +137,15 @@ TEST(DrawnAhead, HandsOutTheStreamInOrderAndFinishesWhereItStopped) {
   }
 }
 
+// The state s with s x a = v (mod m): v times a^(m-2), a's inverse.
+std::int32_t preimage(std::int64_t v, std::int64_t a, std::int64_t m) {
+  std::int64_t inverse = 1;
+  for (std::int64_t e = m - 2, b = a; e > 0; e >>= 1, b = b * b % m) {
+    if (e & 1) inverse = inverse * b % m;
+  }
+  return static_cast<std::int32_t>(v * inverse % m);
+}
+
 // Both ways of stepping lanes, the vector one this processor may choose and
 // the portable one, give each lane's numbers as stepping it one draw at a
 // time does, for chunks with and without a remainder of four steps.
@@ -147,15 +156,19 @@ TEST(Lanes, EveryWayEqualsSteppingEachLane) {
       std::int32_t first1[kLanes];
       std::int32_t first2[kLanes];
       std::vector<std::uint32_t> expected(kLanes * chunk);
-      // The first four lanes start at the corners of the state space.
-      const std::int32_t corners[4][2] = {{1, 1},
+      // The first four lanes start at the corners of the state space; the
+      // fifth where its first step makes both components 12345 (z wraps to
+      // its largest value).
+      const std::int32_t corners[5][2] = {{1, 1},
                                           {UniformStream::kM1 - 1, UniformStream::kM2 - 1},
                                           {1, UniformStream::kM2 - 1},
-                                          {UniformStream::kM1 - 1, 1}};
+                                          {UniformStream::kM1 - 1, 1},
+                                          {preimage(12345, UniformStream::kA1, UniformStream::kM1),
+                                           preimage(12345, UniformStream::kA2, UniformStream::kM2)}};
       for (std::size_t j = 0; j < kLanes; ++j) {
         UniformStream lane;
         lane.seed_from_sum(static_cast<std::int32_t>(j * 7919 + chunk) - 40000);
-        if (j < 4) lane = UniformStream(corners[j][0], corners[j][1]);
+        if (j < 5) lane = UniformStream(corners[j][0], corners[j][1]);
         first1[j] = lane.s1();
         first2[j] = lane.s2();
         for (std::size_t i = 0; i < chunk; ++i) {

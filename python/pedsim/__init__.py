@@ -7,9 +7,18 @@
     run.write("out")  # ped.pre, ped.errors, run.tsv as the command line writes them
 """
 
+import operator
+
 from ._pedsim import Run, _simulate
 
 __all__ = ["Run", "simulate"]
+
+
+def _int32(name, value):
+    value = operator.index(value)
+    if not -(2**31) <= value < 2**31:
+        raise ValueError(f"{name} must be a 32-bit signed integer, got {value}")
+    return value
 
 
 def simulate(ngen, n, male, *, seed=None, replicate=0):
@@ -18,10 +27,13 @@ def simulate(ngen, n, male, *, seed=None, replicate=0):
     seed: the 32-bit clock sum that seeds the random stream (None: the clocks).
     replicate: 0 to 99999; replicate R of a seed draws from its stream jumped
     ahead by R x 2^44 numbers. Raises ValueError for arguments no pedigree can
-    be bred from. The work runs without the GIL, so runs can go side by side
-    in threads.
+    be bred from or outside 32 bits. The work runs without the GIL, so runs can
+    go side by side in threads. The run's arrays are read-only views.
     """
-    return _simulate(ngen, n, male, seed, replicate)
+    if seed is not None:
+        seed = _int32("seed", seed)
+    return _simulate(_int32("ngen", ngen), _int32("n", n), _int32("male", male), seed,
+                     _int32("replicate", replicate))
 
 
 def _to_pandas(run):

@@ -7,6 +7,7 @@
 #include <pybind11/stl/filesystem.h>
 
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -21,11 +22,17 @@ namespace {
 // A finished run, shared by the Run object and every array viewing it.
 using SharedRun = std::shared_ptr<const pedsim::Simulation>;
 
+// The run's arrays are read-only: what `write` writes is the run itself.
+py::array read_only(py::array array) {
+  array.attr("setflags")(py::arg("write") = false);
+  return array;
+}
+
 // A one-dimensional view of a column's rows 1..animals.
 template <typename T>
 py::array column_view(const pedsim::Column<T>& column, std::int32_t animals, py::handle owner) {
-  return py::array(py::dtype::of<T>(), {static_cast<py::ssize_t>(animals)},
-                   {static_cast<py::ssize_t>(sizeof(T))}, column.begin(), owner);
+  return read_only(py::array(py::dtype::of<T>(), {static_cast<py::ssize_t>(animals)},
+                             {static_cast<py::ssize_t>(sizeof(T))}, column.begin(), owner));
 }
 
 // Two allele columns as one (animals, 2) view: the second index steps from
@@ -34,9 +41,33 @@ py::array allele_pairs_view(const pedsim::CodeColumn& first, const pedsim::CodeC
                             std::int32_t animals, py::handle owner) {
   const auto distance = static_cast<py::ssize_t>(reinterpret_cast<const char*>(second.begin()) -
                                                  reinterpret_cast<const char*>(first.begin()));
-  return py::array(py::dtype::of<std::int8_t>(),
-                   {static_cast<py::ssize_t>(animals), py::ssize_t{2}}, {py::ssize_t{1}, distance},
-                   first.begin(), owner);
+  return read_only(py::array(py::dtype::of<std::int8_t>(),
+                             {static_cast<py::ssize_t>(animals), py::ssize_t{2}},
+                             {py::ssize_t{1}, distance}, first.begin(), owner));
+}
+
+// A stop as Python's own exception: a file that failed as OSError with its
+// errno and file name (so PermissionError and the like can be caught), a
+// usage error as ValueError, anything else as OSError with the last line of
+// the diagnostic.
+void raise_stop(const pedsim::Stop& stop) {
+  std::string text = stop.text();
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  text = text.substr(text.rfind('\n') + 1);
+  if (stop.error_number() != 0) {
+    const py::object error = py::reinterpret_steal<py::object>(
+        PyObject_CallFunction(PyExc_OSError, "isO", stop.error_number(),
+                              std::strerror(stop.error_number()),
+                              py::str(stop.path()).ptr()));
+    if (error) PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
+    return;
+  }
+  constexpr std::string_view kUsagePrefix = "pedsim: ";
+  if (stop.status() == 2 && text.starts_with(kUsagePrefix)) {
+    PyErr_SetString(PyExc_ValueError, text.substr(kUsagePrefix.size()).c_str());
+    return;
+  }
+  PyErr_SetString(PyExc_OSError, text.c_str());
 }
 
 class Run {
@@ -88,7 +119,7 @@ auto alleles_property(const pedsim::CodeColumn pedsim::Pedigree::*first,
 Run simulate(std::int32_t generations, std::int32_t founders, std::int32_t males,
              std::optional<std::int32_t> seed, std::int32_t replicate) {
   const pedsim::Parameters parameters = pedsim::Parameters::make(generations, founders, males);
-  pedsim::Seed stream_seed = seed ? pedsim::Seed{*seed, "seed="} : pedsim::Seed::from_clocks();
+  pedsim::Seed stream_seed = seed ? pedsim::Seed{*seed, "python"} : pedsim::Seed::from_clocks();
   stream_seed.replicate = replicate;
   py::gil_scoped_release unlocked;
   return Run(pedsim::simulate(parameters, stream_seed));
@@ -107,9 +138,7 @@ PYBIND11_MODULE(_pedsim, m) {
     } catch (const pedsim::TableTooLarge& too_large) {
       PyErr_SetString(PyExc_ValueError, too_large.what());
     } catch (const pedsim::Stop& stop) {
-      std::string text = stop.text();
-      while (!text.empty() && text.back() == '\n') text.pop_back();
-      PyErr_SetString(PyExc_OSError, text.c_str());
+      raise_stop(stop);
     }
   });
 
@@ -120,7 +149,7 @@ PYBIND11_MODULE(_pedsim, m) {
             py::array_t<std::int32_t> animal(r.animals());
             auto out = animal.mutable_unchecked<1>();
             for (std::int32_t i = 0; i < r.animals(); ++i) out(i) = i + 1;
-            return animal;
+            return read_only(animal);
           },
           "Animal numbers, 1 to the number of animals.")
       .def_property_readonly("sire", column_property(&pedsim::Pedigree::sire),
@@ -148,7 +177,7 @@ PYBIND11_MODULE(_pedsim, m) {
             auto out = altered.mutable_unchecked<1>();
             for (std::int32_t i = 0; i < r.animals(); ++i) out(i) = false;
             for (const pedsim::AlteredAnimal& a : r.simulation().altered) out(a.animal - 1) = true;
-            return altered;
+            return read_only(altered);
           },
           "True where error injection altered the recorded first allele.")
       .def_property_readonly(
@@ -157,11 +186,12 @@ PYBIND11_MODULE(_pedsim, m) {
             const Run& r = self.cast<const Run&>();
             const auto& altered = r.simulation().altered;
             static_assert(sizeof(pedsim::AlteredAnimal) == 2 * sizeof(std::int32_t));
-            return py::array(py::dtype::of<std::int32_t>(),
-                             {static_cast<py::ssize_t>(altered.size()), py::ssize_t{2}},
-                             {static_cast<py::ssize_t>(sizeof(pedsim::AlteredAnimal)),
-                              static_cast<py::ssize_t>(sizeof(std::int32_t))},
-                             altered.empty() ? nullptr : &altered.front().animal, self);
+            return read_only(py::array(py::dtype::of<std::int32_t>(),
+                                       {static_cast<py::ssize_t>(altered.size()), py::ssize_t{2}},
+                                       {static_cast<py::ssize_t>(sizeof(pedsim::AlteredAnimal)),
+                                        static_cast<py::ssize_t>(sizeof(std::int32_t))},
+                                       altered.empty() ? nullptr : &altered.front().animal,
+                                       self));
           },
           "Altered animals and their first allele before, in the order of ped.errors.")
       .def_property_readonly("seed", [](const Run& r) { return r.simulation().seed.value; })
@@ -176,7 +206,10 @@ PYBIND11_MODULE(_pedsim, m) {
       .def("write", &Run::write, py::arg("folder"), py::arg("truth") = false,
            py::arg("summary") = false,
            "Writes ped.pre, ped.errors and run.tsv in folder, as the command line does with "
-           "--outdir; truth and summary: True for truth.txt and summary.txt, or a file name.");
+           "--outdir, holding the folder's lock; truth and summary: True for truth.txt and "
+           "summary.txt, or a file name. Raises ValueError for an empty folder name or two "
+           "names of one file, BlockingIOError while another run writes the folder, and "
+           "OSError with the errno and file name when a file cannot be written.");
 
   m.def("_simulate", &simulate, py::arg("ngen"), py::arg("n"), py::arg("male"),
         py::arg("seed") = py::none(), py::arg("replicate") = 0);

@@ -96,9 +96,21 @@ def test_replicates_and_reports(tmp_path):
     one = pedsim.simulate(4, 60, 6, seed=7, replicate=1)
     assert one.replicate == 1 and one.seed == 7
     one.write(tmp_path, truth=True, summary="s.txt")
-    assert (tmp_path / "truth.txt").read_text().startswith("# animal")
-    assert "replicate: 1\n" in (tmp_path / "s.txt").read_text()
+    assert (tmp_path / "truth.txt").read_text().startswith("animal\tsire\t")
+    summary = (tmp_path / "s.txt").read_text()
+    assert "replicate: 1\n" in summary and "seed_origin: python\n" in summary
     assert (tmp_path / "run.tsv").read_text().splitlines()[1].startswith("1\t7\t")
+
+
+def test_files_read_cleanly_with_pandas(tmp_path):
+    pandas = pytest.importorskip("pandas")
+    run = pedsim.simulate(3, 20, 5, seed=74565)
+    run.write(tmp_path, truth=True)
+    truth = pandas.read_csv(tmp_path / "truth.txt", sep="\t")
+    assert (truth["altered"] == run.altered).all()
+    assert (truth["animal"] == run.animal).all()
+    row = pandas.read_csv(tmp_path / "run.tsv", sep="\t")
+    assert row["status"].tolist() == [0] and row["animals"].tolist() == [65]
 
 
 @pytest.mark.parametrize("args, message", [
@@ -112,17 +124,69 @@ def test_bad_arguments_raise_value_error(args, message):
         pedsim.simulate(*args, seed=1)
 
 
-def test_bad_replicate_raises_value_error():
-    with pytest.raises(ValueError, match="replicate"):
-        pedsim.simulate(3, 20, 5, seed=1, replicate=100000)
+@pytest.mark.parametrize("keywords", [{"replicate": 100000}, {"seed": 2**31}, {"seed": -(2**31) - 1}])
+def test_values_out_of_range_raise_value_error(keywords):
+    with pytest.raises(ValueError, match=next(iter(keywords))):
+        pedsim.simulate(3, 20, 5, **{"seed": 1, **keywords})
+
+
+def test_arrays_are_read_only():
+    run = pedsim.simulate(3, 20, 5, seed=1)
+    for name in ("animal", "sire", "dam", "sex", "born", "true_alleles", "lost", "recorded",
+                 "altered", "errors"):
+        with pytest.raises(ValueError, match="read-only"):
+            getattr(run, name)[..., 0] = 9
+
+
+@pytest.mark.parametrize("folder, truth, message", [
+    ("", False, "empty"),
+    ("out", "ped.pre", "names the same file as ped.pre"),
+    ("out", "run.tsv", "names the same file as run.tsv"),
+])
+def test_names_that_would_lose_a_file_raise_value_error(tmp_path, monkeypatch, folder, truth, message):
+    monkeypatch.chdir(tmp_path)
+    with pytest.raises(ValueError, match=message):
+        pedsim.simulate(3, 20, 5, seed=1).write(folder, truth=truth)
+    assert list(tmp_path.iterdir()) == []
+
+
+def test_two_threads_writing_one_folder_never_blend(tmp_path):
+    runs = [pedsim.simulate(6, 40000, 4000, seed=s) for s in (1, 2)]
+    for _ in range(5):
+        outcomes = [None, None]
+
+        def work(k):
+            try:
+                runs[k].write(tmp_path, truth=True)
+                outcomes[k] = "written"
+            except BlockingIOError:
+                outcomes[k] = "busy"
+
+        threads = [threading.Thread(target=work, args=(k,)) for k in (0, 1)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        assert "written" in outcomes
+        seed = int((tmp_path / "run.tsv").read_text().splitlines()[1].split("\t")[1])
+        lines = (tmp_path / "ped.pre").read_text().splitlines()
+        assert [int(x) for x in lines[-1].split()[4:]] == runs[seed - 1].recorded[-1].tolist()
+        truth = (tmp_path / "truth.txt").read_text().splitlines()
+        assert [int(x) for x in truth[-1].split("\t")[8:10]] == runs[seed - 1].recorded[-1].tolist()
 
 
 def test_unwritable_folder_raises_os_error_naming_the_file(tmp_path):
     blocker = tmp_path / "file"
     blocker.write_text("not a folder\n")
     run = pedsim.simulate(3, 20, 5, seed=1)
-    with pytest.raises(OSError, match=str(blocker / "ped.pre")):
+    with pytest.raises(NotADirectoryError) as raised:
         run.write(blocker)
+    assert raised.value.filename == str(blocker / "ped.pre")
+    if pathlib.Path("/sys/kernel").exists():
+        # Root may create files almost anywhere; /sys refuses them to everyone.
+        with pytest.raises(PermissionError) as raised:
+            run.write("/sys")
+        assert raised.value.filename == "/sys/ped.pre"
 
 
 def test_to_pandas():

@@ -176,12 +176,17 @@ std::vector<AlteredAnimal> inject_errors(Pedigree& pedigree, UniformStream& stre
 }
 
 Simulation simulate(const Parameters& p, std::int32_t seed) {
-  Simulation run;
-  run.parameters = p;
-  run.seed = {seed, "PEDSIM_SEED"};
-  run.pedigree = Pedigree(p.rows);
   UniformStream stream;
   stream.seed_from_sum(seed);
+  Simulation run = simulate(p, stream);
+  run.seed = {seed, "PEDSIM_SEED"};
+  return run;
+}
+
+Simulation simulate(const Parameters& p, UniformStream stream) {
+  Simulation run;
+  run.parameters = p;
+  run.pedigree = Pedigree(p.rows);
   ParentLists parents(p);
   create_founders(p, run.pedigree, stream, parents);
   run.animals_born.push_back(p.founders);

@@ -68,8 +68,10 @@ void select_parents(const Pedigree& pedigree, ParentLists& parents, UniformStrea
 void lose_genotypes(std::int32_t generations, Pedigree& pedigree, UniformStream& stream);
 std::vector<AlteredAnimal> inject_errors(Pedigree& pedigree, UniformStream& stream);
 
-// A whole run, choosing parents after the last generation too.
+// A whole run, choosing parents after the last generation too, from the
+// stream seeded with `seed`, or from `stream` as it stands.
 Simulation simulate(const Parameters& p, std::int32_t seed);
+Simulation simulate(const Parameters& p, UniformStream stream);
 
 // The outputs laid out field by field.
 std::string ped_pre(const Pedigree& pedigree);
