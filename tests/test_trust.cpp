@@ -46,6 +46,9 @@ struct TrustCase {
   std::map<std::string, std::string> holds = {};
   // Standard output appends to this file of the folder.
   std::string stdout_file = {};
+  // The command runs as a user without root's rights (nobody, when the tests
+  // run as root), who can start no thread.
+  bool as_user = false;
 };
 
 class TrustedFiles : public ::testing::TestWithParam<TrustCase> {};
@@ -68,6 +71,7 @@ TEST_P(TrustedFiles, StatusMessageAndWhatIsLeft) {
   const auto before = snapshot(dir.path());
   test::ProcessOptions options{dir.path(), "1"};
   options.stdout_file = c.stdout_file;
+  options.no_threads = c.as_user;
   const auto result = run_pedsim(c.args, options);
   EXPECT_EQ(result.status, c.status) << result.err;
   for (const auto& text : c.err_has) EXPECT_NE(result.err.find(text), std::string::npos) << result.err;
@@ -275,6 +279,32 @@ INSTANTIATE_TEST_SUITE_P(
                   .status = 2,
                   .err_has = {"--replicate must be an integer from 0 to 99999"},
                   .left = {{"ped.pre", Left::kAbsent}}},
+        TrustCase{.name = "AnOutdirUnderAReadOnlyFolderIsDeniedPermission",
+                  .prepare =
+                      [](const fs::path& d) {
+                        fs::permissions(d, fs::perms::all);
+                        fs::create_directory(d / "ro");
+                        fs::permissions(d / "ro", fs::perms::owner_all | fs::perms::group_read |
+                                                      fs::perms::group_exec |
+                                                      fs::perms::others_read |
+                                                      fs::perms::others_exec);
+                      },
+                  .args = {"--outdir", "ro/sub", "2", "10", "3"},
+                  .status = 9,
+                  .err_has = {"Permission denied\n", "permission to access file denied, unit 1",
+                              "/ro/sub/ped.pre\n"},
+                  .as_user = true},
+        TrustCase{.name = "AReportInAnUnsearchableFolderIsDeniedPermission",
+                  .prepare =
+                      [](const fs::path& d) {
+                        fs::permissions(d, fs::perms::all);
+                        fs::create_directory(d / "hidden");
+                        fs::permissions(d / "hidden", fs::perms::owner_all);
+                      },
+                  .args = {"--truth", "hidden/t.txt", "2", "10", "3"},
+                  .status = 9,
+                  .err_has = {"permission to access file denied, unit 3"},
+                  .as_user = true},
         TrustCase{.name = "AForgottenOptionValueIsNamed",
                   .args = {"--replicate", "3", "20", "5"},
                   .status = 24,
