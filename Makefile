@@ -57,8 +57,9 @@ bench:
 
 python:
 	@$(PACKAGES) python
-	cmake --preset release >/dev/null
-	cmake --build --preset release -j $(JOBS) --target _pedsim
+	cmake --preset release | grep -i pybind11 || true
+	@cmake --build --preset release -j $(JOBS) --target _pedsim || { \
+	  echo "pedsim: the Python module was not built: it needs Debian's python3-dev, pybind11-dev, python3-pybind11 and python3-numpy (see the lines above)"; exit 1; }
 	$(PYTHON) -m venv --system-site-packages $(VENV)
 	cmake --install build/release --component python \
 	  --prefix "$$($(VENV)/bin/python -c 'import sysconfig; print(sysconfig.get_paths()["purelib"])')"
