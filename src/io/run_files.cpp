@@ -1,5 +1,6 @@
 #include "io/run_files.hpp"
 
+#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -157,7 +158,7 @@ void RunFiles::open() {
 
 std::vector<std::string> RunFiles::empty_outputs(const Seed& seed) {
   seed_ = seed;
-  const int lock = ::dup(pre_.descriptor());
+  const int lock = ::fcntl(pre_.descriptor(), F_DUPFD_CLOEXEC, 0);
   if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0) {
     if (lock >= 0) ::close(lock);
     throw Stop(code::kUsage,
