@@ -4,6 +4,7 @@
 #include <random>
 #include <set>
 
+#include "analysis/counts.hpp"
 #include "io/reports.hpp"
 #include "support.hpp"
 

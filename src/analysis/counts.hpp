@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+
+#include "pedsim/pedsim.hpp"
+
+namespace pedsim {
+
+// Whether error injection changed row i's recorded first allele: the record
+// was kept, so it started as the true allele, and it no longer is.
+bool is_altered(const Pedigree& pedigree, std::int32_t i);
+
+// Whether a recorded genotype can come from the recorded genotypes of the
+// parents that are genotyped (a parent that is not is passed as 0/0).
+bool is_mendelian_consistent(Genotype child, Genotype sire, Genotype dam);
+
+struct InconsistencyCount {
+  std::int64_t involving_altered = 0;
+  std::int64_t not_involving_altered = 0;
+};
+
+// Animals whose recorded genotype cannot come from the recorded genotypes of
+// their genotyped parents, split by whether the animal or such a parent was
+// altered. The second count is 0 in every run: transmission is Mendelian.
+InconsistencyCount count_inconsistencies(const Pedigree& pedigree);
+
+// What the table of a replicate study gives of one run.
+struct RunCounts {
+  std::int64_t animals = 0;
+  std::int64_t records_lost = 0;
+  std::int64_t error_candidates = 0;
+  std::int64_t altered = 0;
+  // Animals whose recorded genotype conflicts with a genotyped parent's.
+  std::int64_t inconsistencies = 0;
+};
+RunCounts count_run(const Pedigree& pedigree);
+
+}  // namespace pedsim
