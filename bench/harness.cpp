@@ -235,17 +235,18 @@ double process_start_seconds(const fs::path& dir) {
 double literal_selection_speedup(const Workload& w, double* literal_seconds, double* fast_seconds) {
   const pedsim::Parameters p = parameters_of(w);
   pedsim::Pedigree pedigree(p.rows);
+  pedsim::GenotypeStore genotypes(p.rows, {pedsim::kDesignAlleles});
   pedsim::ParentLists parents(p);
   pedsim::UniformStream stream;
   stream.seed_from_sum(kSeed);
-  pedsim::create_founders(p, pedigree, stream, parents);
+  pedsim::create_founders(p, pedigree, genotypes, stream, parents);
   pedsim::Candidates candidates;
   pedsim::MatingScratch mating;
   pedsim::HelperThread helper;
   *literal_seconds = 0;
   *fast_seconds = 0;
   for (std::int32_t g = 1; g <= p.generations; ++g) {
-    pedsim::mate_generation(p, pedigree, parents, stream, mating, g, helper);
+    pedsim::mate_generation(p, pedigree, genotypes, parents, stream, mating, g, helper);
     pedsim::ParentLists literal(p);
     pedsim::UniformStream literal_stream = stream;
     auto t = Clock::now();

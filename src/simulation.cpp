@@ -34,17 +34,20 @@ void add_block(std::vector<BackgroundPopulator::Block>& blocks, const Column<T>&
   blocks.push_back({column.storage(), column.storage_bytes()});
 }
 
-std::vector<BackgroundPopulator::Block> table_blocks(const Pedigree& p) {
+std::vector<BackgroundPopulator::Block> table_blocks(const Pedigree& p, const GenotypeStore& g) {
   std::vector<BackgroundPopulator::Block> blocks;
   add_block(blocks, p.sire);
   add_block(blocks, p.dam);
   add_block(blocks, p.born);
   add_block(blocks, p.sex);
-  add_block(blocks, p.true_allele1);
-  add_block(blocks, p.true_allele2);
-  add_block(blocks, p.lost);
-  add_block(blocks, p.recorded_allele1);
-  add_block(blocks, p.recorded_allele2);
+  add_block(blocks, g.lost);
+  for (std::int32_t m = 0; m < g.markers(); ++m) {
+    const MarkerColumns& marker = g.marker(m);
+    for (const CodeColumn* column : {&marker.true_first, &marker.true_second,
+                                     &marker.recorded_first, &marker.recorded_second}) {
+      add_block(blocks, *column);
+    }
+  }
   return blocks;
 }
 
@@ -76,7 +79,9 @@ Simulation simulate(const Parameters& parameters, const Seed& seed, const Output
   run.parameters = parameters;
   run.seed = seed;
   run.pedigree = Pedigree(parameters.rows);
+  run.genotypes = GenotypeStore(parameters.rows, {kDesignAlleles});
   Pedigree& pedigree = run.pedigree;
+  GenotypeStore& genotypes = run.genotypes;
   ParentLists parents(parameters);
   UniformStream stream;
   stream.seed_from_sum(seed.value);
@@ -85,12 +90,12 @@ Simulation simulate(const Parameters& parameters, const Seed& seed, const Output
   const std::uint64_t first_number = stream.draws();
   // Declared after the table, so that it stops before the table is released.
   BackgroundPopulator populator;
-  if (parameters.rows >= kPopulatedTableRows) populator.start(table_blocks(pedigree));
+  if (parameters.rows >= kPopulatedTableRows) populator.start(table_blocks(pedigree, genotypes));
   std::optional<OutputWriter> writer;
-  if (writes_anything(outputs)) writer.emplace(outputs, pedigree);
+  if (writes_anything(outputs)) writer.emplace(outputs, pedigree, genotypes);
 
   PhaseClock clock;
-  create_founders(parameters, pedigree, stream, parents);
+  create_founders(parameters, pedigree, genotypes, stream, parents);
   run.animals_born.push_back(parameters.founders);
   clock.lap(run.seconds.founders);
   Candidates candidates;
@@ -99,7 +104,7 @@ Simulation simulate(const Parameters& parameters, const Seed& seed, const Output
   for (std::int32_t g = 1; g <= parameters.generations; ++g) {
     if (writer) writer->generation_begins(g);
     run.animals_born.push_back(
-        mate_generation(parameters, pedigree, parents, stream, mating, g, helper));
+        mate_generation(parameters, pedigree, genotypes, parents, stream, mating, g, helper));
     clock.lap(run.seconds.mating);
     // The sires and dams chosen after the last generation would never be
     // used: only the numbers their choice draws are taken.
@@ -110,10 +115,10 @@ Simulation simulate(const Parameters& parameters, const Seed& seed, const Output
     }
     clock.lap(run.seconds.selection);
   }
-  lose_genotypes(parameters.generations, pedigree, stream, helper);
+  lose_genotypes(parameters.generations, pedigree, genotypes, stream, helper);
   clock.lap(run.seconds.loss);
   if (writer) writer->counts(parameters.founders, parameters.rows);
-  inject_errors(pedigree, stream, run.altered, writer ? &*writer : nullptr);
+  inject_errors(pedigree, genotypes, stream, run.altered, writer ? &*writer : nullptr);
   if (writer) writer->finish();
   clock.lap(run.seconds.injection);
   run.numbers_drawn = stream.draws() - first_number;
@@ -149,7 +154,7 @@ void write_files(const Simulation& run, const std::string& folder,
 }
 
 void write_outputs(const Simulation& run, const OutputSinks& outputs) {
-  OutputWriter writer(outputs, run.pedigree);
+  OutputWriter writer(outputs, run.pedigree, run.genotypes);
   for (std::int32_t g = 1; g <= run.parameters.generations; ++g) writer.generation_begins(g);
   writer.counts(run.parameters.founders, run.parameters.rows);
   for (const AlteredAnimal& animal : run.altered) writer.altered(animal);

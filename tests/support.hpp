@@ -59,6 +59,7 @@ struct State {
   State(std::int32_t generations, std::int32_t founders, std::int32_t males, std::int32_t seed);
   Parameters parameters;
   Pedigree pedigree;
+  GenotypeStore genotypes;
   ParentLists parents;
   UniformStream stream;
 };

@@ -37,7 +37,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(CreateFounders, AllMaleWhenMalesEqualFounders) {
   test::State s(0, 7, 7, 0);
-  create_founders(s.parameters, s.pedigree, s.stream, s.parents);
+  create_founders(s.parameters, s.pedigree, s.genotypes, s.stream, s.parents);
   EXPECT_EQ(s.parents.dams.size(), 0);
   EXPECT_EQ(s.pedigree.created(), 7);
   for (std::int32_t i = 1; i <= 7; ++i) EXPECT_EQ(s.pedigree.sex[i], kMale);
@@ -54,10 +54,11 @@ namespace {
 TEST(CreateFounders, BlocksOfDrawsMatchOneDrawEach) {
   test::State fast(0, 150000, 7000, 12);
   test::State literal(0, 150000, 7000, 12);
-  create_founders(fast.parameters, fast.pedigree, fast.stream, fast.parents);
-  reference::create_founders(literal.parameters, literal.pedigree, literal.stream, literal.parents);
+  create_founders(fast.parameters, fast.pedigree, fast.genotypes, fast.stream, fast.parents);
+  reference::create_founders(literal.parameters, literal.pedigree, literal.genotypes,
+                             literal.stream, literal.parents);
   for (std::int32_t i = 1; i <= 150000; ++i) {
-    ASSERT_EQ(fast.pedigree.true_genotype(i), literal.pedigree.true_genotype(i)) << i;
+    ASSERT_EQ(fast.genotypes.true_genotype(i), literal.genotypes.true_genotype(i)) << i;
     ASSERT_EQ(fast.pedigree.sex[i], literal.pedigree.sex[i]) << i;
   }
   EXPECT_EQ(fast.stream.s1(), literal.stream.s1());

@@ -33,12 +33,13 @@ class Candidate : public ::testing::TestWithParam<CandidateCase> {};
 
 TEST_P(Candidate, GenotypedWithBothParentsKnownAndUngenotyped) {
   Pedigree pedigree(4);
+  GenotypeStore genotypes(4, {kDesignAlleles});
   pedigree.add_created(4);
-  pedigree.recorded_allele1[3] = 2;
-  pedigree.recorded_allele1[4] = static_cast<std::int8_t>(GetParam().recorded);
+  genotypes.marker(0).recorded_first[3] = 2;
+  genotypes.marker(0).recorded_first[4] = static_cast<std::int8_t>(GetParam().recorded);
   pedigree.sire[4] = GetParam().sire;
   pedigree.dam[4] = GetParam().dam;
-  EXPECT_EQ(is_error_candidate(pedigree, 4), GetParam().candidate);
+  EXPECT_EQ(is_error_candidate(pedigree, genotypes, 4), GetParam().candidate);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -72,20 +73,21 @@ class OneCandidate : public ::testing::TestWithParam<InjectionCase> {};
 TEST_P(OneCandidate, DrawsAndAlteration) {
   const auto& c = GetParam();
   Pedigree pedigree(3);
+  GenotypeStore genotypes(3, {kDesignAlleles});
   pedigree.add_created(3);
   pedigree.sire[3] = 1;
   pedigree.dam[3] = 2;
-  pedigree.recorded_allele1[3] = static_cast<std::int8_t>(c.old_allele);
-  pedigree.recorded_allele2[3] = 2;
+  genotypes.marker(0).recorded_first[3] = static_cast<std::int8_t>(c.old_allele);
+  genotypes.marker(0).recorded_second[3] = 2;
   UniformStream stream = stream_where([&c](UniformStream& s) {
     const double x = s.draw_uniform();
     return c.draws(x, s.draw_uniform());
   });
   std::vector<AlteredAnimal> altered;
-  inject_errors(pedigree, stream, altered);
+  inject_errors(pedigree, genotypes, stream, altered);
   EXPECT_EQ(stream.draws(), c.drawn);
   // The new allele is not reordered against the second.
-  EXPECT_EQ(pedigree.recorded_genotype(3), (Genotype{c.recorded, 2}));
+  EXPECT_EQ(genotypes.recorded_genotype(3), (Genotype{c.recorded, 2}));
   const std::vector<AlteredAnimal> expected_altered =
       c.recorded == c.old_allele ? std::vector<AlteredAnimal>{}
                                  : std::vector<AlteredAnimal>{{3, c.old_allele}};

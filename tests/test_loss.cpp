@@ -31,9 +31,10 @@ class LossMargin : public ::testing::TestWithParam<MarginCase> {};
 TEST_P(LossMargin, DrawBetweenTheExactTenthAndTheThresholdRemoves) {
   const auto& c = GetParam();
   Pedigree pedigree(1);
+  GenotypeStore genotypes(1, {kDesignAlleles});
   pedigree.add_created(1);
-  pedigree.true_allele1[1] = 1;
-  pedigree.true_allele2[1] = 2;
+  genotypes.marker(0).true_first[1] = 1;
+  genotypes.marker(0).true_second[1] = 2;
   const double threshold = c.k * 0.10000000149011612;
   const std::int32_t z =
       c.just_above_tenth ? test::first_z_above(c.k / 10.0) : test::first_z_above(threshold);
@@ -42,10 +43,10 @@ TEST_P(LossMargin, DrawBetweenTheExactTenthAndTheThresholdRemoves) {
   }
   UniformStream stream = test::stream_with_next_z(z);
   HelperThread helper;
-  lose_genotypes(c.k - 1, pedigree, stream, helper);
-  EXPECT_EQ(pedigree.lost[1], c.just_above_tenth ? 1 : 0);
+  lose_genotypes(c.k - 1, pedigree, genotypes, stream, helper);
+  EXPECT_EQ(genotypes.lost[1], c.just_above_tenth ? 1 : 0);
   const Genotype expected = c.just_above_tenth ? Genotype{} : Genotype{1, 2};
-  EXPECT_EQ(pedigree.recorded_genotype(1), expected);
+  EXPECT_EQ(genotypes.recorded_genotype(1), expected);
   EXPECT_EQ(stream.draws(), 1U);
 }
 
@@ -63,24 +64,23 @@ TEST(Loss, TableInHalvesMatchesTheLiteralLoop) {
   test::State literal(12, 100000, 10000, 31);
   const std::int32_t rows = halves.pedigree.rows();
   ASSERT_GE(rows, 1 << 18);
-  for (Pedigree* p : {&halves.pedigree, &literal.pedigree}) {
-    p->add_created(rows);
+  for (test::State* s : {&halves, &literal}) {
+    s->pedigree.add_created(rows);
     for (std::int32_t i = 1; i <= rows; ++i) {
-      p->true_allele1[i] = static_cast<std::int8_t>(1 + i % 3);
-      p->true_allele2[i] = 3;
-      p->born[i] = i % 13;
-      p->lost[i] = i % 101 == 0 ? 1 : 0;
+      s->genotypes.marker(0).true_first[i] = static_cast<std::int8_t>(1 + i % 3);
+      s->genotypes.marker(0).true_second[i] = 3;
+      s->pedigree.born[i] = i % 13;
+      s->genotypes.lost[i] = i % 101 == 0 ? 1 : 0;
     }
   }
   HelperThread helper;
-  lose_genotypes(12, halves.pedigree, halves.stream, helper);
-  reference::lose_genotypes(12, literal.pedigree, literal.stream);
-  const Pedigree& h = halves.pedigree;
-  const Pedigree& r = literal.pedigree;
+  lose_genotypes(12, halves.pedigree, halves.genotypes, halves.stream, helper);
+  reference::lose_genotypes(12, literal.pedigree, literal.genotypes, literal.stream);
+  const GenotypeStore& h = halves.genotypes;
+  const GenotypeStore& r = literal.genotypes;
   for (std::int32_t i = 1; i <= rows; ++i) {
-    ASSERT_EQ(std::vector<std::int32_t>({h.lost[i], h.recorded_allele1[i], h.recorded_allele2[i]}),
-              std::vector<std::int32_t>({r.lost[i], r.recorded_allele1[i], r.recorded_allele2[i]}))
-        << "row " << i;
+    ASSERT_EQ(h.lost[i], r.lost[i]) << "row " << i;
+    ASSERT_EQ(h.recorded_genotype(i), r.recorded_genotype(i)) << "row " << i;
   }
   EXPECT_EQ(halves.stream.s1(), literal.stream.s1());
   EXPECT_EQ(halves.stream.s2(), literal.stream.s2());

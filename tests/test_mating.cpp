@@ -17,7 +17,7 @@ namespace {
 struct HandBuilt {
   HandBuilt(std::int32_t rows, const std::set<std::int32_t>& males,
             const std::vector<std::int32_t>& sires, const std::vector<std::int32_t>& dams)
-      : pedigree(rows) {
+      : pedigree(rows), genotypes(rows, {kDesignAlleles}) {
     parameters.males = static_cast<std::int32_t>(sires.size());
     parameters.females = static_cast<std::int32_t>(dams.size());
     parameters.dams_per_sire = parameters.females / parameters.males;
@@ -29,13 +29,13 @@ struct HandBuilt {
     pedigree.add_created(14);
     for (std::int32_t i = 1; i <= 14; ++i) {
       pedigree.sex[i] = static_cast<std::int8_t>(males.count(i) ? kMale : kFemale);
-      pedigree.true_allele1[i] = 1;
-      pedigree.true_allele2[i] = 1;
+      genotypes.marker(0).true_first[i] = 1;
+      genotypes.marker(0).true_second[i] = 1;
     }
     stream.seed_from_sum(1);
   }
   std::int32_t mate(std::int32_t g) {
-    return mate_generation(parameters, pedigree, parents, stream, scratch, g, helper);
+    return mate_generation(parameters, pedigree, genotypes, parents, stream, scratch, g, helper);
   }
   std::vector<std::int32_t> sires_of(std::int32_t first, std::int32_t last) const {
     std::vector<std::int32_t> sires;
@@ -44,6 +44,7 @@ struct HandBuilt {
   }
   Parameters parameters;
   Pedigree pedigree;
+  GenotypeStore genotypes;
   ParentLists parents;
   UniformStream stream;
   MatingScratch scratch;
@@ -116,8 +117,9 @@ TEST(SkipParentSelection, DrawsOncePerCandidate) {
 TEST(Mating, LargeGenerationsBredInHalvesMatchTheLiteralLoop) {
   test::State fast(3, 80000, 4000, 77);
   test::State literal(3, 80000, 4000, 77);
-  create_founders(fast.parameters, fast.pedigree, fast.stream, fast.parents);
-  create_founders(literal.parameters, literal.pedigree, literal.stream, literal.parents);
+  create_founders(fast.parameters, fast.pedigree, fast.genotypes, fast.stream, fast.parents);
+  create_founders(literal.parameters, literal.pedigree, literal.genotypes, literal.stream,
+                  literal.parents);
   MatingScratch scratch;
   HelperThread helper;
   Candidates fast_candidates;
@@ -125,17 +127,19 @@ TEST(Mating, LargeGenerationsBredInHalvesMatchTheLiteralLoop) {
   std::int64_t moved = 0;
   for (std::int32_t g = 1; g <= 3; ++g) {
     const std::int32_t first = fast.pedigree.created() + 1;
-    mate_generation(fast.parameters, fast.pedigree, fast.parents, fast.stream, scratch, g, helper);
-    reference::mate_generation(literal.parameters, literal.pedigree, literal.parents,
+    mate_generation(fast.parameters, fast.pedigree, fast.genotypes, fast.parents, fast.stream,
+                    scratch, g, helper);
+    reference::mate_generation(literal.parameters, literal.pedigree, literal.genotypes,
+                               literal.parents,
                                literal.stream, g);
     const Pedigree& a = fast.pedigree;
     const Pedigree& b = literal.pedigree;
     ASSERT_EQ(a.created(), b.created());
     for (std::int32_t i = first; i <= a.created(); ++i) {
-      ASSERT_EQ(std::vector<std::int32_t>({a.sire[i], a.dam[i], a.sex[i], a.true_allele1[i],
-                                           a.true_allele2[i], a.born[i]}),
-                std::vector<std::int32_t>({b.sire[i], b.dam[i], b.sex[i], b.true_allele1[i],
-                                           b.true_allele2[i], b.born[i]}))
+      ASSERT_EQ(std::vector<std::int32_t>({a.sire[i], a.dam[i], a.sex[i], a.born[i]}),
+                std::vector<std::int32_t>({b.sire[i], b.dam[i], b.sex[i], b.born[i]}))
+          << "generation " << g << " row " << i;
+      ASSERT_EQ(fast.genotypes.true_genotype(i), literal.genotypes.true_genotype(i))
           << "row " << i;
       const std::int32_t block = (i - first) / fast.parameters.dams_per_sire + 1;
       moved += a.sire[i] != fast.parents.sires[block] ? 1 : 0;

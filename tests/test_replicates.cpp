@@ -55,13 +55,13 @@ double founder_dependence(const Seed& a, const Seed& b) {
   const Parameters p = Parameters::make(0, 20000, 1);
   const Simulation first = simulate(p, a);
   const Simulation second = simulate(p, b);
-  const auto code = [](const Pedigree& pedigree, std::int32_t i) {
-    const Genotype g = pedigree.true_genotype(i);
+  const auto code = [](const GenotypeStore& genotypes, std::int32_t i) {
+    const Genotype g = genotypes.true_genotype(i);
     return static_cast<std::size_t>((g.first - 1) * 3 + g.second - 1);
   };
   std::array<std::array<double, 9>, 9> observed{};
   for (std::int32_t i = 1; i <= p.founders; ++i) {
-    observed[code(first.pedigree, i)][code(second.pedigree, i)] += 1;
+    observed[code(first.genotypes, i)][code(second.genotypes, i)] += 1;
   }
   std::array<double, 9> rows{};
   std::array<double, 9> columns{};
@@ -115,7 +115,7 @@ TEST(Replicates, EachReplicateIsTheLiteralRunFromItsJumpedState) {
     const auto run = run_pedsim({"--replicate", std::to_string(replicate), "12", "40", "8"},
                                 {dir.path(), "-5"});
     ASSERT_EQ(run.status, 0);
-    EXPECT_EQ(read_file(dir.path() / "ped.pre"), reference::ped_pre(expected.pedigree)) << replicate;
+    EXPECT_EQ(read_file(dir.path() / "ped.pre"), reference::ped_pre(expected.pedigree, expected.genotypes)) << replicate;
     EXPECT_EQ(read_file(dir.path() / "ped.errors"), reference::ped_errors(expected.altered));
     if (replicate == 0) {
       EXPECT_EQ(run.out, read_file(fs::path(PEDSIM_GOLDEN_DIR) / "12-40-8" / "stdout"));

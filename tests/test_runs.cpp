@@ -50,8 +50,8 @@ TEST_P(GoldenInMemory, InMemoryThenWrittenEqualsTheReferenceFiles) {
   ASSERT_EQ(static_cast<std::int32_t>(records.size()), run.pedigree.rows());
   for (std::int32_t i = 1; i <= run.pedigree.rows(); ++i) {
     const auto f = test::fields_of(records[static_cast<std::size_t>(i - 1)]);
-    EXPECT_EQ(f[4], run.pedigree.recorded_allele1[i]) << i;
-    EXPECT_EQ(f[5], run.pedigree.recorded_allele2[i]) << i;
+    EXPECT_EQ(f[4], run.genotypes.marker(0).recorded_first[i]) << i;
+    EXPECT_EQ(f[5], run.genotypes.marker(0).recorded_second[i]) << i;
   }
   std::vector<AlteredAnimal> listed;
   for (const auto& line : test::split_lines(out.errors.text)) {
@@ -80,20 +80,22 @@ TEST_P(LiteralRun, EqualsTheLiteralProcedures) {
   const Simulation literal = reference::simulate(p, c.seed);
   const Pedigree& a = run.pedigree;
   const Pedigree& b = literal.pedigree;
+  const GenotypeStore& ga = run.genotypes;
+  const GenotypeStore& gb = literal.genotypes;
   ASSERT_EQ(a.created(), b.created());
   for (std::int32_t i = 1; i <= a.rows(); ++i) {
     ASSERT_EQ(std::vector<std::int32_t>({a.animal(i), a.sire[i], a.dam[i], a.sex[i], a.born[i],
-                                         a.true_allele1[i], a.true_allele2[i], a.lost[i],
-                                         a.recorded_allele1[i], a.recorded_allele2[i]}),
+                                         ga.lost[i]}),
               std::vector<std::int32_t>({b.animal(i), b.sire[i], b.dam[i], b.sex[i], b.born[i],
-                                         b.true_allele1[i], b.true_allele2[i], b.lost[i],
-                                         b.recorded_allele1[i], b.recorded_allele2[i]}))
+                                         gb.lost[i]}))
         << "row " << i;
+    ASSERT_EQ(ga.true_genotype(i), gb.true_genotype(i)) << "row " << i;
+    ASSERT_EQ(ga.recorded_genotype(i), gb.recorded_genotype(i)) << "row " << i;
   }
   EXPECT_EQ(run.altered, literal.altered);
   EXPECT_EQ(run.animals_born, literal.animals_born);
   const Outputs out = written(run);
-  EXPECT_EQ(out.pedigree.text, reference::ped_pre(b));
+  EXPECT_EQ(out.pedigree.text, reference::ped_pre(b, gb));
   EXPECT_EQ(out.errors.text, reference::ped_errors(literal.altered));
   EXPECT_EQ(out.console.text, reference::console(literal));
 }
@@ -124,7 +126,7 @@ TEST(LargeRun, RecordsOnTwoThreadsEqualTheLiteralLayout) {
   Outputs streamed;
   const Simulation run = simulate(p, {8080, "PEDSIM_SEED"}, streamed.sinks());
   ASSERT_GE(run.pedigree.rows(), 1 << 18);
-  EXPECT_TRUE(streamed.pedigree.text == reference::ped_pre(run.pedigree));
+  EXPECT_TRUE(streamed.pedigree.text == reference::ped_pre(run.pedigree, run.genotypes));
   EXPECT_EQ(streamed.errors.text, reference::ped_errors(run.altered));
   const Outputs out = written(run);
   EXPECT_TRUE(out.pedigree.text == streamed.pedigree.text);
@@ -152,7 +154,7 @@ TEST(LiteralRun, RandomSmallRuns) {
     const Simulation run = simulate(p, {seed, "PEDSIM_SEED"});
     const Simulation literal = reference::simulate(p, seed);
     const Outputs out = written(run);
-    ASSERT_EQ(out.pedigree.text, reference::ped_pre(literal.pedigree))
+    ASSERT_EQ(out.pedigree.text, reference::ped_pre(literal.pedigree, literal.genotypes))
         << generations << " " << founders << " " << males << " seed " << seed;
     ASSERT_EQ(out.errors.text, reference::ped_errors(literal.altered));
     ASSERT_EQ(out.console.text, reference::console(literal));

@@ -123,15 +123,16 @@ extern template class Column<std::int8_t>;
 inline constexpr std::int32_t kMale = 1;
 inline constexpr std::int32_t kFemale = 2;
 
-// A marker genotype: two alleles, each 1, 2 or 3, the first at most the
-// second. 0/0 is no genotype (a record removed, a row never bred).
+// A marker genotype: two alleles (the design's marker: each 1, 2 or 3, the
+// first at most the second). 0/0 is no genotype (a record removed, a row
+// never bred).
 struct Genotype {
   std::int32_t first = 0;
   std::int32_t second = 0;
   friend bool operator==(const Genotype&, const Genotype&) = default;
 };
 
-// The pedigree: one row per animal, the row number being the animal number.
+// The animals: one row per animal, the row number being the animal number.
 // Founders fill rows 1..founders, offspring follow in order of birth. Rows
 // above created() (rows never bred, when the males do not divide the
 // females) hold 0 in every column.
@@ -146,23 +147,63 @@ class Pedigree {
   void add_created(std::int32_t animals) { created_ += animals; }
   // The animal of a row: its row number once created, 0 before.
   std::int32_t animal(std::int32_t row) const { return row >= 1 && row <= created_ ? row : 0; }
-  Genotype true_genotype(std::int32_t row) const { return {true_allele1[row], true_allele2[row]}; }
-  Genotype recorded_genotype(std::int32_t row) const {
-    return {recorded_allele1[row], recorded_allele2[row]};
-  }
 
-  AnimalColumn sire;        // 0 for a founder
-  AnimalColumn dam;         // 0 for a founder
-  AnimalColumn born;        // generation of birth, 0 for a founder
-  CodeColumn sex;           // kMale or kFemale
-  CodeColumn true_allele1;  // true genotype
-  CodeColumn true_allele2;
-  CodeColumn lost;              // 1 when the genotype record was removed
-  CodeColumn recorded_allele1;  // recorded genotype: 0/0 when not genotyped;
-  CodeColumn recorded_allele2;  // the first allele may carry an injected error
+  AnimalColumn sire;  // 0 for a founder
+  AnimalColumn dam;   // 0 for a founder
+  AnimalColumn born;  // generation of birth, 0 for a founder
+  CodeColumn sex;     // kMale or kFemale
 
  private:
   std::int32_t created_ = 0;
+};
+
+// The alleles of one marker, one row per animal (rows as in the pedigree):
+// the true genotype, and the recorded one (0/0 when not genotyped; an error
+// changes a recorded allele).
+struct MarkerColumns {
+  CodeColumn true_first;
+  CodeColumn true_second;
+  CodeColumn recorded_first;
+  CodeColumn recorded_second;
+};
+
+// The alleles of the design's one marker.
+inline constexpr std::int32_t kDesignAlleles = 3;
+
+// The genotypes of every animal at every marker, true and recorded, with
+// the number of markers and each marker's number of alleles as data, and
+// whether each animal's records were removed. The design's run is the store
+// of one three-allele marker.
+class GenotypeStore {
+ public:
+  GenotypeStore() = default;
+  // Rows 1..animals at each marker; marker m has allele_counts[m] alleles.
+  GenotypeStore(std::int32_t animals, std::vector<std::int32_t> allele_counts);
+
+  std::int32_t animals() const { return lost.size(); }
+  std::int32_t markers() const { return static_cast<std::int32_t>(markers_.size()); }
+  std::int32_t alleles(std::int32_t marker) const {
+    return allele_counts_[static_cast<std::size_t>(marker)];
+  }
+  MarkerColumns& marker(std::int32_t m) { return markers_[static_cast<std::size_t>(m)]; }
+  const MarkerColumns& marker(std::int32_t m) const {
+    return markers_[static_cast<std::size_t>(m)];
+  }
+  Genotype true_genotype(std::int32_t animal, std::int32_t m = 0) const {
+    const MarkerColumns& c = marker(m);
+    return {c.true_first[animal], c.true_second[animal]};
+  }
+  Genotype recorded_genotype(std::int32_t animal, std::int32_t m = 0) const {
+    const MarkerColumns& c = marker(m);
+    return {c.recorded_first[animal], c.recorded_second[animal]};
+  }
+
+  // Per animal: 1 when its genotype records were removed (at every marker).
+  CodeColumn lost;
+
+ private:
+  std::vector<MarkerColumns> markers_;
+  std::vector<std::int32_t> allele_counts_;
 };
 
 // A run's three numbers and the counts derived from them.
@@ -219,6 +260,7 @@ struct Simulation {
   Parameters parameters;
   Seed seed;
   Pedigree pedigree;
+  GenotypeStore genotypes;
   // In the order of "ped.errors".
   std::vector<AlteredAnimal> altered;
   // Offspring created in each generation 1..generations (element 0: founders).

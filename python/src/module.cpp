@@ -106,13 +106,13 @@ auto column_property(const pedsim::Column<T> pedsim::Pedigree::*column) {
   };
 }
 
-// A property viewing two allele columns as one (animals, 2) array.
-auto alleles_property(const pedsim::CodeColumn pedsim::Pedigree::*first,
-                      const pedsim::CodeColumn pedsim::Pedigree::*second) {
+// A property viewing two allele columns of marker 0 as one (animals, 2) array.
+auto alleles_property(const pedsim::CodeColumn pedsim::MarkerColumns::*first,
+                      const pedsim::CodeColumn pedsim::MarkerColumns::*second) {
   return [first, second](const py::object& self) {
     const Run& r = self.cast<const Run&>();
-    const pedsim::Pedigree& p = r.simulation().pedigree;
-    return allele_pairs_view(p.*first, p.*second, r.animals(), self);
+    const pedsim::MarkerColumns& m = r.simulation().genotypes.marker(0);
+    return allele_pairs_view(m.*first, m.*second, r.animals(), self);
   };
 }
 
@@ -161,14 +161,20 @@ PYBIND11_MODULE(_pedsim, m) {
                              "Generation of birth, 0 for a founder.")
       .def_property_readonly(
           "true_alleles",
-          alleles_property(&pedsim::Pedigree::true_allele1, &pedsim::Pedigree::true_allele2),
+          alleles_property(&pedsim::MarkerColumns::true_first,
+                           &pedsim::MarkerColumns::true_second),
           "True genotype of each animal, (animals, 2).")
-      .def_property_readonly("lost", column_property(&pedsim::Pedigree::lost),
-                             "1 where the genotype record was removed.")
+      .def_property_readonly(
+          "lost",
+          [](const py::object& self) {
+            const Run& r = self.cast<const Run&>();
+            return column_view(r.simulation().genotypes.lost, r.animals(), self);
+          },
+          "1 where the genotype record was removed.")
       .def_property_readonly(
           "recorded",
-          alleles_property(&pedsim::Pedigree::recorded_allele1,
-                           &pedsim::Pedigree::recorded_allele2),
+          alleles_property(&pedsim::MarkerColumns::recorded_first,
+                           &pedsim::MarkerColumns::recorded_second),
           "Recorded genotype of each animal, (animals, 2); 0/0 when not genotyped.")
       .def_property_readonly(
           "altered",

@@ -6,9 +6,9 @@
 
 namespace pedsim {
 
-// Whether error injection changed row i's recorded first allele: the record
+// Whether error injection changed row i's recorded first allele at marker 0: the record
 // was kept, so it started as the true allele, and it no longer is.
-bool is_altered(const Pedigree& pedigree, std::int32_t i);
+bool is_altered(const Pedigree& pedigree, const GenotypeStore& genotypes, std::int32_t i);
 
 // Whether a recorded genotype can come from the recorded genotypes of the
 // parents that are genotyped (a parent that is not is passed as 0/0).
@@ -19,10 +19,10 @@ struct InconsistencyCount {
   std::int64_t not_involving_altered = 0;
 };
 
-// Animals whose recorded genotype cannot come from the recorded genotypes of
-// their genotyped parents, split by whether the animal or such a parent was
+// Animals whose recorded genotype at marker 0 cannot come from the recorded
+// genotypes of their genotyped parents, split by whether the animal or such a parent was
 // altered. The second count is 0 in every run: transmission is Mendelian.
-InconsistencyCount count_inconsistencies(const Pedigree& pedigree);
+InconsistencyCount count_inconsistencies(const Pedigree& pedigree, const GenotypeStore& genotypes);
 
 // What the table of a replicate study gives of one run.
 struct RunCounts {
@@ -33,6 +33,6 @@ struct RunCounts {
   // Animals whose recorded genotype conflicts with a genotyped parent's.
   std::int64_t inconsistencies = 0;
 };
-RunCounts count_run(const Pedigree& pedigree);
+RunCounts count_run(const Pedigree& pedigree, const GenotypeStore& genotypes);
 
 }  // namespace pedsim

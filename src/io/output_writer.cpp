@@ -13,9 +13,11 @@ constexpr std::int32_t kRowsOnTwoThreads = 1 << 15;
 
 }  // namespace
 
-OutputWriter::OutputWriter(const OutputSinks& sinks, const Pedigree& pedigree)
+OutputWriter::OutputWriter(const OutputSinks& sinks, const Pedigree& pedigree,
+                           const GenotypeStore& genotypes)
     : sinks_(sinks),
       pedigree_(pedigree),
+      genotypes_(genotypes),
       console_(sinks.console != nullptr ? *sinks.console : unused_, kConsoleBlock),
       errors_(sinks.errors != nullptr ? *sinks.errors : unused_),
       records_(sinks.pedigree != nullptr ? *sinks.pedigree : unused_) {}
@@ -49,14 +51,15 @@ void OutputWriter::altered(const AlteredAnimal& animal) {
 void OutputWriter::rows_final(std::int32_t last_row) {
   if (sinks_.pedigree == nullptr) return;
   if (pedigree_.rows() >= kRowsOnTwoThreads) {
-    if (!formatters_) formatters_.emplace(pedigree_, *sinks_.pedigree);
+    if (!formatters_) formatters_.emplace(pedigree_, genotypes_, *sinks_.pedigree);
     formatters_->rows_final(last_row);
     return;
   }
+  const MarkerColumns& marker = genotypes_.marker(0);
   for (std::int32_t i = rows_written_ + 1; i <= last_row; ++i) {
     records_.commit(format_ped_record(
         records_.reserve(kMaxPedRecord), pedigree_.animal(i), pedigree_.sire[i], pedigree_.dam[i],
-        pedigree_.sex[i], pedigree_.recorded_allele1[i], pedigree_.recorded_allele2[i]));
+        pedigree_.sex[i], marker.recorded_first[i], marker.recorded_second[i]));
   }
   rows_written_ = last_row;
 }

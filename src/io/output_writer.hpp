@@ -17,7 +17,7 @@ namespace pedsim {
 // runs, or afterwards from a finished run; the bytes are the same.
 class OutputWriter final : public InjectionObserver {
  public:
-  OutputWriter(const OutputSinks& sinks, const Pedigree& pedigree);
+  OutputWriter(const OutputSinks& sinks, const Pedigree& pedigree, const GenotypeStore& genotypes);
 
   void generation_begins(std::int32_t g);
   // The "n° of founders=" and "n° of animals=" lines.
@@ -33,6 +33,7 @@ class OutputWriter final : public InjectionObserver {
 
   const OutputSinks sinks_;
   const Pedigree& pedigree_;
+  const GenotypeStore& genotypes_;
   StringSink unused_;
   // The console lines of altered animals are written in blocks.
   BufferedWriter console_;

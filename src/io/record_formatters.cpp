@@ -7,8 +7,10 @@
 
 namespace pedsim {
 
-RecordFormatters::RecordFormatters(const Pedigree& pedigree, ByteSink& out)
+RecordFormatters::RecordFormatters(const Pedigree& pedigree, const GenotypeStore& genotypes,
+                                   ByteSink& out)
     : pedigree_(pedigree),
+      marker_(genotypes.marker(0)),
       out_(out),
       chunks_((std::int64_t{pedigree.rows()} + kChunkRows - 1) / kChunkRows) {
   try {
@@ -83,8 +85,8 @@ void RecordFormatters::format_chunks(RecordBuffer& buffer) {
       std::size_t size = 0;
       for (std::int32_t i = first; i <= last; ++i) {
         size += format_ped_record(buffer.data() + size, pedigree_.animal(i), pedigree_.sire[i],
-                                  pedigree_.dam[i], pedigree_.sex[i], pedigree_.recorded_allele1[i],
-                                  pedigree_.recorded_allele2[i]);
+                                  pedigree_.dam[i], pedigree_.sex[i], marker_.recorded_first[i],
+                                  marker_.recorded_second[i]);
       }
       if (!wait_for_turn(chunk)) return;
       out_.write({buffer.data(), size});

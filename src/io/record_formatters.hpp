@@ -24,7 +24,7 @@ class RecordFormatters {
   // Rows are formatted and written this many at a time.
   static constexpr std::int32_t kChunkRows = 1 << 14;
 
-  RecordFormatters(const Pedigree& pedigree, ByteSink& out);
+  RecordFormatters(const Pedigree& pedigree, const GenotypeStore& genotypes, ByteSink& out);
   RecordFormatters(const RecordFormatters&) = delete;
   RecordFormatters& operator=(const RecordFormatters&) = delete;
   // Without finish() (the run is stopping), chunks not yet written never are.
@@ -49,6 +49,7 @@ class RecordFormatters {
   void format_chunks(RecordBuffer& buffer);
 
   const Pedigree& pedigree_;
+  const MarkerColumns& marker_;
   ByteSink& out_;
   const std::int64_t chunks_;
   std::atomic<std::int64_t> next_chunk_{0};

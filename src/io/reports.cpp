@@ -62,15 +62,17 @@ std::string run_row_text(const Seed& seed, const std::optional<RunCounts>& count
 
 void write_truth(const Simulation& run, ByteSink& out) {
   const Pedigree& p = run.pedigree;
+  const GenotypeStore& g = run.genotypes;
+  const MarkerColumns& m = g.marker(0);
   BufferedWriter file(out);
   file.write(
       "animal\tsire\tdam\tsex\tgeneration\ttrue_allele1\ttrue_allele2\tlost\t"
       "recorded_allele1\trecorded_allele2\taltered\n");
   // Rows that hold no animal (never bred) are left out.
   for (std::int32_t i = 1; i <= p.created(); ++i) {
-    write_row(file, {p.animal(i), p.sire[i], p.dam[i], p.sex[i], p.born[i], p.true_allele1[i],
-                        p.true_allele2[i], p.lost[i], p.recorded_allele1[i], p.recorded_allele2[i],
-                        is_altered(p, i) ? 1 : 0});
+    write_row(file, {p.animal(i), p.sire[i], p.dam[i], p.sex[i], p.born[i], m.true_first[i],
+                     m.true_second[i], g.lost[i], m.recorded_first[i], m.recorded_second[i],
+                     is_altered(p, g, i) ? 1 : 0});
   }
   file.flush();
 }
@@ -98,7 +100,7 @@ void write_summary(const Simulation& run, ByteSink& out) {
     auto& g = generations[static_cast<std::size_t>(p.born[i])];
     ++g.animals;
     ++(p.sex[i] == kMale ? g.males : g.females);
-    ++(p.lost[i] == 1 ? g.lost : g.kept);
+    ++(run.genotypes.lost[i] == 1 ? g.lost : g.kept);
   }
   file.write("\n# generation animals males females kept lost lost_share loss_probability\n");
   for (std::size_t g = 0; g < generations.size(); ++g) {
@@ -112,7 +114,8 @@ void write_summary(const Simulation& run, ByteSink& out) {
 
   std::array<std::array<std::int64_t, 4>, 4> founders{};
   for (std::int32_t i = 1; i <= parameters.founders; ++i) {
-    ++founders[p.true_allele1[i]][p.true_allele2[i]];
+    const Genotype g = run.genotypes.true_genotype(i);
+    ++founders[static_cast<std::size_t>(g.first)][static_cast<std::size_t>(g.second)];
   }
   file.write("\n# founder_genotype count expected\n");
   for (std::int32_t a = 1; a <= 3; ++a) {
@@ -122,8 +125,8 @@ void write_summary(const Simulation& run, ByteSink& out) {
     }
   }
 
-  const RunCounts counts = count_run(p);
-  const InconsistencyCount inconsistent = count_inconsistencies(p);
+  const RunCounts counts = count_run(p, run.genotypes);
+  const InconsistencyCount inconsistent = count_inconsistencies(p, run.genotypes);
   file.write("\n");
   file.write(format("error_candidates: %lld\n", counts.error_candidates));
   file.write(format("altered_animals: %lld\n", counts.altered));

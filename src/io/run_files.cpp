@@ -216,7 +216,7 @@ void RunFiles::finish(const Simulation& run, std::string_view console_text) {
   }
   if (plan_.console_copy) write_atomically(console_, console_text);
   if (plan_.run_row) {
-    counts_ = count_run(run.pedigree);
+    counts_ = count_run(run.pedigree, run.genotypes);
     write_atomically(row_, run_row_text(run.seed, counts_, 0));
   }
   release_lock();

@@ -6,11 +6,11 @@
 
 namespace pedsim {
 
-bool is_error_candidate(const Pedigree& pedigree, std::int32_t i) {
+bool is_error_candidate(const Pedigree& pedigree, const GenotypeStore& genotypes, std::int32_t i) {
+  const CodeColumn& recorded = genotypes.marker(0).recorded_first;
   const std::int32_t sire = pedigree.sire[i];
   const std::int32_t dam = pedigree.dam[i];
-  return pedigree.recorded_allele1[i] != 0 && sire != 0 && dam != 0 &&
-         pedigree.recorded_allele1[sire] == 0 && pedigree.recorded_allele1[dam] == 0;
+  return recorded[i] != 0 && sire != 0 && dam != 0 && recorded[sire] == 0 && recorded[dam] == 0;
 }
 
 std::int32_t replacement_allele(double y) {
@@ -29,17 +29,19 @@ constexpr std::int32_t kPrefetchDistance = 16;
 // The observer hears of final rows this many at a time.
 constexpr std::int32_t kRowsPerReport = 1 << 14;
 
-void prefetch_parents_record(const Pedigree& pedigree, std::int32_t i) {
-  if (pedigree.sire[i] != 0) pedigree.recorded_allele1.prefetch(pedigree.sire[i]);
-  if (pedigree.dam[i] != 0) pedigree.recorded_allele1.prefetch(pedigree.dam[i]);
+void prefetch_parents_record(const Pedigree& pedigree, const CodeColumn& recorded,
+                             std::int32_t i) {
+  if (pedigree.sire[i] != 0) recorded.prefetch(pedigree.sire[i]);
+  if (pedigree.dam[i] != 0) recorded.prefetch(pedigree.dam[i]);
 }
 
 // Draws for candidate i; returns the alteration when its allele changed.
-bool inject_error(Pedigree& pedigree, DrawnAhead& draws, std::int32_t i, AlteredAnimal& change) {
+bool inject_error(const Pedigree& pedigree, CodeColumn& recorded, DrawnAhead& draws,
+                  std::int32_t i, AlteredAnimal& change) {
   if (draws.next_uniform() > 0.5) return false;
-  const std::int32_t old = pedigree.recorded_allele1[i];
+  const std::int32_t old = recorded[i];
   const std::int32_t replacement = replacement_allele(draws.next_uniform());
-  pedigree.recorded_allele1[i] = static_cast<std::int8_t>(replacement);
+  recorded[i] = static_cast<std::int8_t>(replacement);
   if (replacement == old) return false;
   change = {pedigree.animal(i), old};
   return true;
@@ -47,8 +49,9 @@ bool inject_error(Pedigree& pedigree, DrawnAhead& draws, std::int32_t i, Altered
 
 }  // namespace
 
-void inject_errors(Pedigree& pedigree, UniformStream& stream, std::vector<AlteredAnimal>& altered,
-                   InjectionObserver* observer) {
+void inject_errors(const Pedigree& pedigree, GenotypeStore& genotypes, UniformStream& stream,
+                   std::vector<AlteredAnimal>& altered, InjectionObserver* observer) {
+  CodeColumn& recorded = genotypes.marker(0).recorded_first;
   const std::int32_t rows = pedigree.rows();
   // A candidate takes one number or two; they are drawn ahead through the
   // stream's lanes.
@@ -56,9 +59,14 @@ void inject_errors(Pedigree& pedigree, UniformStream& stream, std::vector<Altere
   for (std::int32_t first = 1; first <= rows; first += kRowsPerReport) {
     const std::int32_t last = std::min(rows, first + kRowsPerReport - 1);
     for (std::int32_t i = first; i <= last; ++i) {
-      if (i + kPrefetchDistance <= rows) prefetch_parents_record(pedigree, i + kPrefetchDistance);
+      if (i + kPrefetchDistance <= rows) {
+        prefetch_parents_record(pedigree, recorded, i + kPrefetchDistance);
+      }
       AlteredAnimal change;
-      if (!is_error_candidate(pedigree, i) || !inject_error(pedigree, draws, i, change)) continue;
+      if (!is_error_candidate(pedigree, genotypes, i) ||
+          !inject_error(pedigree, recorded, draws, i, change)) {
+        continue;
+      }
       altered.push_back(change);
       if (observer != nullptr) observer->altered(change);
     }

@@ -10,7 +10,7 @@ namespace pedsim {
 
 // Whether row i may receive a genotyping error: it is genotyped, both parents
 // are known, and neither parent is genotyped (tested in that order).
-bool is_error_candidate(const Pedigree& pedigree, std::int32_t i);
+bool is_error_candidate(const Pedigree& pedigree, const GenotypeStore& genotypes, std::int32_t i);
 
 // The wrong first allele for a second draw y: 1, 2, 3 or 4 by quarters; only
 // the last boundary sends an equal draw up (0.75 gives 4).
@@ -31,7 +31,7 @@ class InjectionObserver {
 // Walks the rows in order; a candidate draws one number and, at or below 0.5,
 // a second that picks a new recorded first allele. Each change is appended to
 // `altered` (and told to the observer, if any).
-void inject_errors(Pedigree& pedigree, UniformStream& stream, std::vector<AlteredAnimal>& altered,
-                   InjectionObserver* observer = nullptr);
+void inject_errors(const Pedigree& pedigree, GenotypeStore& genotypes, UniformStream& stream,
+                   std::vector<AlteredAnimal>& altered, InjectionObserver* observer = nullptr);
 
 }  // namespace pedsim

@@ -33,8 +33,9 @@ Genotype founder_genotype(double x) {
   return {3, 3};
 }
 
-void create_founders(const Parameters& parameters, Pedigree& pedigree, UniformStream& stream,
-                     ParentLists& parents) {
+void create_founders(const Parameters& parameters, Pedigree& pedigree, GenotypeStore& genotypes,
+                     UniformStream& stream, ParentLists& parents) {
+  MarkerColumns& marker = genotypes.marker(0);
   std::vector<std::uint32_t> buffer;
   draw_in_blocks(stream, static_cast<std::size_t>(parameters.founders), buffer,
                  [&](std::size_t first, std::span<const std::uint32_t> z) {
@@ -43,8 +44,8 @@ void create_founders(const Parameters& parameters, Pedigree& pedigree, UniformSt
                      const Genotype g = founder_genotype(
                          UniformStream::to_uniform(static_cast<std::int32_t>(z[j])));
                      pedigree.sex[founder] = founder <= parameters.males ? kMale : kFemale;
-                     pedigree.true_allele1[founder] = static_cast<std::int8_t>(g.first);
-                     pedigree.true_allele2[founder] = static_cast<std::int8_t>(g.second);
+                     marker.true_first[founder] = static_cast<std::int8_t>(g.first);
+                     marker.true_second[founder] = static_cast<std::int8_t>(g.second);
                    }
                  });
   pedigree.add_created(parameters.founders);

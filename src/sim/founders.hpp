@@ -12,9 +12,9 @@ namespace pedsim {
 Genotype founder_genotype(double x);
 
 // Creates founders 1..founders in the pedigree, one draw each in order (the
-// first `males` are male, the rest female), and lists them as the first
-// sires and dams in that order.
-void create_founders(const Parameters& parameters, Pedigree& pedigree, UniformStream& stream,
-                     ParentLists& parents);
+// first `males` are male, the rest female) for their genotype at marker 0,
+// and lists them as the first sires and dams in that order.
+void create_founders(const Parameters& parameters, Pedigree& pedigree, GenotypeStore& genotypes,
+                     UniformStream& stream, ParentLists& parents);
 
 }  // namespace pedsim

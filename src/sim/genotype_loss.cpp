@@ -17,8 +17,10 @@ namespace {
 // first's draw. Every row's record starts as its true genotype and loses it
 // on a draw at or below its threshold; the copy draws nothing, so it is made
 // row by row together with the test.
-void lose_in_rows(std::int32_t generations, Pedigree& pedigree, UniformStream& stream,
-                  std::int32_t first, std::int32_t last) {
+void lose_in_rows(std::int32_t generations, const Pedigree& pedigree, GenotypeStore& genotypes,
+                  UniformStream& stream, std::int32_t first, std::int32_t last) {
+  MarkerColumns& marker = genotypes.marker(0);
+  CodeColumn& lost = genotypes.lost;
   std::vector<std::uint32_t> buffer;
   draw_in_blocks(stream, static_cast<std::size_t>(last - first + 1), buffer,
                  [&](std::size_t offset, std::span<const std::uint32_t> z) {
@@ -26,10 +28,10 @@ void lose_in_rows(std::int32_t generations, Pedigree& pedigree, UniformStream& s
                      const auto i = static_cast<std::int32_t>(first + offset + j);
                      const double x = UniformStream::to_uniform(static_cast<std::int32_t>(z[j]));
                      const bool removed = x <= loss_threshold(generations, pedigree.born[i]) &&
-                                          pedigree.lost[i] == 0;
-                     if (removed) pedigree.lost[i] = 1;
-                     pedigree.recorded_allele1[i] = removed ? 0 : pedigree.true_allele1[i];
-                     pedigree.recorded_allele2[i] = removed ? 0 : pedigree.true_allele2[i];
+                                          lost[i] == 0;
+                     if (removed) lost[i] = 1;
+                     marker.recorded_first[i] = removed ? 0 : marker.true_first[i];
+                     marker.recorded_second[i] = removed ? 0 : marker.true_second[i];
                    }
                  });
 }
@@ -40,18 +42,20 @@ constexpr std::int32_t kRowsInHalves = 1 << 15;
 
 }  // namespace
 
-void lose_genotypes(std::int32_t generations, Pedigree& pedigree, UniformStream& stream,
-                    HelperThread& helper) {
+void lose_genotypes(std::int32_t generations, const Pedigree& pedigree, GenotypeStore& genotypes,
+                    UniformStream& stream, HelperThread& helper) {
   const std::int32_t rows = pedigree.rows();
   if (rows < kRowsInHalves) {
-    lose_in_rows(generations, pedigree, stream, 1, rows);
+    lose_in_rows(generations, pedigree, genotypes, stream, 1, rows);
     return;
   }
   const std::int32_t half = rows / 2;
   helper.halves_side_by_side(
       stream, static_cast<std::uint64_t>(half),
-      [&](UniformStream& s) { lose_in_rows(generations, pedigree, s, 1, half); },
-      [&](UniformStream& s) { lose_in_rows(generations, pedigree, s, half + 1, rows); });
+      [&](UniformStream& s) { lose_in_rows(generations, pedigree, genotypes, s, 1, half); },
+      [&](UniformStream& s) {
+        lose_in_rows(generations, pedigree, genotypes, s, half + 1, rows);
+      });
 }
 
 }  // namespace pedsim

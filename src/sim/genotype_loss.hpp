@@ -20,7 +20,7 @@ double loss_threshold(std::int32_t generations, std::int32_t born);
 
 // Records every row's true genotype, then removes each record at random with
 // its age's probability: one draw per row, in row order, whatever the outcome.
-void lose_genotypes(std::int32_t generations, Pedigree& pedigree, UniformStream& stream,
-                    HelperThread& helper);
+void lose_genotypes(std::int32_t generations, const Pedigree& pedigree, GenotypeStore& genotypes,
+                    UniformStream& stream, HelperThread& helper);
 
 }  // namespace pedsim

@@ -32,9 +32,14 @@ constexpr std::int32_t kMatingsInHalves = 1 << 13;
 // position t + 1 of the dam list, in sire block t / dams_per_sire + 1.
 class Generation {
  public:
-  Generation(const Parameters& parameters, Pedigree& pedigree, const ParentLists& parents,
-             MatingScratch& scratch, std::int32_t g)
-      : parameters_(parameters), pedigree_(pedigree), parents_(parents), scratch_(scratch), g_(g) {}
+  Generation(const Parameters& parameters, Pedigree& pedigree, MarkerColumns& marker,
+             const ParentLists& parents, MatingScratch& scratch, std::int32_t g)
+      : parameters_(parameters),
+        pedigree_(pedigree),
+        marker_(marker),
+        parents_(parents),
+        scratch_(scratch),
+        g_(g) {}
 
   // Settles matings first..last-1: the sire actually used and both parents'
   // genotype codes. Draws nothing; returns how many numbers their
@@ -72,8 +77,8 @@ class Generation {
     std::int32_t* const dam = pedigree_.dam.by_row();
     std::int32_t* const born = pedigree_.born.by_row();
     std::int8_t* const sex = pedigree_.sex.by_row();
-    std::int8_t* const allele1 = pedigree_.true_allele1.by_row();
-    std::int8_t* const allele2 = pedigree_.true_allele2.by_row();
+    std::int8_t* const allele1 = marker_.true_first.by_row();
+    std::int8_t* const allele2 = marker_.true_second.by_row();
     const std::int32_t* const dams = parents_.dams.by_row();
     const PlannedMating* const matings = scratch_.matings.data();
     const std::int32_t first_child = pedigree_.created() + 1;
@@ -103,8 +108,8 @@ class Generation {
     if (dam > pedigree_.created() || sire > pedigree_.created()) {
       throw std::logic_error("a parent of this generation is not yet created");
     }
-    int sire_code = genotype_code(pedigree_.true_genotype(sire));
-    int dam_code = genotype_code(pedigree_.true_genotype(dam));
+    int sire_code = genotype_code({marker_.true_first[sire], marker_.true_second[sire]});
+    int dam_code = genotype_code({marker_.true_first[dam], marker_.true_second[dam]});
     if (sire_code < 0 || dam_code < 0) sire_code = dam_code = -1;
     scratch_.matings[static_cast<std::size_t>(t)] = {sire, static_cast<std::int16_t>(sire_code),
                                                      static_cast<std::int16_t>(dam_code)};
@@ -113,17 +118,18 @@ class Generation {
 
   void prefetch_dam(std::int32_t animal) const {
     pedigree_.sire.prefetch(animal);
-    pedigree_.true_allele1.prefetch(animal);
-    pedigree_.true_allele2.prefetch(animal);
+    marker_.true_first.prefetch(animal);
+    marker_.true_second.prefetch(animal);
   }
   void prefetch_sire(std::int32_t animal) const {
     pedigree_.dam.prefetch(animal);
-    pedigree_.true_allele1.prefetch(animal);
-    pedigree_.true_allele2.prefetch(animal);
+    marker_.true_first.prefetch(animal);
+    marker_.true_second.prefetch(animal);
   }
 
   const Parameters& parameters_;
   Pedigree& pedigree_;
+  MarkerColumns& marker_;
   const ParentLists& parents_;
   MatingScratch& scratch_;
   std::int32_t g_;
@@ -132,8 +138,9 @@ class Generation {
 }  // namespace
 
 std::int32_t mate_generation(const Parameters& parameters, Pedigree& pedigree,
-                             const ParentLists& parents, UniformStream& stream,
-                             MatingScratch& scratch, std::int32_t g, HelperThread& helper) {
+                             GenotypeStore& genotypes, const ParentLists& parents,
+                             UniformStream& stream, MatingScratch& scratch, std::int32_t g,
+                             HelperThread& helper) {
   // Every mating creates the next row; the matings end early when the table
   // is full.
   const std::int64_t room = std::int64_t{pedigree.rows()} - pedigree.created();
@@ -141,7 +148,7 @@ std::int32_t mate_generation(const Parameters& parameters, Pedigree& pedigree,
       std::clamp<std::int64_t>(std::int64_t{parameters.males} * parameters.dams_per_sire, 0,
                                std::max<std::int64_t>(room, 0)));
   scratch.matings.resize(static_cast<std::size_t>(matings));
-  Generation generation(parameters, pedigree, parents, scratch, g);
+  Generation generation(parameters, pedigree, genotypes.marker(0), parents, scratch, g);
   if (matings < kMatingsInHalves) {
     const std::uint64_t draws = generation.plan(0, matings);
     generation.breed(stream, scratch.draws[0], 0, matings, draws);

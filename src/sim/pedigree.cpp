@@ -1,5 +1,6 @@
 #include <limits>
 #include <new>
+#include <utility>
 
 #include "pedsim/pedsim.hpp"
 #include "platform/large_memory.hpp"
@@ -25,15 +26,15 @@ Column<T>::~Column() {
 template class Column<std::int32_t>;
 template class Column<std::int8_t>;
 
-Pedigree::Pedigree(std::int32_t rows)
-    : sire(rows),
-      dam(rows),
-      born(rows),
-      sex(rows),
-      true_allele1(rows),
-      true_allele2(rows),
-      lost(rows),
-      recorded_allele1(rows),
-      recorded_allele2(rows) {}
+Pedigree::Pedigree(std::int32_t rows) : sire(rows), dam(rows), born(rows), sex(rows) {}
+
+GenotypeStore::GenotypeStore(std::int32_t animals, std::vector<std::int32_t> allele_counts)
+    : lost(animals), allele_counts_(std::move(allele_counts)) {
+  markers_.reserve(allele_counts_.size());
+  for (std::size_t m = 0; m < allele_counts_.size(); ++m) {
+    markers_.push_back({CodeColumn(animals), CodeColumn(animals), CodeColumn(animals),
+                        CodeColumn(animals)});
+  }
+}
 
 }  // namespace pedsim

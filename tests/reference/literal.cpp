@@ -68,8 +68,9 @@ std::optional<Genotype> transmit(Genotype sire, Genotype dam, UniformStream& str
   return std::nullopt;
 }
 
-void create_founders(const Parameters& p, Pedigree& pedigree, UniformStream& stream,
-                     ParentLists& parents) {
+void create_founders(const Parameters& p, Pedigree& pedigree, GenotypeStore& genotypes,
+                     UniformStream& stream, ParentLists& parents) {
+  MarkerColumns& m = genotypes.marker(0);
   for (std::int32_t i = 1; i <= p.founders; ++i) {
     const double x = stream.draw_uniform();
     Genotype g{3, 3};
@@ -85,16 +86,17 @@ void create_founders(const Parameters& p, Pedigree& pedigree, UniformStream& str
       g = {2, 3};
     }
     pedigree.sex[i] = static_cast<std::int8_t>(i <= p.males ? 1 : 2);
-    pedigree.true_allele1[i] = static_cast<std::int8_t>(g.first);
-    pedigree.true_allele2[i] = static_cast<std::int8_t>(g.second);
+    m.true_first[i] = static_cast<std::int8_t>(g.first);
+    m.true_second[i] = static_cast<std::int8_t>(g.second);
   }
   pedigree.add_created(p.founders);
   for (std::int32_t k = 1; k <= p.males; ++k) parents.sires[k] = k;
   for (std::int32_t k = 1; k <= p.females; ++k) parents.dams[k] = p.males + k;
 }
 
-std::int32_t mate_generation(const Parameters& p, Pedigree& pedigree, const ParentLists& parents,
-                             UniformStream& stream, std::int32_t g) {
+std::int32_t mate_generation(const Parameters& p, Pedigree& pedigree, GenotypeStore& genotypes,
+                             const ParentLists& parents, UniformStream& stream, std::int32_t g) {
+  MarkerColumns& m = genotypes.marker(0);
   std::int32_t born = 0;
   std::int32_t l = 0;
   for (std::int32_t s = 1; s <= p.males; ++s) {
@@ -108,9 +110,9 @@ std::int32_t mate_generation(const Parameters& p, Pedigree& pedigree, const Pare
       const std::int32_t i = pedigree.created() + 1;
       if (i > pedigree.rows()) return born;
       if (const auto child =
-              transmit(pedigree.true_genotype(sire), pedigree.true_genotype(d), stream)) {
-        pedigree.true_allele1[i] = static_cast<std::int8_t>(child->first);
-        pedigree.true_allele2[i] = static_cast<std::int8_t>(child->second);
+              transmit(genotypes.true_genotype(sire), genotypes.true_genotype(d), stream)) {
+        m.true_first[i] = static_cast<std::int8_t>(child->first);
+        m.true_second[i] = static_cast<std::int8_t>(child->second);
       }
       pedigree.sex[i] = static_cast<std::int8_t>(stream.draw_uniform() > 0.5 ? 2 : 1);
       pedigree.sire[i] = sire;
@@ -140,36 +142,40 @@ void select_parents(const Pedigree& pedigree, ParentLists& parents, UniformStrea
   }
 }
 
-void lose_genotypes(std::int32_t generations, Pedigree& pedigree, UniformStream& stream) {
+void lose_genotypes(std::int32_t generations, const Pedigree& pedigree, GenotypeStore& genotypes,
+                    UniformStream& stream) {
+  MarkerColumns& m = genotypes.marker(0);
   for (std::int32_t i = 1; i <= pedigree.rows(); ++i) {
-    pedigree.recorded_allele1[i] = pedigree.true_allele1[i];
-    pedigree.recorded_allele2[i] = pedigree.true_allele2[i];
+    m.recorded_first[i] = m.true_first[i];
+    m.recorded_second[i] = m.true_second[i];
   }
   for (std::int32_t i = 1; i <= pedigree.rows(); ++i) {
     const double x = stream.draw_uniform();
     const std::int32_t k = generations - pedigree.born[i] + 1;
     const double t = static_cast<double>(k) * 0.10000000149011612;
-    if (x <= t && pedigree.lost[i] == 0) {
-      pedigree.lost[i] = 1;
-      pedigree.recorded_allele1[i] = 0;
-      pedigree.recorded_allele2[i] = 0;
+    if (x <= t && genotypes.lost[i] == 0) {
+      genotypes.lost[i] = 1;
+      m.recorded_first[i] = 0;
+      m.recorded_second[i] = 0;
     }
   }
 }
 
-std::vector<AlteredAnimal> inject_errors(Pedigree& pedigree, UniformStream& stream) {
+std::vector<AlteredAnimal> inject_errors(const Pedigree& pedigree, GenotypeStore& genotypes,
+                                         UniformStream& stream) {
+  MarkerColumns& m = genotypes.marker(0);
   std::vector<AlteredAnimal> altered;
   for (std::int32_t i = 1; i <= pedigree.rows(); ++i) {
-    if (pedigree.recorded_allele1[i] == 0 || pedigree.sire[i] == 0 || pedigree.dam[i] == 0 ||
-        pedigree.recorded_allele1[pedigree.sire[i]] != 0 ||
-        pedigree.recorded_allele1[pedigree.dam[i]] != 0) {
+    if (m.recorded_first[i] == 0 || pedigree.sire[i] == 0 || pedigree.dam[i] == 0 ||
+        m.recorded_first[pedigree.sire[i]] != 0 ||
+        m.recorded_first[pedigree.dam[i]] != 0) {
       continue;
     }
     if (stream.draw_uniform() > 0.5) continue;
-    const std::int32_t old = pedigree.recorded_allele1[i];
+    const std::int32_t old = m.recorded_first[i];
     const double y = stream.draw_uniform();
     const std::int32_t replacement = y <= 0.25 ? 1 : y <= 0.5 ? 2 : y < 0.75 ? 3 : 4;
-    pedigree.recorded_allele1[i] = static_cast<std::int8_t>(replacement);
+    m.recorded_first[i] = static_cast<std::int8_t>(replacement);
     if (replacement != old) altered.push_back({i, old});
   }
   return altered;
@@ -187,15 +193,16 @@ Simulation simulate(const Parameters& p, UniformStream stream) {
   Simulation run;
   run.parameters = p;
   run.pedigree = Pedigree(p.rows);
+  run.genotypes = GenotypeStore(p.rows, {3});
   ParentLists parents(p);
-  create_founders(p, run.pedigree, stream, parents);
+  create_founders(p, run.pedigree, run.genotypes, stream, parents);
   run.animals_born.push_back(p.founders);
   for (std::int32_t g = 1; g <= p.generations; ++g) {
-    run.animals_born.push_back(mate_generation(p, run.pedigree, parents, stream, g));
+    run.animals_born.push_back(mate_generation(p, run.pedigree, run.genotypes, parents, stream, g));
     select_parents(run.pedigree, parents, stream);
   }
-  lose_genotypes(p.generations, run.pedigree, stream);
-  run.altered = inject_errors(run.pedigree, stream);
+  lose_genotypes(p.generations, run.pedigree, run.genotypes, stream);
+  run.altered = inject_errors(run.pedigree, run.genotypes, stream);
   return run;
 }
 
@@ -217,13 +224,14 @@ std::string console_int(std::int32_t value) {
 
 }  // namespace
 
-std::string ped_pre(const Pedigree& pedigree) {
+std::string ped_pre(const Pedigree& pedigree, const GenotypeStore& genotypes) {
+  const MarkerColumns& m = genotypes.marker(0);
   std::string out;
   for (std::int32_t i = 1; i <= pedigree.rows(); ++i) {
     const std::int32_t animal = i <= pedigree.created() ? i : 0;
     out += field(animal) + field(pedigree.sire[i]) + field(pedigree.dam[i]) +
-           field(pedigree.sex[i]) + field(pedigree.recorded_allele1[i]) +
-           field(pedigree.recorded_allele2[i]) + "\n";
+           field(pedigree.sex[i]) + field(m.recorded_first[i]) +
+           field(m.recorded_second[i]) + "\n";
   }
   return out;
 }

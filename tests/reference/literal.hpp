@@ -60,13 +60,15 @@ extern const std::array<TransmissionRow, 36> kTransmissionTable;
 std::optional<Genotype> transmit(Genotype sire, Genotype dam, UniformStream& stream);
 
 // The phases, one number at a time.
-void create_founders(const Parameters& p, Pedigree& pedigree, UniformStream& stream,
-                     ParentLists& parents);
-std::int32_t mate_generation(const Parameters& p, Pedigree& pedigree, const ParentLists& parents,
-                             UniformStream& stream, std::int32_t g);
+void create_founders(const Parameters& p, Pedigree& pedigree, GenotypeStore& genotypes,
+                     UniformStream& stream, ParentLists& parents);
+std::int32_t mate_generation(const Parameters& p, Pedigree& pedigree, GenotypeStore& genotypes,
+                             const ParentLists& parents, UniformStream& stream, std::int32_t g);
 void select_parents(const Pedigree& pedigree, ParentLists& parents, UniformStream& stream);
-void lose_genotypes(std::int32_t generations, Pedigree& pedigree, UniformStream& stream);
-std::vector<AlteredAnimal> inject_errors(Pedigree& pedigree, UniformStream& stream);
+void lose_genotypes(std::int32_t generations, const Pedigree& pedigree, GenotypeStore& genotypes,
+                    UniformStream& stream);
+std::vector<AlteredAnimal> inject_errors(const Pedigree& pedigree, GenotypeStore& genotypes,
+                                         UniformStream& stream);
 
 // A whole run, choosing parents after the last generation too, from the
 // stream seeded with `seed`, or from `stream` as it stands.
@@ -74,7 +76,7 @@ Simulation simulate(const Parameters& p, std::int32_t seed);
 Simulation simulate(const Parameters& p, UniformStream stream);
 
 // The outputs laid out field by field.
-std::string ped_pre(const Pedigree& pedigree);
+std::string ped_pre(const Pedigree& pedigree, const GenotypeStore& genotypes);
 std::string ped_errors(const std::vector<AlteredAnimal>& altered);
 // The console after the echo lines.
 std::string console(const Simulation& run);
