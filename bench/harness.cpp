@@ -235,11 +235,11 @@ double process_start_seconds(const fs::path& dir) {
 double literal_selection_speedup(const Workload& w, double* literal_seconds, double* fast_seconds) {
   const pedsim::Parameters p = parameters_of(w);
   pedsim::Pedigree pedigree(p.rows);
-  pedsim::GenotypeStore genotypes(p.rows, {pedsim::kDesignAlleles});
+  pedsim::GenotypeStore genotypes(p.rows, {pedsim::Model{}.alleles()});
   pedsim::ParentLists parents(p);
   pedsim::UniformStream stream;
   stream.seed_from_sum(kSeed);
-  pedsim::create_founders(p, pedigree, genotypes, stream, parents);
+  pedsim::create_founders(p, pedsim::Model{}, pedigree, genotypes, stream, parents);
   pedsim::Candidates candidates;
   pedsim::MatingScratch mating;
   pedsim::HelperThread helper;

@@ -206,8 +206,8 @@ int run_once(const CommandLine& line, const std::optional<std::string>& seed_var
     // until the arguments are known good.
     files.open();
     const auto [parameters, seed] = read_run(line, seed_variable, console);
-    report_removed(stderr_fd, files.empty_outputs(seed));
-    const Simulation run = simulate(parameters, seed, files.sinks(&console, line.quiet));
+    report_removed(stderr_fd, files.empty_outputs(seed, Model{}));
+    const Simulation run = simulate(parameters, seed, files.sinks(&console, line.quiet), Model{});
     files.finish(run);
     warn_if_streams_overlap(run, stderr_fd);
     return 0;

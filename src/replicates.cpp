@@ -72,7 +72,7 @@ struct TableRow {
 std::optional<TableRow> parse_row(std::string_view line) {
   const auto fields = split(line, '\t');
   const std::optional<std::int32_t> replicate =
-      fields.size() == 8 ? parse_int32(fields[0]) : std::nullopt;
+      fields.size() == 9 ? parse_int32(fields[0]) : std::nullopt;
   if (!replicate) return std::nullopt;
   return TableRow{std::string(line) + "\n", *replicate, std::string(fields[1]),
                   std::string(fields[7])};
@@ -90,8 +90,8 @@ std::optional<TableRow> run_row_of(const std::string& folder, std::int32_t repli
   return row;
 }
 
-std::string na_row(std::int32_t replicate, const std::string& seed) {
-  return std::to_string(replicate) + "\t" + seed + "\tNA\tNA\tNA\tNA\tNA\tNA\n";
+std::string na_row(std::int32_t replicate, const std::string& seed, const std::string& model) {
+  return std::to_string(replicate) + "\t" + seed + "\tNA\tNA\tNA\tNA\tNA\tNA\t" + model + "\n";
 }
 
 // The lock of a study's folder, held while a study or collect uses it.
@@ -147,7 +147,8 @@ std::string manifest_text(const ReplicateStudy& s) {
          std::to_string(s.parameters.generations) + "\nn\t" +
          std::to_string(s.parameters.founders) + "\nmale\t" +
          std::to_string(s.parameters.males) + "\ntruth\t" + name(s.truth) + "\nsummary\t" +
-         name(s.summary) + "\nquiet\t" + (s.quiet ? "yes" : "no") + "\n";
+         name(s.summary) + "\nquiet\t" + (s.quiet ? "yes" : "no") + "\nmodel\t" + s.model.name() +
+         "\n";
 }
 
 std::map<std::string, std::string> manifest_values(const std::string& text) {
@@ -222,9 +223,9 @@ Outcome run_replicate(const ReplicateStudy& study, std::int32_t replicate) {
   Outcome outcome;
   try {
     files.open();
-    outcome.removed = files.empty_outputs(seed);
+    outcome.removed = files.empty_outputs(seed, study.model);
     const Simulation run =
-        simulate(study.parameters, seed, files.sinks(&console, study.quiet));
+        simulate(study.parameters, seed, files.sinks(&console, study.quiet), study.model);
     files.finish(run, console.text);
   } catch (...) {
     const Failure failure = current_failure();
@@ -232,8 +233,9 @@ Outcome run_replicate(const ReplicateStudy& study, std::int32_t replicate) {
     outcome.status = failure.status;
     outcome.diagnostic = failure.text;
   }
-  outcome.row = replicate_table_row(
-      replicate, seed.value, outcome.status == 0 ? files.counts() : std::nullopt, outcome.status);
+  outcome.row = replicate_table_row(replicate, seed.value,
+                                    outcome.status == 0 ? files.counts() : std::nullopt,
+                                    outcome.status, study.model.name());
   return outcome;
 }
 
@@ -394,6 +396,7 @@ int collect_replicates(const CollectRequest& request, int stderr_fd) {
   const auto manifest = read_small_file(relative_path(request.outdir, kManifestName));
   const auto study = manifest_values(manifest.value_or(""));
   std::string seed = "NA";
+  std::string model = "NA";
   std::int32_t first = request.first.value_or(0);
   std::optional<std::int32_t> count = request.count;
   if (manifest) {
@@ -402,6 +405,7 @@ int collect_replicates(const CollectRequest& request, int stderr_fd) {
       return found == study.end() ? std::string() : found->second;
     };
     seed = value("seed").empty() ? "NA" : value("seed");
+    model = value("model").empty() ? "NA" : value("model");
     const auto recorded_first = parse_int32(value("first_replicate"));
     const auto recorded_count = parse_int32(value("replicates"));
     if (!recorded_first || !recorded_count) {
@@ -447,7 +451,7 @@ int collect_replicates(const CollectRequest& request, int stderr_fd) {
     }
     if (!row) {
       missing.push_back(r);
-      table += na_row(r, seed);
+      table += na_row(r, seed, model);
       continue;
     }
     if (row->status != "0") failed.push_back(r);

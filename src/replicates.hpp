@@ -21,6 +21,7 @@ struct ReplicateStudy {
   std::optional<std::string> truth;
   std::optional<std::string> summary;
   bool quiet = false;
+  Model model;
   // The console lines of the arguments, with which every run's console starts.
   std::string echo;
 };

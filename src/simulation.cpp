@@ -70,16 +70,19 @@ bool writes_anything(const OutputSinks& outputs) {
 
 }  // namespace
 
-Simulation simulate(const Parameters& parameters, const Seed& seed, const OutputSinks& outputs) {
+Simulation simulate(const Parameters& parameters, const Seed& seed, const OutputSinks& outputs,
+                    const Model& model) {
+  model.validate();
   if (seed.replicate < 0 || seed.replicate > kMaxReplicate) {
     throw InvalidParameters("the replicate must be from 0 to " + std::to_string(kMaxReplicate) +
                             ", got " + std::to_string(seed.replicate));
   }
   Simulation run;
   run.parameters = parameters;
+  run.model = model;
   run.seed = seed;
   run.pedigree = Pedigree(parameters.rows);
-  run.genotypes = GenotypeStore(parameters.rows, {kDesignAlleles});
+  run.genotypes = GenotypeStore(parameters.rows, {model.alleles()});
   Pedigree& pedigree = run.pedigree;
   GenotypeStore& genotypes = run.genotypes;
   ParentLists parents(parameters);
@@ -95,7 +98,7 @@ Simulation simulate(const Parameters& parameters, const Seed& seed, const Output
   if (writes_anything(outputs)) writer.emplace(outputs, pedigree, genotypes);
 
   PhaseClock clock;
-  create_founders(parameters, pedigree, genotypes, stream, parents);
+  create_founders(parameters, model, pedigree, genotypes, stream, parents);
   run.animals_born.push_back(parameters.founders);
   clock.lap(run.seconds.founders);
   Candidates candidates;
@@ -115,10 +118,10 @@ Simulation simulate(const Parameters& parameters, const Seed& seed, const Output
     }
     clock.lap(run.seconds.selection);
   }
-  lose_genotypes(parameters.generations, pedigree, genotypes, stream, helper);
+  lose_genotypes(parameters.generations, model, pedigree, genotypes, stream, helper);
   clock.lap(run.seconds.loss);
   if (writer) writer->counts(parameters.founders, parameters.rows);
-  inject_errors(pedigree, genotypes, stream, run.altered, writer ? &*writer : nullptr);
+  inject_errors(model, pedigree, genotypes, stream, run.altered, writer ? &*writer : nullptr);
   if (writer) writer->finish();
   clock.lap(run.seconds.injection);
   run.numbers_drawn = stream.draws() - first_number;
@@ -141,7 +144,7 @@ void write_files(const Simulation& run, const std::string& folder,
   RunFiles files(plan);
   try {
     files.open();
-    files.empty_outputs(run.seed);
+    files.empty_outputs(run.seed, run.model);
     write_outputs(run, files.sinks(nullptr));
     files.finish(run);
   } catch (const Stop& stop) {

@@ -95,7 +95,7 @@ std::vector<std::int64_t> fields_of(const std::string& line) {
 State::State(std::int32_t generations, std::int32_t founders, std::int32_t males, std::int32_t seed)
     : parameters(Parameters::make(generations, founders, males)),
       pedigree(parameters.rows),
-      genotypes(parameters.rows, {kDesignAlleles}),
+      genotypes(parameters.rows, {Model{}.alleles()}),
       parents(parameters) {
   stream.seed_from_sum(seed);
 }

@@ -17,7 +17,7 @@ struct ClassCase {
 class FounderGenotype : public ::testing::TestWithParam<ClassCase> {};
 
 TEST_P(FounderGenotype, DrawGivesGenotype) {
-  EXPECT_EQ(founder_genotype(GetParam().x), GetParam().genotype) << GetParam().x;
+  EXPECT_EQ(FounderGenotypes(Model{}.allele_frequencies)(GetParam().x), GetParam().genotype) << GetParam().x;
 }
 
 double above(double x) { return std::nextafter(x, 2.0); }
@@ -37,7 +37,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(CreateFounders, AllMaleWhenMalesEqualFounders) {
   test::State s(0, 7, 7, 0);
-  create_founders(s.parameters, s.pedigree, s.genotypes, s.stream, s.parents);
+  create_founders(s.parameters, Model{}, s.pedigree, s.genotypes, s.stream, s.parents);
   EXPECT_EQ(s.parents.dams.size(), 0);
   EXPECT_EQ(s.pedigree.created(), 7);
   for (std::int32_t i = 1; i <= 7; ++i) EXPECT_EQ(s.pedigree.sex[i], kMale);
@@ -54,7 +54,7 @@ namespace {
 TEST(CreateFounders, BlocksOfDrawsMatchOneDrawEach) {
   test::State fast(0, 150000, 7000, 12);
   test::State literal(0, 150000, 7000, 12);
-  create_founders(fast.parameters, fast.pedigree, fast.genotypes, fast.stream, fast.parents);
+  create_founders(fast.parameters, Model{}, fast.pedigree, fast.genotypes, fast.stream, fast.parents);
   reference::create_founders(literal.parameters, literal.pedigree, literal.genotypes,
                              literal.stream, literal.parents);
   for (std::int32_t i = 1; i <= 150000; ++i) {

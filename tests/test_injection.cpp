@@ -19,7 +19,7 @@ TEST(ReplacementAllele, QuartersWithOnlyTheLastBoundaryGoingUp) {
       {std::nextafter(0.75, 0.0), 3},
       {0.75, 4},
       {UniformStream::to_uniform(UniformStream::kZMax), 4}};
-  for (const auto& [y, allele] : cases) EXPECT_EQ(replacement_allele(y), allele) << y;
+  for (const auto& [y, allele] : cases) EXPECT_EQ(ReplacementAlleles(Model{}.replacement_shares)(y), allele) << y;
 }
 
 // Rows: 1 and 2 ungenotyped founders, 3 a genotyped founder, 4 the animal
@@ -33,7 +33,7 @@ class Candidate : public ::testing::TestWithParam<CandidateCase> {};
 
 TEST_P(Candidate, GenotypedWithBothParentsKnownAndUngenotyped) {
   Pedigree pedigree(4);
-  GenotypeStore genotypes(4, {kDesignAlleles});
+  GenotypeStore genotypes(4, {Model{}.alleles()});
   pedigree.add_created(4);
   genotypes.marker(0).recorded_first[3] = 2;
   genotypes.marker(0).recorded_first[4] = static_cast<std::int8_t>(GetParam().recorded);
@@ -73,7 +73,7 @@ class OneCandidate : public ::testing::TestWithParam<InjectionCase> {};
 TEST_P(OneCandidate, DrawsAndAlteration) {
   const auto& c = GetParam();
   Pedigree pedigree(3);
-  GenotypeStore genotypes(3, {kDesignAlleles});
+  GenotypeStore genotypes(3, {Model{}.alleles()});
   pedigree.add_created(3);
   pedigree.sire[3] = 1;
   pedigree.dam[3] = 2;
@@ -84,7 +84,7 @@ TEST_P(OneCandidate, DrawsAndAlteration) {
     return c.draws(x, s.draw_uniform());
   });
   std::vector<AlteredAnimal> altered;
-  inject_errors(pedigree, genotypes, stream, altered);
+  inject_errors(Model{}, pedigree, genotypes, stream, altered);
   EXPECT_EQ(stream.draws(), c.drawn);
   // The new allele is not reordered against the second.
   EXPECT_EQ(genotypes.recorded_genotype(3), (Genotype{c.recorded, 2}));

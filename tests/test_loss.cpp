@@ -15,7 +15,7 @@ TEST(LossThreshold, AgeFactorTimesSinglePrecisionStep) {
                              1.0000000149011612};
   for (std::int32_t k = 1; k <= 10; ++k) {
     // Of nine generations, one born in generation 10 - k has age factor k.
-    EXPECT_EQ(loss_threshold(9, 10 - k), expected[k - 1]) << "k " << k;
+    EXPECT_EQ(loss_threshold(9, 10 - k, Model{}.loss_step), expected[k - 1]) << "k " << k;
   }
 }
 
@@ -31,7 +31,7 @@ class LossMargin : public ::testing::TestWithParam<MarginCase> {};
 TEST_P(LossMargin, DrawBetweenTheExactTenthAndTheThresholdRemoves) {
   const auto& c = GetParam();
   Pedigree pedigree(1);
-  GenotypeStore genotypes(1, {kDesignAlleles});
+  GenotypeStore genotypes(1, {Model{}.alleles()});
   pedigree.add_created(1);
   genotypes.marker(0).true_first[1] = 1;
   genotypes.marker(0).true_second[1] = 2;
@@ -43,7 +43,7 @@ TEST_P(LossMargin, DrawBetweenTheExactTenthAndTheThresholdRemoves) {
   }
   UniformStream stream = test::stream_with_next_z(z);
   HelperThread helper;
-  lose_genotypes(c.k - 1, pedigree, genotypes, stream, helper);
+  lose_genotypes(c.k - 1, Model{}, pedigree, genotypes, stream, helper);
   EXPECT_EQ(genotypes.lost[1], c.just_above_tenth ? 1 : 0);
   const Genotype expected = c.just_above_tenth ? Genotype{} : Genotype{1, 2};
   EXPECT_EQ(genotypes.recorded_genotype(1), expected);
@@ -74,7 +74,7 @@ TEST(Loss, TableInHalvesMatchesTheLiteralLoop) {
     }
   }
   HelperThread helper;
-  lose_genotypes(12, halves.pedigree, halves.genotypes, halves.stream, helper);
+  lose_genotypes(12, Model{}, halves.pedigree, halves.genotypes, halves.stream, helper);
   reference::lose_genotypes(12, literal.pedigree, literal.genotypes, literal.stream);
   const GenotypeStore& h = halves.genotypes;
   const GenotypeStore& r = literal.genotypes;

@@ -17,7 +17,7 @@ namespace {
 struct HandBuilt {
   HandBuilt(std::int32_t rows, const std::set<std::int32_t>& males,
             const std::vector<std::int32_t>& sires, const std::vector<std::int32_t>& dams)
-      : pedigree(rows), genotypes(rows, {kDesignAlleles}) {
+      : pedigree(rows), genotypes(rows, {Model{}.alleles()}) {
     parameters.males = static_cast<std::int32_t>(sires.size());
     parameters.females = static_cast<std::int32_t>(dams.size());
     parameters.dams_per_sire = parameters.females / parameters.males;
@@ -117,8 +117,8 @@ TEST(SkipParentSelection, DrawsOncePerCandidate) {
 TEST(Mating, LargeGenerationsBredInHalvesMatchTheLiteralLoop) {
   test::State fast(3, 80000, 4000, 77);
   test::State literal(3, 80000, 4000, 77);
-  create_founders(fast.parameters, fast.pedigree, fast.genotypes, fast.stream, fast.parents);
-  create_founders(literal.parameters, literal.pedigree, literal.genotypes, literal.stream,
+  create_founders(fast.parameters, Model{}, fast.pedigree, fast.genotypes, fast.stream, fast.parents);
+  create_founders(literal.parameters, Model{}, literal.pedigree, literal.genotypes, literal.stream,
                   literal.parents);
   MatingScratch scratch;
   HelperThread helper;

@@ -178,12 +178,13 @@ TEST(Replicates, StudyEqualsSingleRunsAndItsTableTheirFiles) {
       EXPECT_EQ(read_file(folder / file), read_file(single / file)) << name << " " << file;
     }
     const auto fields = test::words(table[static_cast<std::size_t>(r + 1)]);
-    ASSERT_EQ(fields.size(), 8U);
+    ASSERT_EQ(fields.size(), 9U);
     EXPECT_EQ(fields[0], std::to_string(r));
     EXPECT_EQ(fields[1], "7");
     EXPECT_EQ(std::vector<std::string>(fields.begin() + 2, fields.begin() + 6),
               counts_from_files(folder));
     EXPECT_EQ(fields[7], "0");
+    EXPECT_EQ(fields[8], "design");
   }
   // The table rebuilt from the single runs' folders is the study's.
   const auto collected = run_pedsim({"collect", "single"}, {dir.path(), std::nullopt});
@@ -204,9 +205,9 @@ TEST(Replicates, AFailedReplicateIsTabulatedAndTheOthersFinish) {
       << result.err;
   const auto table = test::split_lines(read_file(dir.path() / "study" / "replicates.tsv"));
   ASSERT_EQ(table.size(), 4U);
-  EXPECT_EQ(test::words(table[1]).back(), "0");
-  EXPECT_EQ(table[2], "1\t3\tNA\tNA\tNA\tNA\tNA\t43");
-  EXPECT_EQ(test::words(table[3]).back(), "0");
+  EXPECT_EQ(test::words(table[1])[7], "0");
+  EXPECT_EQ(table[2], "1\t3\tNA\tNA\tNA\tNA\tNA\t43\tdesign");
+  EXPECT_EQ(test::words(table[3])[7], "0");
 }
 
 // The GNU parallel example of the README gives the study's folders.

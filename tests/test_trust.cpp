@@ -222,7 +222,7 @@ INSTANTIATE_TEST_SUITE_P(
                   .status = 2,
                   .err_has = {"replicate 1 failed with status 2", "is a symbolic link"},
                   .left = {{"elsewhere/ped.pre", Left::kUnchanged}},
-                  .holds = {{"s/replicates.tsv", "\n1\t1\tNA\tNA\tNA\tNA\tNA\t2\n"}}},
+                  .holds = {{"s/replicates.tsv", "\n1\t1\tNA\tNA\tNA\tNA\tNA\t2\tdesign\n"}}},
         TrustCase{.name = "AFailedWriteRewritesRunTsvWithItsStatus",
                   .setup = {{"--outdir", "d", "--truth", "t.txt", "2", "10", "3"}},
                   .prepare =
@@ -233,14 +233,14 @@ INSTANTIATE_TEST_SUITE_P(
                   .args = {"--outdir", "d", "--truth", "t.txt", "2", "10", "3"},
                   .status = 38,
                   .left = {{"d/run.tsv", Left::kWritten}, {"t.txt", Left::kAbsent}},
-                  .holds = {{"d/run.tsv", "\t1\tNA\tNA\tNA\tNA\tNA\t38\n"}}},
+                  .holds = {{"d/run.tsv", "\t1\tNA\tNA\tNA\tNA\tNA\t38\tdesign\n"}}},
         TrustCase{.name = "CollectNamesAMissingReplicate",
                   .setup = {kStudy},
                   .prepare = [](const fs::path& d) { fs::remove_all(d / "s" / "r00002"); },
                   .args = {"collect", "s"},
                   .status = 1,
                   .err_has = {"missing (no run.tsv): 2"},
-                  .holds = {{"s/replicates.tsv", "\n2\t1\tNA\tNA\tNA\tNA\tNA\tNA\n"}}},
+                  .holds = {{"s/replicates.tsv", "\n2\t1\tNA\tNA\tNA\tNA\tNA\tNA\tdesign\n"}}},
         TrustCase{.name = "CollectKeepsTheStatusOfAReplicateWithoutRunTsv",
                   .setup = {kStudy},
                   .prepare =
@@ -249,13 +249,13 @@ INSTANTIATE_TEST_SUITE_P(
                         const std::string table = read_file(d / "s" / "replicates.tsv");
                         const auto at = table.find("\n1\t");
                         test::write_file(d / "s" / "replicates.tsv",
-                                         table.substr(0, at) + "\n1\t1\tNA\tNA\tNA\tNA\tNA\t43" +
+                                         table.substr(0, at) + "\n1\t1\tNA\tNA\tNA\tNA\tNA\t43\tdesign" +
                                              table.substr(table.find('\n', at + 1)));
                       },
                   .args = {"collect", "s"},
                   .status = 1,
                   .err_has = {"failed: 1"},
-                  .holds = {{"s/replicates.tsv", "\n1\t1\tNA\tNA\tNA\tNA\tNA\t43\n"}}},
+                  .holds = {{"s/replicates.tsv", "\n1\t1\tNA\tNA\tNA\tNA\tNA\t43\tdesign\n"}}},
         TrustCase{.name = "CollectWithoutReplicatesFails",
                   .args = {"collect", "."},
                   .status = 1,

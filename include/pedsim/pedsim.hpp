@@ -21,6 +21,8 @@
 #include <utility>
 #include <vector>
 
+#include "pedsim/model.hpp"
+
 namespace pedsim {
 
 // Arguments that no pedigree can be bred from (no male, fewer founders than
@@ -167,9 +169,6 @@ struct MarkerColumns {
   CodeColumn recorded_second;
 };
 
-// The alleles of the design's one marker.
-inline constexpr std::int32_t kDesignAlleles = 3;
-
 // The genotypes of every animal at every marker, true and recorded, with
 // the number of markers and each marker's number of alleles as data, and
 // whether each animal's records were removed. The design's run is the store
@@ -258,6 +257,7 @@ struct PhaseSeconds {
 // A finished run, in memory.
 struct Simulation {
   Parameters parameters;
+  Model model;
   Seed seed;
   Pedigree pedigree;
   GenotypeStore genotypes;
@@ -296,14 +296,15 @@ struct OutputSinks {
   bool quiet_console = false;
 };
 
-// Breeds the pedigree of `parameters` from the stream of `seed` (its replicate
-// 0 to kMaxReplicate, else InvalidParameters):
+// Breeds the pedigree of `parameters` by the rules of `model` (validated:
+// InvalidParameters names a value that cannot be used) from the stream of
+// `seed` (its replicate 0 to kMaxReplicate, else InvalidParameters):
 // founders, generations, genotype loss and error injection. With `outputs`,
 // writes the run's outputs as they are formed, exactly as write_outputs
 // would write them afterwards. Throws std::bad_alloc when memory is short,
 // and Stop when an output cannot be written.
 Simulation simulate(const Parameters& parameters, const Seed& seed,
-                    const OutputSinks& outputs = {});
+                    const OutputSinks& outputs = {}, const Model& model = {});
 
 // Writes the outputs of a finished run. Throws Stop when a sink fails.
 void write_outputs(const Simulation& run, const OutputSinks& outputs);

@@ -42,22 +42,25 @@ struct GenerationCounts {
 
 std::string replicate_table_header() {
   return "replicate\tseed\tanimals\trecords_lost\terror_candidates\taltered_animals\t"
-         "inconsistencies\tstatus\n";
+         "inconsistencies\tstatus\tmodel\n";
 }
 
 std::string replicate_table_row(std::int32_t replicate, std::int32_t seed,
-                                const std::optional<RunCounts>& counts, int status) {
+                                const std::optional<RunCounts>& counts, int status,
+                                const std::string& model) {
   const auto count = [&counts](std::int64_t RunCounts::*field) {
     return counts ? std::to_string((*counts).*field) : std::string("NA");
   };
   return std::to_string(replicate) + "\t" + std::to_string(seed) + "\t" +
          count(&RunCounts::animals) + "\t" + count(&RunCounts::records_lost) + "\t" +
          count(&RunCounts::error_candidates) + "\t" + count(&RunCounts::altered) + "\t" +
-         count(&RunCounts::inconsistencies) + "\t" + std::to_string(status) + "\n";
+         count(&RunCounts::inconsistencies) + "\t" + std::to_string(status) + "\t" + model + "\n";
 }
 
-std::string run_row_text(const Seed& seed, const std::optional<RunCounts>& counts, int status) {
-  return replicate_table_header() + replicate_table_row(seed.replicate, seed.value, counts, status);
+std::string run_row_text(const Seed& seed, const std::optional<RunCounts>& counts, int status,
+                         const std::string& model) {
+  return replicate_table_header() +
+         replicate_table_row(seed.replicate, seed.value, counts, status, model);
 }
 
 void write_truth(const Simulation& run, ByteSink& out) {
@@ -88,6 +91,7 @@ void write_summary(const Simulation& run, ByteSink& out) {
   file.write(format("seed: %d\n", run.seed.value));
   file.write("seed_origin: " + run.seed.origin + "\n");
   file.write(format("replicate: %d\n", run.seed.replicate));
+  file.write(run.model.describe());
   file.write("numbers_drawn: " + std::to_string(run.numbers_drawn) + "\n");
   // Replicates of one seed start kReplicateStride numbers apart.
   file.write(std::string("replicate_streams_overlap: ") +
@@ -106,22 +110,30 @@ void write_summary(const Simulation& run, ByteSink& out) {
   for (std::size_t g = 0; g < generations.size(); ++g) {
     const auto& c = generations[g];
     const double probability =
-        std::min(1.0, loss_threshold(parameters.generations, static_cast<std::int32_t>(g)));
+        std::min(1.0, loss_threshold(parameters.generations, static_cast<std::int32_t>(g),
+                                     run.model.loss_step));
     const double share = c.animals == 0 ? 0.0 : static_cast<double>(c.lost) / c.animals;
     file.write(format("generation %zu %lld %lld %lld %lld %lld %.4f %.4f\n", g, c.animals, c.males,
                       c.females, c.kept, c.lost, share, probability));
   }
 
-  std::array<std::array<std::int64_t, 4>, 4> founders{};
+  const std::int32_t alleles = run.model.alleles();
+  std::vector<std::vector<std::int64_t>> founders(static_cast<std::size_t>(alleles) + 1,
+                                                  std::vector<std::int64_t>(
+                                                      static_cast<std::size_t>(alleles) + 1));
   for (std::int32_t i = 1; i <= parameters.founders; ++i) {
     const Genotype g = run.genotypes.true_genotype(i);
     ++founders[static_cast<std::size_t>(g.first)][static_cast<std::size_t>(g.second)];
   }
   file.write("\n# founder_genotype count expected\n");
-  for (std::int32_t a = 1; a <= 3; ++a) {
-    for (std::int32_t b = a; b <= 3; ++b) {
-      const double expected = parameters.founders * (a == b ? 1.0 / 9 : 2.0 / 9);
-      file.write(format("founder_genotype %d/%d %lld %.2f\n", a, b, founders[a][b], expected));
+  for (std::int32_t a = 1; a <= alleles; ++a) {
+    for (std::int32_t b = a; b <= alleles; ++b) {
+      const double pa = run.model.allele_frequencies[static_cast<std::size_t>(a - 1)];
+      const double pb = run.model.allele_frequencies[static_cast<std::size_t>(b - 1)];
+      const double expected = parameters.founders * (a == b ? pa * pa : 2 * pa * pb);
+      file.write(format("founder_genotype %d/%d %lld %.2f\n", a, b,
+                        founders[static_cast<std::size_t>(a)][static_cast<std::size_t>(b)],
+                        expected));
     }
   }
 
@@ -134,7 +146,7 @@ void write_summary(const Simulation& run, ByteSink& out) {
                     counts.error_candidates == 0
                         ? 0.0
                         : static_cast<double>(counts.altered) / counts.error_candidates));
-  file.write("altered_share_expected: 0.375\n");
+  file.write(format("altered_share_expected: %.4g\n", run.model.expected_altered_share()));
   file.write(format("mendelian_inconsistencies_involving_altered: %lld\n",
                     inconsistent.involving_altered));
   file.write(format("mendelian_inconsistencies_not_involving_altered: %lld\n",

@@ -17,11 +17,13 @@ inline constexpr std::string_view kRunRowName = "run.tsv";
 // line of one run (counts "NA" for a run that failed).
 std::string replicate_table_header();
 std::string replicate_table_row(std::int32_t replicate, std::int32_t seed,
-                                const std::optional<RunCounts>& counts, int status);
+                                const std::optional<RunCounts>& counts, int status,
+                                const std::string& model);
 
 // The text of run.tsv: a run's line of a replicate table, with the table's
 // header.
-std::string run_row_text(const Seed& seed, const std::optional<RunCounts>& counts, int status);
+std::string run_row_text(const Seed& seed, const std::optional<RunCounts>& counts, int status,
+                         const std::string& model);
 
 // The truth file, tab-separated: a header row naming the columns, then per
 // animal (rows never bred are left out) the animal, sire, dam, sex,

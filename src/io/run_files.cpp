@@ -156,8 +156,9 @@ void RunFiles::open() {
   }
 }
 
-std::vector<std::string> RunFiles::empty_outputs(const Seed& seed) {
+std::vector<std::string> RunFiles::empty_outputs(const Seed& seed, const Model& model) {
   seed_ = seed;
+  model_ = model.name();
   const int lock = ::fcntl(pre_.descriptor(), F_DUPFD_CLOEXEC, 0);
   if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0) {
     if (lock >= 0) ::close(lock);
@@ -217,7 +218,7 @@ void RunFiles::finish(const Simulation& run, std::string_view console_text) {
   if (plan_.console_copy) write_atomically(console_, console_text);
   if (plan_.run_row) {
     counts_ = count_run(run.pedigree, run.genotypes);
-    write_atomically(row_, run_row_text(run.seed, counts_, 0));
+    write_atomically(row_, run_row_text(run.seed, counts_, 0, run.model.name()));
   }
   release_lock();
 }
@@ -237,7 +238,7 @@ void RunFiles::failed(int status, std::string_view console_text) noexcept {
       try {
         if (plan_.console_copy) write_atomically(console_, console_text);
         if (plan_.run_row && seed_) {
-          write_atomically(row_, run_row_text(*seed_, std::nullopt, status));
+          write_atomically(row_, run_row_text(*seed_, std::nullopt, status, model_));
         }
       } catch (const std::exception&) {
         const auto guard = hold();

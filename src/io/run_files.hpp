@@ -98,10 +98,10 @@ class RunFiles : public Abandonable {
   // reports' new files; a failure stops the run with the file-open
   // diagnostic.
   void open();
-  // The arguments are known good: takes the folder's lock (a second run
+  // The arguments (the run's seed and model) are known good: takes the folder's lock (a second run
   // writing there stops with status 2), removes the new files a killed run
   // of the same names left (returning their paths) and empties the outputs.
-  std::vector<std::string> empty_outputs(const Seed& seed);
+  std::vector<std::string> empty_outputs(const Seed& seed, const Model& model);
   // Sinks writing ped.pre and ped.errors, with `console` as the console.
   OutputSinks sinks(ByteSink* console, bool quiet_console = false);
   // The run is complete: closes the outputs, puts the reports, console.txt
@@ -133,6 +133,7 @@ class RunFiles : public Abandonable {
   int lock_ = -1;
   bool outputs_emptied_ = false;
   std::optional<Seed> seed_;
+  std::string model_;
   std::optional<RunCounts> counts_;
 };
 

@@ -13,11 +13,18 @@ bool is_error_candidate(const Pedigree& pedigree, const GenotypeStore& genotypes
   return recorded[i] != 0 && sire != 0 && dam != 0 && recorded[sire] == 0 && recorded[dam] == 0;
 }
 
-std::int32_t replacement_allele(double y) {
-  if (y <= 0.25) return 1;
-  if (y <= 0.5) return 2;
-  if (y < 0.75) return 3;
-  return 4;
+ReplacementAlleles::ReplacementAlleles(const std::vector<double>& shares) {
+  double cumulative = 0;
+  for (std::size_t k = 0; k + 1 < shares.size(); ++k) bounds_.push_back(cumulative += shares[k]);
+}
+
+std::int32_t ReplacementAlleles::operator()(double y) const {
+  const std::size_t last = bounds_.size() - 1;
+  for (std::size_t k = 0; k < last; ++k) {
+    if (y <= bounds_[k]) return static_cast<std::int32_t>(k + 1);
+  }
+  return y < bounds_[last] ? static_cast<std::int32_t>(last + 1)
+                           : static_cast<std::int32_t>(last + 2);
 }
 
 namespace {
@@ -36,9 +43,10 @@ void prefetch_parents_record(const Pedigree& pedigree, const CodeColumn& recorde
 }
 
 // Draws for candidate i; returns the alteration when its allele changed.
-bool inject_error(const Pedigree& pedigree, CodeColumn& recorded, DrawnAhead& draws,
-                  std::int32_t i, AlteredAnimal& change) {
-  if (draws.next_uniform() > 0.5) return false;
+bool inject_error(const Pedigree& pedigree, const Model& model,
+                  const ReplacementAlleles& replacement_allele, CodeColumn& recorded,
+                  DrawnAhead& draws, std::int32_t i, AlteredAnimal& change) {
+  if (draws.next_uniform() > model.error_probability) return false;
   const std::int32_t old = recorded[i];
   const std::int32_t replacement = replacement_allele(draws.next_uniform());
   recorded[i] = static_cast<std::int8_t>(replacement);
@@ -49,8 +57,10 @@ bool inject_error(const Pedigree& pedigree, CodeColumn& recorded, DrawnAhead& dr
 
 }  // namespace
 
-void inject_errors(const Pedigree& pedigree, GenotypeStore& genotypes, UniformStream& stream,
-                   std::vector<AlteredAnimal>& altered, InjectionObserver* observer) {
+void inject_errors(const Model& model, const Pedigree& pedigree, GenotypeStore& genotypes,
+                   UniformStream& stream, std::vector<AlteredAnimal>& altered,
+                   InjectionObserver* observer) {
+  const ReplacementAlleles replacement_allele(model.replacement_shares);
   CodeColumn& recorded = genotypes.marker(0).recorded_first;
   const std::int32_t rows = pedigree.rows();
   // A candidate takes one number or two; they are drawn ahead through the
@@ -64,7 +74,7 @@ void inject_errors(const Pedigree& pedigree, GenotypeStore& genotypes, UniformSt
       }
       AlteredAnimal change;
       if (!is_error_candidate(pedigree, genotypes, i) ||
-          !inject_error(pedigree, recorded, draws, i, change)) {
+          !inject_error(pedigree, model, replacement_allele, recorded, draws, i, change)) {
         continue;
       }
       altered.push_back(change);

@@ -12,9 +12,17 @@ namespace pedsim {
 // are known, and neither parent is genotyped (tested in that order).
 bool is_error_candidate(const Pedigree& pedigree, const GenotypeStore& genotypes, std::int32_t i);
 
-// The wrong first allele for a second draw y: 1, 2, 3 or 4 by quarters; only
-// the last boundary sends an equal draw up (0.75 gives 4).
-std::int32_t replacement_allele(double y);
+// The wrong first allele for a second draw y, by the cumulative bounds of
+// the model's replacement shares (the design's: 1, 2, 3 or 4 by quarters);
+// only the last bound sends an equal draw up (0.75 gives 4).
+class ReplacementAlleles {
+ public:
+  explicit ReplacementAlleles(const std::vector<double>& shares);
+  std::int32_t operator()(double y) const;
+
+ private:
+  std::vector<double> bounds_;
+};
 
 // Told of the injection's progress, so that outputs can be written while it
 // goes on: each alteration as it is made, and the rows that are final.
@@ -28,10 +36,11 @@ class InjectionObserver {
   ~InjectionObserver() = default;
 };
 
-// Walks the rows in order; a candidate draws one number and, at or below 0.5,
-// a second that picks a new recorded first allele. Each change is appended to
-// `altered` (and told to the observer, if any).
-void inject_errors(const Pedigree& pedigree, GenotypeStore& genotypes, UniformStream& stream,
-                   std::vector<AlteredAnimal>& altered, InjectionObserver* observer = nullptr);
+// Walks the rows in order; a candidate draws one number and, at or below the
+// model's error probability, a second that picks a new recorded first allele.
+// Each change is appended to `altered` (and told to the observer, if any).
+void inject_errors(const Model& model, const Pedigree& pedigree, GenotypeStore& genotypes,
+                   UniformStream& stream, std::vector<AlteredAnimal>& altered,
+                   InjectionObserver* observer = nullptr);
 
 }  // namespace pedsim

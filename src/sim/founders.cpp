@@ -1,40 +1,29 @@
 #include "sim/founders.hpp"
 
-#include <array>
 #include <vector>
 
 #include "random/draw_blocks.hpp"
 
 namespace pedsim {
 
-namespace {
-
-struct FounderClass {
-  double upper;  // the class takes every draw up to and including this value
-  Genotype genotype;
-};
-
-// Cumulative shares 1/9, 1/3, 5/9, 2/3, 8/9, each the single-precision value
-// of the fraction widened to double (slightly above the exact fraction).
-constexpr std::array<FounderClass, 5> kFounderClasses{{
-    {static_cast<double>(1.0F / 9.0F), {1, 1}},
-    {static_cast<double>(1.0F / 3.0F), {1, 2}},
-    {static_cast<double>(5.0F / 9.0F), {1, 3}},
-    {static_cast<double>(2.0F / 3.0F), {2, 2}},
-    {static_cast<double>(8.0F / 9.0F), {2, 3}},
-}};
-
-}  // namespace
-
-Genotype founder_genotype(double x) {
-  for (const auto& c : kFounderClasses) {
-    if (x <= c.upper) return c.genotype;
+FounderGenotypes::FounderGenotypes(const std::vector<double>& allele_frequencies) {
+  const auto alleles = static_cast<std::int32_t>(allele_frequencies.size());
+  const auto p = [&](std::int32_t a) { return allele_frequencies[static_cast<std::size_t>(a - 1)]; };
+  double cumulative = 0;
+  for (std::int32_t a = 1; a <= alleles; ++a) {
+    for (std::int32_t b = a; b <= alleles; ++b) {
+      cumulative += a == b ? p(a) * p(a) : 2 * p(a) * p(b);
+      classes_.push_back({static_cast<double>(static_cast<float>(cumulative)), {a, b}});
+    }
   }
-  return {3, 3};
+  // The last genotype takes every draw above the bound before it.
+  last_ = classes_.back().genotype;
+  classes_.pop_back();
 }
 
-void create_founders(const Parameters& parameters, Pedigree& pedigree, GenotypeStore& genotypes,
-                     UniformStream& stream, ParentLists& parents) {
+void create_founders(const Parameters& parameters, const Model& model, Pedigree& pedigree,
+                     GenotypeStore& genotypes, UniformStream& stream, ParentLists& parents) {
+  const FounderGenotypes founder_genotype(model.allele_frequencies);
   MarkerColumns& marker = genotypes.marker(0);
   std::vector<std::uint32_t> buffer;
   draw_in_blocks(stream, static_cast<std::size_t>(parameters.founders), buffer,

@@ -1,0 +1,70 @@
+#include <cmath>
+#include <string>
+
+#include "pedsim/pedsim.hpp"
+
+namespace pedsim {
+
+namespace {
+
+constexpr double kSumTolerance = 1e-6;
+
+bool is_probability(double p) { return p >= 0 && p <= 1; }
+
+void check_distribution(const std::vector<double>& shares, const std::string& name) {
+  double sum = 0;
+  for (const double p : shares) {
+    if (!is_probability(p)) {
+      throw InvalidParameters(name + " must lie between 0 and 1, got " + std::to_string(p));
+    }
+    sum += p;
+  }
+  if (std::fabs(sum - 1) > kSumTolerance) {
+    throw InvalidParameters(name + " must sum to 1, got " + std::to_string(sum));
+  }
+}
+
+std::string listed(const std::vector<double>& values) {
+  std::string text;
+  for (const double v : values) text += (text.empty() ? "" : ",") + std::to_string(v);
+  return text;
+}
+
+}  // namespace
+
+void Model::validate() const {
+  if (alleles() < 2 || alleles() > 127) {
+    throw InvalidParameters("a marker must have 2 to 127 alleles, got " +
+                            std::to_string(alleles()));
+  }
+  check_distribution(allele_frequencies, "allele frequencies");
+  if (static_cast<std::int32_t>(replacement_shares.size()) != alleles() + 1) {
+    throw InvalidParameters("the replacement allele's distribution needs " +
+                            std::to_string(alleles() + 1) + " shares");
+  }
+  check_distribution(replacement_shares, "replacement allele shares");
+  if (!is_probability(loss_step)) {
+    throw InvalidParameters("the loss step must lie between 0 and 1");
+  }
+  if (!is_probability(error_probability)) {
+    throw InvalidParameters("the error probability must lie between 0 and 1");
+  }
+}
+
+double Model::expected_altered_share() const {
+  double unchanged = 0;
+  for (std::size_t a = 0; a < allele_frequencies.size(); ++a) {
+    unchanged += allele_frequencies[a] * replacement_shares[a];
+  }
+  return error_probability * (1 - unchanged);
+}
+
+std::string Model::describe() const {
+  if (is_design()) return "model: design\n";
+  return "model: custom\nmodel_allele_frequencies: " + listed(allele_frequencies) +
+         "\nmodel_loss_step: " + std::to_string(loss_step) +
+         "\nmodel_error_probability: " + std::to_string(error_probability) +
+         "\nmodel_replacement_shares: " + listed(replacement_shares) + "\n";
+}
+
+}  // namespace pedsim
