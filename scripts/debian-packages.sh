@@ -8,12 +8,12 @@ set -euo pipefail
 
 packages_of() {
   case "$1" in
-    build) echo g++ cmake make ;;
-    python) echo g++ cmake make python3-dev python3-venv pybind11-dev python3-pybind11 python3-numpy ;;
-    test) echo g++ cmake make libgtest-dev libgmock-dev parallel python3-dev python3-venv \
+    build) echo g++ cmake make librandom123-dev ;;
+    python) echo g++ cmake make librandom123-dev python3-dev python3-venv pybind11-dev python3-pybind11 python3-numpy ;;
+    test) echo g++ cmake make librandom123-dev libgtest-dev libgmock-dev parallel python3-dev python3-venv \
       pybind11-dev python3-pybind11 python3-numpy python3-pytest python3-pandas ;;
-    fuzz) echo clang libclang-rt-14-dev ;;
-    bench) echo libbenchmark-dev ;;
+    fuzz) echo "$(packages_of build) clang libclang-rt-14-dev" ;;
+    bench) echo "$(packages_of build) libbenchmark-dev" ;;
     ci) echo "$(packages_of test) $(packages_of fuzz) $(packages_of bench)" ;;
     *) echo "debian-packages.sh: unknown step '$1' (build, test, python, fuzz, bench, ci)" >&2
        exit 2 ;;

@@ -68,6 +68,56 @@ bool writes_anything(const OutputSinks& outputs) {
   return outputs.console != nullptr || outputs.pedigree != nullptr || outputs.errors != nullptr;
 }
 
+// What the stages of one run share: the run taking shape, its design stream,
+// the outputs written as they form, a helper thread and the phase clock.
+struct RunInProgress {
+  Simulation& run;
+  UniformStream& stream;
+  OutputWriter* writer;
+  HelperThread& helper;
+  PhaseClock& clock;
+};
+
+// Breeds the pedigree: founders, then each generation mated (the design's
+// marker passed on at each mating, in the design's order of draws) and the
+// parents of the next chosen.
+void breed_pedigree(RunInProgress& r) {
+  const Parameters& parameters = r.run.parameters;
+  Pedigree& pedigree = r.run.pedigree;
+  GenotypeStore& genotypes = r.run.genotypes;
+  ParentLists parents(parameters);
+  create_founders(parameters, r.run.model, pedigree, genotypes, r.stream, parents);
+  r.run.animals_born.push_back(parameters.founders);
+  r.clock.lap(r.run.seconds.founders);
+  Candidates candidates;
+  MatingScratch mating;
+  for (std::int32_t g = 1; g <= parameters.generations; ++g) {
+    if (r.writer != nullptr) r.writer->generation_begins(g);
+    r.run.animals_born.push_back(
+        mate_generation(parameters, pedigree, genotypes, parents, r.stream, mating, g, r.helper));
+    r.clock.lap(r.run.seconds.mating);
+    // The sires and dams chosen after the last generation would never be
+    // used: only the numbers their choice draws are taken.
+    if (g < parameters.generations) {
+      select_parents(pedigree, candidates, parents, r.stream, r.helper);
+    } else {
+      skip_parent_selection(pedigree, r.stream);
+    }
+    r.clock.lap(r.run.seconds.selection);
+  }
+}
+
+// Degrades the records as field data are degraded: records lost by age,
+// then genotyping errors, told to the writer as they are made.
+void degrade_records(RunInProgress& r) {
+  const Parameters& parameters = r.run.parameters;
+  lose_genotypes(parameters.generations, r.run.model, r.run.pedigree, r.run.genotypes, r.stream,
+                 r.helper);
+  r.clock.lap(r.run.seconds.loss);
+  if (r.writer != nullptr) r.writer->counts(parameters.founders, parameters.rows);
+  inject_errors(r.run.model, r.run.pedigree, r.run.genotypes, r.stream, r.run.altered, r.writer);
+}
+
 }  // namespace
 
 Simulation simulate(const Parameters& parameters, const Seed& seed, const OutputSinks& outputs,
@@ -83,9 +133,9 @@ Simulation simulate(const Parameters& parameters, const Seed& seed, const Output
   run.seed = seed;
   run.pedigree = Pedigree(parameters.rows);
   run.genotypes = GenotypeStore(parameters.rows, {model.alleles()});
-  Pedigree& pedigree = run.pedigree;
-  GenotypeStore& genotypes = run.genotypes;
-  ParentLists parents(parameters);
+  // The design's one stream: every stage of the design's rules draws from it
+  // in the design's order. Later layers draw from streams of their own
+  // (LayerStream), so that switching one on moves none of these numbers.
   UniformStream stream;
   stream.seed_from_sum(seed.value);
   stream.jump_to_replicate(seed.replicate, kReplicateStride);
@@ -93,35 +143,16 @@ Simulation simulate(const Parameters& parameters, const Seed& seed, const Output
   const std::uint64_t first_number = stream.draws();
   // Declared after the table, so that it stops before the table is released.
   BackgroundPopulator populator;
-  if (parameters.rows >= kPopulatedTableRows) populator.start(table_blocks(pedigree, genotypes));
-  std::optional<OutputWriter> writer;
-  if (writes_anything(outputs)) writer.emplace(outputs, pedigree, genotypes);
-
-  PhaseClock clock;
-  create_founders(parameters, model, pedigree, genotypes, stream, parents);
-  run.animals_born.push_back(parameters.founders);
-  clock.lap(run.seconds.founders);
-  Candidates candidates;
-  MatingScratch mating;
-  HelperThread helper;
-  for (std::int32_t g = 1; g <= parameters.generations; ++g) {
-    if (writer) writer->generation_begins(g);
-    run.animals_born.push_back(
-        mate_generation(parameters, pedigree, genotypes, parents, stream, mating, g, helper));
-    clock.lap(run.seconds.mating);
-    // The sires and dams chosen after the last generation would never be
-    // used: only the numbers their choice draws are taken.
-    if (g < parameters.generations) {
-      select_parents(pedigree, candidates, parents, stream, helper);
-    } else {
-      skip_parent_selection(pedigree, stream);
-    }
-    clock.lap(run.seconds.selection);
+  if (parameters.rows >= kPopulatedTableRows) {
+    populator.start(table_blocks(run.pedigree, run.genotypes));
   }
-  lose_genotypes(parameters.generations, model, pedigree, genotypes, stream, helper);
-  clock.lap(run.seconds.loss);
-  if (writer) writer->counts(parameters.founders, parameters.rows);
-  inject_errors(model, pedigree, genotypes, stream, run.altered, writer ? &*writer : nullptr);
+  std::optional<OutputWriter> writer;
+  if (writes_anything(outputs)) writer.emplace(outputs, run.pedigree, run.genotypes);
+  HelperThread helper;
+  PhaseClock clock;
+  RunInProgress r{run, stream, writer ? &*writer : nullptr, helper, clock};
+  breed_pedigree(r);
+  degrade_records(r);
   if (writer) writer->finish();
   clock.lap(run.seconds.injection);
   run.numbers_drawn = stream.draws() - first_number;

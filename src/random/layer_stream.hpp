@@ -1,0 +1,51 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace pedsim {
+
+// The layers of a run beyond the design's rules, each drawing from a stream
+// of its own.
+enum class Layer : std::uint32_t {
+  kMarkers = 1,
+  kGenotypeErrors = 2,
+  kMissingData = 3,
+  kPedigreeErrors = 4,
+};
+
+// The stream of one layer: Philox 4x32-10 (Random123), a counter-based
+// generator keyed by the run's seed, its replicate and the layer. The
+// design's stream is never touched, so switching a layer on changes neither
+// the pedigree nor another layer's numbers; number k of a layer is had
+// without drawing the ones before it, which splits a layer's work over
+// threads without jump arithmetic; and replicates are keys apart, never
+// overlapping pieces of one sequence.
+class LayerStream {
+ public:
+  LayerStream(std::int32_t seed, std::int32_t replicate, Layer layer);
+
+  // The next 32 random bits.
+  std::uint32_t next_bits() {
+    if (used_ == block_.size()) refill();
+    return block_[used_++];
+  }
+  // A uniform number in (0, 1): 53 random bits and a half.
+  double next_uniform() {
+    const std::uint64_t high = next_bits() >> 5;
+    const std::uint64_t low = next_bits() >> 6;
+    return (static_cast<double>((high << 26) | low) + 0.5) * 0x1.0p-53;
+  }
+  // Moves to 32-bit number `position` of the layer's stream.
+  void seek(std::uint64_t position);
+
+ private:
+  void refill();
+
+  std::array<std::uint32_t, 2> key_;
+  std::uint64_t block_index_ = 0;
+  std::array<std::uint32_t, 4> block_{};
+  std::size_t used_ = 4;
+};
+
+}  // namespace pedsim
