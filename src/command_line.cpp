@@ -20,7 +20,7 @@ namespace {
 constexpr std::string_view kSynopsis =
     "usage: pedsim [--seed T] [--truth FILE] [--summary FILE] NGEN N MALE";
 
-constexpr std::string_view kUsage =
+constexpr std::string_view kUsageBeforeOptions =
     "usage: pedsim [--seed T] [--truth FILE] [--summary FILE] [--quiet] NGEN N MALE\n"
     "       pedsim [--replicate R] [--outdir DIR] [...] NGEN N MALE\n"
     "       pedsim --replicates K --outdir DIR [--replicate R0] [--jobs N] [...] NGEN N MALE\n"
@@ -38,20 +38,9 @@ constexpr std::string_view kUsage =
     "  ped.errors  animal, recorded allele 1 before the injected error\n"
     "\n"
     "Options, before or after the numbers (\"--\" ends them; they never change the\n"
-    "bytes of a run, except --replicate):\n"
-    "  --seed T        seed the random stream with T, as PEDSIM_SEED=T does\n"
-    "  --replicate R   replicate R (0 to 99999) of the seed: its stream jumped ahead\n"
-    "                  by R x 2^44 numbers; 0 is the seeded stream itself\n"
-    "  --outdir DIR    write ped.pre, ped.errors and run.tsv (the run's line of a\n"
-    "                  replicate table) in DIR, made if missing\n"
-    "  --replicates K  run replicates R0 to R0+K-1 side by side, each in DIR/rNNNNN\n"
-    "                  with its console.txt; DIR/replicates.tsv tabulates them and\n"
-    "                  DIR/study.tsv records the study: the same command resumes it\n"
-    "  --jobs N        replicates run at once (default: the number of cores)\n"
-    "  --truth FILE    per animal, tab-separated: animal, sire, dam, sex, generation,\n"
-    "                  true alleles, lost flag, recorded alleles, altered flag (unit 3)\n"
-    "  --summary FILE  a short report of the run, its seed included (unit 4)\n"
-    "  --quiet         the console keeps the arguments and the two count lines only\n"
+    "bytes of a run, except --replicate):\n";
+
+constexpr std::string_view kUsageAfterOptions =
     "A report, run.tsv, console.txt and replicates.tsv are written complete or not\n"
     "at all; a run that fails once it has replaced ped.pre also removes an earlier\n"
     "report of the same name. With --replicates, reports are plain names written\n"
@@ -164,16 +153,17 @@ std::pair<Parameters, Seed> read_run(const CommandLine& line,
                                      ByteSink& console) {
   const auto [generations, founders, males] = read_numbers(line, console);
   Seed seed = Seed::from_clocks();
-  if (line.seed || seed_variable) {
-    const std::string& text = line.seed ? *line.seed : *seed_variable;
-    const std::string origin = line.seed ? "--seed" : "PEDSIM_SEED";
-    const auto value = parse_int32(text);
+  if (line.settings.seed) {
+    seed = {*line.settings.seed, "--seed"};
+  } else if (seed_variable) {
+    const auto value = parse_int32(*seed_variable);
     if (!value) {
-      stop_usage(origin + " must be a decimal 32-bit signed integer, got '" + text + "'");
+      stop_usage("PEDSIM_SEED must be a decimal 32-bit signed integer, got '" + *seed_variable +
+                 "'");
     }
-    seed = {*value, origin};
+    seed = {*value, "PEDSIM_SEED"};
   }
-  seed.replicate = line.replicate;
+  seed.replicate = line.settings.replicate;
   return {Parameters::make(generations, founders, males), seed};
 }
 
@@ -188,9 +178,10 @@ void warn_if_streams_overlap(const Simulation& run, int stderr_fd) {
 // are named.
 int run_once(const CommandLine& line, const std::optional<std::string>& seed_variable,
              int stdout_fd, int stderr_fd) {
-  RunPlan plan{.truth = line.truth_path, .summary = line.summary_path};
-  if (line.outdir) {
-    plan.folder = *line.outdir;
+  const Settings& settings = line.settings;
+  RunPlan plan{.truth = settings.truth, .summary = settings.summary};
+  if (settings.outdir) {
+    plan.folder = *settings.outdir;
     plan.make_folder = true;
     plan.run_row = true;
   }
@@ -206,8 +197,9 @@ int run_once(const CommandLine& line, const std::optional<std::string>& seed_var
     // until the arguments are known good.
     files.open();
     const auto [parameters, seed] = read_run(line, seed_variable, console);
-    report_removed(stderr_fd, files.empty_outputs(seed, Model{}));
-    const Simulation run = simulate(parameters, seed, files.sinks(&console, line.quiet), Model{});
+    report_removed(stderr_fd, files.empty_outputs(seed, settings.model));
+    const Simulation run =
+        simulate(parameters, seed, files.sinks(&console, settings.quiet), settings.model);
     files.finish(run);
     warn_if_streams_overlap(run, stderr_fd);
     return 0;
@@ -227,7 +219,7 @@ void check_study_names(const CommandLine& line) {
                                                          {"run.tsv", std::string(kRunRowName)},
                                                          {"console.txt", std::string(kConsoleCopyName)}};
   for (const auto& [option, name] :
-       {std::pair{"--truth", &line.truth_path}, std::pair{"--summary", &line.summary_path}}) {
+       {std::pair{"--truth", &line.settings.truth}, std::pair{"--summary", &line.settings.summary}}) {
     if (!*name) continue;
     if ((*name)->find('/') != std::string::npos) {
       stop_usage(std::string("with --replicates, ") + option +
@@ -252,15 +244,17 @@ int run_study(const CommandLine& line, const std::optional<std::string>& seed_va
     StringSink echo;
     const auto [parameters, seed] = read_run(line, seed_variable, echo);
     const unsigned cores = std::max(1U, std::thread::hardware_concurrency());
+    const Settings& settings = line.settings;
     const ReplicateStudy study{.parameters = parameters,
                                .seed = seed,
-                               .outdir = *line.outdir,
-                               .first = line.replicate,
-                               .count = *line.replicates,
-                               .jobs = line.jobs.value_or(static_cast<int>(cores)),
-                               .truth = line.truth_path,
-                               .summary = line.summary_path,
-                               .quiet = line.quiet,
+                               .outdir = *settings.outdir,
+                               .first = settings.replicate,
+                               .count = *settings.replicates,
+                               .jobs = settings.jobs.value_or(static_cast<int>(cores)),
+                               .truth = settings.truth,
+                               .summary = settings.summary,
+                               .quiet = settings.quiet,
+                               .model = settings.model,
                                .echo = echo.text};
     check_study_console(study, stdout_fd, stderr_fd);
     Console(stdout_fd).write(echo.text);
@@ -273,49 +267,25 @@ int run_study(const CommandLine& line, const std::optional<std::string>& seed_va
   }
 }
 
-// An option's integer value within [low, high], else a usage error.
-std::int32_t option_integer(std::string_view option, const std::string& text, std::int32_t low,
-                            std::int32_t high) {
-  const auto value = parse_int32(text);
-  if (!value || *value < low || *value > high) {
-    stop_usage(std::string(option) + " must be an integer from " + std::to_string(low) + " to " +
-               std::to_string(high) + ", got '" + text + "'");
+// Checks the options against each other.
+void check_options(const CommandLine& line, const std::vector<std::string_view>& given) {
+  const Settings& s = line.settings;
+  const auto was_given = [&given](std::string_view name) {
+    return std::find(given.begin(), given.end(), name) != given.end();
+  };
+  if (s.replicates) {
+    if (*s.replicates > kMaxReplicate + 1 - s.replicate) {
+      stop_usage("--replicates must be an integer from 1 to " +
+                 std::to_string(kMaxReplicate + 1 - s.replicate) + " from --replicate " +
+                 std::to_string(s.replicate) + ", got '" + std::to_string(*s.replicates) + "'");
+    }
+    if (!s.outdir) stop_usage("--replicates needs --outdir DIR, the folder of the study");
   }
-  return *value;
-}
-
-// The values of the options that are checked against each other.
-struct OptionTexts {
-  std::optional<std::string> replicate;
-  std::optional<std::string> replicates;
-  std::optional<std::string> jobs;
-};
-
-// Checks the options against each other and converts their values.
-void check_options(CommandLine& line, const OptionTexts& texts) {
-  if (line.seed && !parse_int32(*line.seed)) {
-    stop_usage("--seed must be a decimal 32-bit signed integer, got '" + *line.seed + "'");
-  }
-  if (line.outdir && line.outdir->empty()) {
-    stop_usage("--outdir names no folder (an empty name); give a folder, or \".\"");
-  }
-  if (texts.replicate) {
-    line.replicate = option_integer("--replicate", *texts.replicate, 0, kMaxReplicate);
-  }
-  if (texts.replicates) {
-    line.replicates =
-        option_integer("--replicates", *texts.replicates, 1, kMaxReplicate + 1 - line.replicate);
-    if (!line.outdir) stop_usage("--replicates needs --outdir DIR, the folder of the study");
-  }
-  if (texts.jobs) {
-    if (!texts.replicates) stop_usage("--jobs goes with --replicates");
-    line.jobs = option_integer("--jobs", *texts.jobs, 1, 1024);
-  }
+  if (was_given("--jobs") && !s.replicates) stop_usage("--jobs goes with --replicates");
 }
 
 // "pedsim collect DIR" takes --replicates and --replicate only.
-void check_collect(CommandLine& line, const OptionTexts& texts,
-                   const std::vector<std::string_view>& given) {
+void check_collect(CommandLine& line, const std::vector<std::string_view>& given) {
   for (const std::string_view name : given) {
     if (name != "--replicates" && name != "--replicate") {
       stop_usage("collect takes no option " + std::string(name) +
@@ -325,15 +295,11 @@ void check_collect(CommandLine& line, const OptionTexts& texts,
   if (line.numbers.size() != 2) {
     stop_usage("usage: pedsim collect [--replicates K [--replicate R0]] DIR");
   }
-  if (texts.replicate && !texts.replicates) stop_usage("collect: --replicate goes with --replicates");
-  line.collect = CollectRequest{std::string(line.numbers[1]), std::nullopt, std::nullopt};
-  if (texts.replicate) {
-    line.collect->first = option_integer("--replicate", *texts.replicate, 0, kMaxReplicate);
-  }
-  if (texts.replicates) {
-    line.collect->count = option_integer("--replicates", *texts.replicates, 1,
-                                         kMaxReplicate + 1 - line.collect->first.value_or(0));
-  }
+  const bool first_given = std::find(given.begin(), given.end(), "--replicate") != given.end();
+  const Settings& s = line.settings;
+  if (first_given && !s.replicates) stop_usage("collect: --replicate goes with --replicates");
+  line.collect = CollectRequest{std::string(line.numbers[1]), std::nullopt, s.replicates};
+  if (first_given) line.collect->first = s.replicate;
 }
 
 }  // namespace
@@ -370,15 +336,6 @@ CommandLine parse_command_line(std::span<const std::string_view> args) {
     line.version = line.version || arg == "--version";
   }
   if (line.help || line.version) return line;
-  OptionTexts texts;
-  const std::array<std::pair<std::string_view, std::optional<std::string>*>, 7> kValued{
-      {{"--seed", &line.seed},
-       {"--truth", &line.truth_path},
-       {"--summary", &line.summary_path},
-       {"--outdir", &line.outdir},
-       {"--replicate", &texts.replicate},
-       {"--replicates", &texts.replicates},
-       {"--jobs", &texts.jobs}}};
   std::vector<std::string_view> given;
   for (std::size_t k = 0; k < options.size(); ++k) {
     const std::string_view arg = options[k];
@@ -389,26 +346,23 @@ CommandLine parse_command_line(std::span<const std::string_view> args) {
     // --name VALUE or --name=VALUE
     const std::size_t equals = arg.find('=');
     const std::string_view name = arg.substr(0, equals);
+    const Option* option = find_option(name);
+    if (option == nullptr) stop_usage("unknown option '" + std::string(name) + "' (see --help)");
     given.push_back(name);
-    if (name == "--quiet") {
-      if (equals != std::string_view::npos) stop_usage("option --quiet takes no value");
-      line.quiet = true;
-      continue;
-    }
-    const auto known = std::find_if(kValued.begin(), kValued.end(),
-                                    [name](const auto& option) { return option.first == name; });
-    if (known == kValued.end()) {
-      stop_usage("unknown option '" + std::string(name) + "' (see --help)");
-    }
-    if (equals != std::string_view::npos) {
-      *known->second = std::string(arg.substr(equals + 1));
+    if (option->kind == ValueKind::kFlag) {
+      if (equals != std::string_view::npos) {
+        stop_usage("option " + std::string(name) + " takes no value");
+      }
+      apply_option(*option, {}, line.settings);
+    } else if (equals != std::string_view::npos) {
+      apply_option(*option, arg.substr(equals + 1), line.settings);
     } else if (k + 1 < options.size()) {
       const std::string_view value = options[++k];
-      *known->second = std::string(value);
       // A forgotten value takes the next number: say so if a number is missing.
       if (read_integer_argument(value).code == 0) {
         line.numeric_option_value = std::string(name) + " took '" + std::string(value) + "'";
       }
+      apply_option(*option, value, line.settings);
     } else {
       stop_usage("option " + std::string(name) + " needs a value");
     }
@@ -417,10 +371,10 @@ CommandLine parse_command_line(std::span<const std::string_view> args) {
     line.numbers.insert(line.numbers.end(), end_of_options + 1, args.end());
   }
   if (!line.numbers.empty() && line.numbers[0] == "collect") {
-    check_collect(line, texts, given);
+    check_collect(line, given);
     return line;
   }
-  check_options(line, texts);
+  check_options(line, given);
   return line;
 }
 
@@ -430,7 +384,8 @@ int run_command_line(std::span<const std::string_view> args,
   try {
     const CommandLine line = parse_command_line(args);
     if (line.help) {
-      write_text(stdout_fd, kUsage);
+      write_text(stdout_fd, std::string(kUsageBeforeOptions) + options_usage() +
+                                std::string(kUsageAfterOptions));
       return 0;
     }
     if (line.version) {
@@ -438,7 +393,7 @@ int run_command_line(std::span<const std::string_view> args,
       return 0;
     }
     if (line.collect) return collect_replicates(*line.collect, stderr_fd);
-    if (line.replicates) return run_study(line, seed_variable, stdout_fd, stderr_fd);
+    if (line.settings.replicates) return run_study(line, seed_variable, stdout_fd, stderr_fd);
     return run_once(line, seed_variable, stdout_fd, stderr_fd);
   } catch (...) {
     const Failure failure = current_failure();

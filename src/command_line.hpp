@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "pedsim/pedsim.hpp"
 #include "replicates.hpp"
 
 namespace pedsim {
@@ -38,14 +39,8 @@ struct CommandLine {
   bool version = false;
   // "pedsim collect DIR": the folder whose replicate table is rebuilt.
   std::optional<CollectRequest> collect;
-  std::optional<std::string> seed;  // --seed T, already checked to be an integer
-  std::optional<std::string> truth_path;
-  std::optional<std::string> summary_path;
-  std::optional<std::string> outdir;
-  std::int32_t replicate = 0;
-  std::optional<std::int32_t> replicates;
-  std::optional<int> jobs;
-  bool quiet = false;
+  // The options' values, each checked against its kind and limits.
+  Settings settings;
   // The last option given its value as a separate argument that reads as a
   // number ("--replicate took '3'"): named when a number is then missing.
   std::string numeric_option_value;

@@ -118,9 +118,9 @@ TEST(CommandLine, OptionsAnywhereUntilADoubleDash) {
   const std::vector<std::string_view> args{"--seed", "-7", "3",         "--truth=t.txt", "-5",
                                            "--",     "8",  "--summary", "s.txt"};
   const CommandLine line = parse_command_line(args);
-  EXPECT_EQ(line.seed, "-7");
-  EXPECT_EQ(line.truth_path, "t.txt");
-  EXPECT_FALSE(line.summary_path.has_value());
+  EXPECT_EQ(line.settings.seed, -7);
+  EXPECT_EQ(line.settings.truth, "t.txt");
+  EXPECT_FALSE(line.settings.summary.has_value());
   EXPECT_EQ(line.numbers, (std::vector<std::string_view>{"3", "-5", "8", "--summary", "s.txt"}));
 }
 

@@ -35,7 +35,7 @@ struct HandBuilt {
     stream.seed_from_sum(1);
   }
   std::int32_t mate(std::int32_t g) {
-    return mate_generation(parameters, pedigree, genotypes, parents, stream, scratch, g, helper);
+    return mate_generation(parameters, Model{}, pedigree, genotypes, parents, stream, scratch, g, helper);
   }
   std::vector<std::int32_t> sires_of(std::int32_t first, std::int32_t last) const {
     std::vector<std::int32_t> sires;
@@ -127,7 +127,7 @@ TEST(Mating, LargeGenerationsBredInHalvesMatchTheLiteralLoop) {
   std::int64_t moved = 0;
   for (std::int32_t g = 1; g <= 3; ++g) {
     const std::int32_t first = fast.pedigree.created() + 1;
-    mate_generation(fast.parameters, fast.pedigree, fast.genotypes, fast.parents, fast.stream,
+    mate_generation(fast.parameters, Model{}, fast.pedigree, fast.genotypes, fast.parents, fast.stream,
                     scratch, g, helper);
     reference::mate_generation(literal.parameters, literal.pedigree, literal.genotypes,
                                literal.parents,

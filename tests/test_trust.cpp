@@ -130,7 +130,7 @@ INSTANTIATE_TEST_SUITE_P(
                   .prepare = [](const fs::path& d) { test::write_file(d / "ped.pre", "x\n"); },
                   .args = {"--outdir", "", "2", "10", "3"},
                   .status = 2,
-                  .err_has = {"--outdir names no folder"},
+                  .err_has = {"--outdir needs a value that is not empty"},
                   .left = {{"ped.pre", Left::kUnchanged}}},
         TrustCase{.name = "StudyReportNamingPedPre",
                   .args = {"--replicates", "2", "--outdir", "s", "--truth", "ped.pre", "2", "10",

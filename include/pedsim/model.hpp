@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,8 @@ struct Model {
   // to single precision (a draw equal to a bound belongs to the genotype the
   // bound closes).
   std::vector<double> allele_frequencies{1.0 / 3, 1.0 / 3, 1.0 / 3};
+  // An offspring whose sex draw is above this is female, else male.
+  double male_probability = 0.5;
   // A record of age factor k (1 for the newest generation) is removed on a
   // draw at or below k x loss_step: the design's 0.1 as held in single
   // precision.
@@ -39,6 +42,20 @@ struct Model {
   std::string describe() const;
 
   friend bool operator==(const Model&, const Model&) = default;
+};
+
+// A probability of the model, and how messages name it.
+struct ModelRate {
+  const char* name;
+  double Model::*value;
+};
+
+// The model's probabilities, each checked by validate() to lie in [0, 1]
+// and listed in the summary of a model other than the design's.
+inline constexpr ModelRate kModelRates[] = {
+    {"male_probability", &Model::male_probability},
+    {"loss_step", &Model::loss_step},
+    {"error_probability", &Model::error_probability},
 };
 
 }  // namespace pedsim

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "pedsim/model.hpp"
+#include "pedsim/options.hpp"
 
 namespace pedsim {
 

@@ -21,19 +21,19 @@ def _int32(name, value):
     return value
 
 
-def simulate(ngen, n, male, *, seed=None, replicate=0):
+def simulate(ngen, n, male, *, seed=None, replicate=0, **options):
     """Breed NGEN generations on N founders (the first MALE of them male).
 
     seed: the 32-bit clock sum that seeds the random stream (None: the clocks).
     replicate: 0 to 99999; replicate R of a seed draws from its stream jumped
-    ahead by R x 2^44 numbers. Raises ValueError for arguments no pedigree can
-    be bred from or outside 32 bits. The work runs without the GIL, so runs can
-    go side by side in threads. The run's arrays are read-only views.
+    ahead by R x 2^44 numbers. Further keywords are the command line's model
+    options, named with "_" for "-". Raises ValueError for arguments no
+    pedigree can be bred from or outside their limits. The work runs without
+    the GIL, so runs can go side by side in threads. The run's arrays are
+    read-only views.
     """
-    if seed is not None:
-        seed = _int32("seed", seed)
-    return _simulate(_int32("ngen", ngen), _int32("n", n), _int32("male", male), seed,
-                     _int32("replicate", replicate))
+    return _simulate(_int32("ngen", ngen), _int32("n", n), _int32("male", male),
+                     dict(seed=seed, replicate=replicate, **options))
 
 
 def _to_pandas(run):

@@ -116,13 +116,31 @@ auto alleles_property(const pedsim::CodeColumn pedsim::MarkerColumns::*first,
   };
 }
 
+// The keyword arguments of `simulate` are the options the command line
+// shares with it, each checked as the command line checks it.
+pedsim::Settings settings_of(const py::dict& keywords) {
+  pedsim::Settings settings;
+  for (const auto& [key, value] : keywords) {
+    if (value.is_none()) continue;
+    const std::string keyword = py::str(key);
+    const pedsim::Option* option = pedsim::find_keyword(keyword);
+    if (option == nullptr) {
+      throw py::type_error("simulate() got an unexpected keyword argument '" + keyword + "'");
+    }
+    pedsim::apply_option(*option, std::string(py::str(value)), settings);
+  }
+  return settings;
+}
+
 Run simulate(std::int32_t generations, std::int32_t founders, std::int32_t males,
-             std::optional<std::int32_t> seed, std::int32_t replicate) {
+             const py::dict& keywords) {
   const pedsim::Parameters parameters = pedsim::Parameters::make(generations, founders, males);
-  pedsim::Seed stream_seed = seed ? pedsim::Seed{*seed, "python"} : pedsim::Seed::from_clocks();
-  stream_seed.replicate = replicate;
+  const pedsim::Settings settings = settings_of(keywords);
+  pedsim::Seed seed =
+      settings.seed ? pedsim::Seed{*settings.seed, "python"} : pedsim::Seed::from_clocks();
+  seed.replicate = settings.replicate;
   py::gil_scoped_release unlocked;
-  return Run(pedsim::simulate(parameters, stream_seed));
+  return Run(pedsim::simulate(parameters, seed, {}, settings.model));
 }
 
 }  // namespace
@@ -218,5 +236,5 @@ PYBIND11_MODULE(_pedsim, m) {
            "OSError with the errno and file name when a file cannot be written.");
 
   m.def("_simulate", &simulate, py::arg("ngen"), py::arg("n"), py::arg("male"),
-        py::arg("seed") = py::none(), py::arg("replicate") = 0);
+        py::arg("keywords"));
 }

@@ -32,9 +32,11 @@ constexpr std::int32_t kMatingsInHalves = 1 << 13;
 // position t + 1 of the dam list, in sire block t / dams_per_sire + 1.
 class Generation {
  public:
-  Generation(const Parameters& parameters, Pedigree& pedigree, MarkerColumns& marker,
-             const ParentLists& parents, MatingScratch& scratch, std::int32_t g)
+  Generation(const Parameters& parameters, const Model& model, Pedigree& pedigree,
+             MarkerColumns& marker, const ParentLists& parents, MatingScratch& scratch,
+             std::int32_t g)
       : parameters_(parameters),
+        male_probability_(model.male_probability),
         pedigree_(pedigree),
         marker_(marker),
         parents_(parents),
@@ -81,6 +83,7 @@ class Generation {
     std::int8_t* const allele2 = marker_.true_second.by_row();
     const std::int32_t* const dams = parents_.dams.by_row();
     const PlannedMating* const matings = scratch_.matings.data();
+    const double male_probability = male_probability_;
     const std::int32_t first_child = pedigree_.created() + 1;
     for (std::int32_t t = first; t < last; ++t) {
       const PlannedMating& m = matings[t];
@@ -91,7 +94,7 @@ class Generation {
         allele1[child] = rule.first[q];
         allele2[child] = rule.second[q];
       }
-      sex[child] = static_cast<std::int8_t>(draw() > 0.5 ? kFemale : kMale);
+      sex[child] = static_cast<std::int8_t>(draw() > male_probability ? kFemale : kMale);
       sire[child] = m.sire;
       dam[child] = dams[t + 1];
       born[child] = g_;
@@ -128,6 +131,7 @@ class Generation {
   }
 
   const Parameters& parameters_;
+  double male_probability_;
   Pedigree& pedigree_;
   MarkerColumns& marker_;
   const ParentLists& parents_;
@@ -137,10 +141,10 @@ class Generation {
 
 }  // namespace
 
-std::int32_t mate_generation(const Parameters& parameters, Pedigree& pedigree,
-                             GenotypeStore& genotypes, const ParentLists& parents,
-                             UniformStream& stream, MatingScratch& scratch, std::int32_t g,
-                             HelperThread& helper) {
+std::int32_t mate_generation(const Parameters& parameters, const Model& model,
+                             Pedigree& pedigree, GenotypeStore& genotypes,
+                             const ParentLists& parents, UniformStream& stream,
+                             MatingScratch& scratch, std::int32_t g, HelperThread& helper) {
   // Every mating creates the next row; the matings end early when the table
   // is full.
   const std::int64_t room = std::int64_t{pedigree.rows()} - pedigree.created();
@@ -148,7 +152,7 @@ std::int32_t mate_generation(const Parameters& parameters, Pedigree& pedigree,
       std::clamp<std::int64_t>(std::int64_t{parameters.males} * parameters.dams_per_sire, 0,
                                std::max<std::int64_t>(room, 0)));
   scratch.matings.resize(static_cast<std::size_t>(matings));
-  Generation generation(parameters, pedigree, genotypes.marker(0), parents, scratch, g);
+  Generation generation(parameters, model, pedigree, genotypes.marker(0), parents, scratch, g);
   if (matings < kMatingsInHalves) {
     const std::uint64_t draws = generation.plan(0, matings);
     generation.breed(stream, scratch.draws[0], 0, matings, draws);

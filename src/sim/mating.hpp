@@ -43,10 +43,11 @@ struct MatingScratch {
 // `dams_per_sire` consecutive dams of the dam list (subject to the mating
 // rule), each mating creating the next row of the pedigree with its parents,
 // generation, a transmitted genotype at marker 0 (none or one draw) and a sex
-// (one draw), until the table is full. Returns the number of offspring.
-std::int32_t mate_generation(const Parameters& parameters, Pedigree& pedigree,
-                             GenotypeStore& genotypes, const ParentLists& parents,
-                             UniformStream& stream, MatingScratch& scratch, std::int32_t g,
-                             HelperThread& helper);
+// (one draw: female above the model's male probability), until the table is
+// full. Returns the number of offspring.
+std::int32_t mate_generation(const Parameters& parameters, const Model& model,
+                             Pedigree& pedigree, GenotypeStore& genotypes,
+                             const ParentLists& parents, UniformStream& stream,
+                             MatingScratch& scratch, std::int32_t g, HelperThread& helper);
 
 }  // namespace pedsim

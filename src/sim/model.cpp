@@ -26,7 +26,10 @@ void check_distribution(const std::vector<double>& shares, const std::string& na
 
 std::string listed(const std::vector<double>& values) {
   std::string text;
-  for (const double v : values) text += (text.empty() ? "" : ",") + std::to_string(v);
+  for (const double v : values) {
+    if (!text.empty()) text.push_back(',');
+    text.append(std::to_string(v));
+  }
   return text;
 }
 
@@ -43,11 +46,11 @@ void Model::validate() const {
                             std::to_string(alleles() + 1) + " shares");
   }
   check_distribution(replacement_shares, "replacement allele shares");
-  if (!is_probability(loss_step)) {
-    throw InvalidParameters("the loss step must lie between 0 and 1");
-  }
-  if (!is_probability(error_probability)) {
-    throw InvalidParameters("the error probability must lie between 0 and 1");
+  for (const ModelRate& rate : kModelRates) {
+    if (!is_probability(this->*rate.value)) {
+      throw InvalidParameters(std::string(rate.name) + " must lie between 0 and 1, got " +
+                              std::to_string(this->*rate.value));
+    }
   }
 }
 
@@ -61,10 +64,13 @@ double Model::expected_altered_share() const {
 
 std::string Model::describe() const {
   if (is_design()) return "model: design\n";
-  return "model: custom\nmodel_allele_frequencies: " + listed(allele_frequencies) +
-         "\nmodel_loss_step: " + std::to_string(loss_step) +
-         "\nmodel_error_probability: " + std::to_string(error_probability) +
-         "\nmodel_replacement_shares: " + listed(replacement_shares) + "\n";
+  std::string text = "model: custom\nmodel_allele_frequencies: " + listed(allele_frequencies) +
+                     "\nmodel_replacement_shares: " + listed(replacement_shares) + "\n";
+  for (const ModelRate& rate : kModelRates) {
+    text.append("model_").append(rate.name).append(": ");
+    text.append(std::to_string(this->*rate.value)).append("\n");
+  }
+  return text;
 }
 
 }  // namespace pedsim

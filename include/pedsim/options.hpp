@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "pedsim/model.hpp"
+
+namespace pedsim {
+
+// What a run is asked for beyond its three numbers: where each option goes.
+struct Settings {
+  std::optional<std::int32_t> seed;
+  std::int32_t replicate = 0;
+  std::optional<std::string> outdir;
+  std::optional<std::int32_t> replicates;
+  std::optional<std::int32_t> jobs;
+  std::optional<std::string> truth;
+  std::optional<std::string> summary;
+  bool quiet = false;
+  Model model;
+};
+
+// What an option's value is.
+enum class ValueKind {
+  kFlag,     // no value
+  kInteger,  // a decimal 32-bit integer within the limits
+  kNumber,   // a decimal number within the limits
+  kText,     // any text but an empty one
+};
+
+// Whether an option is also a keyword argument of the Python `simulate`
+// (named as the option, "_" for "-": --error-rate is error_rate=).
+enum class Reach { kCommandLine, kSimulate };
+
+// One option: its name, value, limits, help, and where its value goes.
+struct Option {
+  std::string_view name;        // "--seed"
+  std::string_view value_name;  // "T" in the usage; "" for a flag
+  ValueKind kind;
+  double low;
+  double high;
+  std::string_view help;  // the usage's lines, "\n" between them
+  Reach reach;
+  // Puts a value that was checked against its kind and limits in place.
+  void (*store)(Settings& settings, std::string_view value);
+};
+
+// Every option, in the order of the usage text.
+std::span<const Option> options();
+// The option of this name ("--seed"), or null.
+const Option* find_option(std::string_view name);
+// The option whose Python keyword is `keyword` ("error_rate"), or null.
+const Option* find_keyword(std::string_view keyword);
+// Checks `value` against the option's kind and limits and stores it; a value
+// that does not fit throws Stop (status 2) naming the option and the value.
+void apply_option(const Option& option, std::string_view value, Settings& settings);
+// The usage's lines of every option.
+std::string options_usage();
+
+}  // namespace pedsim

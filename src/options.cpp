@@ -1,0 +1,156 @@
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+#include "io/diagnostic.hpp"
+#include "pedsim/pedsim.hpp"
+
+namespace pedsim {
+
+namespace {
+
+constexpr double kInt32Low = std::numeric_limits<std::int32_t>::min();
+constexpr double kInt32High = std::numeric_limits<std::int32_t>::max();
+
+std::int32_t as_int32(std::string_view value) {
+  std::int32_t v = 0;
+  std::from_chars(value.data() + (value.starts_with('+') ? 1 : 0), value.data() + value.size(), v);
+  return v;
+}
+
+std::string text_of(std::string_view value) { return std::string(value); }
+
+constexpr std::array kOptions{
+    Option{"--seed", "T", ValueKind::kInteger, kInt32Low, kInt32High,
+           "seed the random stream with T, as PEDSIM_SEED=T does", Reach::kSimulate,
+           [](Settings& s, std::string_view v) { s.seed = as_int32(v); }},
+    Option{"--replicate", "R", ValueKind::kInteger, 0, kMaxReplicate,
+           "replicate R (0 to 99999) of the seed: its stream jumped ahead\n"
+           "by R x 2^44 numbers; 0 is the seeded stream itself",
+           Reach::kSimulate, [](Settings& s, std::string_view v) { s.replicate = as_int32(v); }},
+    Option{"--outdir", "DIR", ValueKind::kText, 0, 0,
+           "write ped.pre, ped.errors and run.tsv (the run's line of a\n"
+           "replicate table) in DIR, made if missing",
+           Reach::kCommandLine, [](Settings& s, std::string_view v) { s.outdir = text_of(v); }},
+    Option{"--replicates", "K", ValueKind::kInteger, 1, kMaxReplicate + 1,
+           "run replicates R0 to R0+K-1 side by side, each in DIR/rNNNNN\n"
+           "with its console.txt; DIR/replicates.tsv tabulates them and\n"
+           "DIR/study.tsv records the study: the same command resumes it",
+           Reach::kCommandLine, [](Settings& s, std::string_view v) { s.replicates = as_int32(v); }},
+    Option{"--jobs", "N", ValueKind::kInteger, 1, 1024,
+           "replicates run at once (default: the number of cores)", Reach::kCommandLine,
+           [](Settings& s, std::string_view v) { s.jobs = as_int32(v); }},
+    Option{"--truth", "FILE", ValueKind::kText, 0, 0,
+           "per animal, tab-separated: animal, sire, dam, sex, generation,\n"
+           "true alleles, lost flag, recorded alleles, altered flag (unit 3)",
+           Reach::kCommandLine, [](Settings& s, std::string_view v) { s.truth = text_of(v); }},
+    Option{"--summary", "FILE", ValueKind::kText, 0, 0,
+           "a short report of the run, its seed included (unit 4)", Reach::kCommandLine,
+           [](Settings& s, std::string_view v) { s.summary = text_of(v); }},
+    Option{"--quiet", "", ValueKind::kFlag, 0, 0,
+           "the console keeps the arguments and the two count lines only", Reach::kCommandLine,
+           [](Settings& s, std::string_view) { s.quiet = true; }},
+};
+
+std::optional<double> parse_number(std::string_view value) {
+  double v = 0;
+  const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), v);
+  if (error != std::errc{} || end != value.data() + value.size() || !std::isfinite(v)) {
+    return std::nullopt;
+  }
+  return v;
+}
+
+std::optional<std::int32_t> parse_integer(std::string_view value) {
+  if (value.starts_with('+')) value.remove_prefix(1);
+  std::int32_t v = 0;
+  if (value.empty() || value.starts_with('+')) return std::nullopt;
+  const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), v);
+  if (error != std::errc{} || end != value.data() + value.size()) return std::nullopt;
+  return v;
+}
+
+std::string limit(double v) {
+  char text[32];
+  const auto end = std::to_chars(text, text + sizeof text, v).ptr;
+  return std::string(text, end);
+}
+
+void check_value(const Option& option, std::string_view value) {
+  const std::string name(option.name);
+  const std::string given = std::string("'").append(value).append("'");
+  switch (option.kind) {
+    case ValueKind::kFlag:
+      return;
+    case ValueKind::kText:
+      if (value.empty()) stop_usage(name + " needs a value that is not empty");
+      return;
+    case ValueKind::kInteger: {
+      const auto v = parse_integer(value);
+      if (option.low == kInt32Low && option.high == kInt32High) {
+        if (!v) stop_usage(name + " must be a decimal 32-bit signed integer, got " + given);
+        return;
+      }
+      if (!v || *v < option.low || *v > option.high) {
+        stop_usage(name + " must be an integer from " + limit(option.low) + " to " +
+                   limit(option.high) + ", got " + given);
+      }
+      return;
+    }
+    case ValueKind::kNumber: {
+      const auto v = parse_number(value);
+      if (!v || *v < option.low || *v > option.high) {
+        stop_usage(name + " must be a number from " + limit(option.low) + " to " +
+                   limit(option.high) + ", got " + given);
+      }
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+std::span<const Option> options() { return kOptions; }
+
+const Option* find_option(std::string_view name) {
+  const auto found = std::find_if(kOptions.begin(), kOptions.end(),
+                                  [name](const Option& o) { return o.name == name; });
+  return found == kOptions.end() ? nullptr : &*found;
+}
+
+const Option* find_keyword(std::string_view keyword) {
+  for (const Option& option : kOptions) {
+    std::string name(option.name.substr(2));
+    std::replace(name.begin(), name.end(), '-', '_');
+    if (option.reach == Reach::kSimulate && name == keyword) return &option;
+  }
+  return nullptr;
+}
+
+void apply_option(const Option& option, std::string_view value, Settings& settings) {
+  check_value(option, value);
+  option.store(settings, value);
+}
+
+std::string options_usage() {
+  constexpr std::size_t kHelpColumn = 18;
+  std::string text;
+  for (const Option& option : kOptions) {
+    std::string head = std::string("  ").append(option.name);
+    if (!option.value_name.empty()) head.append(" ").append(option.value_name);
+    head.resize(std::max(kHelpColumn, head.size() + 1), ' ');
+    std::string_view help = option.help;
+    for (std::size_t line = 0;; ++line) {
+      const std::size_t end = help.find('\n');
+      text += (line == 0 ? head : std::string(kHelpColumn, ' ')) + std::string(help.substr(0, end)) +
+              "\n";
+      if (end == std::string_view::npos) break;
+      help.remove_prefix(end + 1);
+    }
+  }
+  return text;
+}
+
+}  // namespace pedsim
