@@ -185,7 +185,7 @@ int run_once(const CommandLine& line, const std::optional<std::string>& seed_var
     plan.make_folder = true;
     plan.run_row = true;
   }
-  const std::vector<RunFile> files_of_run = plan.files();
+  const std::vector<RunFile> files_of_run = files_of(plan);
   check_distinct(files_of_run);
   check_not_written_by(stdout_fd, "standard output", files_of_run);
   check_not_written_by(stderr_fd, "standard error", files_of_run);

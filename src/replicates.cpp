@@ -327,13 +327,13 @@ std::string replicate_folder(const std::string& outdir, std::int32_t replicate) 
 
 void check_study_console(const ReplicateStudy& study, int stdout_fd, int stderr_fd) {
   const std::vector<RunFile> study_files{
-      {std::string(kTableName), relative_path(study.outdir, kTableName)},
-      {std::string(kManifestName), relative_path(study.outdir, kManifestName)}};
+      {nullptr, std::string(kTableName), relative_path(study.outdir, kTableName)},
+      {nullptr, std::string(kManifestName), relative_path(study.outdir, kManifestName)}};
   for (const auto& [fd, stream] : {std::pair{stdout_fd, "standard output"},
                                    std::pair{stderr_fd, "standard error"}}) {
     check_not_written_by(fd, stream, study_files);
     for (std::int32_t r = study.first; r < study.first + study.count; ++r) {
-      check_not_written_by(fd, stream, replicate_plan(study, r).files());
+      check_not_written_by(fd, stream, files_of(replicate_plan(study, r)));
     }
   }
 }

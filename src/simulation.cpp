@@ -172,7 +172,7 @@ void write_files(const Simulation& run, const std::string& folder,
                      .truth = in_folder(truth),
                      .summary = in_folder(summary),
                      .run_row = true};
-  check_distinct(plan.files());
+  check_distinct(files_of(plan));
   RunFiles files(plan);
   try {
     files.open();

@@ -45,15 +45,47 @@ void add_new_file_name(std::vector<NewFileNames>& folders, const std::string& ta
 
 }  // namespace
 
-std::vector<RunFile> RunPlan::files() const {
-  std::vector<RunFile> files{{"ped.pre", relative_path(folder, kPedPreName)},
-                             {"ped.errors", relative_path(folder, kPedErrorsName)}};
-  if (run_row) files.push_back({std::string(kRunRowName), relative_path(folder, kRunRowName)});
-  if (console_copy) {
-    files.push_back({std::string(kConsoleCopyName), relative_path(folder, kConsoleCopyName)});
+namespace {
+
+void write_console(const RunOutcome& outcome, ByteSink& out) { out.write(outcome.console); }
+
+void write_run_row(const RunOutcome& outcome, ByteSink& out) {
+  out.write(run_row_text(outcome.seed, outcome.counts, outcome.status, outcome.model));
+}
+
+void write_truth_of(const RunOutcome& outcome, ByteSink& out) { write_truth(*outcome.run, out); }
+
+void write_summary_of(const RunOutcome& outcome, ByteSink& out) {
+  write_summary(*outcome.run, out);
+}
+
+using Written = OutputKind::Written;
+
+constexpr OutputKind kOutputKinds[] = {
+    {kPedPreName, unit::kPedPre, Written::kAsFormed, nullptr, nullptr, nullptr},
+    {kPedErrorsName, unit::kPedErrors, Written::kAsFormed, nullptr, nullptr, nullptr},
+    {"--truth", unit::kTruth, Written::kWhole, &RunPlan::truth, nullptr, write_truth_of},
+    {"--summary", unit::kSummary, Written::kWhole, &RunPlan::summary, nullptr, write_summary_of},
+    {kConsoleCopyName, unit::kConsoleCopy, Written::kWholeEvenOnFailure, nullptr,
+     &RunPlan::console_copy, write_console},
+    {kRunRowName, unit::kRunRow, Written::kWholeEvenOnFailure, nullptr, &RunPlan::run_row,
+     write_run_row},
+};
+
+}  // namespace
+
+std::span<const OutputKind> output_kinds() { return kOutputKinds; }
+
+std::vector<RunFile> files_of(const RunPlan& plan) {
+  std::vector<RunFile> files;
+  for (const OutputKind& kind : kOutputKinds) {
+    if (kind.path != nullptr) {
+      const std::optional<std::string>& path = plan.*kind.path;
+      if (path) files.push_back({&kind, std::string(kind.name) + " " + *path, *path});
+    } else if (kind.asked == nullptr || plan.*kind.asked) {
+      files.push_back({&kind, std::string(kind.name), relative_path(plan.folder, kind.name)});
+    }
   }
-  if (truth) files.push_back({"--truth " + *truth, *truth});
-  if (summary) files.push_back({"--summary " + *summary, *summary});
   return files;
 }
 
@@ -66,13 +98,24 @@ bool same_file(const std::string& a, const std::string& b) {
   return resolved(a) == resolved(b);
 }
 
+namespace {
+
+bool is_named_by_user(const RunFile& file) {
+  return file.kind != nullptr && file.kind->path != nullptr;
+}
+
+}  // namespace
+
 void check_distinct(const std::vector<RunFile>& files) {
   for (std::size_t k = 1; k < files.size(); ++k) {
     for (std::size_t j = 0; j < k; ++j) {
-      if (same_file(files[k].path, files[j].path)) {
-        stop_usage(files[k].label + " names the same file as " + files[j].label +
-                   "; give each file of a run a name of its own");
-      }
+      if (!same_file(files[k].path, files[j].path)) continue;
+      // A name the user gave is the one to change.
+      const bool swap = is_named_by_user(files[j]) && !is_named_by_user(files[k]);
+      const RunFile& named = swap ? files[j] : files[k];
+      const RunFile& other = swap ? files[k] : files[j];
+      stop_usage(named.label + " names the same file as " + other.label +
+                 "; give each file of a run a name of its own");
     }
   }
 }
@@ -112,7 +155,7 @@ std::unique_lock<std::mutex> FileRegistry::abandon_all(bool wait) noexcept {
 }
 
 RunFiles::RunFiles(RunPlan plan, FileRegistry* registry)
-    : plan_(std::move(plan)), registry_(registry) {
+    : plan_(std::move(plan)), files_(files_of(plan_)), registry_(registry) {
   if (registry_ != nullptr) registry_->add(this);
 }
 
@@ -142,52 +185,63 @@ void RunFiles::make_folder() const {
 
 void RunFiles::open() {
   make_folder();
-  pre_.open(plan_.folder, kPedPreName, unit::kPedPre, OutputFile::Existing::kKeep);
-  errors_.open(plan_.folder, kPedErrorsName, unit::kPedErrors, OutputFile::Existing::kKeep);
-  const auto guard = hold();
-  if (plan_.run_row) row_.aim(plan_.folder, kRunRowName, unit::kRunRow, Links::kReplace);
-  if (plan_.console_copy) {
-    console_.aim(plan_.folder, kConsoleCopyName, unit::kConsoleCopy, Links::kReplace);
+  for (const RunFile& file : files_) {
+    if (file.kind->written != Written::kAsFormed) continue;
+    formed_.emplace_back().open(plan_.folder, file.kind->name, file.kind->unit,
+                                OutputFile::Existing::kKeep);
   }
-  if (plan_.truth) truth_.aim(".", *plan_.truth, unit::kTruth, Links::kFollow);
-  if (plan_.summary) summary_.aim(".", *plan_.summary, unit::kSummary, Links::kFollow);
-  for (ReportFile* report : {&truth_, &summary_}) {
-    if (report->is_aimed()) report->create();
+  const auto guard = hold();
+  for (const RunFile& file : files_) {
+    if (file.kind->written == Written::kAsFormed) continue;
+    ReportFile& whole = whole_.emplace_back();
+    whole_files_.push_back(&file);
+    if (file.kind->path != nullptr) {
+      // A report the user named: followed through a link, created at once so
+      // that a name that cannot be had stops the run before it begins.
+      whole.aim(".", file.path, file.kind->unit, Links::kFollow);
+      whole.create();
+    } else {
+      whole.aim(plan_.folder, file.kind->name, file.kind->unit, Links::kReplace);
+    }
   }
 }
 
 std::vector<std::string> RunFiles::empty_outputs(const Seed& seed, const Model& model) {
   seed_ = seed;
   model_ = model.name();
-  const int lock = ::fcntl(pre_.descriptor(), F_DUPFD_CLOEXEC, 0);
+  OutputFile& pre = formed_.front();
+  const int lock = ::fcntl(pre.descriptor(), F_DUPFD_CLOEXEC, 0);
   if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0) {
     if (lock >= 0) ::close(lock);
     throw Stop(code::kUsage,
-               "pedsim: another pedsim run is writing " + pre_.path() +
+               "pedsim: another pedsim run is writing " + pre.path() +
                    "; wait for it to end, or run in another folder\n",
-               EWOULDBLOCK, pre_.path());
+               EWOULDBLOCK, pre.path());
   }
   // Held until the last file of the run is in place.
   lock_ = lock;
   std::vector<NewFileNames> folders;
-  for (const ReportFile* file : {&truth_, &summary_, &row_, &console_}) {
-    if (file->is_aimed()) add_new_file_name(folders, file->target_path());
+  std::vector<std::string> own_new_files;
+  for (const ReportFile& file : whole_) {
+    add_new_file_name(folders, file.target_path());
+    if (file.is_open()) own_new_files.push_back(file.new_path());
   }
   std::vector<std::string> removed;
   for (const NewFileNames& folder : folders) {
-    const auto left = remove_unfinished_files(folder.dir, folder.names,
-                                              {truth_.new_path(), summary_.new_path()});
+    const auto left = remove_unfinished_files(folder.dir, folder.names, own_new_files);
     removed.insert(removed.end(), left.begin(), left.end());
   }
-  pre_.truncate();
-  errors_.truncate();
+  for (OutputFile& file : formed_) file.truncate();
   const auto guard = hold();
   outputs_emptied_ = true;
   return removed;
 }
 
 OutputSinks RunFiles::sinks(ByteSink* console, bool quiet_console) {
-  return {.console = console, .pedigree = &pre_, .errors = &errors_, .quiet_console = quiet_console};
+  return {.console = console,
+          .pedigree = &formed_[0],
+          .errors = &formed_[1],
+          .quiet_console = quiet_console};
 }
 
 void RunFiles::commit(ReportFile& file) {
@@ -195,30 +249,26 @@ void RunFiles::commit(ReportFile& file) {
   file.commit();
 }
 
-void RunFiles::write_atomically(ReportFile& file, std::string_view text) {
-  {
+void RunFiles::write_whole(ReportFile& file, const OutputKind& kind, const RunOutcome& outcome) {
+  if (!file.is_open()) {
     const auto guard = hold();
     file.create();
   }
-  file.write(text);
+  kind.write(outcome, file);
   commit(file);
 }
 
 void RunFiles::finish(const Simulation& run, std::string_view console_text) {
-  pre_.close();
-  errors_.close();
-  if (truth_.is_open()) {
-    write_truth(run, truth_);
-    commit(truth_);
-  }
-  if (summary_.is_open()) {
-    write_summary(run, summary_);
-    commit(summary_);
-  }
-  if (plan_.console_copy) write_atomically(console_, console_text);
-  if (plan_.run_row) {
-    counts_ = count_run(run.pedigree, run.genotypes);
-    write_atomically(row_, run_row_text(run.seed, counts_, 0, run.model.name()));
+  for (OutputFile& file : formed_) file.close();
+  RunOutcome outcome{.run = &run,
+                     .seed = run.seed,
+                     .model = run.model.name(),
+                     .status = 0,
+                     .console = console_text,
+                     .counts = std::nullopt};
+  if (plan_.run_row) counts_ = outcome.counts = count_run(run.pedigree, run.genotypes);
+  for (std::size_t k = 0; k < whole_.size(); ++k) {
+    write_whole(whole_[k], *whole_files_[k]->kind, outcome);
   }
   release_lock();
 }
@@ -227,22 +277,26 @@ void RunFiles::failed(int status, std::string_view console_text) noexcept {
   try {
     {
       const auto guard = hold();
-      truth_.discard(outputs_emptied_);
-      summary_.discard(outputs_emptied_);
-      row_.discard();
-      console_.discard();
+      for (ReportFile& file : whole_) file.discard(outputs_emptied_);
     }
-    if (outputs_emptied_) {
+    if (outputs_emptied_ && seed_) {
       // The earlier files described results that are gone; run.tsv now
-      // tells how this run ended, or is removed when even that fails.
-      try {
-        if (plan_.console_copy) write_atomically(console_, console_text);
-        if (plan_.run_row && seed_) {
-          write_atomically(row_, run_row_text(*seed_, std::nullopt, status, model_));
+      // tells how this run ended, or is absent when even that fails.
+      const RunOutcome outcome{.run = nullptr,
+                               .seed = *seed_,
+                               .model = model_,
+                               .status = status,
+                               .console = console_text,
+                               .counts = std::nullopt};
+      for (std::size_t k = 0; k < whole_.size(); ++k) {
+        const OutputKind& kind = *whole_files_[k]->kind;
+        if (kind.written != Written::kWholeEvenOnFailure) continue;
+        try {
+          write_whole(whole_[k], kind, outcome);
+        } catch (const std::exception&) {
+          const auto guard = hold();
+          whole_[k].discard(true);
         }
-      } catch (const std::exception&) {
-        const auto guard = hold();
-        row_.discard(true);
       }
     }
   } catch (const std::exception&) {
@@ -252,9 +306,7 @@ void RunFiles::failed(int status, std::string_view console_text) noexcept {
 }
 
 void RunFiles::abandon() const noexcept {
-  for (const ReportFile* file : {&truth_, &summary_, &row_, &console_}) {
-    file->unlink_files(outputs_emptied_);
-  }
+  for (const ReportFile& file : whole_) file.unlink_files(outputs_emptied_);
 }
 
 void RunFiles::release_lock() noexcept {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <deque>
 #include <mutex>
+#include <span>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,12 +14,6 @@
 #include "pedsim/pedsim.hpp"
 
 namespace pedsim {
-
-// One file a run writes.
-struct RunFile {
-  std::string label;  // how messages name it: "ped.pre", "--truth t.txt"
-  std::string path;   // the path it is opened by
-};
 
 inline constexpr std::string_view kConsoleCopyName = "console.txt";
 
@@ -37,10 +33,53 @@ struct RunPlan {
   bool run_row = false;
   // console.txt, the run's console.
   bool console_copy = false;
-
-  // Every file of the run: the outputs, the files pedsim names, the reports.
-  std::vector<RunFile> files() const;
 };
+
+// A run as the files written whole at its end see it: finished (`run` set)
+// or stopped with `status`.
+struct RunOutcome {
+  const Simulation* run = nullptr;
+  Seed seed;
+  std::string model;
+  int status = 0;
+  std::string_view console;
+  std::optional<RunCounts> counts;
+};
+
+// One kind of file a run can write: a row of the table of outputs.
+struct OutputKind {
+  // The file's name in the run's folder; for a report, the option that
+  // names it ("--truth").
+  std::string_view name;
+  int unit;
+  enum class Written {
+    kAsFormed,  // emptied once the arguments are good, written as the run forms
+    kWhole,     // written beside its target, which it replaces once complete
+    kWholeEvenOnFailure,  // and rewritten to tell how a run that failed ended
+  } written;
+  // For a report: its path in the plan. Else whether the plan asks for it
+  // (null: always written).
+  const std::optional<std::string> RunPlan::*path;
+  const bool RunPlan::*asked;
+  // The writer of a file written whole.
+  void (*write)(const RunOutcome& outcome, ByteSink& out);
+};
+
+// Every kind of file, in the order they are written: ped.pre, ped.errors,
+// the reports, console.txt, run.tsv (last: a run.tsv that says status 0
+// vouches for every other file of the run).
+std::span<const OutputKind> output_kinds();
+
+// One file of a run: its kind, how messages name it ("ped.pre",
+// "--truth t.txt") and the path it is opened by.
+struct RunFile {
+  const OutputKind* kind;
+  std::string label;
+  std::string path;
+};
+
+// The files a plan asks for, in the table's order.
+std::vector<RunFile> files_of(const RunPlan& plan);
 
 // Whether two paths name one file: the same device and inode where both
 // exist, else the same path once resolved as far as it can be.
@@ -119,17 +158,17 @@ class RunFiles : public Abandonable {
   std::unique_lock<std::mutex> hold();
   void make_folder() const;
   void commit(ReportFile& file);
-  void write_atomically(ReportFile& file, std::string_view text);
+  void write_whole(ReportFile& file, const OutputKind& kind, const RunOutcome& outcome);
   void release_lock() noexcept;
 
   RunPlan plan_;
+  std::vector<RunFile> files_;
   FileRegistry* registry_;
-  OutputFile pre_;
-  OutputFile errors_;
-  ReportFile truth_;
-  ReportFile summary_;
-  ReportFile row_;
-  ReportFile console_;
+  // The files written as the run forms (ped.pre first, whose lock is the
+  // folder's), and the files written whole, each in the table's order.
+  std::deque<OutputFile> formed_;
+  std::deque<ReportFile> whole_;
+  std::vector<const RunFile*> whole_files_;
   int lock_ = -1;
   bool outputs_emptied_ = false;
   std::optional<Seed> seed_;
