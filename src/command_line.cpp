@@ -6,9 +6,6 @@
 #include <thread>
 #include <utility>
 
-#include "io/diagnostic.hpp"
-#include "io/records.hpp"
-#include "io/run_files.hpp"
 #include "pedsim/pedsim.hpp"
 #include "replicates.hpp"
 #include "run_folder.hpp"
@@ -303,15 +300,6 @@ void check_collect(CommandLine& line, const std::vector<std::string_view>& given
 }
 
 }  // namespace
-
-std::optional<std::int32_t> parse_int32(std::string_view text) {
-  if (!text.empty() && text[0] == '+') text.remove_prefix(1);
-  if (text.empty() || text[0] == '+') return std::nullopt;
-  std::int32_t value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
-  return value;
-}
 
 ArgumentRead read_integer_argument(std::string_view argument) {
   std::array<char, kInputWidth> input;

@@ -29,9 +29,6 @@ struct ArgumentRead {
 // the buffer.
 ArgumentRead read_integer_argument(std::string_view argument);
 
-// A strict decimal 32-bit signed integer (optional sign, digits, nothing else).
-std::optional<std::int32_t> parse_int32(std::string_view text);
-
 // The command line split into its options and the numbers.
 struct CommandLine {
   std::vector<std::string_view> numbers;

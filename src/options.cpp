@@ -63,15 +63,6 @@ std::optional<double> parse_number(std::string_view value) {
   return v;
 }
 
-std::optional<std::int32_t> parse_integer(std::string_view value) {
-  if (value.starts_with('+')) value.remove_prefix(1);
-  std::int32_t v = 0;
-  if (value.empty() || value.starts_with('+')) return std::nullopt;
-  const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), v);
-  if (error != std::errc{} || end != value.data() + value.size()) return std::nullopt;
-  return v;
-}
-
 std::string limit(double v) {
   char text[32];
   const auto end = std::to_chars(text, text + sizeof text, v).ptr;
@@ -88,7 +79,7 @@ void check_value(const Option& option, std::string_view value) {
       if (value.empty()) stop_usage(name + " needs a value that is not empty");
       return;
     case ValueKind::kInteger: {
-      const auto v = parse_integer(value);
+      const auto v = parse_int32(value);
       if (option.low == kInt32Low && option.high == kInt32High) {
         if (!v) stop_usage(name + " must be a decimal 32-bit signed integer, got " + given);
         return;
@@ -111,6 +102,15 @@ void check_value(const Option& option, std::string_view value) {
 }
 
 }  // namespace
+
+std::optional<std::int32_t> parse_int32(std::string_view text) {
+  if (text.starts_with('+')) text.remove_prefix(1);
+  std::int32_t v = 0;
+  if (text.empty() || text.starts_with('+')) return std::nullopt;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), v);
+  if (error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+  return v;
+}
 
 std::span<const Option> options() { return kOptions; }
 

@@ -17,10 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "command_line.hpp"
-#include "io/diagnostic.hpp"
-#include "io/reports.hpp"
-#include "io/run_files.hpp"
+#include "pedsim/pedsim.hpp"
 #include "run_folder.hpp"
 
 namespace pedsim {

@@ -3,6 +3,13 @@
 #include <string>
 #include <string_view>
 
+// The command line's one way into the library's internals: the files of a
+// run (run_files.hpp), the replicate table (reports.hpp), diagnostics, the
+// console's echo of the arguments (records.hpp), and the process's
+// interrupts and failures below.
+#include "io/diagnostic.hpp"
+#include "io/records.hpp"
+#include "io/reports.hpp"
 #include "io/run_files.hpp"
 
 namespace pedsim {

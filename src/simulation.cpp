@@ -13,6 +13,7 @@
 #include "pedsim/pedsim.hpp"
 #include "platform/large_memory.hpp"
 #include "random/uniform_stream.hpp"
+#include "sim/column_storage.hpp"
 #include "sim/error_injection.hpp"
 #include "sim/founders.hpp"
 #include "sim/genotype_loss.hpp"
@@ -31,7 +32,7 @@ constexpr std::int32_t kPopulatedTableRows = 1 << 15;
 
 template <typename T>
 void add_block(std::vector<BackgroundPopulator::Block>& blocks, const Column<T>& column) {
-  blocks.push_back({column.storage(), column.storage_bytes()});
+  blocks.push_back({ColumnStorage::storage(column), ColumnStorage::bytes(column)});
 }
 
 std::vector<BackgroundPopulator::Block> table_blocks(const Pedigree& p, const GenotypeStore& g) {

@@ -4,6 +4,7 @@
 
 #include "pedsim/pedsim.hpp"
 #include "platform/large_memory.hpp"
+#include "sim/column_storage.hpp"
 
 namespace pedsim {
 namespace {
@@ -31,7 +32,7 @@ TEST(LargeMemory, PopulatingNeverChangesWhatTheRunWrites) {
     CodeColumn codes(rows);
     BackgroundPopulator populator;
     populator.start(
-        {{column.storage(), column.storage_bytes()}, {codes.storage(), codes.storage_bytes()}});
+        {{ColumnStorage::storage(column), ColumnStorage::bytes(column)}, {ColumnStorage::storage(codes), ColumnStorage::bytes(codes)}});
     for (std::int32_t i = 1; i <= rows; ++i) {
       column[i] = i;
       codes[i] = static_cast<std::int8_t>(i % 100);

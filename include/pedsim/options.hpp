@@ -60,4 +60,7 @@ void apply_option(const Option& option, std::string_view value, Settings& settin
 // The usage's lines of every option.
 std::string options_usage();
 
+// A strict decimal 32-bit signed integer (optional sign, digits, nothing else).
+std::optional<std::int32_t> parse_int32(std::string_view text);
+
 }  // namespace pedsim

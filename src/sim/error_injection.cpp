@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "random/draw_blocks.hpp"
+#include "sim/column_storage.hpp"
 
 namespace pedsim {
 
@@ -38,8 +39,8 @@ constexpr std::int32_t kRowsPerReport = 1 << 14;
 
 void prefetch_parents_record(const Pedigree& pedigree, const CodeColumn& recorded,
                              std::int32_t i) {
-  if (pedigree.sire[i] != 0) recorded.prefetch(pedigree.sire[i]);
-  if (pedigree.dam[i] != 0) recorded.prefetch(pedigree.dam[i]);
+  if (pedigree.sire[i] != 0) ColumnStorage::prefetch(recorded, pedigree.sire[i]);
+  if (pedigree.dam[i] != 0) ColumnStorage::prefetch(recorded, pedigree.dam[i]);
 }
 
 // Draws for candidate i; returns the alteration when its allele changed.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "sim/column_storage.hpp"
 #include "sim/transmission.hpp"
 
 namespace pedsim {
@@ -75,13 +76,13 @@ class Generation {
     // The columns by address, held in locals: as far as the compiler knows,
     // each store of a one-byte code could change a column's address held in
     // memory, which would then be read again for every store.
-    std::int32_t* const sire = pedigree_.sire.by_row();
-    std::int32_t* const dam = pedigree_.dam.by_row();
-    std::int32_t* const born = pedigree_.born.by_row();
-    std::int8_t* const sex = pedigree_.sex.by_row();
-    std::int8_t* const allele1 = marker_.true_first.by_row();
-    std::int8_t* const allele2 = marker_.true_second.by_row();
-    const std::int32_t* const dams = parents_.dams.by_row();
+    std::int32_t* const sire = ColumnStorage::by_row(pedigree_.sire);
+    std::int32_t* const dam = ColumnStorage::by_row(pedigree_.dam);
+    std::int32_t* const born = ColumnStorage::by_row(pedigree_.born);
+    std::int8_t* const sex = ColumnStorage::by_row(pedigree_.sex);
+    std::int8_t* const allele1 = ColumnStorage::by_row(marker_.true_first);
+    std::int8_t* const allele2 = ColumnStorage::by_row(marker_.true_second);
+    const std::int32_t* const dams = ColumnStorage::by_row(parents_.dams);
     const PlannedMating* const matings = scratch_.matings.data();
     const double male_probability = male_probability_;
     const std::int32_t first_child = pedigree_.created() + 1;
@@ -120,14 +121,14 @@ class Generation {
   }
 
   void prefetch_dam(std::int32_t animal) const {
-    pedigree_.sire.prefetch(animal);
-    marker_.true_first.prefetch(animal);
-    marker_.true_second.prefetch(animal);
+    ColumnStorage::prefetch(pedigree_.sire, animal);
+    ColumnStorage::prefetch(marker_.true_first, animal);
+    ColumnStorage::prefetch(marker_.true_second, animal);
   }
   void prefetch_sire(std::int32_t animal) const {
-    pedigree_.dam.prefetch(animal);
-    marker_.true_first.prefetch(animal);
-    marker_.true_second.prefetch(animal);
+    ColumnStorage::prefetch(pedigree_.dam, animal);
+    ColumnStorage::prefetch(marker_.true_first, animal);
+    ColumnStorage::prefetch(marker_.true_second, animal);
   }
 
   const Parameters& parameters_;

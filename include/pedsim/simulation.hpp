@@ -1,0 +1,97 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "pedsim/genotypes.hpp"
+#include "pedsim/model.hpp"
+#include "pedsim/parameters.hpp"
+#include "pedsim/pedigree.hpp"
+
+namespace pedsim {
+
+// An animal whose recorded first allele was altered by error injection.
+struct AlteredAnimal {
+  std::int32_t animal = 0;
+  std::int32_t old_allele = 0;  // the recorded first allele before
+  friend bool operator==(const AlteredAnimal&, const AlteredAnimal&) = default;
+};
+
+// Wall-clock seconds a run spent in each phase.
+struct PhaseSeconds {
+  double founders = 0;
+  double mating = 0;
+  double selection = 0;
+  double loss = 0;
+  double injection = 0;  // with the writing of outputs, when they are streamed
+};
+
+// A finished run, in memory.
+struct Simulation {
+  Parameters parameters;
+  Model model;
+  Seed seed;
+  Pedigree pedigree;
+  GenotypeStore genotypes;
+  // In the order of "ped.errors".
+  std::vector<AlteredAnimal> altered;
+  // Offspring created in each generation 1..generations (element 0: founders).
+  std::vector<std::int32_t> animals_born;
+  // Numbers the run took from its random stream.
+  std::uint64_t numbers_drawn = 0;
+  PhaseSeconds seconds;
+};
+
+// Where bytes go: a file, standard output, a string.
+class ByteSink {
+ public:
+  virtual ~ByteSink() = default;
+  virtual void write(std::string_view bytes) = 0;
+};
+
+// A sink that keeps everything written to it.
+class StringSink : public ByteSink {
+ public:
+  void write(std::string_view bytes) override { text.append(bytes); }
+  std::string text;
+};
+
+// The outputs of a run: the console lines after the echo of the arguments
+// (a line per generation, the two count lines, the altered animals), the
+// pedigree ("ped.pre") and the error list ("ped.errors"). Null: not written.
+struct OutputSinks {
+  ByteSink* console = nullptr;
+  ByteSink* pedigree = nullptr;
+  ByteSink* errors = nullptr;
+  // The console keeps only the two count lines (no generation lines, no
+  // altered animals).
+  bool quiet_console = false;
+};
+
+// Breeds the pedigree of `parameters` by the rules of `model` (validated:
+// InvalidParameters names a value that cannot be used) from the stream of
+// `seed` (its replicate 0 to kMaxReplicate, else InvalidParameters):
+// founders, generations, genotype loss and error injection. With `outputs`,
+// writes the run's outputs as they are formed, exactly as write_outputs
+// would write them afterwards. Throws std::bad_alloc when memory is short,
+// and Stop when an output cannot be written.
+Simulation simulate(const Parameters& parameters, const Seed& seed,
+                    const OutputSinks& outputs = {}, const Model& model = {});
+
+// Writes the outputs of a finished run. Throws Stop when a sink fails.
+void write_outputs(const Simulation& run, const OutputSinks& outputs);
+
+// Writes the files a command-line run with --outdir `folder` writes: ped.pre,
+// ped.errors and run.tsv in `folder` (made, with its parents, when missing),
+// and the truth file and summary under the names given, in `folder` too,
+// holding the folder's lock as the command line does. Throws Stop: status 2
+// for an empty folder name, two names of one file, or another run writing
+// the folder; else the diagnostic of the file that cannot be written.
+void write_files(const Simulation& run, const std::string& folder,
+                 const std::optional<std::string>& truth = std::nullopt,
+                 const std::optional<std::string>& summary = std::nullopt);
+
+}  // namespace pedsim
