@@ -246,7 +246,8 @@ double literal_selection_speedup(const Workload& w, double* literal_seconds, dou
   *literal_seconds = 0;
   *fast_seconds = 0;
   for (std::int32_t g = 1; g <= p.generations; ++g) {
-    pedsim::mate_generation(p, pedsim::Model{}, pedigree, genotypes, parents, stream, mating, g, helper);
+    pedsim::mate_generation(p, pedsim::Model{}, pedigree, genotypes, parents, stream, mating, g,
+                            helper);
     pedsim::ParentLists literal(p);
     pedsim::UniformStream literal_stream = stream;
     auto t = Clock::now();

@@ -211,12 +211,13 @@ int run_once(const CommandLine& line, const std::optional<std::string>& seed_var
 // With --replicates, reports are plain names in each replicate's folder,
 // beside the files every replicate writes.
 void check_study_names(const CommandLine& line) {
-  std::vector<std::pair<std::string, std::string>> taken{{"ped.pre", std::string(kPedPreName)},
-                                                         {"ped.errors", std::string(kPedErrorsName)},
-                                                         {"run.tsv", std::string(kRunRowName)},
-                                                         {"console.txt", std::string(kConsoleCopyName)}};
-  for (const auto& [option, name] :
-       {std::pair{"--truth", &line.settings.truth}, std::pair{"--summary", &line.settings.summary}}) {
+  std::vector<std::pair<std::string, std::string>> taken{
+      {"ped.pre", std::string(kPedPreName)},
+      {"ped.errors", std::string(kPedErrorsName)},
+      {"run.tsv", std::string(kRunRowName)},
+      {"console.txt", std::string(kConsoleCopyName)}};
+  for (const auto& [option, name] : {std::pair{"--truth", &line.settings.truth},
+                                     std::pair{"--summary", &line.settings.summary}}) {
     if (!*name) continue;
     if ((*name)->find('/') != std::string::npos) {
       stop_usage(std::string("with --replicates, ") + option +

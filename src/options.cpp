@@ -38,7 +38,8 @@ constexpr std::array kOptions{
            "run replicates R0 to R0+K-1 side by side, each in DIR/rNNNNN\n"
            "with its console.txt; DIR/replicates.tsv tabulates them and\n"
            "DIR/study.tsv records the study: the same command resumes it",
-           Reach::kCommandLine, [](Settings& s, std::string_view v) { s.replicates = as_int32(v); }},
+           Reach::kCommandLine,
+           [](Settings& s, std::string_view v) { s.replicates = as_int32(v); }},
     Option{"--jobs", "N", ValueKind::kInteger, 1, 1024,
            "replicates run at once (default: the number of cores)", Reach::kCommandLine,
            [](Settings& s, std::string_view v) { s.jobs = as_int32(v); }},
@@ -144,8 +145,8 @@ std::string options_usage() {
     std::string_view help = option.help;
     for (std::size_t line = 0;; ++line) {
       const std::size_t end = help.find('\n');
-      text += (line == 0 ? head : std::string(kHelpColumn, ' ')) + std::string(help.substr(0, end)) +
-              "\n";
+      text += (line == 0 ? head : std::string(kHelpColumn, ' ')) +
+              std::string(help.substr(0, end)) + "\n";
       if (end == std::string_view::npos) break;
       help.remove_prefix(end + 1);
     }

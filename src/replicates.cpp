@@ -142,10 +142,9 @@ std::string manifest_text(const ReplicateStudy& s) {
   return "key\tvalue\nseed\t" + std::to_string(s.seed.value) + "\nfirst_replicate\t" +
          std::to_string(s.first) + "\nreplicates\t" + std::to_string(s.count) + "\nngen\t" +
          std::to_string(s.parameters.generations) + "\nn\t" +
-         std::to_string(s.parameters.founders) + "\nmale\t" +
-         std::to_string(s.parameters.males) + "\ntruth\t" + name(s.truth) + "\nsummary\t" +
-         name(s.summary) + "\nquiet\t" + (s.quiet ? "yes" : "no") + "\nmodel\t" + s.model.name() +
-         "\n";
+         std::to_string(s.parameters.founders) + "\nmale\t" + std::to_string(s.parameters.males) +
+         "\ntruth\t" + name(s.truth) + "\nsummary\t" + name(s.summary) + "\nquiet\t" +
+         (s.quiet ? "yes" : "no") + "\nmodel\t" + s.model.name() + "\n";
 }
 
 std::map<std::string, std::string> manifest_values(const std::string& text) {
@@ -172,8 +171,8 @@ bool record_study(const ReplicateStudy& study) {
       const auto other = there.find(key);
       const std::string old = other == there.end() ? "none" : other->second;
       if (old == value) continue;
-      differences += (differences.empty() ? "" : ", ") + key + " " + old + " there, " + value +
-                     " here";
+      differences +=
+          (differences.empty() ? "" : ", ") + key + " " + old + " there, " + value + " here";
     }
     stop_usage(shown_folder(study.outdir) + " holds another study (" + differences +
                "); repeat the command that made it to complete it, or give another --outdir");
@@ -326,8 +325,8 @@ void check_study_console(const ReplicateStudy& study, int stdout_fd, int stderr_
   const std::vector<RunFile> study_files{
       {nullptr, std::string(kTableName), relative_path(study.outdir, kTableName)},
       {nullptr, std::string(kManifestName), relative_path(study.outdir, kManifestName)}};
-  for (const auto& [fd, stream] : {std::pair{stdout_fd, "standard output"},
-                                   std::pair{stderr_fd, "standard error"}}) {
+  for (const auto& [fd, stream] :
+       {std::pair{stdout_fd, "standard output"}, std::pair{stderr_fd, "standard error"}}) {
     check_not_written_by(fd, stream, study_files);
     for (std::int32_t r = study.first; r < study.first + study.count; ++r) {
       check_not_written_by(fd, stream, files_of(replicate_plan(study, r)));

@@ -95,9 +95,8 @@ void write_text(int fd, std::string_view text) { Console(fd).write(text); }
 
 void report_removed(int stderr_fd, const std::vector<std::string>& removed) {
   if (removed.empty()) return;
-  std::string text = "pedsim: removed " + std::to_string(removed.size()) +
-                     " unfinished file" + (removed.size() == 1 ? "" : "s") +
-                     " left by a run that was killed:";
+  std::string text = "pedsim: removed " + std::to_string(removed.size()) + " unfinished file" +
+                     (removed.size() == 1 ? "" : "s") + " left by a run that was killed:";
   for (const std::string& path : removed) text += " " + path;
   write_text(stderr_fd, text + "\n");
 }

@@ -94,9 +94,8 @@ void breed_pedigree(RunInProgress& r) {
   MatingScratch mating;
   for (std::int32_t g = 1; g <= parameters.generations; ++g) {
     if (r.writer != nullptr) r.writer->generation_begins(g);
-    r.run.animals_born.push_back(
-        mate_generation(parameters, r.run.model, pedigree, genotypes, parents, r.stream, mating,
-                        g, r.helper));
+    r.run.animals_born.push_back(mate_generation(parameters, r.run.model, pedigree, genotypes,
+                                                 parents, r.stream, mating, g, r.helper));
     r.clock.lap(r.run.seconds.mating);
     // The sires and dams chosen after the last generation would never be
     // used: only the numbers their choice draws are taken.

@@ -17,7 +17,8 @@ struct ClassCase {
 class FounderGenotype : public ::testing::TestWithParam<ClassCase> {};
 
 TEST_P(FounderGenotype, DrawGivesGenotype) {
-  EXPECT_EQ(FounderGenotypes(Model{}.allele_frequencies)(GetParam().x), GetParam().genotype) << GetParam().x;
+  EXPECT_EQ(FounderGenotypes(Model{}.allele_frequencies)(GetParam().x), GetParam().genotype)
+      << GetParam().x;
 }
 
 double above(double x) { return std::nextafter(x, 2.0); }
@@ -54,7 +55,8 @@ namespace {
 TEST(CreateFounders, BlocksOfDrawsMatchOneDrawEach) {
   test::State fast(0, 150000, 7000, 12);
   test::State literal(0, 150000, 7000, 12);
-  create_founders(fast.parameters, Model{}, fast.pedigree, fast.genotypes, fast.stream, fast.parents);
+  create_founders(fast.parameters, Model{}, fast.pedigree, fast.genotypes, fast.stream,
+                  fast.parents);
   reference::create_founders(literal.parameters, literal.pedigree, literal.genotypes,
                              literal.stream, literal.parents);
   for (std::int32_t i = 1; i <= 150000; ++i) {

@@ -19,7 +19,8 @@ TEST(ReplacementAllele, QuartersWithOnlyTheLastBoundaryGoingUp) {
       {std::nextafter(0.75, 0.0), 3},
       {0.75, 4},
       {UniformStream::to_uniform(UniformStream::kZMax), 4}};
-  for (const auto& [y, allele] : cases) EXPECT_EQ(ReplacementAlleles(Model{}.replacement_shares)(y), allele) << y;
+  for (const auto& [y, allele] : cases)
+    EXPECT_EQ(ReplacementAlleles(Model{}.replacement_shares)(y), allele) << y;
 }
 
 // Rows: 1 and 2 ungenotyped founders, 3 a genotyped founder, 4 the animal

@@ -31,8 +31,8 @@ TEST(LargeMemory, PopulatingNeverChangesWhatTheRunWrites) {
     AnimalColumn column(rows);
     CodeColumn codes(rows);
     BackgroundPopulator populator;
-    populator.start(
-        {{ColumnStorage::storage(column), ColumnStorage::bytes(column)}, {ColumnStorage::storage(codes), ColumnStorage::bytes(codes)}});
+    populator.start({{ColumnStorage::storage(column), ColumnStorage::bytes(column)},
+                     {ColumnStorage::storage(codes), ColumnStorage::bytes(codes)}});
     for (std::int32_t i = 1; i <= rows; ++i) {
       column[i] = i;
       codes[i] = static_cast<std::int8_t>(i % 100);

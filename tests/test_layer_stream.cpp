@@ -30,9 +30,10 @@ TEST(LayerStream, UniformAndIndependentAcrossLayersAndReplicates) {
     classes[static_cast<std::size_t>(x * 100)] += 1;
   }
   EXPECT_LT(chi_square(classes, kDraws), 160.0);
-  for (const auto& [a, b] :
-       {std::pair{LayerStream(74565, 3, Layer::kMarkers), LayerStream(74565, 3, Layer::kMissingData)},
-        std::pair{LayerStream(74565, 3, Layer::kMarkers), LayerStream(74565, 4, Layer::kMarkers)}}) {
+  for (const auto& [a, b] : {std::pair{LayerStream(74565, 3, Layer::kMarkers),
+                                       LayerStream(74565, 3, Layer::kMissingData)},
+                             std::pair{LayerStream(74565, 3, Layer::kMarkers),
+                                       LayerStream(74565, 4, Layer::kMarkers)}}) {
     LayerStream first = a;
     LayerStream second = b;
     std::array<double, 100> pairs{};

@@ -35,7 +35,8 @@ struct HandBuilt {
     stream.seed_from_sum(1);
   }
   std::int32_t mate(std::int32_t g) {
-    return mate_generation(parameters, Model{}, pedigree, genotypes, parents, stream, scratch, g, helper);
+    return mate_generation(parameters, Model{}, pedigree, genotypes, parents, stream, scratch, g,
+                           helper);
   }
   std::vector<std::int32_t> sires_of(std::int32_t first, std::int32_t last) const {
     std::vector<std::int32_t> sires;
@@ -117,7 +118,8 @@ TEST(SkipParentSelection, DrawsOncePerCandidate) {
 TEST(Mating, LargeGenerationsBredInHalvesMatchTheLiteralLoop) {
   test::State fast(3, 80000, 4000, 77);
   test::State literal(3, 80000, 4000, 77);
-  create_founders(fast.parameters, Model{}, fast.pedigree, fast.genotypes, fast.stream, fast.parents);
+  create_founders(fast.parameters, Model{}, fast.pedigree, fast.genotypes, fast.stream,
+                  fast.parents);
   create_founders(literal.parameters, Model{}, literal.pedigree, literal.genotypes, literal.stream,
                   literal.parents);
   MatingScratch scratch;
@@ -127,11 +129,10 @@ TEST(Mating, LargeGenerationsBredInHalvesMatchTheLiteralLoop) {
   std::int64_t moved = 0;
   for (std::int32_t g = 1; g <= 3; ++g) {
     const std::int32_t first = fast.pedigree.created() + 1;
-    mate_generation(fast.parameters, Model{}, fast.pedigree, fast.genotypes, fast.parents, fast.stream,
-                    scratch, g, helper);
+    mate_generation(fast.parameters, Model{}, fast.pedigree, fast.genotypes, fast.parents,
+                    fast.stream, scratch, g, helper);
     reference::mate_generation(literal.parameters, literal.pedigree, literal.genotypes,
-                               literal.parents,
-                               literal.stream, g);
+                               literal.parents, literal.stream, g);
     const Pedigree& a = fast.pedigree;
     const Pedigree& b = literal.pedigree;
     ASSERT_EQ(a.created(), b.created());
@@ -139,8 +140,7 @@ TEST(Mating, LargeGenerationsBredInHalvesMatchTheLiteralLoop) {
       ASSERT_EQ(std::vector<std::int32_t>({a.sire[i], a.dam[i], a.sex[i], a.born[i]}),
                 std::vector<std::int32_t>({b.sire[i], b.dam[i], b.sex[i], b.born[i]}))
           << "generation " << g << " row " << i;
-      ASSERT_EQ(fast.genotypes.true_genotype(i), literal.genotypes.true_genotype(i))
-          << "row " << i;
+      ASSERT_EQ(fast.genotypes.true_genotype(i), literal.genotypes.true_genotype(i)) << "row " << i;
       const std::int32_t block = (i - first) / fast.parameters.dams_per_sire + 1;
       moved += a.sire[i] != fast.parents.sires[block] ? 1 : 0;
     }

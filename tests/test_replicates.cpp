@@ -112,10 +112,12 @@ TEST(Replicates, EachReplicateIsTheLiteralRunFromItsJumpedState) {
                                   2147483399));
     const Simulation expected = reference::simulate(p, start);
     TempDir dir;
-    const auto run = run_pedsim({"--replicate", std::to_string(replicate), "12", "40", "8"},
-                                {dir.path(), "-5"});
+    const auto run =
+        run_pedsim({"--replicate", std::to_string(replicate), "12", "40", "8"}, {dir.path(), "-5"});
     ASSERT_EQ(run.status, 0);
-    EXPECT_EQ(read_file(dir.path() / "ped.pre"), reference::ped_pre(expected.pedigree, expected.genotypes)) << replicate;
+    EXPECT_EQ(read_file(dir.path() / "ped.pre"),
+              reference::ped_pre(expected.pedigree, expected.genotypes))
+        << replicate;
     EXPECT_EQ(read_file(dir.path() / "ped.errors"), reference::ped_errors(expected.altered));
     if (replicate == 0) {
       EXPECT_EQ(run.out, read_file(fs::path(PEDSIM_GOLDEN_DIR) / "12-40-8" / "stdout"));

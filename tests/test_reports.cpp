@@ -55,7 +55,8 @@ std::map<std::string, std::string> summary_values(const std::string& text) {
 
 // Whether a recorded genotype (a, b) can come from the recorded genotypes of
 // the parents that have one.
-bool recorded_consistent(const std::vector<std::int64_t>& child, const std::vector<std::int64_t>* sire,
+bool recorded_consistent(const std::vector<std::int64_t>& child,
+                         const std::vector<std::int64_t>* sire,
                          const std::vector<std::int64_t>* dam) {
   const auto from = [](const std::vector<std::int64_t>* parent, std::int64_t allele) {
     return parent == nullptr || carries((*parent)[8], (*parent)[9], allele);
@@ -113,7 +114,8 @@ TEST(Reports, TruthAgreesWithTheOutputsAndTheSummaryWithTheTruth) {
       if ((*recorded_dam)[8] == 0) recorded_dam = nullptr;
       last_inconsistent = t[8] != 0 && !recorded_consistent(t, recorded_sire, recorded_dam);
       if (last_inconsistent) {
-        const bool altered = t[10] == 1 || (recorded_sire != nullptr && (*recorded_sire)[10] == 1) ||
+        const bool altered = t[10] == 1 ||
+                             (recorded_sire != nullptr && (*recorded_sire)[10] == 1) ||
                              (recorded_dam != nullptr && (*recorded_dam)[10] == 1);
         ++inconsistent[altered ? 1 : 0];
       }

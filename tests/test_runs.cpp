@@ -84,10 +84,10 @@ TEST_P(LiteralRun, EqualsTheLiteralProcedures) {
   const GenotypeStore& gb = literal.genotypes;
   ASSERT_EQ(a.created(), b.created());
   for (std::int32_t i = 1; i <= a.rows(); ++i) {
-    ASSERT_EQ(std::vector<std::int32_t>({a.animal(i), a.sire[i], a.dam[i], a.sex[i], a.born[i],
-                                         ga.lost[i]}),
-              std::vector<std::int32_t>({b.animal(i), b.sire[i], b.dam[i], b.sex[i], b.born[i],
-                                         gb.lost[i]}))
+    ASSERT_EQ(std::vector<std::int32_t>(
+                  {a.animal(i), a.sire[i], a.dam[i], a.sex[i], a.born[i], ga.lost[i]}),
+              std::vector<std::int32_t>(
+                  {b.animal(i), b.sire[i], b.dam[i], b.sex[i], b.born[i], gb.lost[i]}))
         << "row " << i;
     ASSERT_EQ(ga.true_genotype(i), gb.true_genotype(i)) << "row " << i;
     ASSERT_EQ(ga.recorded_genotype(i), gb.recorded_genotype(i)) << "row " << i;

@@ -74,7 +74,8 @@ TEST_P(TrustedFiles, StatusMessageAndWhatIsLeft) {
   options.no_threads = c.as_user;
   const auto result = run_pedsim(c.args, options);
   EXPECT_EQ(result.status, c.status) << result.err;
-  for (const auto& text : c.err_has) EXPECT_NE(result.err.find(text), std::string::npos) << result.err;
+  for (const auto& text : c.err_has)
+    EXPECT_NE(result.err.find(text), std::string::npos) << result.err;
   for (const auto& [name, left] : c.left) {
     const fs::path path = dir.path() / name;
     const auto earlier = before.find(name);
@@ -104,13 +105,12 @@ TEST_P(TrustedFiles, StatusMessageAndWhatIsLeft) {
   }
   // No unfinished file is left behind.
   for (const auto& entry : fs::recursive_directory_iterator(dir.path())) {
-    EXPECT_EQ(entry.path().filename().string().find(".pedsim-"), std::string::npos)
-        << entry.path();
+    EXPECT_EQ(entry.path().filename().string().find(".pedsim-"), std::string::npos) << entry.path();
   }
 }
 
-const std::vector<std::string> kStudy{"--replicates", "3", "--outdir", "s", "--truth", "t.txt",
-                                      "2",            "30", "5"};
+const std::vector<std::string> kStudy{"--replicates", "3", "--outdir", "s", "--truth",
+                                      "t.txt",        "2", "30",       "5"};
 
 std::vector<std::string> with(std::vector<std::string> args, std::vector<std::string> more) {
   args.insert(args.begin(), more.begin(), more.end());
@@ -132,12 +132,12 @@ INSTANTIATE_TEST_SUITE_P(
                   .status = 2,
                   .err_has = {"--outdir needs a value that is not empty"},
                   .left = {{"ped.pre", Left::kUnchanged}}},
-        TrustCase{.name = "StudyReportNamingPedPre",
-                  .args = {"--replicates", "2", "--outdir", "s", "--truth", "ped.pre", "2", "10",
-                           "3"},
-                  .status = 2,
-                  .err_has = {"--truth ped.pre names the same file as ped.pre"},
-                  .left = {{"s", Left::kAbsent}}},
+        TrustCase{
+            .name = "StudyReportNamingPedPre",
+            .args = {"--replicates", "2", "--outdir", "s", "--truth", "ped.pre", "2", "10", "3"},
+            .status = 2,
+            .err_has = {"--truth ped.pre names the same file as ped.pre"},
+            .left = {{"s", Left::kAbsent}}},
         TrustCase{.name = "StudyReportNamingConsole",
                   .args = with(kStudy, {"--summary", "console.txt"}),
                   .status = 2,
@@ -249,7 +249,8 @@ INSTANTIATE_TEST_SUITE_P(
                         const std::string table = read_file(d / "s" / "replicates.tsv");
                         const auto at = table.find("\n1\t");
                         test::write_file(d / "s" / "replicates.tsv",
-                                         table.substr(0, at) + "\n1\t1\tNA\tNA\tNA\tNA\tNA\t43\tdesign" +
+                                         table.substr(0, at) +
+                                             "\n1\t1\tNA\tNA\tNA\tNA\tNA\t43\tdesign" +
                                              table.substr(table.find('\n', at + 1)));
                       },
                   .args = {"collect", "s"},
@@ -327,9 +328,9 @@ std::vector<std::string> files_left(const fs::path& dir) {
 TEST(Interrupts, LeaveNoClaimOfResultsThatAreGone) {
   for (const auto& [signal, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
     TempDir dir;
-    ASSERT_EQ(run_pedsim({"--outdir", "d", "--truth", "t.txt", "2", "10", "3"}, {dir.path(), "1"})
-                  .status,
-              0);
+    ASSERT_EQ(
+        run_pedsim({"--outdir", "d", "--truth", "t.txt", "2", "10", "3"}, {dir.path(), "1"}).status,
+        0);
     test::ProcessOptions options{dir.path(), "3"};
     options.signal = signal;
     options.signal_after_ms = 300;
@@ -340,8 +341,9 @@ TEST(Interrupts, LeaveNoClaimOfResultsThatAreGone) {
     EXPECT_EQ(files_left(dir.path()), (std::vector<std::string>{"d", "d/ped.errors", "d/ped.pre"}));
   }
   TempDir dir;
-  const std::vector<std::string> study{"--replicates", "12", "--outdir", "s", "--truth", "t.txt",
-                                       "--jobs",       "2",  "4",        "200000", "20000"};
+  const std::vector<std::string> study{"--replicates", "12",     "--outdir", "s", "--truth",
+                                       "t.txt",        "--jobs", "2",        "4", "200000",
+                                       "20000"};
   ASSERT_EQ(run_pedsim({"--replicates", "12", "--outdir", "s", "--truth", "t.txt", "2", "10", "3"},
                        {dir.path(), "1"})
                 .status,

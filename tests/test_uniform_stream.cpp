@@ -159,12 +159,13 @@ TEST(Lanes, EveryWayEqualsSteppingEachLane) {
       // The first four lanes start at the corners of the state space; the
       // fifth where its first step makes both components 12345 (z wraps to
       // its largest value).
-      const std::int32_t corners[5][2] = {{1, 1},
-                                          {UniformStream::kM1 - 1, UniformStream::kM2 - 1},
-                                          {1, UniformStream::kM2 - 1},
-                                          {UniformStream::kM1 - 1, 1},
-                                          {preimage(12345, UniformStream::kA1, UniformStream::kM1),
-                                           preimage(12345, UniformStream::kA2, UniformStream::kM2)}};
+      const std::int32_t corners[5][2] = {
+          {1, 1},
+          {UniformStream::kM1 - 1, UniformStream::kM2 - 1},
+          {1, UniformStream::kM2 - 1},
+          {UniformStream::kM1 - 1, 1},
+          {preimage(12345, UniformStream::kA1, UniformStream::kM1),
+           preimage(12345, UniformStream::kA2, UniformStream::kM2)}};
       for (std::size_t j = 0; j < kLanes; ++j) {
         UniformStream lane;
         lane.seed_from_sum(static_cast<std::int32_t>(j * 7919 + chunk) - 40000);

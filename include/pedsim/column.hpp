@@ -43,6 +43,7 @@ class Column {
   T* end() { return data_ + 1 + size_; }
   const T* begin() const { return data_ + 1; }
   const T* end() const { return data_ + 1 + size_; }
+
  private:
   // The library's speed machinery reaches the raw storage through this.
   friend struct ColumnStorage;

@@ -78,8 +78,8 @@ struct OutputSinks {
 // writes the run's outputs as they are formed, exactly as write_outputs
 // would write them afterwards. Throws std::bad_alloc when memory is short,
 // and Stop when an output cannot be written.
-Simulation simulate(const Parameters& parameters, const Seed& seed,
-                    const OutputSinks& outputs = {}, const Model& model = {});
+Simulation simulate(const Parameters& parameters, const Seed& seed, const OutputSinks& outputs = {},
+                    const Model& model = {});
 
 // Writes the outputs of a finished run. Throws Stop when a sink fails.
 void write_outputs(const Simulation& run, const OutputSinks& outputs);

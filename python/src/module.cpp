@@ -57,8 +57,7 @@ void raise_stop(const pedsim::Stop& stop) {
   if (stop.error_number() != 0) {
     const py::object error = py::reinterpret_steal<py::object>(
         PyObject_CallFunction(PyExc_OSError, "isO", stop.error_number(),
-                              std::strerror(stop.error_number()),
-                              py::str(stop.path()).ptr()));
+                              std::strerror(stop.error_number()), py::str(stop.path()).ptr()));
     if (error) PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
     return;
   }
@@ -179,8 +178,7 @@ PYBIND11_MODULE(_pedsim, m) {
                              "Generation of birth, 0 for a founder.")
       .def_property_readonly(
           "true_alleles",
-          alleles_property(&pedsim::MarkerColumns::true_first,
-                           &pedsim::MarkerColumns::true_second),
+          alleles_property(&pedsim::MarkerColumns::true_first, &pedsim::MarkerColumns::true_second),
           "True genotype of each animal, (animals, 2).")
       .def_property_readonly(
           "lost",
@@ -214,8 +212,7 @@ PYBIND11_MODULE(_pedsim, m) {
                                        {static_cast<py::ssize_t>(altered.size()), py::ssize_t{2}},
                                        {static_cast<py::ssize_t>(sizeof(pedsim::AlteredAnimal)),
                                         static_cast<py::ssize_t>(sizeof(std::int32_t))},
-                                       altered.empty() ? nullptr : &altered.front().animal,
-                                       self));
+                                       altered.empty() ? nullptr : &altered.front().animal, self));
           },
           "Altered animals and their first allele before, in the order of ped.errors.")
       .def_property_readonly("seed", [](const Run& r) { return r.simulation().seed.value; })

@@ -57,9 +57,9 @@ void OutputWriter::rows_final(std::int32_t last_row) {
   }
   const MarkerColumns& marker = genotypes_.marker(0);
   for (std::int32_t i = rows_written_ + 1; i <= last_row; ++i) {
-    records_.commit(format_ped_record(
-        records_.reserve(kMaxPedRecord), pedigree_.animal(i), pedigree_.sire[i], pedigree_.dam[i],
-        pedigree_.sex[i], marker.recorded_first[i], marker.recorded_second[i]));
+    records_.commit(format_ped_record(records_.reserve(kMaxPedRecord), pedigree_.animal(i),
+                                      pedigree_.sire[i], pedigree_.dam[i], pedigree_.sex[i],
+                                      marker.recorded_first[i], marker.recorded_second[i]));
   }
   rows_written_ = last_row;
 }

@@ -109,18 +109,18 @@ void write_summary(const Simulation& run, ByteSink& out) {
   file.write("\n# generation animals males females kept lost lost_share loss_probability\n");
   for (std::size_t g = 0; g < generations.size(); ++g) {
     const auto& c = generations[g];
-    const double probability =
-        std::min(1.0, loss_threshold(parameters.generations, static_cast<std::int32_t>(g),
-                                     run.model.loss_step));
+    const double probability = std::min(
+        1.0,
+        loss_threshold(parameters.generations, static_cast<std::int32_t>(g), run.model.loss_step));
     const double share = c.animals == 0 ? 0.0 : static_cast<double>(c.lost) / c.animals;
     file.write(format("generation %zu %lld %lld %lld %lld %lld %.4f %.4f\n", g, c.animals, c.males,
                       c.females, c.kept, c.lost, share, probability));
   }
 
   const std::int32_t alleles = run.model.alleles();
-  std::vector<std::vector<std::int64_t>> founders(static_cast<std::size_t>(alleles) + 1,
-                                                  std::vector<std::int64_t>(
-                                                      static_cast<std::size_t>(alleles) + 1));
+  std::vector<std::vector<std::int64_t>> founders(
+      static_cast<std::size_t>(alleles) + 1,
+      std::vector<std::int64_t>(static_cast<std::size_t>(alleles) + 1));
   for (std::int32_t i = 1; i <= parameters.founders; ++i) {
     const Genotype g = run.genotypes.true_genotype(i);
     ++founders[static_cast<std::size_t>(g.first)][static_cast<std::size_t>(g.second)];

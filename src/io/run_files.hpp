@@ -2,8 +2,8 @@
 
 #include <deque>
 #include <mutex>
-#include <span>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,8 +53,8 @@ struct OutputKind {
   std::string_view name;
   int unit;
   enum class Written {
-    kAsFormed,  // emptied once the arguments are good, written as the run forms
-    kWhole,     // written beside its target, which it replaces once complete
+    kAsFormed,            // emptied once the arguments are good, written as the run forms
+    kWhole,               // written beside its target, which it replaces once complete
     kWholeEvenOnFailure,  // and rewritten to tell how a run that failed ended
   } written;
   // For a report: its path in the plan. Else whether the plan asks for it

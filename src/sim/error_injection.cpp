@@ -37,8 +37,7 @@ constexpr std::int32_t kPrefetchDistance = 16;
 // The observer hears of final rows this many at a time.
 constexpr std::int32_t kRowsPerReport = 1 << 14;
 
-void prefetch_parents_record(const Pedigree& pedigree, const CodeColumn& recorded,
-                             std::int32_t i) {
+void prefetch_parents_record(const Pedigree& pedigree, const CodeColumn& recorded, std::int32_t i) {
   if (pedigree.sire[i] != 0) ColumnStorage::prefetch(recorded, pedigree.sire[i]);
   if (pedigree.dam[i] != 0) ColumnStorage::prefetch(recorded, pedigree.dam[i]);
 }

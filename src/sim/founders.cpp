@@ -8,7 +8,9 @@ namespace pedsim {
 
 FounderGenotypes::FounderGenotypes(const std::vector<double>& allele_frequencies) {
   const auto alleles = static_cast<std::int32_t>(allele_frequencies.size());
-  const auto p = [&](std::int32_t a) { return allele_frequencies[static_cast<std::size_t>(a - 1)]; };
+  const auto p = [&](std::int32_t a) {
+    return allele_frequencies[static_cast<std::size_t>(a - 1)];
+  };
   double cumulative = 0;
   for (std::int32_t a = 1; a <= alleles; ++a) {
     for (std::int32_t b = a; b <= alleles; ++b) {

@@ -28,8 +28,9 @@ void lose_in_rows(std::int32_t generations, double loss_step, const Pedigree& pe
                    for (std::size_t j = 0; j < z.size(); ++j) {
                      const auto i = static_cast<std::int32_t>(first + offset + j);
                      const double x = UniformStream::to_uniform(static_cast<std::int32_t>(z[j]));
-                     const bool removed = x <= loss_threshold(generations, pedigree.born[i], loss_step) &&
-                                          lost[i] == 0;
+                     const bool removed =
+                         x <= loss_threshold(generations, pedigree.born[i], loss_step) &&
+                         lost[i] == 0;
                      if (removed) lost[i] = 1;
                      marker.recorded_first[i] = removed ? 0 : marker.true_first[i];
                      marker.recorded_second[i] = removed ? 0 : marker.true_second[i];

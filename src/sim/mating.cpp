@@ -142,10 +142,10 @@ class Generation {
 
 }  // namespace
 
-std::int32_t mate_generation(const Parameters& parameters, const Model& model,
-                             Pedigree& pedigree, GenotypeStore& genotypes,
-                             const ParentLists& parents, UniformStream& stream,
-                             MatingScratch& scratch, std::int32_t g, HelperThread& helper) {
+std::int32_t mate_generation(const Parameters& parameters, const Model& model, Pedigree& pedigree,
+                             GenotypeStore& genotypes, const ParentLists& parents,
+                             UniformStream& stream, MatingScratch& scratch, std::int32_t g,
+                             HelperThread& helper) {
   // Every mating creates the next row; the matings end early when the table
   // is full.
   const std::int64_t room = std::int64_t{pedigree.rows()} - pedigree.created();

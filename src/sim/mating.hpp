@@ -45,9 +45,9 @@ struct MatingScratch {
 // generation, a transmitted genotype at marker 0 (none or one draw) and a sex
 // (one draw: female above the model's male probability), until the table is
 // full. Returns the number of offspring.
-std::int32_t mate_generation(const Parameters& parameters, const Model& model,
-                             Pedigree& pedigree, GenotypeStore& genotypes,
-                             const ParentLists& parents, UniformStream& stream,
-                             MatingScratch& scratch, std::int32_t g, HelperThread& helper);
+std::int32_t mate_generation(const Parameters& parameters, const Model& model, Pedigree& pedigree,
+                             GenotypeStore& genotypes, const ParentLists& parents,
+                             UniformStream& stream, MatingScratch& scratch, std::int32_t g,
+                             HelperThread& helper);
 
 }  // namespace pedsim

@@ -32,8 +32,8 @@ GenotypeStore::GenotypeStore(std::int32_t animals, std::vector<std::int32_t> all
     : lost(animals), allele_counts_(std::move(allele_counts)) {
   markers_.reserve(allele_counts_.size());
   for (std::size_t m = 0; m < allele_counts_.size(); ++m) {
-    markers_.push_back({CodeColumn(animals), CodeColumn(animals), CodeColumn(animals),
-                        CodeColumn(animals)});
+    markers_.push_back(
+        {CodeColumn(animals), CodeColumn(animals), CodeColumn(animals), CodeColumn(animals)});
   }
 }
 

@@ -167,8 +167,7 @@ std::vector<AlteredAnimal> inject_errors(const Pedigree& pedigree, GenotypeStore
   std::vector<AlteredAnimal> altered;
   for (std::int32_t i = 1; i <= pedigree.rows(); ++i) {
     if (m.recorded_first[i] == 0 || pedigree.sire[i] == 0 || pedigree.dam[i] == 0 ||
-        m.recorded_first[pedigree.sire[i]] != 0 ||
-        m.recorded_first[pedigree.dam[i]] != 0) {
+        m.recorded_first[pedigree.sire[i]] != 0 || m.recorded_first[pedigree.dam[i]] != 0) {
       continue;
     }
     if (stream.draw_uniform() > 0.5) continue;
@@ -230,8 +229,7 @@ std::string ped_pre(const Pedigree& pedigree, const GenotypeStore& genotypes) {
   for (std::int32_t i = 1; i <= pedigree.rows(); ++i) {
     const std::int32_t animal = i <= pedigree.created() ? i : 0;
     out += field(animal) + field(pedigree.sire[i]) + field(pedigree.dam[i]) +
-           field(pedigree.sex[i]) + field(m.recorded_first[i]) +
-           field(m.recorded_second[i]) + "\n";
+           field(pedigree.sex[i]) + field(m.recorded_first[i]) + field(m.recorded_second[i]) + "\n";
   }
   return out;
 }
