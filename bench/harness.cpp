@@ -24,6 +24,7 @@
 
 #include "io/output_file.hpp"
 #include "pedsim/pedsim.hpp"
+#include "phase_timing.hpp"
 #include "random/draw_blocks.hpp"
 #include "reference/literal.hpp"
 #include "sim/founders.hpp"
@@ -146,7 +147,9 @@ Phases time_phases(const Workload& w, const fs::path& dir) {
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::close(channel[0]);
-    const pedsim::Simulation run = pedsim::simulate(parameters_of(w), {kSeed, "PEDSIM_SEED"});
+    pedsim::PhaseSeconds seconds;
+    const pedsim::Simulation run =
+        pedsim::simulate_timed(parameters_of(w), {kSeed, "PEDSIM_SEED"}, seconds);
     const auto t = Clock::now();
     {
       pedsim::OutputFile pre;
@@ -155,7 +158,7 @@ Phases time_phases(const Workload& w, const fs::path& dir) {
       errors.open(dir.string(), "ped.errors", 2);
       pedsim::write_outputs(run, {nullptr, &pre, &errors});
     }
-    const Phases p{run.seconds, seconds_since(t), run.numbers_drawn, run.parameters.rows};
+    const Phases p{seconds, seconds_since(t), run.numbers_drawn, run.parameters.rows};
     const bool sent = ::write(channel[1], &p, sizeof p) == static_cast<ssize_t>(sizeof p);
     ::_exit(sent ? 0 : 1);
   }

@@ -11,6 +11,7 @@
 #include "io/output_writer.hpp"
 #include "io/run_files.hpp"
 #include "pedsim/pedsim.hpp"
+#include "phase_timing.hpp"
 #include "platform/large_memory.hpp"
 #include "random/uniform_stream.hpp"
 #include "sim/column_storage.hpp"
@@ -77,6 +78,7 @@ struct RunInProgress {
   OutputWriter* writer;
   HelperThread& helper;
   PhaseClock& clock;
+  PhaseSeconds& seconds;
 };
 
 // Breeds the pedigree: founders, then each generation mated (the design's
@@ -89,14 +91,14 @@ void breed_pedigree(RunInProgress& r) {
   ParentLists parents(parameters);
   create_founders(parameters, r.run.model, pedigree, genotypes, r.stream, parents);
   r.run.animals_born.push_back(parameters.founders);
-  r.clock.lap(r.run.seconds.founders);
+  r.clock.lap(r.seconds.founders);
   Candidates candidates;
   MatingScratch mating;
   for (std::int32_t g = 1; g <= parameters.generations; ++g) {
     if (r.writer != nullptr) r.writer->generation_begins(g);
     r.run.animals_born.push_back(mate_generation(parameters, r.run.model, pedigree, genotypes,
                                                  parents, r.stream, mating, g, r.helper));
-    r.clock.lap(r.run.seconds.mating);
+    r.clock.lap(r.seconds.mating);
     // The sires and dams chosen after the last generation would never be
     // used: only the numbers their choice draws are taken.
     if (g < parameters.generations) {
@@ -104,7 +106,7 @@ void breed_pedigree(RunInProgress& r) {
     } else {
       skip_parent_selection(pedigree, r.stream);
     }
-    r.clock.lap(r.run.seconds.selection);
+    r.clock.lap(r.seconds.selection);
   }
 }
 
@@ -114,7 +116,7 @@ void degrade_records(RunInProgress& r) {
   const Parameters& parameters = r.run.parameters;
   lose_genotypes(parameters.generations, r.run.model, r.run.pedigree, r.run.genotypes, r.stream,
                  r.helper);
-  r.clock.lap(r.run.seconds.loss);
+  r.clock.lap(r.seconds.loss);
   if (r.writer != nullptr) r.writer->counts(parameters.founders, parameters.rows);
   inject_errors(r.run.model, r.run.pedigree, r.run.genotypes, r.stream, r.run.altered, r.writer);
 }
@@ -123,6 +125,12 @@ void degrade_records(RunInProgress& r) {
 
 Simulation simulate(const Parameters& parameters, const Seed& seed, const OutputSinks& outputs,
                     const Model& model) {
+  PhaseSeconds unused;
+  return simulate_timed(parameters, seed, unused, outputs, model);
+}
+
+Simulation simulate_timed(const Parameters& parameters, const Seed& seed, PhaseSeconds& seconds,
+                          const OutputSinks& outputs, const Model& model) {
   model.validate();
   if (seed.replicate < 0 || seed.replicate > kMaxReplicate) {
     throw InvalidParameters("the replicate must be from 0 to " + std::to_string(kMaxReplicate) +
@@ -151,11 +159,11 @@ Simulation simulate(const Parameters& parameters, const Seed& seed, const Output
   if (writes_anything(outputs)) writer.emplace(outputs, run.pedigree, run.genotypes);
   HelperThread helper;
   PhaseClock clock;
-  RunInProgress r{run, stream, writer ? &*writer : nullptr, helper, clock};
+  RunInProgress r{run, stream, writer ? &*writer : nullptr, helper, clock, seconds};
   breed_pedigree(r);
   degrade_records(r);
   if (writer) writer->finish();
-  clock.lap(run.seconds.injection);
+  clock.lap(seconds.injection);
   run.numbers_drawn = stream.draws() - first_number;
   return run;
 }

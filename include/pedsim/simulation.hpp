@@ -20,15 +20,6 @@ struct AlteredAnimal {
   friend bool operator==(const AlteredAnimal&, const AlteredAnimal&) = default;
 };
 
-// Wall-clock seconds a run spent in each phase.
-struct PhaseSeconds {
-  double founders = 0;
-  double mating = 0;
-  double selection = 0;
-  double loss = 0;
-  double injection = 0;  // with the writing of outputs, when they are streamed
-};
-
 // A finished run, in memory.
 struct Simulation {
   Parameters parameters;
@@ -42,7 +33,6 @@ struct Simulation {
   std::vector<std::int32_t> animals_born;
   // Numbers the run took from its random stream.
   std::uint64_t numbers_drawn = 0;
-  PhaseSeconds seconds;
 };
 
 // Where bytes go: a file, standard output, a string.

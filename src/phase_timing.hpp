@@ -1,0 +1,20 @@
+#pragma once
+
+#include "pedsim/pedsim.hpp"
+
+namespace pedsim {
+
+// Wall-clock seconds a run spent in each phase, for the benchmarks.
+struct PhaseSeconds {
+  double founders = 0;
+  double mating = 0;
+  double selection = 0;
+  double loss = 0;
+  double injection = 0;  // with the writing of outputs, when they are streamed
+};
+
+// simulate(), adding the seconds of each phase to `seconds`.
+Simulation simulate_timed(const Parameters& parameters, const Seed& seed, PhaseSeconds& seconds,
+                          const OutputSinks& outputs = {}, const Model& model = {});
+
+}  // namespace pedsim
