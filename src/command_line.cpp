@@ -176,7 +176,9 @@ void warn_if_streams_overlap(const Simulation& run, int stderr_fd) {
 int run_once(const CommandLine& line, const std::optional<std::string>& seed_variable,
              int stdout_fd, int stderr_fd) {
   const Settings& settings = line.settings;
-  RunPlan plan{.truth = settings.truth, .summary = settings.summary};
+  RunPlan plan{.truth = settings.truth,
+               .summary = settings.summary,
+               .true_genotypes = settings.true_genotypes};
   if (settings.outdir) {
     plan.folder = *settings.outdir;
     plan.make_folder = true;
@@ -194,9 +196,10 @@ int run_once(const CommandLine& line, const std::optional<std::string>& seed_var
     // until the arguments are known good.
     files.open();
     const auto [parameters, seed] = read_run(line, seed_variable, console);
-    report_removed(stderr_fd, files.empty_outputs(seed, settings.model));
-    const Simulation run =
-        simulate(parameters, seed, files.sinks(&console, settings.quiet), settings.model);
+    settings.markers.validate();
+    report_removed(stderr_fd, files.empty_outputs(seed, model_text(settings.model, settings.markers)));
+    const Simulation run = simulate(parameters, seed, files.sinks(&console, settings.quiet),
+                                    settings.model, settings.markers);
     files.finish(run);
     warn_if_streams_overlap(run, stderr_fd);
     return 0;
@@ -241,6 +244,7 @@ int run_study(const CommandLine& line, const std::optional<std::string>& seed_va
     check_study_names(line);
     StringSink echo;
     const auto [parameters, seed] = read_run(line, seed_variable, echo);
+    line.settings.markers.validate();
     const unsigned cores = std::max(1U, std::thread::hardware_concurrency());
     const Settings& settings = line.settings;
     const ReplicateStudy study{.parameters = parameters,
@@ -252,7 +256,9 @@ int run_study(const CommandLine& line, const std::optional<std::string>& seed_va
                                .truth = settings.truth,
                                .summary = settings.summary,
                                .quiet = settings.quiet,
+                               .true_genotypes = settings.true_genotypes,
                                .model = settings.model,
+                               .markers = settings.markers,
                                .echo = echo.text};
     check_study_console(study, stdout_fd, stderr_fd);
     Console(stdout_fd).write(echo.text);

@@ -22,6 +22,15 @@ std::int32_t as_int32(std::string_view value) {
 
 std::string text_of(std::string_view value) { return std::string(value); }
 
+std::optional<double> parse_number(std::string_view value) {
+  double v = 0;
+  const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), v);
+  if (error != std::errc{} || end != value.data() + value.size() || !std::isfinite(v)) {
+    return std::nullopt;
+  }
+  return v;
+}
+
 constexpr std::array kOptions{
     Option{"--seed", "T", ValueKind::kInteger, kInt32Low, kInt32High,
            "seed the random stream with T, as PEDSIM_SEED=T does", Reach::kSimulate,
@@ -53,16 +62,38 @@ constexpr std::array kOptions{
     Option{"--quiet", "", ValueKind::kFlag, 0, 0,
            "the console keeps the arguments and the two count lines only", Reach::kCommandLine,
            [](Settings& s, std::string_view) { s.quiet = true; }},
+    Option{"--markers", "M", ValueKind::kInteger, 1, kInt32High,
+           "markers per animal (default 1), named m1..mM", Reach::kSimulate,
+           [](Settings& s, std::string_view v) { s.markers.markers = as_int32(v); }},
+    Option{"--alleles", "K", ValueKind::kInteger, 2, 255, "alleles per marker (default 3)",
+           Reach::kSimulate,
+           [](Settings& s, std::string_view v) { s.markers.alleles = as_int32(v); }},
+    Option{"--frequencies", "F", ValueKind::kText, 0, 0,
+           "each marker's allele frequencies: equal (default),\n"
+           "dirichlet:A (symmetric Dirichlet, A > 0) or, for two\n"
+           "alleles, maf:LOW-HIGH (minor allele uniform in the range)",
+           Reach::kSimulate,
+           [](Settings& s, std::string_view v) { s.markers.frequencies = text_of(v); }},
+    Option{"--chromosomes", "C", ValueKind::kInteger, 1, kInt32High,
+           "spread the markers evenly over C chromosomes, with\n"
+           "crossovers by Haldane's map (default: unlinked)",
+           Reach::kSimulate,
+           [](Settings& s, std::string_view v) { s.markers.chromosomes = as_int32(v); }},
+    Option{"--chromosome-length", "L", ValueKind::kNumber, 1e-9, 1e9,
+           "centimorgans per chromosome (default 100)", Reach::kSimulate,
+           [](Settings& s, std::string_view v) {
+             s.markers.chromosome_length = *parse_number(v);
+           }},
+    Option{"--marker-file", "FILE", ValueKind::kText, 0, 0,
+           "the markers' map, tab-separated: marker, chromosome,\n"
+           "position_cm, optionally freq_1..freq_K",
+           Reach::kSimulate,
+           [](Settings& s, std::string_view v) { s.markers.marker_file = text_of(v); }},
+    Option{"--true-genotypes", "", ValueKind::kFlag, 0, 0,
+           "write true.pre beside ped.pre: the true genotypes of\n"
+           "every marker, in the layout of ped.pre (unit 9)",
+           Reach::kCommandLine, [](Settings& s, std::string_view) { s.true_genotypes = true; }},
 };
-
-std::optional<double> parse_number(std::string_view value) {
-  double v = 0;
-  const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), v);
-  if (error != std::errc{} || end != value.data() + value.size() || !std::isfinite(v)) {
-    return std::nullopt;
-  }
-  return v;
-}
 
 std::string limit(double v) {
   char text[32];

@@ -11,10 +11,12 @@ struct PhaseSeconds {
   double selection = 0;
   double loss = 0;
   double injection = 0;  // with the writing of outputs, when they are streamed
+  double panel = 0;      // the marker panel's gene drop, loss and errors
 };
 
 // simulate(), adding the seconds of each phase to `seconds`.
 Simulation simulate_timed(const Parameters& parameters, const Seed& seed, PhaseSeconds& seconds,
-                          const OutputSinks& outputs = {}, const Model& model = {});
+                          const OutputSinks& outputs = {}, const Model& model = {},
+                          const MarkerOptions& markers = {});
 
 }  // namespace pedsim

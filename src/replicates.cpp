@@ -144,7 +144,7 @@ std::string manifest_text(const ReplicateStudy& s) {
          std::to_string(s.parameters.generations) + "\nn\t" +
          std::to_string(s.parameters.founders) + "\nmale\t" + std::to_string(s.parameters.males) +
          "\ntruth\t" + name(s.truth) + "\nsummary\t" + name(s.summary) + "\nquiet\t" +
-         (s.quiet ? "yes" : "no") + "\nmodel\t" + s.model.name() + "\n";
+         (s.quiet ? "yes" : "no") + "\nmodel\t" + model_text(s.model, s.markers) + "\n";
 }
 
 std::map<std::string, std::string> manifest_values(const std::string& text) {
@@ -198,7 +198,8 @@ RunPlan replicate_plan(const ReplicateStudy& study, std::int32_t replicate) {
           .truth = in_folder(study.truth),
           .summary = in_folder(study.summary),
           .run_row = true,
-          .console_copy = true};
+          .console_copy = true,
+          .true_genotypes = study.true_genotypes};
 }
 
 // What one replicate gave: its line of the table, why it failed, and the
@@ -219,9 +220,9 @@ Outcome run_replicate(const ReplicateStudy& study, std::int32_t replicate) {
   Outcome outcome;
   try {
     files.open();
-    outcome.removed = files.empty_outputs(seed, study.model);
-    const Simulation run =
-        simulate(study.parameters, seed, files.sinks(&console, study.quiet), study.model);
+    outcome.removed = files.empty_outputs(seed, model_text(study.model, study.markers));
+    const Simulation run = simulate(study.parameters, seed, files.sinks(&console, study.quiet),
+                                    study.model, study.markers);
     files.finish(run, console.text);
   } catch (...) {
     const Failure failure = current_failure();
@@ -231,7 +232,7 @@ Outcome run_replicate(const ReplicateStudy& study, std::int32_t replicate) {
   }
   outcome.row = replicate_table_row(replicate, seed.value,
                                     outcome.status == 0 ? files.counts() : std::nullopt,
-                                    outcome.status, study.model.name());
+                                    outcome.status, model_text(study.model, study.markers));
   return outcome;
 }
 

@@ -21,7 +21,9 @@ struct ReplicateStudy {
   std::optional<std::string> truth;
   std::optional<std::string> summary;
   bool quiet = false;
+  bool true_genotypes = false;
   Model model;
+  MarkerOptions markers;
   // The console lines of the arguments, with which every run's console starts.
   std::string echo;
 };

@@ -9,6 +9,7 @@
 #include "io/diagnostic.hpp"
 #include "io/output_file.hpp"
 #include "io/output_writer.hpp"
+#include "io/panel_writer.hpp"
 #include "io/run_files.hpp"
 #include "pedsim/pedsim.hpp"
 #include "phase_timing.hpp"
@@ -17,9 +18,12 @@
 #include "sim/column_storage.hpp"
 #include "sim/error_injection.hpp"
 #include "sim/founders.hpp"
+#include "sim/gene_drop.hpp"
 #include "sim/genotype_loss.hpp"
+#include "sim/marker_map.hpp"
 #include "sim/mating.hpp"
 #include "sim/parent_lists.hpp"
+#include "sim/panel_errors.hpp"
 #include "sim/parent_selection.hpp"
 
 namespace pedsim {
@@ -65,6 +69,10 @@ class PhaseClock {
  private:
   std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
 };
+
+OutputSinks console_only(const OutputSinks& outputs) {
+  return {.console = outputs.console, .quiet_console = outputs.quiet_console};
+}
 
 bool writes_anything(const OutputSinks& outputs) {
   return outputs.console != nullptr || outputs.pedigree != nullptr || outputs.errors != nullptr;
@@ -118,20 +126,48 @@ void degrade_records(RunInProgress& r) {
                  r.helper);
   r.clock.lap(r.seconds.loss);
   if (r.writer != nullptr) r.writer->counts(parameters.founders, parameters.rows);
-  inject_errors(r.run.model, r.run.pedigree, r.run.genotypes, r.stream, r.run.altered, r.writer);
+  // A panel's outputs are written once the panel is complete.
+  inject_errors(r.run.model, r.run.pedigree, r.run.genotypes, r.stream, r.run.altered,
+                r.run.has_panel() ? nullptr : r.writer);
+}
+
+// The replacement first alleles of a panel's markers: the model's shares
+// when every marker is like the design's, else 1..K+1 evenly.
+std::vector<double> panel_replacement_shares(const Simulation& run) {
+  if (run.markers.is_design_marker_model()) return run.model.replacement_shares;
+  const std::size_t choices = static_cast<std::size_t>(run.panel.map().alleles) + 1;
+  return std::vector<double>(choices, 1.0 / static_cast<double>(choices));
+}
+
+// Drops the panel onto the bred pedigree and degrades its records by the
+// design's loss and error rules.
+void breed_panel(RunInProgress& r) {
+  Simulation& run = r.run;
+  const bool design_first = run.markers.is_design_marker_model();
+  drop_genes(run.pedigree, run.genotypes, run.seed, design_first, run.panel, r.helper);
+  degrade_panel(run.pedigree, run.genotypes, run.model, panel_replacement_shares(run), run.seed,
+                design_first, run.panel, r.helper);
+  r.clock.lap(r.seconds.panel);
 }
 
 }  // namespace
 
+std::string model_text(const Model& model, const MarkerOptions& markers) {
+  if (markers.is_design()) return model.name();
+  return model.name() + " " + markers.describe();
+}
+
 Simulation simulate(const Parameters& parameters, const Seed& seed, const OutputSinks& outputs,
-                    const Model& model) {
+                    const Model& model, const MarkerOptions& markers) {
   PhaseSeconds unused;
-  return simulate_timed(parameters, seed, unused, outputs, model);
+  return simulate_timed(parameters, seed, unused, outputs, model, markers);
 }
 
 Simulation simulate_timed(const Parameters& parameters, const Seed& seed, PhaseSeconds& seconds,
-                          const OutputSinks& outputs, const Model& model) {
+                          const OutputSinks& outputs, const Model& model,
+                          const MarkerOptions& markers) {
   model.validate();
+  markers.validate();
   if (seed.replicate < 0 || seed.replicate > kMaxReplicate) {
     throw InvalidParameters("the replicate must be from 0 to " + std::to_string(kMaxReplicate) +
                             ", got " + std::to_string(seed.replicate));
@@ -142,6 +178,10 @@ Simulation simulate_timed(const Parameters& parameters, const Seed& seed, PhaseS
   run.seed = seed;
   run.pedigree = Pedigree(parameters.rows);
   run.genotypes = GenotypeStore(parameters.rows, {model.alleles()});
+  run.markers = markers;
+  if (!markers.is_design()) {
+    run.panel = Panel(parameters.rows, build_marker_map(markers, model, seed));
+  }
   // The design's one stream: every stage of the design's rules draws from it
   // in the design's order. Later layers draw from streams of their own
   // (LayerStream), so that switching one on moves none of these numbers.
@@ -155,8 +195,11 @@ Simulation simulate_timed(const Parameters& parameters, const Seed& seed, PhaseS
   if (parameters.rows >= kPopulatedTableRows) {
     populator.start(table_blocks(run.pedigree, run.genotypes));
   }
+  // A panel's records are written once it is complete: only the console
+  // goes as the run forms.
+  const OutputSinks formed = run.has_panel() ? console_only(outputs) : outputs;
   std::optional<OutputWriter> writer;
-  if (writes_anything(outputs)) writer.emplace(outputs, run.pedigree, run.genotypes);
+  if (writes_anything(formed)) writer.emplace(formed, run.pedigree, run.genotypes);
   HelperThread helper;
   PhaseClock clock;
   RunInProgress r{run, stream, writer ? &*writer : nullptr, helper, clock, seconds};
@@ -165,12 +208,16 @@ Simulation simulate_timed(const Parameters& parameters, const Seed& seed, PhaseS
   if (writer) writer->finish();
   clock.lap(seconds.injection);
   run.numbers_drawn = stream.draws() - first_number;
+  if (run.has_panel()) {
+    breed_panel(r);
+    write_panel_outputs(run.pedigree, run.panel, outputs);
+  }
   return run;
 }
 
 void write_files(const Simulation& run, const std::string& folder,
                  const std::optional<std::string>& truth,
-                 const std::optional<std::string>& summary) {
+                 const std::optional<std::string>& summary, bool true_genotypes) {
   if (folder.empty()) stop_usage("the folder's name is empty; give a folder, or \".\"");
   const auto in_folder = [&folder](const std::optional<std::string>& name) {
     return name ? std::optional(relative_path(folder, *name)) : std::nullopt;
@@ -179,12 +226,13 @@ void write_files(const Simulation& run, const std::string& folder,
                      .make_folder = true,
                      .truth = in_folder(truth),
                      .summary = in_folder(summary),
-                     .run_row = true};
+                     .run_row = true,
+                     .true_genotypes = true_genotypes};
   check_distinct(files_of(plan));
   RunFiles files(plan);
   try {
     files.open();
-    files.empty_outputs(run.seed, run.model);
+    files.empty_outputs(run.seed, model_text(run.model, run.markers));
     write_outputs(run, files.sinks(nullptr));
     files.finish(run);
   } catch (const Stop& stop) {
@@ -197,11 +245,15 @@ void write_files(const Simulation& run, const std::string& folder,
 }
 
 void write_outputs(const Simulation& run, const OutputSinks& outputs) {
-  OutputWriter writer(outputs, run.pedigree, run.genotypes);
+  OutputWriter writer(run.has_panel() ? console_only(outputs) : outputs, run.pedigree,
+                      run.genotypes);
   for (std::int32_t g = 1; g <= run.parameters.generations; ++g) writer.generation_begins(g);
   writer.counts(run.parameters.founders, run.parameters.rows);
-  for (const AlteredAnimal& animal : run.altered) writer.altered(animal);
+  if (!run.has_panel()) {
+    for (const AlteredAnimal& animal : run.altered) writer.altered(animal);
+  }
   writer.finish();
+  if (run.has_panel()) write_panel_outputs(run.pedigree, run.panel, outputs);
 }
 
 }  // namespace pedsim

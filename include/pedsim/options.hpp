@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "pedsim/markers.hpp"
 #include "pedsim/model.hpp"
 
 namespace pedsim {
@@ -20,7 +21,10 @@ struct Settings {
   std::optional<std::string> truth;
   std::optional<std::string> summary;
   bool quiet = false;
+  // true.pre: the true genotypes of every marker, beside ped.pre.
+  bool true_genotypes = false;
   Model model;
+  MarkerOptions markers;
 };
 
 // What an option's value is.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "pedsim/genotypes.hpp"
+#include "pedsim/markers.hpp"
 #include "pedsim/model.hpp"
 #include "pedsim/parameters.hpp"
 #include "pedsim/pedigree.hpp"
@@ -27,13 +28,23 @@ struct Simulation {
   Seed seed;
   Pedigree pedigree;
   GenotypeStore genotypes;
-  // In the order of "ped.errors".
+  // The design's marker's alterations, in the order of "ped.errors".
   std::vector<AlteredAnimal> altered;
+  MarkerOptions markers;
+  // The marker panel, when the run has more than the design's one marker
+  // (else it has none).
+  Panel panel;
   // Offspring created in each generation 1..generations (element 0: founders).
   std::vector<std::int32_t> animals_born;
   // Numbers the run took from its random stream.
   std::uint64_t numbers_drawn = 0;
+
+  bool has_panel() const { return panel.markers() > 0; }
 };
+
+// How reports name a run's model: "design", or the model's name followed by
+// the marker model's description.
+std::string model_text(const Model& model, const MarkerOptions& markers);
 
 // Where bytes go: a file, standard output, a string.
 class ByteSink {
@@ -64,24 +75,29 @@ struct OutputSinks {
 // Breeds the pedigree of `parameters` by the rules of `model` (validated:
 // InvalidParameters names a value that cannot be used) from the stream of
 // `seed` (its replicate 0 to kMaxReplicate, else InvalidParameters):
-// founders, generations, genotype loss and error injection. With `outputs`,
-// writes the run's outputs as they are formed, exactly as write_outputs
-// would write them afterwards. Throws std::bad_alloc when memory is short,
-// and Stop when an output cannot be written.
+// founders, generations, genotype loss and error injection. Beyond the
+// design's one marker, `markers` (validated too; a bad marker file stops
+// with status 2) asks for a panel, dropped onto the pedigree once it is
+// bred. With `outputs`, writes the run's outputs as they are formed,
+// exactly as write_outputs would write them afterwards. Throws
+// std::bad_alloc when memory is short, and Stop when an output cannot be
+// written.
 Simulation simulate(const Parameters& parameters, const Seed& seed, const OutputSinks& outputs = {},
-                    const Model& model = {});
+                    const Model& model = {}, const MarkerOptions& markers = {});
 
 // Writes the outputs of a finished run. Throws Stop when a sink fails.
 void write_outputs(const Simulation& run, const OutputSinks& outputs);
 
 // Writes the files a command-line run with --outdir `folder` writes: ped.pre,
 // ped.errors and run.tsv in `folder` (made, with its parents, when missing),
-// and the truth file and summary under the names given, in `folder` too,
+// true.pre when asked, and the truth file and summary under the names
+// given, in `folder` too,
 // holding the folder's lock as the command line does. Throws Stop: status 2
 // for an empty folder name, two names of one file, or another run writing
 // the folder; else the diagnostic of the file that cannot be written.
 void write_files(const Simulation& run, const std::string& folder,
                  const std::optional<std::string>& truth = std::nullopt,
-                 const std::optional<std::string>& summary = std::nullopt);
+                 const std::optional<std::string>& summary = std::nullopt,
+                 bool true_genotypes = false);
 
 }  // namespace pedsim

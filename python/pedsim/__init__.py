@@ -27,7 +27,10 @@ def simulate(ngen, n, male, *, seed=None, replicate=0, **options):
     seed: the 32-bit clock sum that seeds the random stream (None: the clocks).
     replicate: 0 to 99999; replicate R of a seed draws from its stream jumped
     ahead by R x 2^44 numbers. Further keywords are the command line's model
-    options, named with "_" for "-". Raises ValueError for arguments no
+    options, named with "_" for "-": markers=, alleles=, frequencies=,
+    chromosomes=, chromosome_length=, marker_file= ask for a marker panel,
+    whose genotypes are run.true_genotypes and run.recorded_genotypes,
+    (animals, markers, 2). Raises ValueError for arguments no
     pedigree can be bred from or outside their limits. The work runs without
     the GIL, so runs can go side by side in threads. The run's arrays are
     read-only views.

@@ -12,6 +12,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
+#include <vector>
 
 #include "pedsim/pedsim.hpp"
 
@@ -78,7 +80,7 @@ class Run {
   std::int32_t animals() const { return run_->pedigree.created(); }
 
   void write(const std::filesystem::path& folder, const py::object& truth,
-             const py::object& summary) const {
+             const py::object& summary, bool true_genotypes) const {
     const auto name = [](const py::object& option, const char* default_name) {
       if (option.is_none() || (py::isinstance<py::bool_>(option) && !option.cast<bool>())) {
         return std::optional<std::string>();
@@ -89,7 +91,7 @@ class Run {
     const auto truth_name = name(truth, "truth.txt");
     const auto summary_name = name(summary, "summary.txt");
     py::gil_scoped_release unlocked;
-    pedsim::write_files(*run_, folder.string(), truth_name, summary_name);
+    pedsim::write_files(*run_, folder.string(), truth_name, summary_name, true_genotypes);
   }
 
  private:
@@ -113,6 +115,42 @@ auto alleles_property(const pedsim::CodeColumn pedsim::MarkerColumns::*first,
     const pedsim::MarkerColumns& m = r.simulation().genotypes.marker(0);
     return allele_pairs_view(m.*first, m.*second, r.animals(), self);
   };
+}
+
+// Every animal's genotypes at every marker, (animals, markers, 2): alleles
+// as ped.pre writes them, true or as recorded. A run without a panel has
+// the design's one marker.
+py::array genotype_array(const pedsim::Simulation& run, std::int32_t animals, bool recorded) {
+  const bool panel = run.has_panel();
+  const std::int32_t markers = panel ? run.panel.markers() : 1;
+  const std::int32_t alleles = panel ? run.panel.map().alleles : run.model.alleles();
+  const auto fill = [&](auto* out) {
+    for (std::int32_t i = 1; i <= animals; ++i) {
+      for (std::int32_t m = 0; m < markers; ++m, out += 2) {
+        pedsim::Genotype g;
+        if (panel) {
+          g = recorded ? pedsim::Genotype{run.panel.recorded_allele(i, m, 0),
+                                          run.panel.recorded_allele(i, m, 1)}
+                       : pedsim::Genotype{run.panel.true_allele(i, m, 0),
+                                          run.panel.true_allele(i, m, 1)};
+        } else {
+          g = recorded ? run.genotypes.recorded_genotype(i) : run.genotypes.true_genotype(i);
+        }
+        out[0] = static_cast<std::remove_pointer_t<decltype(out)>>(g.first);
+        out[1] = static_cast<std::remove_pointer_t<decltype(out)>>(g.second);
+      }
+    }
+  };
+  const std::vector<py::ssize_t> shape{animals, markers, 2};
+  // An error's allele K+1 must fit too.
+  if (alleles + 1 <= 255) {
+    py::array_t<std::uint8_t> array(shape);
+    fill(array.mutable_data());
+    return read_only(array);
+  }
+  py::array_t<std::uint16_t> array(shape);
+  fill(array.mutable_data());
+  return read_only(array);
 }
 
 // The keyword arguments of `simulate` are the options the command line
@@ -139,13 +177,13 @@ Run simulate(std::int32_t generations, std::int32_t founders, std::int32_t males
       settings.seed ? pedsim::Seed{*settings.seed, "python"} : pedsim::Seed::from_clocks();
   seed.replicate = settings.replicate;
   py::gil_scoped_release unlocked;
-  return Run(pedsim::simulate(parameters, seed, {}, settings.model));
+  return Run(pedsim::simulate(parameters, seed, {}, settings.model, settings.markers));
 }
 
 }  // namespace
 
 PYBIND11_MODULE(_pedsim, m) {
-  m.doc() = "Simulates an animal pedigree carrying one three-allele marker, in memory.";
+  m.doc() = "Simulates an animal pedigree with its marker genotypes, in memory.";
 
   py::register_exception_translator([](std::exception_ptr failure) {
     try {
@@ -215,6 +253,50 @@ PYBIND11_MODULE(_pedsim, m) {
                                        altered.empty() ? nullptr : &altered.front().animal, self));
           },
           "Altered animals and their first allele before, in the order of ped.errors.")
+      .def_property_readonly(
+          "true_genotypes",
+          [](const Run& r) { return genotype_array(r.simulation(), r.animals(), false); },
+          "True genotypes of every marker, (animals, markers, 2): the first allele from the "
+          "sire, the second from the dam (founders: as drawn; the design's marker: in its own "
+          "order).")
+      .def_property_readonly(
+          "recorded_genotypes",
+          [](const Run& r) { return genotype_array(r.simulation(), r.animals(), true); },
+          "Recorded genotypes of every marker, (animals, markers, 2); 0/0 when not genotyped.")
+      .def_property_readonly(
+          "marker_names",
+          [](const Run& r) {
+            return r.simulation().has_panel() ? r.simulation().panel.map().names
+                                              : std::vector<std::string>{"m1"};
+          },
+          "Names of the markers, in map order.")
+      .def_property_readonly(
+          "marker_chromosomes",
+          [](const Run& r) {
+            std::vector<std::string> names;
+            if (!r.simulation().has_panel()) return names;
+            const pedsim::MarkerMap& map = r.simulation().panel.map();
+            for (const std::int32_t c : map.chromosome) {
+              names.push_back(map.chromosome_names[static_cast<std::size_t>(c)]);
+            }
+            return names;
+          },
+          "Chromosome of each marker; empty when the markers are unlinked.")
+      .def_property_readonly(
+          "marker_positions_cm",
+          [](const Run& r) {
+            return r.simulation().has_panel() ? r.simulation().panel.map().position_cm
+                                              : std::vector<double>{};
+          },
+          "Position of each marker on its chromosome, in centimorgans; empty when unlinked.")
+      .def_property_readonly(
+          "allele_frequencies",
+          [](const Run& r) {
+            return r.simulation().has_panel()
+                       ? r.simulation().panel.map().frequencies
+                       : std::vector<std::vector<double>>{r.simulation().model.allele_frequencies};
+          },
+          "Each marker's allele frequencies, from which founders draw.")
       .def_property_readonly("seed", [](const Run& r) { return r.simulation().seed.value; })
       .def_property_readonly("seed_origin", [](const Run& r) { return r.simulation().seed.origin; })
       .def_property_readonly("replicate",
@@ -225,10 +307,10 @@ PYBIND11_MODULE(_pedsim, m) {
       .def_property_readonly("numbers_drawn",
                              [](const Run& r) { return r.simulation().numbers_drawn; })
       .def("write", &Run::write, py::arg("folder"), py::arg("truth") = false,
-           py::arg("summary") = false,
+           py::arg("summary") = false, py::arg("true_genotypes") = false,
            "Writes ped.pre, ped.errors and run.tsv in folder, as the command line does with "
            "--outdir, holding the folder's lock; truth and summary: True for truth.txt and "
-           "summary.txt, or a file name. Raises ValueError for an empty folder name or two "
+           "summary.txt, or a file name; true_genotypes: true.pre. Raises ValueError for an empty folder name or two "
            "names of one file, BlockingIOError while another run writes the folder, and "
            "OSError with the errno and file name when a file cannot be written.");
 

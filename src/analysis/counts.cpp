@@ -1,5 +1,7 @@
 #include "analysis/counts.hpp"
 
+#include <algorithm>
+
 #include "sim/error_injection.hpp"
 
 namespace pedsim {
@@ -60,6 +62,70 @@ RunCounts count_run(const Pedigree& p, const GenotypeStore& genotypes) {
   }
   const InconsistencyCount inconsistent = count_inconsistencies(p, genotypes);
   counts.inconsistencies = inconsistent.involving_altered + inconsistent.not_involving_altered;
+  return counts;
+}
+
+namespace {
+
+Genotype panel_recorded(const Panel& panel, std::int32_t animal, std::int32_t m) {
+  if (animal == 0) return {};
+  return {panel.recorded_allele(animal, m, 0), panel.recorded_allele(animal, m, 1)};
+}
+
+bool is_altered_at(const Panel& panel, std::int32_t animal, std::int32_t m) {
+  const std::int32_t code = panel.replacement(animal, m);
+  return code != 0 && code != panel.true_allele(animal, m, 0);
+}
+
+bool has_candidate_parent(const Pedigree& p, const Panel& panel, std::int32_t i) {
+  for (const std::int32_t parent : {p.sire[i], p.dam[i]}) {
+    if (parent != 0 && !panel.lost(parent) &&
+        std::binary_search(panel.candidates().begin(), panel.candidates().end(), parent)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+PanelCounts count_panel(const Pedigree& p, const Panel& panel) {
+  PanelCounts counts;
+  for (const std::int32_t animal : panel.candidates()) {
+    std::int64_t altered = 0;
+    for (std::int32_t m = 0; m < panel.markers(); ++m) altered += is_altered_at(panel, animal, m);
+    counts.altered_genotypes += altered;
+    counts.altered_animals += altered > 0 ? 1 : 0;
+  }
+  // A panel's true genotypes are Mendelian and only candidates' records
+  // differ from them; a candidate's parents are not genotyped: only an
+  // animal with a genotyped candidate parent can conflict with a parent.
+  for (std::int32_t i = 1; i <= p.created(); ++i) {
+    if (panel.lost(i) || !has_candidate_parent(p, panel, i)) continue;
+    std::int64_t inconsistent = 0;
+    for (std::int32_t m = 0; m < panel.markers(); ++m) {
+      inconsistent += !is_mendelian_consistent(panel_recorded(panel, i, m),
+                                               panel_recorded(panel, p.sire[i], m),
+                                               panel_recorded(panel, p.dam[i], m));
+    }
+    counts.inconsistent_genotypes += inconsistent;
+    counts.inconsistent_animals += inconsistent > 0 ? 1 : 0;
+  }
+  return counts;
+}
+
+RunCounts count_run(const Simulation& run) {
+  if (!run.has_panel()) return count_run(run.pedigree, run.genotypes);
+  RunCounts counts;
+  const Panel& panel = run.panel;
+  for (std::int32_t i = 1; i <= run.pedigree.created(); ++i) {
+    ++counts.animals;
+    counts.records_lost += panel.lost(i) ? 1 : 0;
+  }
+  counts.error_candidates = static_cast<std::int64_t>(panel.candidates().size());
+  const PanelCounts panel_counts = count_panel(run.pedigree, panel);
+  counts.altered = panel_counts.altered_animals;
+  counts.inconsistencies = panel_counts.inconsistent_animals;
   return counts;
 }
 

@@ -35,4 +35,20 @@ struct RunCounts {
 };
 RunCounts count_run(const Pedigree& pedigree, const GenotypeStore& genotypes);
 
+// A panel's altered genotypes (an error changed the recorded first allele)
+// and genotypes that conflict with a genotyped parent's at their marker,
+// and the animals with any.
+struct PanelCounts {
+  std::int64_t altered_genotypes = 0;
+  std::int64_t altered_animals = 0;
+  std::int64_t inconsistent_genotypes = 0;
+  std::int64_t inconsistent_animals = 0;
+};
+PanelCounts count_panel(const Pedigree& pedigree, const Panel& panel);
+
+// The counts of a run: of the design's marker, or of its panel (animals
+// with an altered genotype at any marker, animals conflicting with a
+// genotyped parent at any marker).
+RunCounts count_run(const Simulation& run);
+
 }  // namespace pedsim

@@ -36,6 +36,7 @@ inline constexpr int kRunRow = 5;
 inline constexpr int kConsoleCopy = 6;
 inline constexpr int kReplicateTable = 7;
 inline constexpr int kStudyManifest = 8;
+inline constexpr int kTrueGenotypes = 9;
 inline constexpr int kArgument = -5;
 }  // namespace unit
 

@@ -80,6 +80,70 @@ void write_truth(const Simulation& run, ByteSink& out) {
   file.flush();
 }
 
+namespace {
+
+struct Spread {
+  double sum = 0;
+  double low = 1;
+  double high = 0;
+  void add(double x) {
+    sum += x;
+    low = std::min(low, x);
+    high = std::max(high, x);
+  }
+};
+
+void write_spread(BufferedWriter& file, const char* name, const Spread& s, std::int32_t markers) {
+  file.write(format("%s_mean: %.4f\n", name, s.sum / markers));
+  file.write(format("%s_min: %.4f\n", name, s.low));
+  file.write(format("%s_max: %.4f\n", name, s.high));
+}
+
+// The panel's model and aggregates over its markers: founders'
+// heterozygosity, and the realised frequency of each marker's rarest
+// allele among the true genotypes of every animal.
+void write_panel_summary(const Simulation& run, BufferedWriter& file) {
+  const Panel& panel = run.panel;
+  const MarkerMap& map = panel.map();
+  file.write("\n# marker panel\n");
+  file.write("marker_model: " + run.markers.describe() + "\n");
+  file.write(std::string("design_marker_is_marker_1: ") +
+             (run.markers.is_design_marker_model() ? "yes" : "no") + "\n");
+  file.write(format("markers: %d\n", panel.markers()));
+  file.write(format("alleles: %d\n", map.alleles));
+  file.write(format("chromosomes: %zu\n", map.chromosome_names.size()));
+  Spread heterozygosity;
+  Spread rarest;
+  std::vector<std::int64_t> counts(static_cast<std::size_t>(map.alleles) + 1);
+  const std::int32_t founders = run.parameters.founders;
+  for (std::int32_t m = 0; m < panel.markers(); ++m) {
+    std::int64_t heterozygous = 0;
+    std::fill(counts.begin(), counts.end(), 0);
+    for (std::int32_t i = 1; i <= panel.bred(); ++i) {
+      const std::int32_t a = panel.true_allele(i, m, 0);
+      const std::int32_t b = panel.true_allele(i, m, 1);
+      ++counts[static_cast<std::size_t>(a)];
+      ++counts[static_cast<std::size_t>(b)];
+      if (i <= founders && a != b) ++heterozygous;
+    }
+    heterozygosity.add(static_cast<double>(heterozygous) / founders);
+    const std::int64_t least = *std::min_element(counts.begin() + 1, counts.end());
+    rarest.add(panel.bred() == 0 ? 0.0 : static_cast<double>(least) / (2.0 * panel.bred()));
+  }
+  write_spread(file, "founder_heterozygosity", heterozygosity, panel.markers());
+  write_spread(file, "minor_allele_frequency", rarest, panel.markers());
+  const PanelCounts counts_of_panel = count_panel(run.pedigree, panel);
+  file.write(format("panel_error_candidates: %zu\n", panel.candidates().size()));
+  file.write(format("panel_altered_genotypes: %lld\n", counts_of_panel.altered_genotypes));
+  file.write(format("panel_altered_animals: %lld\n", counts_of_panel.altered_animals));
+  file.write(format("panel_inconsistent_genotypes: %lld\n", counts_of_panel.inconsistent_genotypes));
+  file.write(format("panel_inconsistent_animals: %lld\n", counts_of_panel.inconsistent_animals));
+  const double genotypes = static_cast<double>(panel.animals()) * panel.markers();
+  file.write(format("panel_bits_per_genotype: %.3f\n", 8.0 * panel.bytes() / genotypes));
+}
+
+}  // namespace
+
 void write_summary(const Simulation& run, ByteSink& out) {
   const Parameters& parameters = run.parameters;
   const Pedigree& p = run.pedigree;
@@ -151,6 +215,7 @@ void write_summary(const Simulation& run, ByteSink& out) {
                     inconsistent.involving_altered));
   file.write(format("mendelian_inconsistencies_not_involving_altered: %lld\n",
                     inconsistent.not_involving_altered));
+  if (run.has_panel()) write_panel_summary(run, file);
   file.flush();
 }
 

@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "io/diagnostic.hpp"
+#include "io/panel_writer.hpp"
 
 namespace pedsim {
 
@@ -59,6 +60,10 @@ void write_summary_of(const RunOutcome& outcome, ByteSink& out) {
   write_summary(*outcome.run, out);
 }
 
+void write_true_genotypes_of(const RunOutcome& outcome, ByteSink& out) {
+  write_true_genotypes(*outcome.run, out);
+}
+
 using Written = OutputKind::Written;
 
 constexpr OutputKind kOutputKinds[] = {
@@ -66,6 +71,8 @@ constexpr OutputKind kOutputKinds[] = {
     {kPedErrorsName, unit::kPedErrors, Written::kAsFormed, nullptr, nullptr, nullptr},
     {"--truth", unit::kTruth, Written::kWhole, &RunPlan::truth, nullptr, write_truth_of},
     {"--summary", unit::kSummary, Written::kWhole, &RunPlan::summary, nullptr, write_summary_of},
+    {kTrueGenotypesName, unit::kTrueGenotypes, Written::kWhole, nullptr, &RunPlan::true_genotypes,
+     write_true_genotypes_of},
     {kConsoleCopyName, unit::kConsoleCopy, Written::kWholeEvenOnFailure, nullptr,
      &RunPlan::console_copy, write_console},
     {kRunRowName, unit::kRunRow, Written::kWholeEvenOnFailure, nullptr, &RunPlan::run_row,
@@ -206,9 +213,9 @@ void RunFiles::open() {
   }
 }
 
-std::vector<std::string> RunFiles::empty_outputs(const Seed& seed, const Model& model) {
+std::vector<std::string> RunFiles::empty_outputs(const Seed& seed, const std::string& model) {
   seed_ = seed;
-  model_ = model.name();
+  model_ = model;
   OutputFile& pre = formed_.front();
   const int lock = ::fcntl(pre.descriptor(), F_DUPFD_CLOEXEC, 0);
   if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0) {
@@ -262,11 +269,11 @@ void RunFiles::finish(const Simulation& run, std::string_view console_text) {
   for (OutputFile& file : formed_) file.close();
   RunOutcome outcome{.run = &run,
                      .seed = run.seed,
-                     .model = run.model.name(),
+                     .model = model_text(run.model, run.markers),
                      .status = 0,
                      .console = console_text,
                      .counts = std::nullopt};
-  if (plan_.run_row) counts_ = outcome.counts = count_run(run.pedigree, run.genotypes);
+  if (plan_.run_row) counts_ = outcome.counts = count_run(run);
   for (std::size_t k = 0; k < whole_.size(); ++k) {
     write_whole(whole_[k], *whole_files_[k]->kind, outcome);
   }

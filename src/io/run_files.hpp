@@ -16,6 +16,7 @@
 namespace pedsim {
 
 inline constexpr std::string_view kConsoleCopyName = "console.txt";
+inline constexpr std::string_view kTrueGenotypesName = "true.pre";
 
 // Where one run writes, and what it is asked for.
 struct RunPlan {
@@ -33,6 +34,8 @@ struct RunPlan {
   bool run_row = false;
   // console.txt, the run's console.
   bool console_copy = false;
+  // true.pre, the true genotypes in the layout of ped.pre.
+  bool true_genotypes = false;
 };
 
 // A run as the files written whole at its end see it: finished (`run` set)
@@ -137,10 +140,10 @@ class RunFiles : public Abandonable {
   // reports' new files; a failure stops the run with the file-open
   // diagnostic.
   void open();
-  // The arguments (the run's seed and model) are known good: takes the folder's lock (a second run
+  // The arguments (the run's seed and model, as reports name it) are known good: takes the folder's lock (a second run
   // writing there stops with status 2), removes the new files a killed run
   // of the same names left (returning their paths) and empties the outputs.
-  std::vector<std::string> empty_outputs(const Seed& seed, const Model& model);
+  std::vector<std::string> empty_outputs(const Seed& seed, const std::string& model);
   // Sinks writing ped.pre and ped.errors, with `console` as the console.
   OutputSinks sinks(ByteSink* console, bool quiet_console = false);
   // The run is complete: closes the outputs, puts the reports, console.txt

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace pedsim {
@@ -21,9 +22,18 @@ enum class Layer : std::uint32_t {
 // without drawing the ones before it, which splits a layer's work over
 // threads without jump arithmetic; and replicates are keys apart, never
 // overlapping pieces of one sequence.
+// The key of a layer's generator.
+std::array<std::uint32_t, 2> layer_key(std::int32_t seed, std::int32_t replicate, Layer layer);
+
 class LayerStream {
  public:
   LayerStream(std::int32_t seed, std::int32_t replicate, Layer layer);
+  // One of the layer's many streams, told apart by a row (an animal, or 0
+  // for the layer's own draws) and a lane (what the numbers are for): each is
+  // had from its start whatever else the layer draws, so a rule's numbers
+  // for one animal or marker never depend on how many others there are.
+  LayerStream(std::int32_t seed, std::int32_t replicate, Layer layer, std::uint32_t row,
+              std::uint32_t lane);
 
   // The next 32 random bits.
   std::uint32_t next_bits() {
@@ -43,6 +53,8 @@ class LayerStream {
   void refill();
 
   std::array<std::uint32_t, 2> key_;
+  std::uint32_t row_ = 0;
+  std::uint32_t lane_ = 0;
   std::uint64_t block_index_ = 0;
   std::array<std::uint32_t, 4> block_{};
   std::size_t used_ = 4;

@@ -1,0 +1,158 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pedsim {
+
+// The markers a run is asked for. At their defaults (one marker of three
+// equally frequent alleles, unlinked, no marker file) a run is the design's:
+// one marker bred on the design's stream, written as it always was.
+struct MarkerOptions {
+  std::int32_t markers = 1;
+  std::int32_t alleles = 3;
+  // "equal", "dirichlet:A" or "maf:LOW-HIGH".
+  std::string frequencies = "equal";
+  // Markers spread evenly over this many chromosomes; none: unlinked.
+  std::optional<std::int32_t> chromosomes;
+  double chromosome_length = 100;
+  // A map of the markers (tab-separated: marker, chromosome, position_cm,
+  // optionally freq_1..freq_K); it overrides the count, spread and
+  // frequencies above.
+  std::optional<std::string> marker_file;
+
+  // Every marker like the design's: three alleles, equal frequencies,
+  // unlinked. The design's marker is then marker 1 of the panel.
+  bool is_design_marker_model() const {
+    return alleles == 3 && frequencies == "equal" && !chromosomes && !marker_file;
+  }
+  // Nothing beyond the design's one marker.
+  bool is_design() const { return markers == 1 && is_design_marker_model(); }
+  // How reports name the marker model: "markers=1000 alleles=2 ...".
+  std::string describe() const;
+  // Throws InvalidParameters naming a value that cannot be used, and Stop
+  // (status 2, naming the line and column) for a marker file that cannot be
+  // read or used.
+  void validate() const;
+
+  friend bool operator==(const MarkerOptions&, const MarkerOptions&) = default;
+};
+
+// The markers of a panel in map order: names, places and alleles. A map
+// without chromosomes is unlinked: each meiosis passes on each marker
+// independently.
+struct MarkerMap {
+  std::vector<std::string> names;
+  // Per marker, an index into chromosome_names; empty when unlinked.
+  std::vector<std::int32_t> chromosome;
+  std::vector<std::string> chromosome_names;
+  // Per marker, centimorgans from the start of its chromosome.
+  std::vector<double> position_cm;
+  // Alleles per marker (every marker of a panel has as many).
+  std::int32_t alleles = 3;
+  // Per marker, the frequencies of alleles 1..alleles.
+  std::vector<std::vector<double>> frequencies;
+
+  std::int32_t size() const { return static_cast<std::int32_t>(names.size()); }
+  bool linked() const { return !chromosome.empty(); }
+};
+
+// Zero-filled 64-bit words in memory of their own, mapped as they are first
+// touched (a panel's words run to gigabytes).
+class WordBlock {
+ public:
+  WordBlock() = default;
+  explicit WordBlock(std::size_t words);
+  WordBlock(const WordBlock& other);
+  WordBlock(WordBlock&& other) noexcept;
+  WordBlock& operator=(WordBlock other) noexcept;
+  ~WordBlock();
+  std::uint64_t* data() { return words_; }
+  const std::uint64_t* data() const { return words_; }
+  std::size_t size() const { return size_; }
+
+ private:
+  std::uint64_t* words_ = nullptr;
+  std::size_t size_ = 0;
+};
+
+// The genotypes of a panel: per animal two haplotypes, the first allele of
+// each marker from the sire and the second from the dam (founders: in the
+// order drawn; the design's marker, when it is marker 1, in its own order),
+// and what was recorded. A two-allele panel is held as bit planes (a bit per
+// allele); more alleles take a byte each. The recorded genotypes are the
+// true ones except where records were lost (every marker of an animal) and
+// where an error replaced an error candidate's first allele, which only
+// candidates hold room for.
+class Panel {
+ public:
+  Panel() = default;
+  Panel(std::int32_t animals, MarkerMap map);
+
+  const MarkerMap& map() const { return map_; }
+  std::int32_t markers() const { return map_.size(); }
+  std::int32_t animals() const { return animals_; }
+  // Animals 1..bred have genotypes; later rows were never bred (0/0).
+  std::int32_t bred() const { return bred_; }
+  void set_bred(std::int32_t animals) { bred_ = animals; }
+  // Allele 1..K of `animal` at `marker` on haplotype `side` (0: from the
+  // sire, 1: from the dam); 0 for a row never bred.
+  std::int32_t true_allele(std::int32_t animal, std::int32_t marker, int side) const;
+  // As recorded: 0 when the animal's records were lost; K+1 is an allele
+  // only an error makes.
+  std::int32_t recorded_allele(std::int32_t animal, std::int32_t marker, int side) const;
+  bool lost(std::int32_t animal) const {
+    return animal > bred_ || lost_[static_cast<std::size_t>(animal)] != 0;
+  }
+  // The first allele an error put in place at `marker`, or 0.
+  std::int32_t replacement(std::int32_t animal, std::int32_t marker) const;
+  // Memory the genotypes take, in bytes.
+  std::size_t bytes() const;
+
+  // Storage, for the rules that fill it and the writers that read it.
+  // Haplotype `side` of `animal`: `words()` 64-bit words holding the
+  // markers' alleles minus 1, at `bits()` bits each from the low bits up.
+  std::uint64_t* haplotype(std::int32_t animal, int side) {
+    return haplotypes_.data() + (std::size_t(animal) * 2 + side) * words_;
+  }
+  const std::uint64_t* haplotype(std::int32_t animal, int side) const {
+    return haplotypes_.data() + (std::size_t(animal) * 2 + side) * words_;
+  }
+  std::size_t words() const { return words_; }
+  int bits() const { return bits_; }
+  // The error candidates (animals whose parents' records were both lost
+  // while their own were kept): they hold a row of replacement codes.
+  void set_candidates(const std::vector<std::int32_t>& animals);
+  const std::vector<std::int32_t>& candidates() const { return candidates_; }
+  // Candidate number `c`'s replacement codes: `code_bits()` bits per marker
+  // from the low bits up, 0 where no error struck.
+  std::uint64_t* replacements(std::size_t c) { return codes_.data() + c * code_words_; }
+  const std::uint64_t* replacements(std::size_t c) const {
+    return codes_.data() + c * code_words_;
+  }
+  std::size_t code_words() const { return code_words_; }
+  int code_bits() const { return code_bits_; }
+  void set_lost(std::int32_t animal) { lost_[static_cast<std::size_t>(animal)] = 1; }
+
+ private:
+  std::int32_t candidate_row(std::int32_t animal) const;
+
+  MarkerMap map_;
+  std::int32_t animals_ = 0;
+  std::int32_t bred_ = 0;
+  int bits_ = 8;
+  std::size_t words_ = 0;
+  WordBlock haplotypes_;
+  std::vector<std::uint8_t> lost_;
+  std::vector<std::int32_t> candidates_;
+  // Per animal, its candidate number plus 1, or 0.
+  std::vector<std::int32_t> candidate_of_;
+  int code_bits_ = 2;
+  std::size_t code_words_ = 0;
+  WordBlock codes_;
+};
+
+}  // namespace pedsim

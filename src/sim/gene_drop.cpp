@@ -1,0 +1,186 @@
+#include "sim/gene_drop.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <vector>
+
+#include "random/layer_stream.hpp"
+#include "random/layer_words.hpp"
+#include "sim/panel_kernels.hpp"
+#include "sim/panel_lanes.hpp"
+#include "sim/panel_words.hpp"
+
+namespace pedsim {
+
+namespace {
+
+// Centimorgans per Morgan: crossovers come at rate 1 per Morgan.
+constexpr double kCentimorgansPerMorgan = 100;
+
+// What one thread needs to breed rows of the panel.
+class PanelBreeder {
+ public:
+  PanelBreeder(const Pedigree& pedigree, const Seed& seed, Panel& panel)
+      : pedigree_(pedigree),
+        panel_(panel),
+        key_(layer_key(seed.value, seed.replicate, Layer::kMarkers)),
+        seed_(seed),
+        markers_(panel.markers()),
+        numbers_((static_cast<std::size_t>(markers_) + 3) / 4 * 2),
+        mask_(panel.words()),
+        bounds_(founder_bounds(panel.map())),
+        chromosome_starts_(chromosome_starts(panel.map())) {}
+
+  void breed(std::int32_t first, std::int32_t last) {
+    for (std::int32_t i = first; i < last; ++i) {
+      const std::int32_t sire = pedigree_.sire[i];
+      const std::int32_t dam = pedigree_.dam[i];
+      if (sire == 0 || dam == 0) {
+        draw_founder(i);
+        continue;
+      }
+      pass_on(i, 0, sire, PanelDraw::kFromSire);
+      pass_on(i, 1, dam, PanelDraw::kFromDam);
+    }
+  }
+
+ private:
+  // Marker by marker, the bounds that a founder's 32-bit number must reach
+  // to take each allele after the first: the cumulative frequencies x 2^32.
+  static std::vector<std::uint64_t> founder_bounds(const MarkerMap& map) {
+    std::vector<std::uint64_t> bounds;
+    for (const std::vector<double>& f : map.frequencies) {
+      double cumulative = 0;
+      for (std::size_t a = 0; a + 1 < f.size(); ++a) {
+        cumulative += f[a];
+        bounds.push_back(
+            static_cast<std::uint64_t>(std::llround(std::min(cumulative, 1.0) * 0x1p32)));
+      }
+    }
+    return bounds;
+  }
+
+  // The first marker of each chromosome, and one past the last marker.
+  static std::vector<std::int32_t> chromosome_starts(const MarkerMap& map) {
+    std::vector<std::int32_t> starts;
+    for (std::int32_t m = 0; m < map.size(); ++m) {
+      if (m == 0 || map.chromosome[static_cast<std::size_t>(m)] !=
+                        map.chromosome[static_cast<std::size_t>(m - 1)]) {
+        starts.push_back(m);
+      }
+      if (!map.linked()) break;
+    }
+    starts.push_back(map.size());
+    return starts;
+  }
+
+  // The first `blocks` blocks of a stream of row `row`.
+  const std::uint64_t* numbers(std::int32_t row, std::uint32_t lane, std::size_t blocks) {
+    fill_layer_words(key_, static_cast<std::uint32_t>(row), lane, 0, numbers_.data(), blocks);
+    return numbers_.data();
+  }
+
+  void draw_founder(std::int32_t i) {
+    for (int side = 0; side < 2; ++side) {
+      const auto* u = reinterpret_cast<const std::uint32_t*>(
+          numbers(i, panel_lane(side == 0 ? PanelDraw::kFounderFirst : PanelDraw::kFounderSecond),
+                  numbers_.size() / 2));
+      std::uint64_t* haplotype = panel_.haplotype(i, side);
+      const auto markers = static_cast<std::size_t>(markers_);
+      if (panel_.bits() == 1) {
+        bits_at_or_above(u, bounds_.data(), markers, haplotype);
+      } else {
+        bytes_counting_bounds(u, bounds_.data(), panel_.map().alleles, markers,
+                              reinterpret_cast<std::uint8_t*>(haplotype));
+      }
+    }
+  }
+
+  void pass_on(std::int32_t child, int side, std::int32_t parent, PanelDraw draw) {
+    if (panel_.map().linked()) {
+      crossover_mask(child, draw);
+    } else {
+      random_mask(child, draw);
+    }
+    select_bits(panel_.haplotype(parent, 0), panel_.haplotype(parent, 1), mask_.data(),
+                mask_.size(), panel_.haplotype(child, side));
+  }
+
+  // Unlinked: marker m comes from the second haplotype when bit m of the
+  // meiosis's numbers is set.
+  void random_mask(std::int32_t child, PanelDraw draw) {
+    const std::uint64_t* bits = numbers(child, panel_lane(draw), (markers_ + 127) / 128);
+    spread_bits(bits, panel_.bits(), markers_, mask_.data());
+  }
+
+  // Linked: along each chromosome, a first number picks the haplotype the
+  // meiosis starts on, then exponential gaps place the crossovers.
+  void crossover_mask(std::int32_t child, PanelDraw draw) {
+    std::fill(mask_.begin(), mask_.end(), 0);
+    const std::vector<double>& position = panel_.map().position_cm;
+    for (std::size_t c = 0; c + 1 < chromosome_starts_.size(); ++c) {
+      LayerStream stream(seed_.value, seed_.replicate, Layer::kMarkers,
+                         static_cast<std::uint32_t>(child),
+                         panel_lane(draw, static_cast<std::int32_t>(c)));
+      bool second = (stream.next_bits() & 1) != 0;
+      const std::int32_t end = chromosome_starts_[c + 1];
+      double crossover = 0;
+      for (std::int32_t m = chromosome_starts_[c]; m < end;) {
+        crossover += -std::log(stream.next_uniform()) * kCentimorgansPerMorgan;
+        const auto next = static_cast<std::int32_t>(
+            std::lower_bound(position.begin() + m, position.begin() + end, crossover) -
+            position.begin());
+        if (second) set_field_range(mask_.data(), panel_.bits(), m, next);
+        second = !second;
+        m = next;
+      }
+    }
+  }
+
+  const Pedigree& pedigree_;
+  Panel& panel_;
+  std::array<std::uint32_t, 2> key_;
+  Seed seed_;
+  std::int32_t markers_;
+  std::vector<std::uint64_t> numbers_;
+  std::vector<std::uint64_t> mask_;
+  std::vector<std::uint64_t> bounds_;
+  std::vector<std::int32_t> chromosome_starts_;
+};
+
+// Rows first..last-1 bred in two halves side by side.
+void breed_rows(PanelBreeder& one, PanelBreeder& other, HelperThread& helper, std::int32_t first,
+                std::int32_t last) {
+  const std::int32_t middle = first + (last - first) / 2;
+  helper.side_by_side([&] { one.breed(first, middle); }, [&] { other.breed(middle, last); });
+}
+
+void copy_design_marker(const GenotypeStore& design, std::int32_t bred, Panel& panel) {
+  const MarkerColumns& marker = design.marker(0);
+  for (std::int32_t i = 1; i <= bred; ++i) {
+    PanelWords(panel.haplotype(i, 0), panel.bits()).set(0, marker.true_first[i] - 1);
+    PanelWords(panel.haplotype(i, 1), panel.bits()).set(0, marker.true_second[i] - 1);
+  }
+}
+
+}  // namespace
+
+void drop_genes(const Pedigree& pedigree, const GenotypeStore& design, const Seed& seed,
+                bool design_marker_first, Panel& panel, HelperThread& helper) {
+  const std::int32_t bred = pedigree.created();
+  PanelBreeder one(pedigree, seed, panel);
+  PanelBreeder other(pedigree, seed, panel);
+  // Rows of one generation follow each other and their parents all come
+  // before them: each generation's rows are bred side by side.
+  for (std::int32_t first = 1; first <= bred;) {
+    std::int32_t last = first;
+    while (last <= bred && pedigree.born[last] == pedigree.born[first]) ++last;
+    breed_rows(one, other, helper, first, last);
+    first = last;
+  }
+  if (design_marker_first) copy_design_marker(design, bred, panel);
+  panel.set_bred(bred);
+}
+
+}  // namespace pedsim

@@ -1,0 +1,181 @@
+#include "sim/marker_map.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <numbers>
+#include <sstream>
+
+#include "io/marker_file.hpp"
+#include "random/layer_stream.hpp"
+#include "sim/panel_lanes.hpp"
+
+namespace pedsim {
+
+namespace {
+
+std::optional<double> number_of(std::string_view text) {
+  double v = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), v);
+  if (text.empty() || error != std::errc{} || end != text.data() + text.size() ||
+      !std::isfinite(v)) {
+    return std::nullopt;
+  }
+  return v;
+}
+
+// A standard normal number (Box and Muller's cosine).
+double normal(LayerStream& stream) {
+  const double radius = std::sqrt(-2 * std::log(stream.next_uniform()));
+  return radius * std::cos(2 * std::numbers::pi * stream.next_uniform());
+}
+
+// A Gamma(shape, 1) number: Marsaglia and Tsang's squeeze for shape >= 1,
+// and for smaller shapes Gamma(shape + 1) x U^(1/shape).
+double gamma(LayerStream& stream, double shape) {
+  if (shape < 1) return gamma(stream, shape + 1) * std::pow(stream.next_uniform(), 1 / shape);
+  const double d = shape - 1.0 / 3;
+  const double c = 1 / std::sqrt(9 * d);
+  for (;;) {
+    const double x = normal(stream);
+    const double v = std::pow(1 + c * x, 3);
+    if (v <= 0) continue;
+    const double u = stream.next_uniform();
+    if (std::log(u) < x * x / 2 + d - d * v + d * std::log(v)) return d * v;
+  }
+}
+
+std::vector<double> drawn_frequencies(const FrequencyRule& rule, std::int32_t alleles,
+                                      LayerStream stream) {
+  std::vector<double> f(static_cast<std::size_t>(alleles), 1.0 / alleles);
+  switch (rule.kind) {
+    case FrequencyRule::Kind::kEqual:
+      break;
+    case FrequencyRule::Kind::kDirichlet: {
+      double sum = 0;
+      for (double& x : f) sum += x = gamma(stream, rule.concentration);
+      // Every draw so small that they underflow: no allele is favoured.
+      for (double& x : f) x = sum > 0 ? x / sum : 1.0 / alleles;
+      break;
+    }
+    case FrequencyRule::Kind::kMinorAllele: {
+      const double minor = rule.low + (rule.high - rule.low) * stream.next_uniform();
+      const std::size_t which = stream.next_uniform() < 0.5 ? 0 : 1;
+      f[which] = minor;
+      f[1 - which] = 1 - minor;
+      break;
+    }
+  }
+  return f;
+}
+
+// `markers` markers on `chromosomes` chromosomes of `length` cM: the first
+// markers % chromosomes chromosomes take one more, and the n markers of a
+// chromosome sit at (j + 1/2) x length / n.
+void spread(MarkerMap& map, std::int32_t markers, std::int32_t chromosomes, double length) {
+  for (std::int32_t c = 0; c < chromosomes; ++c) {
+    map.chromosome_names.push_back(std::to_string(c + 1));
+    const std::int32_t n = markers / chromosomes + (c < markers % chromosomes ? 1 : 0);
+    for (std::int32_t j = 0; j < n; ++j) {
+      map.chromosome.push_back(c);
+      map.position_cm.push_back((j + 0.5) * length / n);
+    }
+  }
+}
+
+}  // namespace
+
+void MarkerOptions::validate() const {
+  if (markers < 1) throw InvalidParameters("the panel needs at least one marker");
+  if (alleles < 2 || alleles > 255) {
+    throw InvalidParameters("a marker has from 2 to 255 alleles, got " + std::to_string(alleles));
+  }
+  const auto rule = parse_frequency_rule(frequencies);
+  if (!rule) {
+    throw InvalidParameters("frequencies are equal, dirichlet:A (A > 0) or maf:LOW-HIGH (0 <= LOW "
+                            "<= HIGH <= 0.5), got '" + frequencies + "'");
+  }
+  if (rule->kind == FrequencyRule::Kind::kMinorAllele && alleles != 2) {
+    throw InvalidParameters("maf: frequencies are for two-allele markers (--alleles 2)");
+  }
+  if (marker_file) {
+    read_marker_file(*marker_file, alleles);
+    return;
+  }
+  if (chromosomes && (*chromosomes < 1 || *chromosomes > markers)) {
+    throw InvalidParameters("the markers are spread over 1 to " + std::to_string(markers) +
+                            " chromosomes (one marker each at least), got " +
+                            std::to_string(*chromosomes));
+  }
+  if (!(chromosome_length > 0) || !std::isfinite(chromosome_length)) {
+    throw InvalidParameters("a chromosome's length in centimorgans must be above 0");
+  }
+}
+
+std::string MarkerOptions::describe() const {
+  std::ostringstream text;
+  text.precision(10);
+  if (marker_file) {
+    text << "marker_file=" << *marker_file;
+  } else {
+    text << "markers=" << markers;
+  }
+  text << " alleles=" << alleles << " frequencies=" << frequencies;
+  if (!marker_file) {
+    if (chromosomes) {
+      text << " chromosomes=" << *chromosomes << " chromosome_length=" << chromosome_length;
+    } else {
+      text << " unlinked";
+    }
+  }
+  return text.str();
+}
+
+std::optional<FrequencyRule> parse_frequency_rule(std::string_view text) {
+  if (text == "equal") return FrequencyRule{};
+  if (text.starts_with("dirichlet:")) {
+    const auto a = number_of(text.substr(10));
+    if (!a || *a <= 0) return std::nullopt;
+    return FrequencyRule{.kind = FrequencyRule::Kind::kDirichlet, .concentration = *a};
+  }
+  if (text.starts_with("maf:")) {
+    const std::string_view range = text.substr(4);
+    const std::size_t dash = range.find('-');
+    if (dash == std::string_view::npos) return std::nullopt;
+    const auto low = number_of(range.substr(0, dash));
+    const auto high = number_of(range.substr(dash + 1));
+    if (!low || !high || *low < 0 || *low > *high || *high > 0.5) return std::nullopt;
+    return FrequencyRule{.kind = FrequencyRule::Kind::kMinorAllele, .low = *low, .high = *high};
+  }
+  return std::nullopt;
+}
+
+MarkerMap build_marker_map(const MarkerOptions& options, const Model& model, const Seed& seed) {
+  MarkerMap map;
+  if (options.marker_file) {
+    map = read_marker_file(*options.marker_file, options.alleles);
+  } else {
+    map.alleles = options.alleles;
+    for (std::int32_t m = 1; m <= options.markers; ++m) map.names.push_back(std::string("m").append(std::to_string(m)));
+    if (options.chromosomes) {
+      spread(map, options.markers, *options.chromosomes, options.chromosome_length);
+    }
+  }
+  if (options.is_design_marker_model()) {
+    map.alleles = model.alleles();
+    map.frequencies.assign(static_cast<std::size_t>(map.size()), model.allele_frequencies);
+    return map;
+  }
+  const FrequencyRule rule = *parse_frequency_rule(options.frequencies);
+  map.frequencies.resize(static_cast<std::size_t>(map.size()));
+  for (std::int32_t m = 0; m < map.size(); ++m) {
+    auto& f = map.frequencies[static_cast<std::size_t>(m)];
+    if (f.empty()) {
+      f = drawn_frequencies(rule, map.alleles,
+                            LayerStream(seed.value, seed.replicate, Layer::kMarkers, 0,
+                                        frequency_lane(m)));
+    }
+  }
+  return map;
+}
+
+}  // namespace pedsim

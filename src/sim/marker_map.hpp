@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "pedsim/pedsim.hpp"
+
+namespace pedsim {
+
+// How each marker's allele frequencies are chosen.
+struct FrequencyRule {
+  enum class Kind { kEqual, kDirichlet, kMinorAllele } kind = Kind::kEqual;
+  double concentration = 1;  // dirichlet:A
+  double low = 0;            // maf:LOW-HIGH
+  double high = 0.5;
+};
+
+// "equal", "dirichlet:A" (A > 0) or "maf:LOW-HIGH" (0 <= LOW <= HIGH <=
+// 0.5); nothing for any other text.
+std::optional<FrequencyRule> parse_frequency_rule(std::string_view text);
+
+// The panel's map: from the marker file, else `markers` markers named m1..mM
+// spread evenly over the chromosomes (or unlinked). Frequencies the file
+// does not give are drawn by the frequency rule from the marker layer's
+// stream, each marker's from a stream of its own. With the design's marker
+// model every marker takes the model's frequencies.
+MarkerMap build_marker_map(const MarkerOptions& options, const Model& model, const Seed& seed);
+
+}  // namespace pedsim

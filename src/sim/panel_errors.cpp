@@ -1,0 +1,140 @@
+#include "sim/panel_errors.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+
+#include "random/layer_stream.hpp"
+#include "random/layer_words.hpp"
+#include "sim/error_injection.hpp"
+#include "sim/panel_kernels.hpp"
+#include "sim/panel_words.hpp"
+
+namespace pedsim {
+
+namespace {
+
+std::uint32_t scale_of(std::size_t choices, std::uint64_t threshold) {
+  if (threshold == 0) return 0;
+  const std::uint64_t scale = (std::uint64_t{choices} << 32) / threshold;
+  return scale >> 32 != 0 ? 0 : static_cast<std::uint32_t>(scale);
+}
+
+bool all_equal(const std::vector<double>& shares) {
+  return std::all_of(shares.begin(), shares.end(), [&](double s) { return s == shares[0]; });
+}
+
+// Draws the replacement codes of candidates first..last-1.
+class PanelErrors {
+ public:
+  PanelErrors(const Model& model, const std::vector<double>& shares, const Seed& seed,
+              Panel& panel)
+      : panel_(panel),
+        key_(layer_key(seed.value, seed.replicate, Layer::kGenotypeErrors)),
+        markers_(panel.markers()),
+        // A number below the threshold is an error: probability p.
+        threshold_(static_cast<std::uint64_t>(std::llround(model.error_probability * 0x1p32))),
+        // The scale maps [0, threshold) onto [0, K+1) x 2^32; too large a
+        // scale (a probability under (K+1) / 2^32) takes the general way.
+        scale_(scale_of(shares.size(), threshold_)),
+        equal_shares_(all_equal(shares) && scale_ != 0),
+        replacement_(shares),
+        numbers_((static_cast<std::size_t>(markers_) + 3) / 4 * 2),
+        codes_(equal_shares_ ? 0 : static_cast<std::size_t>(markers_)) {}
+
+  void draw(std::size_t first, std::size_t last) {
+    for (std::size_t c = first; c < last; ++c) {
+      const std::int32_t animal = panel_.candidates()[c];
+      fill_layer_words(key_, static_cast<std::uint32_t>(animal), 0, 0, numbers_.data(),
+                       numbers_.size() / 2);
+      const auto* u = reinterpret_cast<const std::uint32_t*>(numbers_.data());
+      // Below the threshold, u / threshold is itself uniform: it picks the
+      // replacement.
+      if (equal_shares_) {
+        codes_below(u, threshold_, scale_, panel_.code_bits(), static_cast<std::size_t>(markers_),
+                    panel_.replacements(c));
+      } else {
+        codes_by_shares(u);
+        pack(panel_.replacements(c));
+      }
+    }
+  }
+
+ private:
+  void codes_by_shares(const std::uint32_t* u) {
+    for (std::int32_t m = 0; m < markers_; ++m) {
+      codes_[m] = u[m] < threshold_
+                      ? static_cast<std::uint16_t>(
+                            replacement_((u[m] + 0.5) / static_cast<double>(threshold_)))
+                      : 0;
+    }
+  }
+
+  void pack(std::uint64_t* row) const {
+    const int bits = panel_.code_bits();
+    if (bits == 16) {
+      std::memcpy(row, codes_.data(), codes_.size() * sizeof(std::uint16_t));
+      return;
+    }
+    const int per_word = 64 / bits;
+    for (std::size_t w = 0; w < panel_.code_words(); ++w) {
+      std::uint64_t word = 0;
+      const std::size_t first = w * per_word;
+      const std::size_t end = std::min(codes_.size(), first + per_word);
+      for (std::size_t m = first; m < end; ++m) {
+        word |= std::uint64_t{codes_[m]} << ((m - first) * bits);
+      }
+      row[w] = word;
+    }
+  }
+
+  Panel& panel_;
+  std::array<std::uint32_t, 2> key_;
+  std::int32_t markers_;
+  std::uint64_t threshold_;
+  std::uint32_t scale_;
+  bool equal_shares_;
+  ReplacementAlleles replacement_;
+  std::vector<std::uint64_t> numbers_;
+  std::vector<std::uint16_t> codes_;
+};
+
+std::vector<std::int32_t> error_candidates(const Pedigree& pedigree, const GenotypeStore& design) {
+  std::vector<std::int32_t> candidates;
+  for (std::int32_t i = 1; i <= pedigree.created(); ++i) {
+    if (is_error_candidate(pedigree, design, i)) candidates.push_back(i);
+  }
+  return candidates;
+}
+
+// Marker 1 is the design's marker: its recorded first allele, where an
+// error changed it.
+void keep_design_errors(const GenotypeStore& design, Panel& panel) {
+  const MarkerColumns& marker = design.marker(0);
+  for (std::size_t c = 0; c < panel.candidates().size(); ++c) {
+    const std::int32_t i = panel.candidates()[c];
+    const std::int32_t recorded = marker.recorded_first[i];
+    PanelWords(panel.replacements(c), panel.code_bits())
+        .set(0, recorded != marker.true_first[i] ? static_cast<std::uint32_t>(recorded) : 0);
+  }
+}
+
+}  // namespace
+
+void degrade_panel(const Pedigree& pedigree, const GenotypeStore& design, const Model& model,
+                   const std::vector<double>& replacement_shares, const Seed& seed,
+                   bool design_marker_first, Panel& panel, HelperThread& helper) {
+  for (std::int32_t i = 1; i <= pedigree.created(); ++i) {
+    if (design.lost[i] != 0) panel.set_lost(i);
+  }
+  panel.set_candidates(error_candidates(pedigree, design));
+  PanelErrors one(model, replacement_shares, seed, panel);
+  PanelErrors other(model, replacement_shares, seed, panel);
+  const std::size_t candidates = panel.candidates().size();
+  helper.side_by_side([&] { one.draw(0, candidates / 2); },
+                      [&] { other.draw(candidates / 2, candidates); });
+  if (design_marker_first) keep_design_errors(design, panel);
+}
+
+}  // namespace pedsim
