@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -287,6 +288,112 @@ std::string targets(const Workload& w, double median, double floor, double start
   return text + "memory " + (memory_met ? "met" : "NOT met");
 }
 
+// A marker panel dropped onto a bred pedigree, in memory.
+struct PanelWorkload {
+  Workload pedigree;
+  pedsim::MarkerOptions markers;
+  int runs;
+  std::string label() const {
+    std::string text = pedigree.label() + ", " + std::to_string(markers.markers) + " markers of " +
+                       std::to_string(markers.alleles) + " alleles";
+    if (markers.chromosomes) text += " on " + std::to_string(*markers.chromosomes) + " chromosomes";
+    return text;
+  }
+};
+
+struct PanelTiming {
+  double wall = 0;
+  double panel = 0;
+  double genotypes = 0;
+  double bits_per_genotype = 0;
+  long max_rss_kib = 0;
+};
+
+// One panel run in a child process, so that its peak memory is its own.
+PanelTiming time_panel(const PanelWorkload& w) {
+  int channel[2];
+  if (::pipe(channel) != 0) std::exit(1);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(channel[0]);
+    pedsim::PhaseSeconds seconds;
+    const auto start = Clock::now();
+    const pedsim::Simulation run = pedsim::simulate_timed(
+        parameters_of(w.pedigree), {kSeed, "PEDSIM_SEED"}, seconds, {}, {}, w.markers);
+    PanelTiming t;
+    t.wall = seconds_since(start);
+    t.panel = seconds.panel;
+    t.genotypes = static_cast<double>(run.panel.animals()) * run.panel.markers();
+    t.bits_per_genotype = 8.0 * static_cast<double>(run.panel.bytes()) / t.genotypes;
+    const bool sent = ::write(channel[1], &t, sizeof t) == static_cast<ssize_t>(sizeof t);
+    ::_exit(sent ? 0 : 1);
+  }
+  ::close(channel[1]);
+  PanelTiming t;
+  const bool received = ::read(channel[0], &t, sizeof t) == static_cast<ssize_t>(sizeof t);
+  ::close(channel[0]);
+  int status = 0;
+  rusage usage{};
+  ::wait4(pid, &status, 0, &usage);
+  if (!received || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::cerr << "pedsim_bench: the panel run " << w.label() << " failed\n";
+    std::exit(1);
+  }
+  t.max_rss_kib = usage.ru_maxrss;
+  return t;
+}
+
+pedsim::MarkerOptions panel_markers(std::int32_t markers, std::int32_t alleles,
+                                    std::optional<std::int32_t> chromosomes = std::nullopt) {
+  pedsim::MarkerOptions m;
+  m.markers = markers;
+  m.alleles = alleles;
+  m.chromosomes = chromosomes;
+  return m;
+}
+
+// The panel workloads: the median of their runs' walls, genotypes per second
+// of the panel's phase (gene drop, loss and errors) against the target of
+// 10^9, and the panel's memory per genotype against 3 bits (two alleles) or
+// 2 bytes (more).
+std::string panel_section(bool quick) {
+  std::vector<PanelWorkload> workloads{{{3, 20, 5, 1}, panel_markers(1000, 2), 3}};
+  if (!quick) {
+    workloads = {{{10, 20000, 2000, 1}, panel_markers(50000, 2), 3},
+                 {{10, 20000, 2000, 1}, panel_markers(1000, 12), 3},
+                 {{10, 20000, 2000, 1}, panel_markers(50000, 2, 30), 3}};
+  }
+  std::ostringstream table;
+  table << "| workload | genotypes | median wall (s) | panel phase (s) | genotypes per second | "
+           "bits per genotype | peak RSS (MiB) | targets |\n"
+        << "|---|---|---|---|---|---|---|---|\n";
+  for (const PanelWorkload& w : workloads) {
+    std::vector<PanelTiming> runs;
+    for (int r = 0; r < w.runs; ++r) runs.push_back(time_panel(w));
+    std::sort(runs.begin(), runs.end(),
+              [](const PanelTiming& a, const PanelTiming& b) { return a.wall < b.wall; });
+    const PanelTiming& t = runs[runs.size() / 2];
+    const double rate = t.genotypes / t.panel;
+    const double memory_limit = w.markers.alleles == 2 ? 3 : 16;
+    table << "| " << w.label() << " | " << fixed(t.genotypes, 0) << " | " << fixed(t.wall, 3)
+          << " | " << fixed(t.panel, 3) << " | " << fixed(rate / 1e9, 2) << " x 10^9 | "
+          << fixed(t.bits_per_genotype, 2) << " | " << fixed(t.max_rss_kib / 1024.0, 0) << " | "
+          << "speed (>= 10^9 /s) " << (rate >= 1e9 ? "met" : "NOT met") << ", memory (<= "
+          << fixed(memory_limit, 0) << " bits) "
+          << (t.bits_per_genotype <= memory_limit ? "met" : "NOT met") << " |\n";
+    std::cout << "pedsim_bench: panel " << w.label() << ": " << fixed(t.wall, 3) << " s, "
+              << fixed(rate / 1e9, 2) << " x 10^9 genotypes/s, "
+              << fixed(t.bits_per_genotype, 2) << " bits per genotype" << std::endl;
+  }
+  return "\n## Marker panels\n\nIn memory (the library's simulate, no files), median of " +
+         std::to_string(workloads.front().runs) +
+         " runs each in a child process. The panel phase is the gene drop onto the bred "
+         "pedigree with the loss and error rules on every marker; its genotypes per second are "
+         "animals x markers over its seconds. Bits per genotype count the true and recorded "
+         "genotypes together (the panel's whole memory over animals x markers).\n\n" +
+         table.str();
+}
+
 std::string machine_description() {
   utsname u{};
   ::uname(&u);
@@ -415,6 +522,7 @@ int main(int argc, char** argv) {
     std::cout << "pedsim_bench: replicate study speed-up " << fixed(one_by_one / together, 2)
               << " x" << std::endl;
   }
+  report << panel_section(quick);
   std::ofstream(argv[2]) << report.str();
   fs::remove_all(dir);
   std::cout << "pedsim_bench: wrote " << argv[2] << std::endl;

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "random/layer_stream.hpp"
+#include "random/layer_words.hpp"
 
 namespace pedsim {
 namespace {
@@ -52,6 +53,19 @@ TEST(LayerStream, SeekingEqualsDrawing) {
     LayerStream sought(-5, 0, Layer::kPedigreeErrors);
     sought.seek(position);
     for (int k = 0; k < 9; ++k) ASSERT_EQ(sought.next_bits(), drawn.next_bits()) << position;
+  }
+}
+
+// The bulk fill, run a vector of blocks at a time, gives a stream's numbers
+// exactly as they come one by one.
+TEST(LayerStream, BulkWordsAreTheStreamsNumbers) {
+  std::array<std::uint64_t, 38> words{};
+  fill_layer_words(layer_key(-9, 12, Layer::kMarkers), 777, 5, 3, words.data(), words.size() / 2);
+  LayerStream stream(-9, 12, Layer::kMarkers, 777, 5);
+  stream.seek(3 * 4);
+  for (const std::uint64_t word : words) {
+    const std::uint64_t low = stream.next_bits();
+    ASSERT_EQ(word, low | (std::uint64_t{stream.next_bits()} << 32));
   }
 }
 

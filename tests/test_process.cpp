@@ -5,6 +5,7 @@
 
 #include <array>
 #include <filesystem>
+#include <set>
 #include <sstream>
 
 #include "support.hpp"
@@ -250,6 +251,22 @@ INSTANTIATE_TEST_SUITE_P(
                    .left = {Left::kAny, kNew, Left::kAbsent, Left::kUnchanged},
                    .seed = "-5",
                    .pre_on_full_device = true},
+        FolderCase{.name = "MarkerFileMissing",
+                   .args = {"--marker-file", "map.tsv", "3", "20", "5"},
+                   .status = 2,
+                   .out = kEchoed,
+                   .err = "pedsim: cannot read marker file map.tsv: No such file or directory\n"},
+        FolderCase{.name = "MinorAlleleRangeNeedsTwoAlleles",
+                   .args = {"--frequencies", "maf:0.1-0.3", "3", "20", "5"},
+                   .status = 2,
+                   .out = kEchoed,
+                   .err = "pedsim: maf: frequencies are for two-allele markers (--alleles 2)\n"},
+        FolderCase{.name = "MoreChromosomesThanMarkers",
+                   .args = {"--markers", "2", "--chromosomes", "3", "3", "20", "5"},
+                   .status = 2,
+                   .out = kEchoed,
+                   .err = "pedsim: the markers are spread over 1 to 2 chromosomes (one marker "
+                          "each at least), got 3\n"},
         FolderCase{.name = "OptionsAfterTheNumbers",
                    .args = {"3", "20", "5", "--summary=s.txt"},
                    .status = 0,
@@ -283,6 +300,62 @@ TEST(Process, QuietConsoleKeepsTheCountsAndTheFiles) {
     EXPECT_EQ(result.out, expected) << name;
     EXPECT_EQ(read_file(dir.path() / "ped.pre"), read_file(golden.dir / "ped.pre"));
     EXPECT_EQ(read_file(dir.path() / "ped.errors"), read_file(golden.dir / "ped.errors"));
+  }
+}
+
+// A panel's files agree with each other and with the run without one: the
+// pedigree columns (and with the design's marker model, marker 1) are the
+// reference's; ped.errors lists exactly the genotypes whose recorded first
+// allele differs from true.pre's, with that allele; the console lists each
+// animal with such a genotype.
+TEST(Process, PanelFilesAgreeWithEachOtherAndTheDesignRun) {
+  const auto golden = test::golden_case("12-40-8");
+  const auto reference = test::split_lines(read_file(golden.dir / "ped.pre"));
+  for (const auto& [markers, alleles] : {std::pair{"4", "2"}, std::pair{"3", "3"}}) {
+    TempDir dir;
+    std::vector<std::string> args{"--markers", markers, "--alleles", alleles, "--true-genotypes",
+                                  "--outdir", "o"};
+    args.insert(args.end(), golden.args.begin(), golden.args.end());
+    const auto result = run_pedsim(args, {dir.path(), golden.seed});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const auto recorded = test::split_lines(read_file(dir.path() / "o" / "ped.pre"));
+    const auto truth = test::split_lines(read_file(dir.path() / "o" / "true.pre"));
+    ASSERT_EQ(recorded.size(), reference.size());
+    ASSERT_EQ(truth.size(), reference.size());
+    const bool design_first = std::string(alleles) == "3";
+    const std::size_t kept = design_first ? 6 : 4;
+    std::set<std::pair<std::string, std::string>> differing;
+    std::set<std::string> altered_animals;
+    for (std::size_t r = 0; r < reference.size(); ++r) {
+      const auto want = test::words(reference[r]);
+      const auto got = test::words(recorded[r]);
+      const auto real = test::words(truth[r]);
+      ASSERT_EQ(got.size(), 4 + 2 * std::stoul(markers));
+      ASSERT_TRUE(std::equal(want.begin(), want.begin() + kept, got.begin())) << recorded[r];
+      ASSERT_TRUE(std::equal(got.begin(), got.begin() + 4, real.begin()));
+      for (std::size_t m = 0; 4 + 2 * m < got.size(); ++m) {
+        if (got[4 + 2 * m] == "0" || got[4 + 2 * m] == real[4 + 2 * m]) continue;
+        differing.insert(
+            {got[0] + " " + real[4 + 2 * m], std::string("m").append(std::to_string(m + 1))});
+        altered_animals.insert(got[0]);
+      }
+    }
+    std::set<std::pair<std::string, std::string>> listed;
+    for (const auto& line : test::split_lines(read_file(dir.path() / "o" / "ped.errors"))) {
+      const auto fields = test::words(line);
+      ASSERT_EQ(fields.size(), 3U) << line;
+      listed.insert({fields[0] + " " + fields[1], fields[2]});
+    }
+    EXPECT_EQ(listed, differing);
+    EXPECT_FALSE(listed.empty());
+    std::set<std::string> shown;
+    for (const auto& line : test::split_lines(result.out)) {
+      if (line.find_first_of("=g") == std::string::npos) shown.insert(test::words(line)[0]);
+    }
+    EXPECT_EQ(shown, altered_animals);
+    EXPECT_NE(read_file(dir.path() / "o" / "run.tsv")
+                  .find(std::string("markers=").append(markers)),
+              std::string::npos);
   }
 }
 

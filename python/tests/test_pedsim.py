@@ -124,7 +124,8 @@ def test_bad_arguments_raise_value_error(args, message):
         pedsim.simulate(*args, seed=1)
 
 
-@pytest.mark.parametrize("keywords", [{"replicate": 100000}, {"seed": 2**31}, {"seed": -(2**31) - 1}])
+@pytest.mark.parametrize("keywords", [{"replicate": 100000}, {"seed": 2**31}, {"seed": -(2**31) - 1},
+                                      {"alleles": 256}, {"markers": 0}])
 def test_values_out_of_range_raise_value_error(keywords):
     with pytest.raises(ValueError, match=next(iter(keywords))):
         pedsim.simulate(3, 20, 5, **{"seed": 1, **keywords})
@@ -202,3 +203,33 @@ def test_nothing_is_printed(capfd, tmp_path):
     pedsim.simulate(3, 20, 5, seed=1).write(tmp_path)
     out, err = capfd.readouterr()
     assert out == "" and err == ""
+
+
+def test_panel_arrays_match_the_files_and_the_marker_file(tmp_path):
+    (tmp_path / "map.tsv").write_text(
+        "marker\tchromosome\tposition_cm\tfreq_1\tfreq_2\n"
+        + "".join(f"snp{k}\t{1 + k // 20}\t{k % 20 * 2.5}\t0.3\t0.7\n" for k in range(60)))
+    run = pedsim.simulate(4, 200, 20, seed=3, alleles=2, marker_file=tmp_path / "map.tsv")
+    assert run.true_genotypes.shape == run.recorded_genotypes.shape == (run.animal.size, 60, 2)
+    assert not run.true_genotypes.flags.writeable
+    assert run.marker_names[:2] == ["snp0", "snp1"] and run.marker_chromosomes[-1] == "3"
+    run.write(tmp_path / "out", true_genotypes=True)
+    for name, array in (("ped.pre", run.recorded_genotypes), ("true.pre", run.true_genotypes)):
+        table = np.loadtxt(tmp_path / "out" / name, dtype=np.int64, ndmin=2)
+        assert (table[:, 4:].reshape(-1, 60, 2) == array).all()
+    # Lost records are 0/0 at every marker; kept ones differ from the truth
+    # only in first alleles.
+    lost = run.lost.astype(bool)
+    assert (run.recorded_genotypes[lost] == 0).all()
+    assert (run.recorded_genotypes[~lost, :, 1] == run.true_genotypes[~lost, :, 1]).all()
+
+
+def test_panel_keywords_are_checked():
+    with pytest.raises(ValueError, match="maf: frequencies are for two-allele markers"):
+        pedsim.simulate(3, 20, 5, seed=1, markers=10, frequencies="maf:0.1-0.2")
+    with pytest.raises(ValueError, match="line 1, column x"):
+        import tempfile
+        with tempfile.NamedTemporaryFile("w", suffix=".tsv") as f:
+            f.write("marker\tx\tposition_cm\n")
+            f.flush()
+            pedsim.simulate(3, 20, 5, seed=1, marker_file=f.name)
