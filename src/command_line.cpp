@@ -219,6 +219,9 @@ void check_study_names(const CommandLine& line) {
       {"ped.errors", std::string(kPedErrorsName)},
       {"run.tsv", std::string(kRunRowName)},
       {"console.txt", std::string(kConsoleCopyName)}};
+  if (line.settings.true_genotypes) {
+    taken.emplace_back("true.pre", std::string(kTrueGenotypesName));
+  }
   for (const auto& [option, name] : {std::pair{"--truth", &line.settings.truth},
                                      std::pair{"--summary", &line.settings.summary}}) {
     if (!*name) continue;

@@ -74,12 +74,12 @@ constexpr std::array kOptions{
            "alleles, maf:LOW-HIGH (minor allele uniform in the range)",
            Reach::kSimulate,
            [](Settings& s, std::string_view v) { s.markers.frequencies = text_of(v); }},
-    Option{"--chromosomes", "C", ValueKind::kInteger, 1, kInt32High,
+    Option{"--chromosomes", "C", ValueKind::kInteger, 1, kMaxChromosomes,
            "spread the markers evenly over C chromosomes, with\n"
            "crossovers by Haldane's map (default: unlinked)",
            Reach::kSimulate,
            [](Settings& s, std::string_view v) { s.markers.chromosomes = as_int32(v); }},
-    Option{"--chromosome-length", "L", ValueKind::kNumber, 1e-9, 1e9,
+    Option{"--chromosome-length", "L", ValueKind::kNumber, 1e-9, kMaxPositionCm,
            "centimorgans per chromosome (default 100)", Reach::kSimulate,
            [](Settings& s, std::string_view v) {
              s.markers.chromosome_length = *parse_number(v);

@@ -144,7 +144,8 @@ std::string manifest_text(const ReplicateStudy& s) {
          std::to_string(s.parameters.generations) + "\nn\t" +
          std::to_string(s.parameters.founders) + "\nmale\t" + std::to_string(s.parameters.males) +
          "\ntruth\t" + name(s.truth) + "\nsummary\t" + name(s.summary) + "\nquiet\t" +
-         (s.quiet ? "yes" : "no") + "\nmodel\t" + model_text(s.model, s.markers) + "\n";
+         (s.quiet ? "yes" : "no") + "\nmodel\t" + model_text(s.model, s.markers) + "\n" +
+         (s.true_genotypes ? "true_genotypes\tyes\n" : "");
 }
 
 std::map<std::string, std::string> manifest_values(const std::string& text) {
@@ -167,9 +168,15 @@ bool record_study(const ReplicateStudy& study) {
     const auto there = manifest_values(*recorded);
     const auto here = manifest_values(text);
     std::string differences;
-    for (const auto& [key, value] : here) {
-      const auto other = there.find(key);
-      const std::string old = other == there.end() ? "none" : other->second;
+    std::map<std::string, std::string> keys = there;
+    keys.insert(here.begin(), here.end());
+    for (const auto& [key, unused] : keys) {
+      const auto value_in = [&key](const std::map<std::string, std::string>& values) {
+        const auto found = values.find(key);
+        return found == values.end() ? std::string("none") : found->second;
+      };
+      const std::string old = value_in(there);
+      const std::string value = value_in(here);
       if (old == value) continue;
       differences +=
           (differences.empty() ? "" : ", ") + key + " " + old + " there, " + value + " here";

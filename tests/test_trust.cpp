@@ -173,6 +173,18 @@ INSTANTIATE_TEST_SUITE_P(
                   .err_has = {"holds another study (seed 1 there, 2 here)"},
                   .left = {{"s/replicates.tsv", Left::kUnchanged},
                            {"s/r00000/ped.pre", Left::kUnchanged}}},
+        TrustCase{.name = "AnotherMarkerModelIsAnotherStudy",
+                  .setup = {kStudy},
+                  .args = with(kStudy, {"--markers", "5", "--true-genotypes"}),
+                  .status = 2,
+                  .err_has = {"holds another study (model design there, design markers=5 "
+                              "alleles=3 frequencies=equal unlinked here, true_genotypes none "
+                              "there, yes here)"},
+                  .left = {{"s/replicates.tsv", Left::kUnchanged}}},
+        TrustCase{.name = "StudyReportNamingTruePre",
+                  .args = with(kStudy, {"--true-genotypes", "--summary", "true.pre"}),
+                  .status = 2,
+                  .err_has = {"--summary true.pre names the same file as true.pre"}},
         TrustCase{.name = "ReplicatesNoStudyRecordsAreRefused",
                   .setup = {{"--outdir", "s/r00000", "2", "30", "5"}},
                   .args = kStudy,

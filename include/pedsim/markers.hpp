@@ -8,6 +8,12 @@
 
 namespace pedsim {
 
+// The most chromosomes a panel spreads its markers over, and the furthest
+// a marker lies along one (centimorgans): each meiosis draws every crossover
+// of every chromosome.
+inline constexpr std::int32_t kMaxChromosomes = 1000000;
+inline constexpr double kMaxPositionCm = 100000;
+
 // The markers a run is asked for. At their defaults (one marker of three
 // equally frequent alleles, unlinked, no marker file) a run is the design's:
 // one marker bred on the design's stream, written as it always was.

@@ -148,6 +148,9 @@ class MarkerFileReader {
                                        "; the rows of a chromosome must follow each other");
         }
       }
+      if (static_cast<std::int32_t>(names.size()) == kMaxChromosomes) {
+        stop(line, "chromosome", "more than 1000000 chromosomes");
+      }
       names.emplace_back(name);
     }
     const auto index = static_cast<std::int32_t>(names.size() - 1);
@@ -157,8 +160,9 @@ class MarkerFileReader {
 
   void position(std::size_t line, std::string_view text, std::int32_t chromosome) {
     const auto cm = number_of(text);
-    if (!cm || *cm < 0) {
-      stop(line, "position_cm", quoted(text) + " is not a number of centimorgans (0 or more)");
+    if (!cm || *cm < 0 || *cm > kMaxPositionCm) {
+      stop(line, "position_cm",
+           quoted(text) + " is not a number of centimorgans from 0 to 100000");
     }
     const auto& chromosomes = map_.chromosome;
     if (chromosomes.size() > 1 && chromosomes[chromosomes.size() - 2] == chromosome &&

@@ -106,8 +106,8 @@ void MarkerOptions::validate() const {
                             " chromosomes (one marker each at least), got " +
                             std::to_string(*chromosomes));
   }
-  if (!(chromosome_length > 0) || !std::isfinite(chromosome_length)) {
-    throw InvalidParameters("a chromosome's length in centimorgans must be above 0");
+  if (!(chromosome_length > 0) || !(chromosome_length <= kMaxPositionCm)) {
+    throw InvalidParameters("a chromosome's length is above 0 and at most 100000 centimorgans");
   }
 }
 
