@@ -170,7 +170,8 @@ bool record_study(const ReplicateStudy& study) {
     std::string differences;
     std::map<std::string, std::string> keys = there;
     keys.insert(here.begin(), here.end());
-    for (const auto& [key, unused] : keys) {
+    for (const auto& entry : keys) {
+      const std::string& key = entry.first;
       const auto value_in = [&key](const std::map<std::string, std::string>& values) {
         const auto found = values.find(key);
         return found == values.end() ? std::string("none") : found->second;
