@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "io/diagnostic.hpp"
+#include "io/marker_file.hpp"
 #include "io/output_file.hpp"
 #include "io/output_writer.hpp"
 #include "io/panel_writer.hpp"
@@ -69,6 +70,15 @@ class PhaseClock {
  private:
   std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
 };
+
+// The panel's map: the marker file's, else the options' markers, with the
+// frequencies neither gives drawn.
+MarkerMap marker_map_of(const MarkerOptions& options, const Model& model, const Seed& seed) {
+  MarkerMap map = options.marker_file ? read_marker_file(*options.marker_file, options.alleles)
+                                      : spread_markers(options);
+  choose_frequencies(map, options, model, seed);
+  return map;
+}
 
 OutputSinks console_only(const OutputSinks& outputs) {
   return {.console = outputs.console, .quiet_console = outputs.quiet_console};
@@ -180,7 +190,7 @@ Simulation simulate_timed(const Parameters& parameters, const Seed& seed, PhaseS
   run.genotypes = GenotypeStore(parameters.rows, {model.alleles()});
   run.markers = markers;
   if (!markers.is_design()) {
-    run.panel = Panel(parameters.rows, build_marker_map(markers, model, seed));
+    run.panel = Panel(parameters.rows, marker_map_of(markers, model, seed));
   }
   // The design's one stream: every stage of the design's rules draws from it
   // in the design's order. Later layers draw from streams of their own

@@ -3,9 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <numbers>
-#include <sstream>
 
-#include "io/marker_file.hpp"
 #include "random/layer_stream.hpp"
 #include "sim/panel_lanes.hpp"
 
@@ -84,52 +82,6 @@ void spread(MarkerMap& map, std::int32_t markers, std::int32_t chromosomes, doub
 
 }  // namespace
 
-void MarkerOptions::validate() const {
-  if (markers < 1) throw InvalidParameters("the panel needs at least one marker");
-  if (alleles < 2 || alleles > 255) {
-    throw InvalidParameters("a marker has from 2 to 255 alleles, got " + std::to_string(alleles));
-  }
-  const auto rule = parse_frequency_rule(frequencies);
-  if (!rule) {
-    throw InvalidParameters("frequencies are equal, dirichlet:A (A > 0) or maf:LOW-HIGH (0 <= LOW "
-                            "<= HIGH <= 0.5), got '" + frequencies + "'");
-  }
-  if (rule->kind == FrequencyRule::Kind::kMinorAllele && alleles != 2) {
-    throw InvalidParameters("maf: frequencies are for two-allele markers (--alleles 2)");
-  }
-  if (marker_file) {
-    read_marker_file(*marker_file, alleles);
-    return;
-  }
-  if (chromosomes && (*chromosomes < 1 || *chromosomes > markers)) {
-    throw InvalidParameters("the markers are spread over 1 to " + std::to_string(markers) +
-                            " chromosomes (one marker each at least), got " +
-                            std::to_string(*chromosomes));
-  }
-  if (!(chromosome_length > 0) || !(chromosome_length <= kMaxPositionCm)) {
-    throw InvalidParameters("a chromosome's length is above 0 and at most 100000 centimorgans");
-  }
-}
-
-std::string MarkerOptions::describe() const {
-  std::ostringstream text;
-  text.precision(10);
-  if (marker_file) {
-    text << "marker_file=" << *marker_file;
-  } else {
-    text << "markers=" << markers;
-  }
-  text << " alleles=" << alleles << " frequencies=" << frequencies;
-  if (!marker_file) {
-    if (chromosomes) {
-      text << " chromosomes=" << *chromosomes << " chromosome_length=" << chromosome_length;
-    } else {
-      text << " unlinked";
-    }
-  }
-  return text.str();
-}
-
 std::optional<FrequencyRule> parse_frequency_rule(std::string_view text) {
   if (text == "equal") return FrequencyRule{};
   if (text.starts_with("dirichlet:")) {
@@ -149,21 +101,24 @@ std::optional<FrequencyRule> parse_frequency_rule(std::string_view text) {
   return std::nullopt;
 }
 
-MarkerMap build_marker_map(const MarkerOptions& options, const Model& model, const Seed& seed) {
+MarkerMap spread_markers(const MarkerOptions& options) {
   MarkerMap map;
-  if (options.marker_file) {
-    map = read_marker_file(*options.marker_file, options.alleles);
-  } else {
-    map.alleles = options.alleles;
-    for (std::int32_t m = 1; m <= options.markers; ++m) map.names.push_back(std::string("m").append(std::to_string(m)));
-    if (options.chromosomes) {
-      spread(map, options.markers, *options.chromosomes, options.chromosome_length);
-    }
+  map.alleles = options.alleles;
+  for (std::int32_t m = 1; m <= options.markers; ++m) {
+    map.names.push_back(std::string("m").append(std::to_string(m)));
   }
+  if (options.chromosomes) {
+    spread(map, options.markers, *options.chromosomes, options.chromosome_length);
+  }
+  return map;
+}
+
+void choose_frequencies(MarkerMap& map, const MarkerOptions& options, const Model& model,
+                        const Seed& seed) {
   if (options.is_design_marker_model()) {
     map.alleles = model.alleles();
     map.frequencies.assign(static_cast<std::size_t>(map.size()), model.allele_frequencies);
-    return map;
+    return;
   }
   const FrequencyRule rule = *parse_frequency_rule(options.frequencies);
   map.frequencies.resize(static_cast<std::size_t>(map.size()));
@@ -175,7 +130,6 @@ MarkerMap build_marker_map(const MarkerOptions& options, const Model& model, con
                                         frequency_lane(m)));
     }
   }
-  return map;
 }
 
 }  // namespace pedsim

@@ -20,11 +20,15 @@ struct FrequencyRule {
 // 0.5); nothing for any other text.
 std::optional<FrequencyRule> parse_frequency_rule(std::string_view text);
 
-// The panel's map: from the marker file, else `markers` markers named m1..mM
-// spread evenly over the chromosomes (or unlinked). Frequencies the file
-// does not give are drawn by the frequency rule from the marker layer's
-// stream, each marker's from a stream of its own. With the design's marker
-// model every marker takes the model's frequencies.
-MarkerMap build_marker_map(const MarkerOptions& options, const Model& model, const Seed& seed);
+// `markers` markers named m1..mM, spread evenly over the chromosomes (or
+// unlinked), without frequencies yet.
+MarkerMap spread_markers(const MarkerOptions& options);
+
+// Gives each marker without frequencies (none, or those of a marker file
+// without frequency columns) its frequencies, drawn by the frequency rule
+// from the marker layer's stream, each marker's from a stream of its own.
+// With the design's marker model every marker takes the model's.
+void choose_frequencies(MarkerMap& map, const MarkerOptions& options, const Model& model,
+                        const Seed& seed);
 
 }  // namespace pedsim
