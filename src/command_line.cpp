@@ -182,7 +182,9 @@ int run_once(const CommandLine& line, const std::optional<std::string>& seed_var
   const Settings& settings = line.settings;
   RunPlan plan{.truth = settings.truth,
                .summary = settings.summary,
-               .true_genotypes = settings.true_genotypes};
+               .true_genotypes = settings.true_genotypes,
+               .record_columns = !settings.records.is_design(),
+               .error_table = !settings.records.is_design_errors()};
   if (settings.outdir) {
     plan.folder = *settings.outdir;
     plan.make_folder = true;
@@ -201,9 +203,11 @@ int run_once(const CommandLine& line, const std::optional<std::string>& seed_var
     files.open();
     const auto [parameters, seed] = read_run(line, seed_variable, console);
     settings.markers.validate();
-    report_removed(stderr_fd, files.empty_outputs(seed, model_text(settings.model, settings.markers)));
+    settings.records.validate(settings.markers);
+    report_removed(stderr_fd, files.empty_outputs(seed, model_text(settings.model, settings.markers,
+                                                                   settings.records)));
     const Simulation run = simulate(parameters, seed, files.sinks(&console, settings.quiet),
-                                    settings.model, settings.markers);
+                                    settings.model, settings.markers, settings.records);
     files.finish(run);
     warn_if_streams_overlap(run, stderr_fd);
     return 0;
@@ -225,6 +229,9 @@ void check_study_names(const CommandLine& line) {
       {"console.txt", std::string(kConsoleCopyName)}};
   if (line.settings.true_genotypes) {
     taken.emplace_back("true.pre", std::string(kTrueGenotypesName));
+  }
+  if (!line.settings.records.is_design_errors()) {
+    taken.emplace_back("errors.tsv", std::string(kErrorTableName));
   }
   for (const auto& [option, name] : {std::pair{"--truth", &line.settings.truth},
                                      std::pair{"--summary", &line.settings.summary}}) {
@@ -252,6 +259,7 @@ int run_study(const CommandLine& line, const std::optional<std::string>& seed_va
     StringSink echo;
     const auto [parameters, seed] = read_run(line, seed_variable, echo);
     line.settings.markers.validate();
+    line.settings.records.validate(line.settings.markers);
     const unsigned cores = std::max(1U, std::thread::hardware_concurrency());
     const Settings& settings = line.settings;
     const ReplicateStudy study{.parameters = parameters,
@@ -266,6 +274,7 @@ int run_study(const CommandLine& line, const std::optional<std::string>& seed_va
                                .true_genotypes = settings.true_genotypes,
                                .model = settings.model,
                                .markers = settings.markers,
+                               .records = settings.records,
                                .echo = echo.text};
     check_study_console(study, stdout_fd, stderr_fd);
     Console(stdout_fd).write(echo.text);

@@ -22,6 +22,20 @@ std::int32_t as_int32(std::string_view value) {
 
 std::string text_of(std::string_view value) { return std::string(value); }
 
+// The A of "beta:A" (A > 0); anything else stops naming the option.
+double beta_concentration(std::string_view option, std::string_view value) {
+  double a = 0;
+  const std::string_view number = value.substr(std::min<std::size_t>(5, value.size()));
+  const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), a);
+  if (!value.starts_with("beta:") || number.empty() || error != std::errc{} ||
+      end != number.data() + number.size() || !(a > 0) || !std::isfinite(a)) {
+    stop_usage(std::string(option).append(" takes beta:A with A above 0, got '")
+                   .append(value)
+                   .append("'"));
+  }
+  return a;
+}
+
 std::optional<double> parse_number(std::string_view value) {
   double v = 0;
   const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), v);
@@ -89,6 +103,48 @@ constexpr std::array kOptions{
            "position_cm, optionally freq_1..freq_K",
            Reach::kSimulate,
            [](Settings& s, std::string_view v) { s.markers.marker_file = text_of(v); }},
+    Option{"--error-model", "E", ValueKind::kText, 0, 0,
+           "design (default), random-allele, dropout or matrix:FILE\n"
+           "(two alleles: P(recorded | true) over 0, 1, 2 copies)",
+           Reach::kSimulate,
+           [](Settings& s, std::string_view v) { s.records.error_model = text_of(v); }},
+    Option{"--error-rate", "e", ValueKind::kNumber, 0, 1,
+           "the error rate of random-allele and dropout", Reach::kSimulate,
+           [](Settings& s, std::string_view v) { s.records.error_rate = *parse_number(v); }},
+    Option{"--error-spread", "beta:A", ValueKind::kText, 0, 0,
+           "each marker's error rate from a Beta of mean e and\n"
+           "concentration A",
+           Reach::kSimulate,
+           [](Settings& s, std::string_view v) {
+             s.records.error_spread = beta_concentration("--error-spread", v);
+           }},
+    Option{"--error-count", "exact", ValueKind::kText, 0, 0,
+           "exactly round(e x genotypes) errors, placed evenly", Reach::kSimulate,
+           [](Settings& s, std::string_view v) {
+             if (v != "exact") stop_usage("--error-count takes exact, got '" + text_of(v) + "'");
+             s.records.exact_error_count = true;
+           }},
+    Option{"--missing-model", "M", ValueKind::kText, 0, 0,
+           "design (default: the age schedule) or random", Reach::kSimulate,
+           [](Settings& s, std::string_view v) { s.records.missing_model = text_of(v); }},
+    Option{"--call-rate", "c", ValueKind::kNumber, 0, 1,
+           "random: each genotype called with probability c", Reach::kSimulate,
+           [](Settings& s, std::string_view v) { s.records.call_rate = *parse_number(v); }},
+    Option{"--call-rate-spread", "beta:A", ValueKind::kText, 0, 0,
+           "each marker's call rate from a Beta around c", Reach::kSimulate,
+           [](Settings& s, std::string_view v) {
+             s.records.call_rate_spread = beta_concentration("--call-rate-spread", v);
+           }},
+    Option{"--animal-call-rate-spread", "beta:A", ValueKind::kText, 0, 0,
+           "each animal's call rate from a Beta around c", Reach::kSimulate,
+           [](Settings& s, std::string_view v) {
+             s.records.animal_call_rate_spread = beta_concentration("--animal-call-rate-spread", v);
+           }},
+    Option{"--ungenotyped-parents", "p", ValueKind::kNumber, 0, 1,
+           "a share p of the parents have no genotype at all", Reach::kSimulate,
+           [](Settings& s, std::string_view v) {
+             s.records.ungenotyped_parents = *parse_number(v);
+           }},
     Option{"--true-genotypes", "", ValueKind::kFlag, 0, 0,
            "write true.pre beside ped.pre: the true genotypes of\n"
            "every marker, in the layout of ped.pre (unit 9)",

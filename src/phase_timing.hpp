@@ -17,6 +17,6 @@ struct PhaseSeconds {
 // simulate(), adding the seconds of each phase to `seconds`.
 Simulation simulate_timed(const Parameters& parameters, const Seed& seed, PhaseSeconds& seconds,
                           const OutputSinks& outputs = {}, const Model& model = {},
-                          const MarkerOptions& markers = {});
+                          const MarkerOptions& markers = {}, const RecordOptions& records = {});
 
 }  // namespace pedsim

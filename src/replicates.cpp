@@ -69,16 +69,18 @@ struct TableRow {
 std::optional<TableRow> parse_row(std::string_view line) {
   const auto fields = split(line, '\t');
   const std::optional<std::int32_t> replicate =
-      fields.size() == 9 ? parse_int32(fields[0]) : std::nullopt;
+      fields.size() == 9 || fields.size() == 13 ? parse_int32(fields[0]) : std::nullopt;
   if (!replicate) return std::nullopt;
   return TableRow{std::string(line) + "\n", *replicate, std::string(fields[1]),
                   std::string(fields[7])};
 }
 
-// The table line in a replicate folder's run.tsv, when it holds one.
-std::optional<TableRow> run_row_of(const std::string& folder, std::int32_t replicate) {
+// The table line in a replicate folder's run.tsv, when it holds one of
+// the table's layout.
+std::optional<TableRow> run_row_of(const std::string& folder, std::int32_t replicate,
+                                   bool record_columns) {
   const auto text = read_small_file(relative_path(folder, kRunRowName));
-  const std::string header = replicate_table_header();
+  const std::string header = replicate_table_header(record_columns);
   if (!text || !text->starts_with(header) || !text->ends_with('\n')) return std::nullopt;
   const std::string_view line = std::string_view(*text).substr(header.size());
   if (line.find('\n') != line.size() - 1) return std::nullopt;
@@ -87,8 +89,16 @@ std::optional<TableRow> run_row_of(const std::string& folder, std::int32_t repli
   return row;
 }
 
-std::string na_row(std::int32_t replicate, const std::string& seed, const std::string& model) {
-  return std::to_string(replicate) + "\t" + seed + "\tNA\tNA\tNA\tNA\tNA\tNA\t" + model + "\n";
+std::string na_row(std::int32_t replicate, const std::string& seed, const std::string& model,
+                   bool record_columns) {
+  return std::to_string(replicate) + "\t" + seed + "\tNA\tNA\tNA\tNA\tNA\tNA\t" + model +
+         (record_columns ? "\tNA\tNA\tNA\tNA\n" : "\n");
+}
+
+// A study's table has the record columns when its records are not degraded
+// by the design's rules, which its model's text tells.
+bool has_record_columns(const std::string& model) {
+  return model.find("error_model=") != std::string::npos;
 }
 
 // The lock of a study's folder, held while a study or collect uses it.
@@ -144,7 +154,7 @@ std::string manifest_text(const ReplicateStudy& s) {
          std::to_string(s.parameters.generations) + "\nn\t" +
          std::to_string(s.parameters.founders) + "\nmale\t" + std::to_string(s.parameters.males) +
          "\ntruth\t" + name(s.truth) + "\nsummary\t" + name(s.summary) + "\nquiet\t" +
-         (s.quiet ? "yes" : "no") + "\nmodel\t" + model_text(s.model, s.markers) + "\n" +
+         (s.quiet ? "yes" : "no") + "\nmodel\t" + model_text(s.model, s.markers, s.records) + "\n" +
          (s.true_genotypes ? "true_genotypes\tyes\n" : "");
 }
 
@@ -207,7 +217,9 @@ RunPlan replicate_plan(const ReplicateStudy& study, std::int32_t replicate) {
           .summary = in_folder(study.summary),
           .run_row = true,
           .console_copy = true,
-          .true_genotypes = study.true_genotypes};
+          .true_genotypes = study.true_genotypes,
+          .record_columns = !study.records.is_design(),
+          .error_table = !study.records.is_design_errors()};
 }
 
 // What one replicate gave: its line of the table, why it failed, and the
@@ -228,9 +240,9 @@ Outcome run_replicate(const ReplicateStudy& study, std::int32_t replicate) {
   Outcome outcome;
   try {
     files.open();
-    outcome.removed = files.empty_outputs(seed, model_text(study.model, study.markers));
+    outcome.removed = files.empty_outputs(seed, model_text(study.model, study.markers, study.records));
     const Simulation run = simulate(study.parameters, seed, files.sinks(&console, study.quiet),
-                                    study.model, study.markers);
+                                    study.model, study.markers, study.records);
     files.finish(run, console.text);
   } catch (...) {
     const Failure failure = current_failure();
@@ -238,9 +250,9 @@ Outcome run_replicate(const ReplicateStudy& study, std::int32_t replicate) {
     outcome.status = failure.status;
     outcome.diagnostic = failure.text;
   }
-  outcome.row = replicate_table_row(replicate, seed.value,
-                                    outcome.status == 0 ? files.counts() : std::nullopt,
-                                    outcome.status, model_text(study.model, study.markers));
+  outcome.row = replicate_table_row(
+      replicate, seed.value, outcome.status == 0 ? files.counts() : std::nullopt, outcome.status,
+      model_text(study.model, study.markers, study.records), !study.records.is_design());
   return outcome;
 }
 
@@ -364,7 +376,7 @@ int run_replicates(const ReplicateStudy& study, int stderr_fd) {
   std::vector<std::int32_t> to_run;
   std::vector<std::optional<TableRow>> finished;
   for (std::int32_t r = study.first; r < study.first + study.count; ++r) {
-    auto row = run_row_of(replicate_folder(study.outdir, r), r);
+    auto row = run_row_of(replicate_folder(study.outdir, r), r, !study.records.is_design());
     if (!row || row->status != "0" || row->seed != std::to_string(study.seed.value)) {
       row.reset();
       to_run.push_back(r);
@@ -379,7 +391,7 @@ int run_replicates(const ReplicateStudy& study, int stderr_fd) {
                               std::to_string(to_run.size()) + " to run\n");
   }
   const std::vector<Outcome> outcomes = run_side_by_side(study, to_run, stderr_fd);
-  std::string table = replicate_table_header();
+  std::string table = replicate_table_header(!study.records.is_design());
   int status = 0;
   auto outcome = outcomes.begin();
   for (const auto& row : finished) {
@@ -443,11 +455,17 @@ int collect_replicates(const CollectRequest& request, int stderr_fd) {
   for (const std::string_view line : split(old_table, '\n')) {
     if (auto row = parse_row(line)) earlier[row->replicate] = *row;
   }
-  std::string table = replicate_table_header();
+  bool record_columns = has_record_columns(model);
+  if (!manifest) {
+    for (std::int32_t r = first; r < first + *count && !record_columns; ++r) {
+      record_columns = run_row_of(replicate_folder(request.outdir, r), r, true).has_value();
+    }
+  }
+  std::string table = replicate_table_header(record_columns);
   std::vector<std::int32_t> missing;
   std::vector<std::int32_t> failed;
   for (std::int32_t r = first; r < first + *count; ++r) {
-    auto row = run_row_of(replicate_folder(request.outdir, r), r);
+    auto row = run_row_of(replicate_folder(request.outdir, r), r, record_columns);
     // A replicate that failed before its folder could hold run.tsv keeps the
     // line the study gave it.
     const auto old = earlier.find(r);
@@ -456,7 +474,7 @@ int collect_replicates(const CollectRequest& request, int stderr_fd) {
     }
     if (!row) {
       missing.push_back(r);
-      table += na_row(r, seed, model);
+      table += na_row(r, seed, model, record_columns);
       continue;
     }
     if (row->status != "0") failed.push_back(r);

@@ -24,6 +24,7 @@ struct ReplicateStudy {
   bool true_genotypes = false;
   Model model;
   MarkerOptions markers;
+  RecordOptions records;
   // The console lines of the arguments, with which every run's console starts.
   std::string echo;
 };

@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "analysis/error_truth.hpp"
 #include "io/diagnostic.hpp"
+#include "io/error_matrix.hpp"
 #include "io/marker_file.hpp"
 #include "io/output_file.hpp"
 #include "io/output_writer.hpp"
@@ -19,9 +21,11 @@
 #include "sim/column_storage.hpp"
 #include "sim/error_injection.hpp"
 #include "sim/founders.hpp"
+#include "sim/error_models.hpp"
 #include "sim/gene_drop.hpp"
 #include "sim/genotype_loss.hpp"
 #include "sim/marker_map.hpp"
+#include "sim/missing_data.hpp"
 #include "sim/mating.hpp"
 #include "sim/parent_lists.hpp"
 #include "sim/panel_errors.hpp"
@@ -149,35 +153,55 @@ std::vector<double> panel_replacement_shares(const Simulation& run) {
   return std::vector<double>(choices, 1.0 / static_cast<double>(choices));
 }
 
-// Drops the panel onto the bred pedigree and degrades its records by the
-// design's loss and error rules.
+// Drops the panel onto the bred pedigree and degrades its records: by the
+// design's loss and error rules (the design's marker, when it is marker 1,
+// keeps its own records), or by the chosen models.
 void breed_panel(RunInProgress& r) {
   Simulation& run = r.run;
   const bool design_first = run.markers.is_design_marker_model();
   drop_genes(run.pedigree, run.genotypes, run.seed, design_first, run.panel, r.helper);
-  degrade_panel(run.pedigree, run.genotypes, run.model, panel_replacement_shares(run), run.seed,
-                design_first, run.panel, r.helper);
+  if (run.records.is_design()) {
+    degrade_panel(run.pedigree, run.genotypes, run.model, panel_replacement_shares(run), run.seed,
+                  design_first, run.panel, r.helper);
+  } else {
+    const RecordOptions& records = run.records;
+    const ErrorMatrix matrix = records.error_model.starts_with("matrix:")
+                                   ? read_error_matrix(records.error_model.substr(7))
+                                   : ErrorMatrix{};
+    apply_missing_model(run.pedigree, run.genotypes, records, run.seed, run.panel, r.helper);
+    apply_error_model(run.pedigree, run.model, panel_replacement_shares(run), records, matrix,
+                      run.seed, run.panel, r.helper);
+  }
   r.clock.lap(r.seconds.panel);
 }
 
 }  // namespace
 
-std::string model_text(const Model& model, const MarkerOptions& markers) {
-  if (markers.is_design()) return model.name();
-  return model.name() + " " + markers.describe();
+std::vector<std::uint8_t> detectable_errors(const Simulation& run) {
+  return detectable_flags(run.pedigree, run.panel);
+}
+
+std::string model_text(const Model& model, const MarkerOptions& markers,
+                       const RecordOptions& records) {
+  std::string text = model.name();
+  if (!markers.is_design()) text.append(" ").append(markers.describe());
+  if (!records.is_design()) text.append(" ").append(records.describe());
+  return text;
 }
 
 Simulation simulate(const Parameters& parameters, const Seed& seed, const OutputSinks& outputs,
-                    const Model& model, const MarkerOptions& markers) {
+                    const Model& model, const MarkerOptions& markers,
+                    const RecordOptions& records) {
   PhaseSeconds unused;
-  return simulate_timed(parameters, seed, unused, outputs, model, markers);
+  return simulate_timed(parameters, seed, unused, outputs, model, markers, records);
 }
 
 Simulation simulate_timed(const Parameters& parameters, const Seed& seed, PhaseSeconds& seconds,
                           const OutputSinks& outputs, const Model& model,
-                          const MarkerOptions& markers) {
+                          const MarkerOptions& markers, const RecordOptions& records) {
   model.validate();
   markers.validate();
+  records.validate(markers);
   if (seed.replicate < 0 || seed.replicate > kMaxReplicate) {
     throw InvalidParameters("the replicate must be from 0 to " + std::to_string(kMaxReplicate) +
                             ", got " + std::to_string(seed.replicate));
@@ -189,7 +213,8 @@ Simulation simulate_timed(const Parameters& parameters, const Seed& seed, PhaseS
   run.pedigree = Pedigree(parameters.rows);
   run.genotypes = GenotypeStore(parameters.rows, {model.alleles()});
   run.markers = markers;
-  if (!markers.is_design()) {
+  run.records = records;
+  if (!markers.is_design() || !records.is_design()) {
     run.panel = Panel(parameters.rows, marker_map_of(markers, model, seed));
   }
   // The design's one stream: every stage of the design's rules draws from it
@@ -220,7 +245,7 @@ Simulation simulate_timed(const Parameters& parameters, const Seed& seed, PhaseS
   run.numbers_drawn = stream.draws() - first_number;
   if (run.has_panel()) {
     breed_panel(r);
-    write_panel_outputs(run.pedigree, run.panel, outputs);
+    write_panel_outputs(run.pedigree, run.panel, outputs, run.records.is_design_errors());
   }
   return run;
 }
@@ -237,12 +262,14 @@ void write_files(const Simulation& run, const std::string& folder,
                      .truth = in_folder(truth),
                      .summary = in_folder(summary),
                      .run_row = true,
-                     .true_genotypes = true_genotypes};
+                     .true_genotypes = true_genotypes,
+                     .record_columns = !run.records.is_design(),
+                     .error_table = !run.records.is_design_errors()};
   check_distinct(files_of(plan));
   RunFiles files(plan);
   try {
     files.open();
-    files.empty_outputs(run.seed, model_text(run.model, run.markers));
+    files.empty_outputs(run.seed, model_text(run.model, run.markers, run.records));
     write_outputs(run, files.sinks(nullptr));
     files.finish(run);
   } catch (const Stop& stop) {
@@ -263,7 +290,9 @@ void write_outputs(const Simulation& run, const OutputSinks& outputs) {
     for (const AlteredAnimal& animal : run.altered) writer.altered(animal);
   }
   writer.finish();
-  if (run.has_panel()) write_panel_outputs(run.pedigree, run.panel, outputs);
+  if (run.has_panel()) {
+    write_panel_outputs(run.pedigree, run.panel, outputs, run.records.is_design_errors());
+  }
 }
 
 }  // namespace pedsim

@@ -85,14 +85,26 @@ class WordBlock {
   std::size_t size_ = 0;
 };
 
+// A genotype an error model changed: its animal, marker and recorded
+// alleles.
+struct AlteredCell {
+  std::int32_t animal = 0;
+  std::int32_t marker = 0;
+  std::uint16_t first = 0;
+  std::uint16_t second = 0;
+  friend bool operator==(const AlteredCell&, const AlteredCell&) = default;
+};
+
 // The genotypes of a panel: per animal two haplotypes, the first allele of
 // each marker from the sire and the second from the dam (founders: in the
 // order drawn; the design's marker, when it is marker 1, in its own order),
 // and what was recorded. A two-allele panel is held as bit planes (a bit per
 // allele); more alleles take a byte each. The recorded genotypes are the
-// true ones except where records were lost (every marker of an animal) and
-// where an error replaced an error candidate's first allele, which only
-// candidates hold room for.
+// true ones except where records were lost (every marker of an animal),
+// where a genotype was not called (a bit per genotype, when the missing-data
+// model is not the design's), where the design's error rule replaced an
+// error candidate's first allele (only candidates hold room for that), and
+// at the altered genotypes of another error model, held as a list.
 class Panel {
  public:
   Panel() = default;
@@ -107,8 +119,8 @@ class Panel {
   // Allele 1..K of `animal` at `marker` on haplotype `side` (0: from the
   // sire, 1: from the dam); 0 for a row never bred.
   std::int32_t true_allele(std::int32_t animal, std::int32_t marker, int side) const;
-  // As recorded: 0 when the animal's records were lost; K+1 is an allele
-  // only an error makes.
+  // As recorded: 0 when the animal's records were lost or the genotype was
+  // not called; K+1 is an allele only the design's error rule makes.
   std::int32_t recorded_allele(std::int32_t animal, std::int32_t marker, int side) const;
   bool lost(std::int32_t animal) const {
     return animal > bred_ || lost_[static_cast<std::size_t>(animal)] != 0;
@@ -143,6 +155,30 @@ class Panel {
   int code_bits() const { return code_bits_; }
   void set_lost(std::int32_t animal) { lost_[static_cast<std::size_t>(animal)] = 1; }
 
+  // Whether `animal`'s genotype at `marker` was called: its records were
+  // kept and the genotype is not missing.
+  bool called(std::int32_t animal, std::int32_t marker) const {
+    if (lost(animal)) return false;
+    if (missing_.size() == 0) return true;
+    const std::uint64_t* row = missing(animal);
+    return ((row[marker / 64] >> (marker % 64)) & 1) == 0;
+  }
+  // Makes room for a bit per genotype, set where the genotype is missing.
+  void add_missing_mask() { missing_ = WordBlock((std::size_t(animals_) + 1) * mask_words()); }
+  bool has_missing_mask() const { return missing_.size() != 0; }
+  std::size_t mask_words() const { return (static_cast<std::size_t>(map_.size()) + 63) / 64; }
+  std::uint64_t* missing(std::int32_t animal) {
+    return missing_.data() + std::size_t(animal) * mask_words();
+  }
+  const std::uint64_t* missing(std::int32_t animal) const {
+    return missing_.data() + std::size_t(animal) * mask_words();
+  }
+  // The genotypes another error model altered, in animal and marker order.
+  void set_altered(std::vector<AlteredCell> cells);
+  const std::vector<AlteredCell>& altered() const { return altered_; }
+  // The altered genotype of `animal` at `marker`, or null.
+  const AlteredCell* altered_at(std::int32_t animal, std::int32_t marker) const;
+
  private:
   std::int32_t candidate_row(std::int32_t animal) const;
 
@@ -159,6 +195,10 @@ class Panel {
   int code_bits_ = 2;
   std::size_t code_words_ = 0;
   WordBlock codes_;
+  WordBlock missing_;
+  std::vector<AlteredCell> altered_;
+  // Per animal, where its altered genotypes start in `altered_`.
+  std::vector<std::size_t> altered_start_;
 };
 
 }  // namespace pedsim

@@ -8,6 +8,7 @@
 
 #include "pedsim/markers.hpp"
 #include "pedsim/model.hpp"
+#include "pedsim/records.hpp"
 
 namespace pedsim {
 
@@ -25,6 +26,7 @@ struct Settings {
   bool true_genotypes = false;
   Model model;
   MarkerOptions markers;
+  RecordOptions records;
 };
 
 // What an option's value is.

@@ -20,4 +20,5 @@
 #include "pedsim/options.hpp"
 #include "pedsim/parameters.hpp"
 #include "pedsim/pedigree.hpp"
+#include "pedsim/records.hpp"
 #include "pedsim/simulation.hpp"

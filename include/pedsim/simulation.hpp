@@ -8,6 +8,7 @@
 
 #include "pedsim/genotypes.hpp"
 #include "pedsim/markers.hpp"
+#include "pedsim/records.hpp"
 #include "pedsim/model.hpp"
 #include "pedsim/parameters.hpp"
 #include "pedsim/pedigree.hpp"
@@ -31,8 +32,9 @@ struct Simulation {
   // The design's marker's alterations, in the order of "ped.errors".
   std::vector<AlteredAnimal> altered;
   MarkerOptions markers;
-  // The marker panel, when the run has more than the design's one marker
-  // (else it has none).
+  RecordOptions records;
+  // The marker panel, when the run has more than the design's one marker or
+  // records degraded by other than the design's rules (else it has none).
   Panel panel;
   // Offspring created in each generation 1..generations (element 0: founders).
   std::vector<std::int32_t> animals_born;
@@ -42,9 +44,17 @@ struct Simulation {
   bool has_panel() const { return panel.markers() > 0; }
 };
 
+// Per altered genotype of the run's panel (panel.altered(), in its order): 1
+// when the error shows on the recorded data, the genotype conflicting with
+// its called parents' at that marker or a called offspring's conflicting
+// with its called parents' (this animal among them).
+std::vector<std::uint8_t> detectable_errors(const Simulation& run);
+
 // How reports name a run's model: "design", or the model's name followed by
-// the marker model's description.
-std::string model_text(const Model& model, const MarkerOptions& markers);
+// the descriptions of the marker and record models that are not the
+// design's.
+std::string model_text(const Model& model, const MarkerOptions& markers,
+                       const RecordOptions& records = {});
 
 // Where bytes go: a file, standard output, a string.
 class ByteSink {
@@ -78,12 +88,14 @@ struct OutputSinks {
 // founders, generations, genotype loss and error injection. Beyond the
 // design's one marker, `markers` (validated too; a bad marker file stops
 // with status 2) asks for a panel, dropped onto the pedigree once it is
-// bred. With `outputs`, writes the run's outputs as they are formed,
+// bred; `records` chooses the missing-data and error models (at their
+// defaults, the design's). With `outputs`, writes the run's outputs as they are formed,
 // exactly as write_outputs would write them afterwards. Throws
 // std::bad_alloc when memory is short, and Stop when an output cannot be
 // written.
 Simulation simulate(const Parameters& parameters, const Seed& seed, const OutputSinks& outputs = {},
-                    const Model& model = {}, const MarkerOptions& markers = {});
+                    const Model& model = {}, const MarkerOptions& markers = {},
+                    const RecordOptions& records = {});
 
 // Writes the outputs of a finished run. Throws Stop when a sink fails.
 void write_outputs(const Simulation& run, const OutputSinks& outputs);

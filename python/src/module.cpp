@@ -153,6 +153,40 @@ py::array genotype_array(const pedsim::Simulation& run, std::int32_t animals, bo
   return read_only(array);
 }
 
+// The columns of errors.tsv as arrays: one element per altered genotype of
+// an error model other than the design's.
+py::dict error_table(const pedsim::Simulation& run) {
+  const std::vector<pedsim::AlteredCell>& cells = run.panel.altered();
+  const auto n = static_cast<py::ssize_t>(run.records.is_design_errors() ? 0 : cells.size());
+  py::array_t<std::int32_t> animal(n), marker(n), true1(n), true2(n), recorded1(n), recorded2(n);
+  py::array_t<bool> detectable(n);
+  py::list names;
+  const std::vector<std::uint8_t> flags =
+      n == 0 ? std::vector<std::uint8_t>{} : pedsim::detectable_errors(run);
+  for (py::ssize_t k = 0; k < n; ++k) {
+    const pedsim::AlteredCell& c = cells[static_cast<std::size_t>(k)];
+    animal.mutable_at(k) = c.animal;
+    marker.mutable_at(k) = c.marker;
+    names.append(run.panel.map().names[static_cast<std::size_t>(c.marker)]);
+    true1.mutable_at(k) = run.panel.true_allele(c.animal, c.marker, 0);
+    true2.mutable_at(k) = run.panel.true_allele(c.animal, c.marker, 1);
+    recorded1.mutable_at(k) = c.first;
+    recorded2.mutable_at(k) = c.second;
+    detectable.mutable_at(k) = flags[static_cast<std::size_t>(k)] != 0;
+  }
+  py::dict table;
+  table["animal"] = read_only(animal);
+  table["marker"] = read_only(py::module_::import("numpy").attr("array")(names, "str"));
+  table["marker_index"] = read_only(marker);
+  table["true_allele1"] = read_only(true1);
+  table["true_allele2"] = read_only(true2);
+  table["recorded_allele1"] = read_only(recorded1);
+  table["recorded_allele2"] = read_only(recorded2);
+  table["model"] = run.records.error_model_name();
+  table["detectable"] = read_only(detectable);
+  return table;
+}
+
 // The keyword arguments of `simulate` are the options the command line
 // shares with it, each checked as the command line checks it.
 pedsim::Settings settings_of(const py::dict& keywords) {
@@ -177,7 +211,8 @@ Run simulate(std::int32_t generations, std::int32_t founders, std::int32_t males
       settings.seed ? pedsim::Seed{*settings.seed, "python"} : pedsim::Seed::from_clocks();
   seed.replicate = settings.replicate;
   py::gil_scoped_release unlocked;
-  return Run(pedsim::simulate(parameters, seed, {}, settings.model, settings.markers));
+  return Run(
+      pedsim::simulate(parameters, seed, {}, settings.model, settings.markers, settings.records));
 }
 
 }  // namespace
@@ -297,6 +332,11 @@ PYBIND11_MODULE(_pedsim, m) {
                        : std::vector<std::vector<double>>{r.simulation().model.allele_frequencies};
           },
           "Each marker's allele frequencies, from which founders draw.")
+      .def_property_readonly(
+          "error_table", [](const Run& r) { return error_table(r.simulation()); },
+          "The columns of errors.tsv (an error model other than the design's) as arrays: "
+          "animal, marker (names), marker_index (from 0), true and recorded alleles, "
+          "detectable; and model, the error model's name.")
       .def_property_readonly("seed", [](const Run& r) { return r.simulation().seed.value; })
       .def_property_readonly("seed_origin", [](const Run& r) { return r.simulation().seed.origin; })
       .def_property_readonly("replicate",

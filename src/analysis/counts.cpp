@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "analysis/error_truth.hpp"
 #include "sim/error_injection.hpp"
 
 namespace pedsim {
@@ -89,7 +90,43 @@ bool has_candidate_parent(const Pedigree& p, const Panel& panel, std::int32_t i)
 
 }  // namespace
 
+namespace {
+
+// Under a model other than the design's, from the list of altered
+// genotypes: a conflict with a parent needs an altered genotype in the trio.
+PanelCounts count_altered_cells(const Pedigree& p, const Panel& panel) {
+  PanelCounts counts;
+  const Offspring offspring(p);
+  std::vector<std::pair<std::int32_t, std::int32_t>> inconsistent;
+  std::int32_t last_animal = 0;
+  for (const AlteredCell& cell : panel.altered()) {
+    ++counts.altered_genotypes;
+    if (cell.animal != last_animal) ++counts.altered_animals;
+    last_animal = cell.animal;
+    if (conflicts_with_parents(p, panel, cell.animal, cell.marker)) {
+      inconsistent.emplace_back(cell.animal, cell.marker);
+    }
+    for (const std::int32_t child : offspring.of(cell.animal)) {
+      if (conflicts_with_parents(p, panel, child, cell.marker)) {
+        inconsistent.emplace_back(child, cell.marker);
+      }
+    }
+  }
+  std::sort(inconsistent.begin(), inconsistent.end());
+  inconsistent.erase(std::unique(inconsistent.begin(), inconsistent.end()), inconsistent.end());
+  counts.inconsistent_genotypes = static_cast<std::int64_t>(inconsistent.size());
+  last_animal = 0;
+  for (const auto& [animal, marker] : inconsistent) {
+    if (animal != last_animal) ++counts.inconsistent_animals;
+    last_animal = animal;
+  }
+  return counts;
+}
+
+}  // namespace
+
 PanelCounts count_panel(const Pedigree& p, const Panel& panel) {
+  if (panel.candidates().empty()) return count_altered_cells(p, panel);
   PanelCounts counts;
   for (const std::int32_t animal : panel.candidates()) {
     std::int64_t altered = 0;
@@ -124,6 +161,7 @@ RunCounts count_run(const Simulation& run) {
   }
   counts.error_candidates = static_cast<std::int64_t>(panel.candidates().size());
   const PanelCounts panel_counts = count_panel(run.pedigree, panel);
+  if (!run.records.is_design()) counts.records = record_figures(run.pedigree, panel);
   counts.altered = panel_counts.altered_animals;
   counts.inconsistencies = panel_counts.inconsistent_animals;
   return counts;

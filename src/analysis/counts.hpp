@@ -2,6 +2,9 @@
 
 #include <cstdint>
 
+#include <optional>
+
+#include "analysis/error_truth.hpp"
 #include "pedsim/pedsim.hpp"
 
 namespace pedsim {
@@ -32,6 +35,8 @@ struct RunCounts {
   std::int64_t altered = 0;
   // Animals whose recorded genotype conflicts with a genotyped parent's.
   std::int64_t inconsistencies = 0;
+  // Under a missing-data or error model other than the design's.
+  std::optional<RecordFigures> records;
 };
 RunCounts count_run(const Pedigree& pedigree, const GenotypeStore& genotypes);
 

@@ -37,6 +37,7 @@ inline constexpr int kConsoleCopy = 6;
 inline constexpr int kReplicateTable = 7;
 inline constexpr int kStudyManifest = 8;
 inline constexpr int kTrueGenotypes = 9;
+inline constexpr int kErrorTable = 10;
 inline constexpr int kArgument = -5;
 }  // namespace unit
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "io/buffered_writer.hpp"
+#include "analysis/error_truth.hpp"
 #include "io/records.hpp"
 
 namespace pedsim {
@@ -67,35 +68,65 @@ void write_rows(const Pedigree& pedigree, const Panel& panel, bool recorded, Byt
   }
 }
 
-void write_alterations(const Panel& panel, ByteSink* errors, ByteSink* console) {
-  StringSink unused;
-  BufferedWriter error_rows(errors != nullptr ? *errors : unused);
-  BufferedWriter console_lines(console != nullptr ? *console : unused);
+// The "ped.errors" row of an altered genotype: the design's two fields, then
+// the marker's name.
+void write_error_row(BufferedWriter& rows, const Panel& panel, std::int32_t animal,
+                     std::int32_t marker) {
+  const std::string& name = panel.map().names[static_cast<std::size_t>(marker)];
+  char* const start = rows.reserve(kMaxErrorRecord + name.size() + 1);
+  char* at = start + format_error_record(start, animal, panel.true_allele(animal, marker, 0)) - 1;
+  *at++ = ' ';
+  at = std::copy(name.begin(), name.end(), at);
+  *at++ = '\n';
+  rows.commit(static_cast<std::size_t>(at - start));
+}
+
+// The design's error rule on a panel: the candidates' replacement codes.
+void write_candidate_alterations(const Panel& panel, BufferedWriter* error_rows,
+                                 BufferedWriter& console_lines) {
   for (const std::int32_t animal : panel.candidates()) {
     bool altered = false;
     for (std::int32_t m = 0; m < panel.markers(); ++m) {
       const std::int32_t code = panel.replacement(animal, m);
-      const std::int32_t old = panel.true_allele(animal, m, 0);
-      if (code == 0 || code == old) continue;
+      if (code == 0 || code == panel.true_allele(animal, m, 0)) continue;
       altered = true;
-      if (errors == nullptr) break;
-      const std::string& name = panel.map().names[static_cast<std::size_t>(m)];
-      char* const start = error_rows.reserve(kMaxErrorRecord + name.size() + 1);
-      // The design's two fields, then the marker's name before the line feed.
-      char* at = start + format_error_record(start, animal, old) - 1;
-      *at++ = ' ';
-      at = std::copy(name.begin(), name.end(), at);
-      *at++ = '\n';
-      error_rows.commit(static_cast<std::size_t>(at - start));
+      if (error_rows == nullptr) break;
+      write_error_row(*error_rows, panel, animal, m);
     }
     if (altered) console_lines.write(console_line_int(animal));
   }
 }
 
+// Another model's list of altered genotypes; "ped.errors" rows only under
+// the design's rule, which changes first alleles alone.
+void write_listed_alterations(const Panel& panel, BufferedWriter* error_rows,
+                              BufferedWriter& console_lines) {
+  std::int32_t last_animal = 0;
+  for (const AlteredCell& cell : panel.altered()) {
+    if (cell.animal != last_animal) console_lines.write(console_line_int(cell.animal));
+    last_animal = cell.animal;
+    if (error_rows != nullptr) write_error_row(*error_rows, panel, cell.animal, cell.marker);
+  }
+}
+
+void write_alterations(const Panel& panel, ByteSink* errors, ByteSink* console) {
+  StringSink unused;
+  BufferedWriter error_rows(errors != nullptr ? *errors : unused);
+  BufferedWriter console_lines(console != nullptr ? *console : unused);
+  BufferedWriter* rows = errors != nullptr ? &error_rows : nullptr;
+  if (panel.candidates().empty()) {
+    write_listed_alterations(panel, rows, console_lines);
+  } else {
+    write_candidate_alterations(panel, rows, console_lines);
+  }
+}
+
 }  // namespace
 
-void write_panel_outputs(const Pedigree& pedigree, const Panel& panel, const OutputSinks& outputs) {
-  write_alterations(panel, outputs.errors, outputs.quiet_console ? nullptr : outputs.console);
+void write_panel_outputs(const Pedigree& pedigree, const Panel& panel, const OutputSinks& outputs,
+                         bool error_rows) {
+  write_alterations(panel, error_rows ? outputs.errors : nullptr,
+                    outputs.quiet_console ? nullptr : outputs.console);
   if (outputs.pedigree != nullptr) write_rows(pedigree, panel, true, *outputs.pedigree);
 }
 
@@ -112,6 +143,33 @@ void write_true_genotypes(const Simulation& run, ByteSink& out) {
                                     p.dam[i], p.sex[i], marker.true_first[i],
                                     marker.true_second[i]));
   }
+}
+
+void write_error_table(const Simulation& run, ByteSink& out) {
+  BufferedWriter file(out);
+  file.write(
+      "animal\tmarker\ttrue_allele1\ttrue_allele2\trecorded_allele1\trecorded_allele2\tmodel\t"
+      "detectable\n");
+  const Panel& panel = run.panel;
+  const std::string model = run.records.error_model_name();
+  const std::vector<std::uint8_t> detectable = detectable_flags(run.pedigree, panel);
+  std::string line;
+  for (std::size_t k = 0; k < panel.altered().size(); ++k) {
+    const AlteredCell& cell = panel.altered()[k];
+    const std::int32_t i = cell.animal;
+    const std::int32_t m = cell.marker;
+    line.assign(std::to_string(i))
+        .append("\t")
+        .append(panel.map().names[static_cast<std::size_t>(m)]);
+    for (const std::int32_t allele : {panel.true_allele(i, m, 0), panel.true_allele(i, m, 1),
+                                      std::int32_t{cell.first}, std::int32_t{cell.second}}) {
+      line.append("\t").append(std::to_string(allele));
+    }
+    line.append("\t");
+    line.append(model).append(detectable[k] != 0 ? "\t1\n" : "\t0\n");
+    file.write(line);
+  }
+  file.flush();
 }
 
 }  // namespace pedsim

@@ -40,27 +40,42 @@ struct GenerationCounts {
 
 }  // namespace
 
-std::string replicate_table_header() {
-  return "replicate\tseed\tanimals\trecords_lost\terror_candidates\taltered_animals\t"
-         "inconsistencies\tstatus\tmodel\n";
+std::string replicate_table_header(bool record_columns) {
+  return std::string(
+             "replicate\tseed\tanimals\trecords_lost\terror_candidates\taltered_animals\t"
+             "inconsistencies\tstatus\tmodel") +
+         (record_columns ? "\terror_rate\tcall_rate\taltered_genotypes\tdetectable_errors\n"
+                         : "\n");
 }
+
+namespace {
+
+std::string record_fields(const std::optional<RunCounts>& counts) {
+  if (!counts || !counts->records) return "\tNA\tNA\tNA\tNA";
+  const RecordFigures& f = *counts->records;
+  return format("\t%.6g\t%.6g\t%lld\t%lld", f.error_rate(), f.call_rate(),
+                static_cast<long long>(f.altered), static_cast<long long>(f.detectable));
+}
+
+}  // namespace
 
 std::string replicate_table_row(std::int32_t replicate, std::int32_t seed,
                                 const std::optional<RunCounts>& counts, int status,
-                                const std::string& model) {
+                                const std::string& model, bool record_columns) {
   const auto count = [&counts](std::int64_t RunCounts::*field) {
     return counts ? std::to_string((*counts).*field) : std::string("NA");
   };
   return std::to_string(replicate) + "\t" + std::to_string(seed) + "\t" +
          count(&RunCounts::animals) + "\t" + count(&RunCounts::records_lost) + "\t" +
          count(&RunCounts::error_candidates) + "\t" + count(&RunCounts::altered) + "\t" +
-         count(&RunCounts::inconsistencies) + "\t" + std::to_string(status) + "\t" + model + "\n";
+         count(&RunCounts::inconsistencies) + "\t" + std::to_string(status) + "\t" + model +
+         (record_columns ? record_fields(counts) : std::string()) + "\n";
 }
 
 std::string run_row_text(const Seed& seed, const std::optional<RunCounts>& counts, int status,
-                         const std::string& model) {
-  return replicate_table_header() +
-         replicate_table_row(seed.replicate, seed.value, counts, status, model);
+                         const std::string& model, bool record_columns) {
+  return replicate_table_header(record_columns) +
+         replicate_table_row(seed.replicate, seed.value, counts, status, model, record_columns);
 }
 
 void write_truth(const Simulation& run, ByteSink& out) {
@@ -142,6 +157,36 @@ void write_panel_summary(const Simulation& run, BufferedWriter& file) {
   file.write(format("panel_bits_per_genotype: %.3f\n", 8.0 * panel.bytes() / genotypes));
 }
 
+// The record models and their realised rates, overall and across markers:
+// call rate (called of all genotypes) and error rate (altered of called).
+void write_records_summary(const Simulation& run, BufferedWriter& file) {
+  const Panel& panel = run.panel;
+  const std::int32_t markers = panel.markers();
+  std::vector<std::int64_t> called(static_cast<std::size_t>(markers));
+  std::vector<std::int64_t> altered(static_cast<std::size_t>(markers));
+  for (std::int32_t i = 1; i <= panel.bred(); ++i) {
+    for (std::int32_t m = 0; m < markers; ++m) called[static_cast<std::size_t>(m)] += panel.called(i, m);
+  }
+  for (const AlteredCell& cell : panel.altered()) ++altered[static_cast<std::size_t>(cell.marker)];
+  Spread call_rates;
+  Spread error_rates;
+  for (std::size_t m = 0; m < called.size(); ++m) {
+    call_rates.add(panel.bred() == 0 ? 0.0 : static_cast<double>(called[m]) / panel.bred());
+    error_rates.add(called[m] == 0 ? 0.0 : static_cast<double>(altered[m]) / called[m]);
+  }
+  const RecordFigures figures = record_figures(run.pedigree, panel);
+  file.write("\n# records\n");
+  file.write("record_model: " + run.records.describe() + "\n");
+  file.write(format("call_rate: %.6f\n", figures.call_rate()));
+  file.write(format("call_rate_marker_min: %.6f\n", call_rates.low));
+  file.write(format("call_rate_marker_max: %.6f\n", call_rates.high));
+  file.write(format("error_rate: %.6f\n", figures.error_rate()));
+  file.write(format("error_rate_marker_min: %.6f\n", error_rates.low));
+  file.write(format("error_rate_marker_max: %.6f\n", error_rates.high));
+  file.write(format("altered_genotypes: %lld\n", static_cast<long long>(figures.altered)));
+  file.write(format("detectable_errors: %lld\n", static_cast<long long>(figures.detectable)));
+}
+
 }  // namespace
 
 void write_summary(const Simulation& run, ByteSink& out) {
@@ -216,6 +261,7 @@ void write_summary(const Simulation& run, ByteSink& out) {
   file.write(format("mendelian_inconsistencies_not_involving_altered: %lld\n",
                     inconsistent.not_involving_altered));
   if (run.has_panel()) write_panel_summary(run, file);
+  if (!run.records.is_design()) write_records_summary(run, file);
   file.flush();
 }
 

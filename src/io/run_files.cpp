@@ -51,7 +51,8 @@ namespace {
 void write_console(const RunOutcome& outcome, ByteSink& out) { out.write(outcome.console); }
 
 void write_run_row(const RunOutcome& outcome, ByteSink& out) {
-  out.write(run_row_text(outcome.seed, outcome.counts, outcome.status, outcome.model));
+  out.write(run_row_text(outcome.seed, outcome.counts, outcome.status, outcome.model,
+                         outcome.record_columns));
 }
 
 void write_truth_of(const RunOutcome& outcome, ByteSink& out) { write_truth(*outcome.run, out); }
@@ -64,6 +65,10 @@ void write_true_genotypes_of(const RunOutcome& outcome, ByteSink& out) {
   write_true_genotypes(*outcome.run, out);
 }
 
+void write_error_table_of(const RunOutcome& outcome, ByteSink& out) {
+  write_error_table(*outcome.run, out);
+}
+
 using Written = OutputKind::Written;
 
 constexpr OutputKind kOutputKinds[] = {
@@ -73,6 +78,8 @@ constexpr OutputKind kOutputKinds[] = {
     {"--summary", unit::kSummary, Written::kWhole, &RunPlan::summary, nullptr, write_summary_of},
     {kTrueGenotypesName, unit::kTrueGenotypes, Written::kWhole, nullptr, &RunPlan::true_genotypes,
      write_true_genotypes_of},
+    {kErrorTableName, unit::kErrorTable, Written::kWhole, nullptr, &RunPlan::error_table,
+     write_error_table_of},
     {kConsoleCopyName, unit::kConsoleCopy, Written::kWholeEvenOnFailure, nullptr,
      &RunPlan::console_copy, write_console},
     {kRunRowName, unit::kRunRow, Written::kWholeEvenOnFailure, nullptr, &RunPlan::run_row,
@@ -269,10 +276,11 @@ void RunFiles::finish(const Simulation& run, std::string_view console_text) {
   for (OutputFile& file : formed_) file.close();
   RunOutcome outcome{.run = &run,
                      .seed = run.seed,
-                     .model = model_text(run.model, run.markers),
+                     .model = model_text(run.model, run.markers, run.records),
                      .status = 0,
                      .console = console_text,
-                     .counts = std::nullopt};
+                     .counts = std::nullopt,
+                     .record_columns = plan_.record_columns};
   if (plan_.run_row) counts_ = outcome.counts = count_run(run);
   for (std::size_t k = 0; k < whole_.size(); ++k) {
     write_whole(whole_[k], *whole_files_[k]->kind, outcome);
@@ -294,7 +302,8 @@ void RunFiles::failed(int status, std::string_view console_text) noexcept {
                                .model = model_,
                                .status = status,
                                .console = console_text,
-                               .counts = std::nullopt};
+                               .counts = std::nullopt,
+                               .record_columns = plan_.record_columns};
       for (std::size_t k = 0; k < whole_.size(); ++k) {
         const OutputKind& kind = *whole_files_[k]->kind;
         if (kind.written != Written::kWholeEvenOnFailure) continue;

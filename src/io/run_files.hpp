@@ -17,6 +17,7 @@ namespace pedsim {
 
 inline constexpr std::string_view kConsoleCopyName = "console.txt";
 inline constexpr std::string_view kTrueGenotypesName = "true.pre";
+inline constexpr std::string_view kErrorTableName = "errors.tsv";
 
 // Where one run writes, and what it is asked for.
 struct RunPlan {
@@ -36,6 +37,10 @@ struct RunPlan {
   bool console_copy = false;
   // true.pre, the true genotypes in the layout of ped.pre.
   bool true_genotypes = false;
+  // The records are degraded by other than the design's rules: errors.tsv
+  // (under another error model) and run.tsv's record columns.
+  bool record_columns = false;
+  bool error_table = false;
 };
 
 // A run as the files written whole at its end see it: finished (`run` set)
@@ -47,6 +52,7 @@ struct RunOutcome {
   int status = 0;
   std::string_view console;
   std::optional<RunCounts> counts;
+  bool record_columns = false;
 };
 
 // One kind of file a run can write: a row of the table of outputs.

@@ -2,8 +2,8 @@
 
 #include <charconv>
 #include <cmath>
-#include <numbers>
 
+#include "random/distributions.hpp"
 #include "random/layer_stream.hpp"
 #include "sim/panel_lanes.hpp"
 
@@ -21,27 +21,6 @@ std::optional<double> number_of(std::string_view text) {
   return v;
 }
 
-// A standard normal number (Box and Muller's cosine).
-double normal(LayerStream& stream) {
-  const double radius = std::sqrt(-2 * std::log(stream.next_uniform()));
-  return radius * std::cos(2 * std::numbers::pi * stream.next_uniform());
-}
-
-// A Gamma(shape, 1) number: Marsaglia and Tsang's squeeze for shape >= 1,
-// and for smaller shapes Gamma(shape + 1) x U^(1/shape).
-double gamma(LayerStream& stream, double shape) {
-  if (shape < 1) return gamma(stream, shape + 1) * std::pow(stream.next_uniform(), 1 / shape);
-  const double d = shape - 1.0 / 3;
-  const double c = 1 / std::sqrt(9 * d);
-  for (;;) {
-    const double x = normal(stream);
-    const double v = std::pow(1 + c * x, 3);
-    if (v <= 0) continue;
-    const double u = stream.next_uniform();
-    if (std::log(u) < x * x / 2 + d - d * v + d * std::log(v)) return d * v;
-  }
-}
-
 std::vector<double> drawn_frequencies(const FrequencyRule& rule, std::int32_t alleles,
                                       LayerStream stream) {
   std::vector<double> f(static_cast<std::size_t>(alleles), 1.0 / alleles);
@@ -50,7 +29,7 @@ std::vector<double> drawn_frequencies(const FrequencyRule& rule, std::int32_t al
       break;
     case FrequencyRule::Kind::kDirichlet: {
       double sum = 0;
-      for (double& x : f) sum += x = gamma(stream, rule.concentration);
+      for (double& x : f) sum += x = gamma_number(stream, rule.concentration);
       // Every draw so small that they underflow: no allele is favoured.
       for (double& x : f) x = sum > 0 ? x / sum : 1.0 / alleles;
       break;

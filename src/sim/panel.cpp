@@ -73,12 +73,31 @@ std::int32_t Panel::replacement(std::int32_t animal, std::int32_t marker) const 
 }
 
 std::int32_t Panel::recorded_allele(std::int32_t animal, std::int32_t marker, int side) const {
-  if (lost(animal)) return 0;
+  if (!called(animal, marker)) return 0;
   if (side == 0) {
     const std::int32_t code = replacement(animal, marker);
     if (code != 0) return code;
   }
+  if (const AlteredCell* cell = altered_at(animal, marker)) {
+    return side == 0 ? cell->first : cell->second;
+  }
   return true_allele(animal, marker, side);
+}
+
+void Panel::set_altered(std::vector<AlteredCell> cells) {
+  altered_ = std::move(cells);
+  altered_start_.assign(static_cast<std::size_t>(animals_) + 2, 0);
+  for (const AlteredCell& cell : altered_) ++altered_start_[static_cast<std::size_t>(cell.animal) + 1];
+  for (std::size_t i = 1; i < altered_start_.size(); ++i) altered_start_[i] += altered_start_[i - 1];
+}
+
+const AlteredCell* Panel::altered_at(std::int32_t animal, std::int32_t marker) const {
+  if (altered_.empty()) return nullptr;
+  const auto first = altered_.begin() + static_cast<std::ptrdiff_t>(altered_start_[animal]);
+  const auto last = altered_.begin() + static_cast<std::ptrdiff_t>(altered_start_[animal + 1]);
+  const auto found = std::lower_bound(
+      first, last, marker, [](const AlteredCell& c, std::int32_t m) { return c.marker < m; });
+  return found != last && found->marker == marker ? &*found : nullptr;
 }
 
 void Panel::set_candidates(const std::vector<std::int32_t>& animals) {
@@ -91,8 +110,9 @@ void Panel::set_candidates(const std::vector<std::int32_t>& animals) {
 }
 
 std::size_t Panel::bytes() const {
-  return (haplotypes_.size() + codes_.size()) * sizeof(std::uint64_t) + lost_.size() +
-         candidate_of_.size() * sizeof(std::int32_t);
+  return (haplotypes_.size() + codes_.size() + missing_.size()) * sizeof(std::uint64_t) +
+         lost_.size() + candidate_of_.size() * sizeof(std::int32_t) +
+         altered_.size() * sizeof(AlteredCell) + altered_start_.size() * sizeof(std::size_t);
 }
 
 }  // namespace pedsim

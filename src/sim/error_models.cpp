@@ -1,0 +1,226 @@
+#include "sim/error_models.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <unordered_set>
+
+#include "random/distributions.hpp"
+#include "random/layer_words.hpp"
+#include "sim/error_injection.hpp"
+#include "sim/rare_events.hpp"
+#include "sim/record_lanes.hpp"
+
+namespace pedsim {
+
+namespace {
+
+LayerStream error_stream(const Seed& seed, std::uint32_t row, std::uint32_t lane) {
+  return LayerStream(seed.value, seed.replicate, Layer::kGenotypeErrors, row, lane);
+}
+
+enum class Kind { kDesign, kRandomAllele, kDropout, kMatrix };
+
+Kind kind_of(const RecordOptions& o) {
+  if (o.error_model == "design") return Kind::kDesign;
+  if (o.error_model == "random-allele") return Kind::kRandomAllele;
+  if (o.error_model == "dropout") return Kind::kDropout;
+  return Kind::kMatrix;
+}
+
+// Copies of allele 2 in a two-allele genotype, and back.
+int copies(std::int32_t a, std::int32_t b) { return (a == 2 ? 1 : 0) + (b == 2 ? 1 : 0); }
+constexpr std::uint16_t kGenotypeAlleles[3][2] = {{1, 1}, {1, 2}, {2, 2}};
+
+// What one thread needs to alter the genotypes of a range of animals.
+class RowErrors {
+ public:
+  RowErrors(const Pedigree& pedigree, const Model& model, const std::vector<double>& shares,
+            const RecordOptions& options, const ErrorMatrix& matrix,
+            const std::vector<double>& rates, const Seed& seed, const Panel& panel)
+      : pedigree_(pedigree),
+        matrix_(matrix),
+        rates_(rates),
+        seed_(seed),
+        panel_(panel),
+        kind_(kind_of(options)),
+        alleles_(panel.map().alleles),
+        error_probability_(model.error_probability),
+        replacement_(shares),
+        highest_rate_(rates.empty() ? 0 : *std::max_element(rates.begin(), rates.end())) {
+    for (int g = 0; g < 3; ++g) change_[g] = 1 - matrix[g][g];
+    highest_change_ = *std::max_element(change_, change_ + 3);
+  }
+
+  void alter(std::int32_t first, std::int32_t last) {
+    for (std::int32_t i = first; i < last; ++i) {
+      if (kind_ == Kind::kDesign) {
+        design_rule(i);
+        continue;
+      }
+      LayerStream stream =
+          error_stream(seed_, static_cast<std::uint32_t>(i), record_lane(RecordDraw::kCells));
+      if (kind_ == Kind::kMatrix) {
+        for_each_event(
+            stream, panel_.markers(), highest_change_,
+            [&](std::int32_t m) { return change_[true_copies(i, m)]; },
+            [&](std::int32_t m) { matrix_event(stream, i, m); });
+      } else {
+        for_each_event(
+            stream, panel_.markers(), highest_rate_, [&](std::int32_t m) { return rates_[m]; },
+            [&](std::int32_t m) { event(stream, i, m); });
+      }
+    }
+  }
+
+  // An event at genotype (i, m) of an exact count: the model's change, with
+  // numbers from the animal's own stream for exact counts.
+  void exact_event(LayerStream& stream, std::int32_t i, std::int32_t m) { event(stream, i, m); }
+
+  std::vector<AlteredCell> cells;
+
+ private:
+  int true_copies(std::int32_t i, std::int32_t m) const {
+    return copies(panel_.true_allele(i, m, 0), panel_.true_allele(i, m, 1));
+  }
+
+  void keep(std::int32_t i, std::int32_t m, std::int32_t first, std::int32_t second) {
+    if (!panel_.called(i, m)) return;
+    if (first == panel_.true_allele(i, m, 0) && second == panel_.true_allele(i, m, 1)) return;
+    cells.push_back({i, m, static_cast<std::uint16_t>(first), static_cast<std::uint16_t>(second)});
+  }
+
+  void event(LayerStream& stream, std::int32_t i, std::int32_t m) {
+    const std::int32_t a = panel_.true_allele(i, m, 0);
+    const std::int32_t b = panel_.true_allele(i, m, 1);
+    const bool second_side = (stream.next_bits() & 1) != 0;
+    if (kind_ == Kind::kDropout) {
+      const std::int32_t kept = second_side ? b : a;
+      keep(i, m, kept, kept);
+      return;
+    }
+    // Another of the marker's alleles, evenly.
+    const std::int32_t old = second_side ? b : a;
+    auto other = 1 + static_cast<std::int32_t>(stream.next_uniform() * (alleles_ - 1));
+    if (other >= old) ++other;
+    keep(i, m, second_side ? a : other, second_side ? other : b);
+  }
+
+  void matrix_event(LayerStream& stream, std::int32_t i, std::int32_t m) {
+    const int g = true_copies(i, m);
+    // Among the other genotypes, by their shares of the change.
+    double left = stream.next_uniform() * change_[g];
+    int recorded = g;
+    for (int h = 0; h < 3; ++h) {
+      if (h == g) continue;
+      recorded = h;
+      if ((left -= matrix_[g][h]) < 0) break;
+    }
+    keep(i, m, kGenotypeAlleles[recorded][0], kGenotypeAlleles[recorded][1]);
+  }
+
+  // The design's rule on each genotype whose parents are known and missing
+  // at that marker: one 32-bit number per marker of the animal.
+  void design_rule(std::int32_t i) {
+    const std::int32_t sire = pedigree_.sire[i];
+    const std::int32_t dam = pedigree_.dam[i];
+    if (sire == 0 || dam == 0) return;
+    LayerStream stream =
+        error_stream(seed_, static_cast<std::uint32_t>(i), record_lane(RecordDraw::kDesignErrors));
+    for (std::int32_t m = 0; m < panel_.markers(); ++m) {
+      const double u = stream.next_uniform();
+      if (!panel_.called(i, m) || panel_.called(sire, m) || panel_.called(dam, m) ||
+          u > error_probability_) {
+        continue;
+      }
+      keep(i, m, replacement_(u / error_probability_), panel_.true_allele(i, m, 1));
+    }
+  }
+
+  const Pedigree& pedigree_;
+  const ErrorMatrix& matrix_;
+  const std::vector<double>& rates_;
+  Seed seed_;
+  const Panel& panel_;
+  Kind kind_;
+  std::int32_t alleles_;
+  double error_probability_;
+  ReplacementAlleles replacement_;
+  double highest_rate_;
+  double change_[3];
+  double highest_change_ = 0;
+};
+
+std::vector<double> marker_error_rates(const RecordOptions& o, const Seed& seed,
+                                       std::int32_t markers) {
+  const double e = o.error_rate.value_or(0);
+  std::vector<double> rates(static_cast<std::size_t>(markers), e);
+  if (!o.error_spread) return rates;
+  for (std::int32_t m = 0; m < markers; ++m) {
+    LayerStream stream = error_stream(seed, 0, record_lane(RecordDraw::kMarkerRate, m));
+    rates[static_cast<std::size_t>(m)] = beta_number(stream, e, *o.error_spread);
+  }
+  return rates;
+}
+
+// Whether the model can alter (i, m): called, and for dropout heterozygous.
+bool can_alter(const Panel& panel, Kind kind, std::int32_t i, std::int32_t m) {
+  if (!panel.called(i, m)) return false;
+  return kind != Kind::kDropout || panel.true_allele(i, m, 0) != panel.true_allele(i, m, 1);
+}
+
+// Exactly round(e x n) of the n genotypes the model can alter, chosen evenly
+// (Floyd's sampling, then in order), each altered.
+void exact_errors(const RecordOptions& options, const Seed& seed, RowErrors& errors,
+                  const Panel& panel) {
+  const Kind kind = kind_of(options);
+  std::uint64_t eligible = 0;
+  for (std::int32_t i = 1; i <= panel.bred(); ++i) {
+    for (std::int32_t m = 0; m < panel.markers(); ++m) eligible += can_alter(panel, kind, i, m);
+  }
+  const auto count = static_cast<std::uint64_t>(
+      std::llround(options.error_rate.value_or(0) * static_cast<double>(eligible)));
+  LayerStream places = error_stream(seed, 0, record_lane(RecordDraw::kExactPlaces));
+  std::unordered_set<std::uint64_t> chosen;
+  for (std::uint64_t j = eligible - count; j < eligible; ++j) {
+    const auto t = static_cast<std::uint64_t>(places.next_uniform() * static_cast<double>(j + 1));
+    if (!chosen.insert(std::min(t, j)).second) chosen.insert(j);
+  }
+  std::vector<std::uint64_t> order(chosen.begin(), chosen.end());
+  std::sort(order.begin(), order.end());
+  std::uint64_t index = 0;
+  auto next = order.begin();
+  for (std::int32_t i = 1; i <= panel.bred() && next != order.end(); ++i) {
+    LayerStream stream =
+        error_stream(seed, static_cast<std::uint32_t>(i), record_lane(RecordDraw::kExactErrors));
+    for (std::int32_t m = 0; m < panel.markers() && next != order.end(); ++m) {
+      if (!can_alter(panel, kind, i, m)) continue;
+      if (index++ == *next) {
+        errors.exact_event(stream, i, m);
+        ++next;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+void apply_error_model(const Pedigree& pedigree, const Model& model,
+                       const std::vector<double>& design_shares, const RecordOptions& options,
+                       const ErrorMatrix& matrix, const Seed& seed, Panel& panel,
+                       HelperThread& helper) {
+  const std::vector<double> rates = marker_error_rates(options, seed, panel.markers());
+  RowErrors one(pedigree, model, design_shares, options, matrix, rates, seed, panel);
+  if (options.exact_error_count) {
+    exact_errors(options, seed, one, panel);
+    panel.set_altered(std::move(one.cells));
+    return;
+  }
+  RowErrors other(pedigree, model, design_shares, options, matrix, rates, seed, panel);
+  const std::int32_t bred = pedigree.created();
+  const std::int32_t middle = 1 + bred / 2;
+  helper.side_by_side([&] { one.alter(1, middle); }, [&] { other.alter(middle, bred + 1); });
+  one.cells.insert(one.cells.end(), other.cells.begin(), other.cells.end());
+  panel.set_altered(std::move(one.cells));
+}
+
+}  // namespace pedsim

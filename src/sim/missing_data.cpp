@@ -1,0 +1,124 @@
+#include "sim/missing_data.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "random/distributions.hpp"
+#include "sim/record_lanes.hpp"
+#include "sim/panel_words.hpp"
+#include "sim/rare_events.hpp"
+
+namespace pedsim {
+
+namespace {
+
+LayerStream missing_stream(const Seed& seed, std::uint32_t row, std::uint32_t lane) {
+  return LayerStream(seed.value, seed.replicate, Layer::kMissingData, row, lane);
+}
+
+// The mean of each factor of a genotype's call probability.
+double factor_mean(const RecordOptions& o) {
+  const double c = o.call_rate.value_or(1);
+  return o.call_rate_spread && o.animal_call_rate_spread ? std::sqrt(c) : c;
+}
+
+std::vector<double> marker_call_rates(const RecordOptions& o, const Seed& seed,
+                                      std::int32_t markers) {
+  const double mean = o.animal_call_rate_spread && !o.call_rate_spread ? 1 : factor_mean(o);
+  std::vector<double> rates(static_cast<std::size_t>(markers), mean);
+  if (!o.call_rate_spread) return rates;
+  for (std::int32_t m = 0; m < markers; ++m) {
+    LayerStream stream = missing_stream(seed, 0, record_lane(RecordDraw::kMarkerRate, m));
+    rates[static_cast<std::size_t>(m)] = beta_number(stream, mean, *o.call_rate_spread);
+  }
+  return rates;
+}
+
+double animal_call_rate(const RecordOptions& o, const Seed& seed, std::int32_t animal) {
+  if (!o.animal_call_rate_spread) return 1;
+  LayerStream stream =
+      missing_stream(seed, static_cast<std::uint32_t>(animal), record_lane(RecordDraw::kAnimalRate));
+  return beta_number(stream, factor_mean(o), *o.animal_call_rate_spread);
+}
+
+// Animal i's genotypes, each called with probability rates[m] x s: where
+// missing genotypes are the rarer, they are placed; else all are missing
+// and the called ones are placed.
+void draw_missing_row(const std::vector<double>& rates, double low, double high, double mean,
+                      double s, const Seed& seed, std::int32_t animal, Panel& panel) {
+  std::uint64_t* row = panel.missing(animal);
+  const std::int32_t markers = panel.markers();
+  LayerStream stream =
+      missing_stream(seed, static_cast<std::uint32_t>(animal), record_lane(RecordDraw::kCells));
+  if (1 - s * mean <= 0.5) {
+    for_each_event(
+        stream, markers, 1 - s * low, [&](std::int32_t m) { return 1 - s * rates[m]; },
+        [&](std::int32_t m) { row[m / 64] |= std::uint64_t{1} << (m % 64); });
+    return;
+  }
+  set_field_range(row, 1, 0, markers);
+  for_each_event(
+      stream, markers, s * high, [&](std::int32_t m) { return s * rates[m]; },
+      [&](std::int32_t m) { row[m / 64] &= ~(std::uint64_t{1} << (m % 64)); });
+}
+
+void draw_random_missing(const Pedigree& pedigree, const RecordOptions& options, const Seed& seed,
+                         Panel& panel, HelperThread& helper) {
+  panel.add_missing_mask();
+  const std::vector<double> rates = marker_call_rates(options, seed, panel.markers());
+  const auto [low, high] = std::minmax_element(rates.begin(), rates.end());
+  double mean = 0;
+  for (const double r : rates) mean += r / static_cast<double>(rates.size());
+  const auto rows = [&](std::int32_t first, std::int32_t last) {
+    for (std::int32_t i = first; i < last; ++i) {
+      draw_missing_row(rates, *low, *high, mean, animal_call_rate(options, seed, i), seed, i,
+                       panel);
+    }
+  };
+  const std::int32_t bred = pedigree.created();
+  const std::int32_t middle = 1 + bred / 2;
+  helper.side_by_side([&] { rows(1, middle); }, [&] { rows(middle, bred + 1); });
+}
+
+// round(p x parents) of the animals that are parents, chosen evenly (a
+// partial shuffle of them in animal order), lose every genotype.
+void leave_parents_ungenotyped(const Pedigree& pedigree, double share, const Seed& seed,
+                               Panel& panel) {
+  std::vector<std::uint8_t> is_parent(static_cast<std::size_t>(pedigree.created()) + 1);
+  for (std::int32_t i = 1; i <= pedigree.created(); ++i) {
+    is_parent[static_cast<std::size_t>(pedigree.sire[i])] = 1;
+    is_parent[static_cast<std::size_t>(pedigree.dam[i])] = 1;
+  }
+  std::vector<std::int32_t> parents;
+  for (std::int32_t i = 1; i <= pedigree.created(); ++i) {
+    if (is_parent[static_cast<std::size_t>(i)] != 0) parents.push_back(i);
+  }
+  const auto chosen = static_cast<std::size_t>(std::llround(share * static_cast<double>(parents.size())));
+  LayerStream stream = missing_stream(seed, 0, record_lane(RecordDraw::kParents));
+  for (std::size_t k = 0; k < chosen; ++k) {
+    const auto left = static_cast<double>(parents.size() - k);
+    const std::size_t pick = k + static_cast<std::size_t>(stream.next_uniform() * left);
+    std::swap(parents[k], parents[std::min(pick, parents.size() - 1)]);
+    panel.set_lost(parents[k]);
+  }
+}
+
+}  // namespace
+
+void apply_missing_model(const Pedigree& pedigree, const GenotypeStore& design,
+                         const RecordOptions& options, const Seed& seed, Panel& panel,
+                         HelperThread& helper) {
+  if (options.missing_model == "design") {
+    for (std::int32_t i = 1; i <= pedigree.created(); ++i) {
+      if (design.lost[i] != 0) panel.set_lost(i);
+    }
+  } else {
+    draw_random_missing(pedigree, options, seed, panel, helper);
+  }
+  if (options.ungenotyped_parents) {
+    leave_parents_ungenotyped(pedigree, *options.ungenotyped_parents, seed, panel);
+  }
+}
+
+}  // namespace pedsim
