@@ -11,7 +11,8 @@ struct PhaseSeconds {
   double selection = 0;
   double loss = 0;
   double injection = 0;  // with the writing of outputs, when they are streamed
-  double panel = 0;      // the marker panel's gene drop, loss and errors
+  double panel = 0;      // the marker panel's gene drop
+  double records = 0;    // the panel's missing genotypes and errors
 };
 
 // simulate(), adding the seconds of each phase to `seconds`.

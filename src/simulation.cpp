@@ -160,6 +160,7 @@ void breed_panel(RunInProgress& r) {
   Simulation& run = r.run;
   const bool design_first = run.markers.is_design_marker_model();
   drop_genes(run.pedigree, run.genotypes, run.seed, design_first, run.panel, r.helper);
+  r.clock.lap(r.seconds.panel);
   if (run.records.is_design()) {
     degrade_panel(run.pedigree, run.genotypes, run.model, panel_replacement_shares(run), run.seed,
                   design_first, run.panel, r.helper);
@@ -172,7 +173,7 @@ void breed_panel(RunInProgress& r) {
     apply_error_model(run.pedigree, run.model, panel_replacement_shares(run), records, matrix,
                       run.seed, run.panel, r.helper);
   }
-  r.clock.lap(r.seconds.panel);
+  r.clock.lap(r.seconds.records);
 }
 
 }  // namespace

@@ -52,29 +52,43 @@ class RowErrors {
   }
 
   void alter(std::int32_t first, std::int32_t last) {
+    RowEvents events(layer_key(seed_.value, seed_.replicate, Layer::kGenotypeErrors),
+                     record_lane(RecordDraw::kCells), record_lane(RecordDraw::kCellDraws), true);
     for (std::int32_t i = first; i < last; ++i) {
+      const auto row = static_cast<std::uint32_t>(i);
       if (kind_ == Kind::kDesign) {
         design_rule(i);
-        continue;
-      }
-      LayerStream stream =
-          error_stream(seed_, static_cast<std::uint32_t>(i), record_lane(RecordDraw::kCells));
-      if (kind_ == Kind::kMatrix) {
-        for_each_event(
-            stream, panel_.markers(), highest_change_,
+      } else if (kind_ == Kind::kMatrix) {
+        events.for_each(
+            row, panel_.markers(), highest_change_,
             [&](std::int32_t m) { return change_[true_copies(i, m)]; },
-            [&](std::int32_t m) { matrix_event(stream, i, m); });
+            [&](std::int32_t m, std::uint32_t draw) { matrix_event(draw, i, m); });
       } else {
-        for_each_event(
-            stream, panel_.markers(), highest_rate_, [&](std::int32_t m) { return rates_[m]; },
-            [&](std::int32_t m) { event(stream, i, m); });
+        events.for_each(
+            row, panel_.markers(), highest_rate_, [&](std::int32_t m) { return rates_[m]; },
+            [&](std::int32_t m, std::uint32_t draw) { event(draw, i, m); });
       }
     }
   }
 
-  // An event at genotype (i, m) of an exact count: the model's change, with
-  // numbers from the animal's own stream for exact counts.
-  void exact_event(LayerStream& stream, std::int32_t i, std::int32_t m) { event(stream, i, m); }
+  // The model's change at genotype (i, m), from one 32-bit number.
+  void event(std::uint32_t draw, std::int32_t i, std::int32_t m) {
+    const std::int32_t a = panel_.true_allele(i, m, 0);
+    const std::int32_t b = panel_.true_allele(i, m, 1);
+    // The low bit picks the allele, the other 31 the replacement.
+    const bool second_side = (draw & 1) != 0;
+    if (kind_ == Kind::kDropout) {
+      const std::int32_t kept = second_side ? b : a;
+      keep(i, m, kept, kept);
+      return;
+    }
+    // Another of the marker's alleles, evenly.
+    const std::int32_t old = second_side ? b : a;
+    auto other = 1 + static_cast<std::int32_t>((std::uint64_t{draw >> 1} *
+                                                 static_cast<std::uint64_t>(alleles_ - 1)) >> 31);
+    if (other >= old) ++other;
+    keep(i, m, second_side ? a : other, second_side ? other : b);
+  }
 
   std::vector<AlteredCell> cells;
 
@@ -89,26 +103,10 @@ class RowErrors {
     cells.push_back({i, m, static_cast<std::uint16_t>(first), static_cast<std::uint16_t>(second)});
   }
 
-  void event(LayerStream& stream, std::int32_t i, std::int32_t m) {
-    const std::int32_t a = panel_.true_allele(i, m, 0);
-    const std::int32_t b = panel_.true_allele(i, m, 1);
-    const bool second_side = (stream.next_bits() & 1) != 0;
-    if (kind_ == Kind::kDropout) {
-      const std::int32_t kept = second_side ? b : a;
-      keep(i, m, kept, kept);
-      return;
-    }
-    // Another of the marker's alleles, evenly.
-    const std::int32_t old = second_side ? b : a;
-    auto other = 1 + static_cast<std::int32_t>(stream.next_uniform() * (alleles_ - 1));
-    if (other >= old) ++other;
-    keep(i, m, second_side ? a : other, second_side ? other : b);
-  }
-
-  void matrix_event(LayerStream& stream, std::int32_t i, std::int32_t m) {
+  void matrix_event(std::uint32_t draw, std::int32_t i, std::int32_t m) {
     const int g = true_copies(i, m);
     // Among the other genotypes, by their shares of the change.
-    double left = stream.next_uniform() * change_[g];
+    double left = (draw + 0.5) * 0x1p-32 * change_[g];
     int recorded = g;
     for (int h = 0; h < 3; ++h) {
       if (h == g) continue;
@@ -195,7 +193,7 @@ void exact_errors(const RecordOptions& options, const Seed& seed, RowErrors& err
     for (std::int32_t m = 0; m < panel.markers() && next != order.end(); ++m) {
       if (!can_alter(panel, kind, i, m)) continue;
       if (index++ == *next) {
-        errors.exact_event(stream, i, m);
+        errors.event(stream.next_bits(), i, m);
         ++next;
       }
     }
@@ -210,12 +208,20 @@ void apply_error_model(const Pedigree& pedigree, const Model& model,
                        HelperThread& helper) {
   const std::vector<double> rates = marker_error_rates(options, seed, panel.markers());
   RowErrors one(pedigree, model, design_shares, options, matrix, rates, seed, panel);
+  // Room for most of the errors, so that the list is not copied as it grows.
+  const double expected = (kind_of(options) == Kind::kMatrix ? 1.0 : options.error_rate.value_or(0)) *
+                          static_cast<double>(panel.bred()) * panel.markers();
+  const auto room = static_cast<std::size_t>(std::min(expected, 1e9) * 0.55 + 1024);
   if (options.exact_error_count) {
     exact_errors(options, seed, one, panel);
     panel.set_altered(std::move(one.cells));
     return;
   }
   RowErrors other(pedigree, model, design_shares, options, matrix, rates, seed, panel);
+  if (kind_of(options) != Kind::kDesign && kind_of(options) != Kind::kMatrix) {
+    one.cells.reserve(room);
+    other.cells.reserve(room);
+  }
   const std::int32_t bred = pedigree.created();
   const std::int32_t middle = 1 + bred / 2;
   helper.side_by_side([&] { one.alter(1, middle); }, [&] { other.alter(middle, bred + 1); });

@@ -46,21 +46,20 @@ double animal_call_rate(const RecordOptions& o, const Seed& seed, std::int32_t a
 // missing genotypes are the rarer, they are placed; else all are missing
 // and the called ones are placed.
 void draw_missing_row(const std::vector<double>& rates, double low, double high, double mean,
-                      double s, const Seed& seed, std::int32_t animal, Panel& panel) {
+                      double s, std::int32_t animal, RowEvents& events, Panel& panel) {
   std::uint64_t* row = panel.missing(animal);
   const std::int32_t markers = panel.markers();
-  LayerStream stream =
-      missing_stream(seed, static_cast<std::uint32_t>(animal), record_lane(RecordDraw::kCells));
+  const auto r = static_cast<std::uint32_t>(animal);
   if (1 - s * mean <= 0.5) {
-    for_each_event(
-        stream, markers, 1 - s * low, [&](std::int32_t m) { return 1 - s * rates[m]; },
-        [&](std::int32_t m) { row[m / 64] |= std::uint64_t{1} << (m % 64); });
+    events.for_each(
+        r, markers, 1 - s * low, [&](std::int32_t m) { return 1 - s * rates[m]; },
+        [&](std::int32_t m, std::uint32_t) { row[m / 64] |= std::uint64_t{1} << (m % 64); });
     return;
   }
   set_field_range(row, 1, 0, markers);
-  for_each_event(
-      stream, markers, s * high, [&](std::int32_t m) { return s * rates[m]; },
-      [&](std::int32_t m) { row[m / 64] &= ~(std::uint64_t{1} << (m % 64)); });
+  events.for_each(
+      r, markers, s * high, [&](std::int32_t m) { return s * rates[m]; },
+      [&](std::int32_t m, std::uint32_t) { row[m / 64] &= ~(std::uint64_t{1} << (m % 64)); });
 }
 
 void draw_random_missing(const Pedigree& pedigree, const RecordOptions& options, const Seed& seed,
@@ -71,8 +70,12 @@ void draw_random_missing(const Pedigree& pedigree, const RecordOptions& options,
   double mean = 0;
   for (const double r : rates) mean += r / static_cast<double>(rates.size());
   const auto rows = [&](std::int32_t first, std::int32_t last) {
+    // Rates that differ across markers need a number per candidate.
+    RowEvents events(layer_key(seed.value, seed.replicate, Layer::kMissingData),
+                     record_lane(RecordDraw::kCells), record_lane(RecordDraw::kCellDraws),
+                     *low != *high);
     for (std::int32_t i = first; i < last; ++i) {
-      draw_missing_row(rates, *low, *high, mean, animal_call_rate(options, seed, i), seed, i,
+      draw_missing_row(rates, *low, *high, mean, animal_call_rate(options, seed, i), i, events,
                        panel);
     }
   };

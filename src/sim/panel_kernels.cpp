@@ -1,6 +1,7 @@
 #include "sim/panel_kernels.hpp"
 
 #include <algorithm>
+#include <bit>
 
 #include "platform/cpu_dispatch.hpp"
 
@@ -82,6 +83,38 @@ void codes_below(const std::uint32_t* u, std::uint64_t threshold, std::uint32_t 
                  (pack_eight_codes(bytes[4 * w + 2]) << 32) |
                  (pack_eight_codes(bytes[4 * w + 3]) << 48);
     }
+  }
+}
+
+namespace {
+
+// The natural logarithm of x in (0, 1], to about 1e-14, without branches or
+// calls, so that a loop of it runs a vector at a time: x = 2^e m with m in
+// [sqrt(1/2), sqrt(2)), log m = 2 atanh(s) with s = (m - 1) / (m + 1).
+inline double log_unit(double x) {
+  const auto bits = std::bit_cast<std::uint64_t>(x);
+  double m = std::bit_cast<double>((bits & 0x000FFFFFFFFFFFFFULL) | 0x3FF0000000000000ULL);
+  // The biased exponent, made a double by placing it in the mantissa of 2^52.
+  double e = std::bit_cast<double>((bits >> 52) | 0x4330000000000000ULL) - 0x1p52 - 1023;
+  const bool high = m > 1.4142135623730951;
+  m = high ? m * 0.5 : m;
+  e = high ? e + 1 : e;
+  const double s = (m - 1) / (m + 1);
+  const double s2 = s * s;
+  const double series =
+      2 + s2 * (2.0 / 3 + s2 * (2.0 / 5 + s2 * (2.0 / 7 + s2 * (2.0 / 9 + s2 * (2.0 / 11 +
+      s2 * (2.0 / 13 + s2 * (2.0 / 15 + s2 * (2.0 / 17))))))));
+  return e * 0.6931471805599453 + s * series;
+}
+
+}  // namespace
+
+PEDSIM_CPU_DISPATCH
+void geometric_gaps(const std::uint32_t* u, std::size_t n, double scale, std::uint32_t* out) {
+  constexpr double kLongest = 0x1p31;
+  for (std::size_t k = 0; k < n; ++k) {
+    const double gap = log_unit((u[k] + 0.5) * 0x1p-32) * scale;
+    out[k] = static_cast<std::uint32_t>(gap < kLongest ? gap : kLongest);
   }
 }
 

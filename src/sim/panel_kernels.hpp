@@ -23,6 +23,11 @@ void bytes_counting_bounds(const std::uint32_t* u, const std::uint64_t* bounds, 
 void codes_below(const std::uint32_t* u, std::uint64_t threshold, std::uint32_t scale, int bits,
                  std::size_t n, std::uint64_t* out);
 
+// out[k]: the failures before the first success of trials of probability
+// p drawn from u[k], floor(log(U) x scale) with U = (u[k] + 1/2) / 2^32 and
+// scale = 1 / log(1 - p), at most 2^31.
+void geometric_gaps(const std::uint32_t* u, std::size_t n, double scale, std::uint32_t* out);
+
 // out[w] takes first[w]'s bits where mask[w] is clear and second[w]'s where
 // it is set.
 void select_bits(const std::uint64_t* first, const std::uint64_t* second,

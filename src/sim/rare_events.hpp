@@ -1,32 +1,79 @@
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
-#include "random/distributions.hpp"
-#include "random/layer_stream.hpp"
+#include "random/layer_words.hpp"
+#include "sim/panel_kernels.hpp"
 
 namespace pedsim {
 
-// Visits the cells 0..n-1 of a row at which an event happens, each cell
-// with its own probability p(m), at most p_max: the gap to the next
-// candidate cell is geometric of rate p_max, and a candidate whose p(m) is
-// below p_max becomes an event with probability p(m) / p_max. The numbers
-// drawn go with the events, not the cells. `on(m)` may draw numbers of its
-// own from the stream: they are part of the event.
-template <class Probability, class OnEvent>
-void for_each_event(LayerStream& stream, std::int32_t n, double p_max, Probability&& p,
-                    OnEvent&& on) {
-  if (!(p_max > 0)) return;
-  const bool every_cell = p_max >= 1;
-  const double log_failure = every_cell ? 0 : std::log1p(-p_max);
-  for (std::int64_t m = -1;;) {
-    m += 1 + (every_cell ? 0 : geometric_gap(stream.next_uniform(), log_failure));
-    if (m >= n) return;
-    const double here = p(static_cast<std::int32_t>(m));
-    if (here < p_max && stream.next_uniform() * p_max >= here) continue;
-    on(static_cast<std::int32_t>(m));
+// The events along one row of cells, each cell with its own probability
+// p(m), at most p_max: the gap to the next candidate cell is geometric of
+// rate p_max, and a candidate whose p(m) is below p_max becomes an event
+// when its number u (of 2^32) is below p(m) / p_max x 2^32. Candidate k
+// takes number k of the `gaps` stream for its gap and number k of the
+// `draws` stream for u, which the event is then handed scaled back to the
+// full range (below the bound it is itself uniform); so the numbers go with
+// the events, not the cells, and are had a vector at a time. Without
+// `draws`, p must be p_max everywhere and the events take no number.
+class RowEvents {
+ public:
+  RowEvents(const std::array<std::uint32_t, 2>& key, std::uint32_t gaps_lane,
+            std::uint32_t draws_lane, bool draws)
+      : key_(key), gaps_lane_(gaps_lane), draws_lane_(draws_lane), draws_(draws) {}
+
+  template <class Probability, class OnEvent>
+  void for_each(std::uint32_t row, std::int32_t n, double p_max, Probability&& p, OnEvent&& on) {
+    if (!(p_max > 0)) return;
+    const bool every_cell = p_max >= 1;
+    const double scale = every_cell ? 0 : 1 / std::log1p(-p_max);
+    // Most rows' candidates in one batch: the mean and four deviations.
+    const double expected = std::min(p_max * n, 4096.0);
+    const auto batch =
+        static_cast<std::size_t>(expected + 4 * std::sqrt(expected) + 8) / 4 * 4 + 4;
+    std::uint32_t block = 0;
+    for (std::int64_t m = -1;;) {
+      fill(row, block, batch, scale);
+      for (std::size_t k = 0; k < batch; ++k) {
+        m += 1 + (every_cell ? 0 : gaps_[k]);
+        if (m >= n) return;
+        const auto cell = static_cast<std::int32_t>(m);
+        std::uint32_t u = draws_ ? numbers_[k] : 0;
+        const double here = p(cell);
+        if (here < p_max) {
+          const double bound = here / p_max * 0x1p32;
+          if (u >= bound) continue;
+          u = static_cast<std::uint32_t>(u * (0x1p32 / bound));
+        }
+        on(cell, u);
+      }
+      block += static_cast<std::uint32_t>(batch / 4);
+    }
   }
-}
+
+ private:
+  void fill(std::uint32_t row, std::uint32_t block, std::size_t batch, double scale) {
+    words_.resize(batch / 2);
+    fill_layer_words(key_, row, gaps_lane_, block, words_.data(), batch / 4);
+    gaps_.resize(batch);
+    geometric_gaps(reinterpret_cast<const std::uint32_t*>(words_.data()), batch, scale,
+                   gaps_.data());
+    if (!draws_) return;
+    fill_layer_words(key_, row, draws_lane_, block, words_.data(), batch / 4);
+    numbers_ = reinterpret_cast<const std::uint32_t*>(words_.data());
+  }
+
+  std::array<std::uint32_t, 2> key_;
+  std::uint32_t gaps_lane_;
+  std::uint32_t draws_lane_;
+  bool draws_;
+  std::vector<std::uint64_t> words_;
+  std::vector<std::uint32_t> gaps_;
+  const std::uint32_t* numbers_ = nullptr;
+};
 
 }  // namespace pedsim

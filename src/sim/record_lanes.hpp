@@ -9,7 +9,8 @@ namespace pedsim {
 // choice of ungenotyped parents, exact error places) on row 0.
 enum class RecordDraw : std::uint32_t {
   kDesignErrors = 0,    // the design's rule: a number per candidate and marker
-  kCells = 1,           // an animal's missing genotypes, or its errors
+  kCells = 1,           // the gaps between an animal's missing genotypes, or its errors
+  kCellDraws = 6,       // two numbers per such event
   kAnimalRate = 2,      // an animal's call rate
   kExactErrors = 3,     // an animal's errors placed by an exact count
   kParents = 4,         // row 0: the parents left ungenotyped
