@@ -293,10 +293,12 @@ struct PanelWorkload {
   Workload pedigree;
   pedsim::MarkerOptions markers;
   int runs;
+  pedsim::RecordOptions records = {};
   std::string label() const {
     std::string text = pedigree.label() + ", " + std::to_string(markers.markers) + " markers of " +
                        std::to_string(markers.alleles) + " alleles";
     if (markers.chromosomes) text += " on " + std::to_string(*markers.chromosomes) + " chromosomes";
+    if (!records.is_design()) text += ", " + records.describe();
     return text;
   }
 };
@@ -304,6 +306,7 @@ struct PanelWorkload {
 struct PanelTiming {
   double wall = 0;
   double panel = 0;
+  double records = 0;
   double genotypes = 0;
   double bits_per_genotype = 0;
   long max_rss_kib = 0;
@@ -318,11 +321,13 @@ PanelTiming time_panel(const PanelWorkload& w) {
     ::close(channel[0]);
     pedsim::PhaseSeconds seconds;
     const auto start = Clock::now();
-    const pedsim::Simulation run = pedsim::simulate_timed(
-        parameters_of(w.pedigree), {kSeed, "PEDSIM_SEED"}, seconds, {}, {}, w.markers);
+    const pedsim::Simulation run =
+        pedsim::simulate_timed(parameters_of(w.pedigree), {kSeed, "PEDSIM_SEED"}, seconds, {}, {},
+                               w.markers, w.records);
     PanelTiming t;
     t.wall = seconds_since(start);
     t.panel = seconds.panel;
+    t.records = seconds.records;
     t.genotypes = static_cast<double>(run.panel.animals()) * run.panel.markers();
     t.bits_per_genotype = 8.0 * static_cast<double>(run.panel.bytes()) / t.genotypes;
     const bool sent = ::write(channel[1], &t, sizeof t) == static_cast<ssize_t>(sizeof t);
@@ -343,6 +348,15 @@ PanelTiming time_panel(const PanelWorkload& w) {
   return t;
 }
 
+pedsim::RecordOptions random_records(double error_rate, double call_rate) {
+  pedsim::RecordOptions r;
+  r.error_model = "random-allele";
+  r.error_rate = error_rate;
+  r.missing_model = "random";
+  r.call_rate = call_rate;
+  return r;
+}
+
 pedsim::MarkerOptions panel_markers(std::int32_t markers, std::int32_t alleles,
                                     std::optional<std::int32_t> chromosomes = std::nullopt) {
   pedsim::MarkerOptions m;
@@ -361,25 +375,31 @@ std::string panel_section(bool quick) {
   if (!quick) {
     workloads = {{{10, 20000, 2000, 1}, panel_markers(50000, 2), 5},
                  {{10, 20000, 2000, 1}, panel_markers(1000, 12), 5},
-                 {{10, 20000, 2000, 1}, panel_markers(50000, 2, 30), 5}};
+                 {{10, 20000, 2000, 1}, panel_markers(50000, 2, 30), 5},
+                 {{10, 20000, 2000, 1}, panel_markers(50000, 2), 5, random_records(0.01, 0.99)},
+                 {{10, 20000, 2000, 1}, panel_markers(50000, 2), 5,
+                  random_records(1e-6, 1 - 1e-6)}};
   }
   std::ostringstream table;
-  table << "| workload | genotypes | median wall (s) | fastest, slowest (s) | panel phase (s) | "
-           "genotypes per second | bits per genotype | peak RSS (MiB) | targets |\n"
-        << "|---|---|---|---|---|---|---|---|---|\n";
+  table << "| workload | genotypes | median wall (s) | fastest, slowest (s) | gene drop (s) | "
+           "records (s) | genotypes per second | bits per genotype | peak RSS (MiB) | targets |\n"
+        << "|---|---|---|---|---|---|---|---|---|---|\n";
   for (const PanelWorkload& w : workloads) {
     std::vector<PanelTiming> runs;
     for (int r = 0; r < w.runs; ++r) runs.push_back(time_panel(w));
     std::sort(runs.begin(), runs.end(),
               [](const PanelTiming& a, const PanelTiming& b) { return a.wall < b.wall; });
     const PanelTiming& t = runs[runs.size() / 2];
-    const double rate = t.genotypes / t.panel;
-    // Two alleles: 3 bits a genotype; more: a byte per allele, true and
-    // recorded (four alleles a genotype).
-    const double memory_limit = w.markers.alleles == 2 ? 3 : 32;
+    const double rate = t.genotypes / (t.panel + t.records);
+    // Two alleles: 3 bits a genotype, and under the record models a bit
+    // more for the missing genotypes plus the altered ones (12 bytes each);
+    // more alleles: a byte per allele, true and recorded.
+    const double altered_bits =
+        w.records.is_design() ? 0 : 96 * w.records.error_rate.value_or(0) + 1;
+    const double memory_limit = (w.markers.alleles == 2 ? 3 : 32) + altered_bits;
     table << "| " << w.label() << " | " << fixed(t.genotypes, 0) << " | " << fixed(t.wall, 3)
           << " | " << fixed(runs.front().wall, 3) << ", " << fixed(runs.back().wall, 3) << " | "
-          << fixed(t.panel, 3) << " | " << fixed(rate / 1e9, 2) << " x 10^9 | "
+          << fixed(t.panel, 3) << " | " << fixed(t.records, 3) << " | " << fixed(rate / 1e9, 2) << " x 10^9 | "
           << fixed(t.bits_per_genotype, 2) << " | " << fixed(t.max_rss_kib / 1024.0, 0) << " | ";
     // The smoke run's panel is too small for the targets to mean anything.
     if (quick) {
@@ -395,9 +415,10 @@ std::string panel_section(bool quick) {
   }
   return "\n## Marker panels\n\nIn memory (the library's simulate, no files), median of " +
          std::to_string(workloads.front().runs) +
-         " runs each in a child process. The panel phase is the gene drop onto the bred "
-         "pedigree with the loss and error rules on every marker; its genotypes per second are "
-         "animals x markers over its seconds. Bits per genotype count the true and recorded "
+         " runs each in a child process. The gene drop breeds the panel onto the bred pedigree; "
+         "the records phase applies the missing-data and error models to every marker (the "
+         "design's loss and error rules, or the models named). Genotypes per second are "
+         "animals x markers over both phases. Bits per genotype count the true and recorded "
          "genotypes together (the panel's whole memory over animals x markers).\n\n" +
          table.str();
 }

@@ -38,8 +38,8 @@ constexpr std::string_view kUsageBeforeOptions =
     "              marker's name, with a panel)\n"
     "\n"
     "Options, before or after the numbers (\"--\" ends them; they never change the\n"
-    "bytes of a run, except --replicate and the marker options, which never change\n"
-    "the pedigree):\n";
+    "bytes of a run, except --replicate and the marker, error and missing-data\n"
+    "options, which never change the pedigree):\n";
 
 constexpr std::string_view kUsageAfterOptions =
     "A report, run.tsv, console.txt and replicates.tsv are written complete or not\n"
@@ -58,7 +58,7 @@ constexpr std::string_view kUsageAfterOptions =
     "Exit status: 0 success; 2 a usage error (an unknown option, arguments outside\n"
     "the limits, an invalid seed, two names of one file, a console sent to a file\n"
     "of the run, another run writing in this folder, a folder holding another\n"
-    "study, a marker file that cannot be read or used); 24, 59, 64 an argument missing or not an integer; 9, 10, 29, 30, 42,\n"
+    "study, a marker file or error matrix that cannot be read or used); 24, 59, 64 an argument missing or not an integer; 9, 10, 29, 30, 42,\n"
     "43 a file that cannot be created; 38 a failed write; 41, 179 not enough\n"
     "memory or a table too large; 70 an internal error; 130, 143 interrupted\n"
     "(SIGINT, SIGTERM). With --replicates, the status of the first replicate that\n"

@@ -233,3 +233,21 @@ def test_panel_keywords_are_checked():
             f.write("marker\tx\tposition_cm\n")
             f.flush()
             pedsim.simulate(3, 20, 5, seed=1, marker_file=f.name)
+
+
+def test_error_table_matches_errors_tsv_and_the_arrays(tmp_path):
+    run = pedsim.simulate(4, 300, 30, seed=8, markers=40, alleles=3, error_model="random-allele",
+                          error_rate=0.03, missing_model="random", call_rate=0.9)
+    table = run.error_table
+    assert table["model"] == "random-allele" and len(table["animal"]) > 0
+    rows, cols = table["animal"] - 1, table["marker_index"]
+    assert (run.recorded_genotypes[rows, cols, 0] == table["recorded_allele1"]).all()
+    assert (run.true_genotypes[rows, cols, 1] == table["true_allele2"]).all()
+    run.write(tmp_path / "out")
+    import csv
+    with open(tmp_path / "out" / "errors.tsv", newline="") as f:
+        written = list(csv.DictReader(f, delimiter="\t"))
+    assert [int(r["animal"]) for r in written] == list(table["animal"])
+    assert [r["marker"] for r in written] == list(table["marker"])
+    assert [r["detectable"] == "1" for r in written] == list(table["detectable"])
+    assert (tmp_path / "out" / "ped.errors").read_text() == ""
