@@ -279,8 +279,8 @@ TEST(RecordModels, UngenotypedParentsAreAShareOfTheParents) {
       ASSERT_TRUE(parents.count(i)) << i;
       ++lost;
     }
-    if (design.panel.lost(i)) ASSERT_TRUE(aged.panel.lost(i));
-    if (aged.panel.lost(i) && !design.panel.lost(i)) ASSERT_TRUE(parents.count(i));
+    ASSERT_TRUE(!design.panel.lost(i) || aged.panel.lost(i)) << i;
+    ASSERT_TRUE(!aged.panel.lost(i) || design.panel.lost(i) || parents.count(i)) << i;
   }
   EXPECT_EQ(lost, static_cast<std::size_t>(std::llround(0.3 * static_cast<double>(parents.size()))));
 }
