@@ -399,7 +399,8 @@ std::string panel_section(bool quick) {
     const double memory_limit = (w.markers.alleles == 2 ? 3 : 32) + altered_bits;
     table << "| " << w.label() << " | " << fixed(t.genotypes, 0) << " | " << fixed(t.wall, 3)
           << " | " << fixed(runs.front().wall, 3) << ", " << fixed(runs.back().wall, 3) << " | "
-          << fixed(t.panel, 3) << " | " << fixed(t.records, 3) << " | " << fixed(rate / 1e9, 2) << " x 10^9 | "
+          << fixed(t.panel, 3) << " | "
+          << (w.records.is_design() ? fixed(t.records, 3) : std::string("drawn in the drop")) << " | " << fixed(rate / 1e9, 2) << " x 10^9 | "
           << fixed(t.bits_per_genotype, 2) << " | " << fixed(t.max_rss_kib / 1024.0, 0) << " | ";
     // The smoke run's panel is too small for the targets to mean anything.
     if (quick) {
@@ -416,8 +417,9 @@ std::string panel_section(bool quick) {
   return "\n## Marker panels\n\nIn memory (the library's simulate, no files), median of " +
          std::to_string(workloads.front().runs) +
          " runs each in a child process. The gene drop breeds the panel onto the bred pedigree; "
-         "the records phase applies the missing-data and error models to every marker (the "
-         "design's loss and error rules, or the models named). Genotypes per second are "
+         "the records phase applies the design's loss and error rules to every marker; other "
+         "missing-data and error models are drawn for each animal as it is bred, within the "
+         "gene drop's time. Genotypes per second are "
          "animals x markers over both phases. Bits per genotype count the true and recorded "
          "genotypes together (the panel's whole memory over animals x markers).\n\n" +
          table.str();

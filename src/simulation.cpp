@@ -21,11 +21,10 @@
 #include "sim/column_storage.hpp"
 #include "sim/error_injection.hpp"
 #include "sim/founders.hpp"
-#include "sim/error_models.hpp"
 #include "sim/gene_drop.hpp"
 #include "sim/genotype_loss.hpp"
 #include "sim/marker_map.hpp"
-#include "sim/missing_data.hpp"
+#include "sim/record_rows.hpp"
 #include "sim/mating.hpp"
 #include "sim/parent_lists.hpp"
 #include "sim/panel_errors.hpp"
@@ -159,27 +158,60 @@ std::vector<double> panel_replacement_shares(const Simulation& run) {
 void breed_panel(RunInProgress& r) {
   Simulation& run = r.run;
   const bool design_first = run.markers.is_design_marker_model();
-  drop_genes(run.pedigree, run.genotypes, run.seed, design_first, run.panel, r.helper);
-  r.clock.lap(r.seconds.panel);
   if (run.records.is_design()) {
+    drop_genes(run.pedigree, run.genotypes, run.seed, design_first, run.panel, r.helper);
+    r.clock.lap(r.seconds.panel);
     degrade_panel(run.pedigree, run.genotypes, run.model, panel_replacement_shares(run), run.seed,
                   design_first, run.panel, r.helper);
-  } else {
-    const RecordOptions& records = run.records;
-    const ErrorMatrix matrix = records.error_model.starts_with("matrix:")
-                                   ? read_error_matrix(records.error_model.substr(7))
-                                   : ErrorMatrix{};
-    apply_missing_model(run.pedigree, run.genotypes, records, run.seed, run.panel, r.helper);
-    apply_error_model(run.pedigree, run.model, panel_replacement_shares(run), records, matrix,
-                      run.seed, run.panel, r.helper);
+    r.clock.lap(r.seconds.records);
+    return;
   }
-  r.clock.lap(r.seconds.records);
+  // The records of each animal are drawn as it is bred.
+  const RecordOptions& records = run.records;
+  const ErrorMatrix matrix = records.error_model.starts_with("matrix:")
+                                 ? read_error_matrix(records.error_model.substr(7))
+                                 : ErrorMatrix{};
+  run.panel.set_bred(run.pedigree.created());
+  RecordRows rows(run.pedigree, run.genotypes, run.model, panel_replacement_shares(run), records,
+                  matrix, run.seed, run.panel);
+  drop_genes(run.pedigree, run.genotypes, run.seed, design_first, run.panel, r.helper, &rows);
+  rows.finish();
+  r.clock.lap(r.seconds.panel);
 }
 
 }  // namespace
 
 std::vector<std::uint8_t> detectable_errors(const Simulation& run) {
   return detectable_flags(run.pedigree, run.panel);
+}
+
+RecordSummary summarize_records(const Simulation& run) {
+  const Panel& panel = run.panel;
+  const auto markers = static_cast<std::size_t>(panel.markers());
+  std::vector<std::int64_t> called(markers);
+  std::vector<std::int64_t> altered(markers);
+  for (std::int32_t i = 1; i <= panel.bred(); ++i) {
+    for (std::size_t m = 0; m < markers; ++m) {
+      called[m] += panel.called(i, static_cast<std::int32_t>(m));
+    }
+  }
+  for (const AlteredCell& cell : panel.altered()) ++altered[static_cast<std::size_t>(cell.marker)];
+  RecordSummary r;
+  r.call_rate_marker_min = r.error_rate_marker_min = 1;
+  for (std::size_t m = 0; m < markers; ++m) {
+    const double call = panel.bred() == 0 ? 0 : static_cast<double>(called[m]) / panel.bred();
+    const double error = called[m] == 0 ? 0 : static_cast<double>(altered[m]) / called[m];
+    r.call_rate_marker_min = std::min(r.call_rate_marker_min, call);
+    r.call_rate_marker_max = std::max(r.call_rate_marker_max, call);
+    r.error_rate_marker_min = std::min(r.error_rate_marker_min, error);
+    r.error_rate_marker_max = std::max(r.error_rate_marker_max, error);
+  }
+  const RecordFigures figures = record_figures(run.pedigree, panel);
+  r.call_rate = figures.call_rate();
+  r.error_rate = figures.error_rate();
+  r.altered_genotypes = figures.altered;
+  r.detectable_errors = figures.detectable;
+  return r;
 }
 
 std::string model_text(const Model& model, const MarkerOptions& markers,

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "io/error_matrix.hpp"
+#include "sim/panel_kernels.hpp"
+#include "sim/rare_events.hpp"
 #include "pedsim/pedsim.hpp"
 #include "support.hpp"
 
@@ -283,6 +285,65 @@ TEST(RecordModels, UngenotypedParentsAreAShareOfTheParents) {
     ASSERT_TRUE(!aged.panel.lost(i) || design.panel.lost(i) || parents.count(i)) << i;
   }
   EXPECT_EQ(lost, static_cast<std::size_t>(std::llround(0.3 * static_cast<double>(parents.size()))));
+}
+
+// The design's rule under another missing-data model strikes, at each
+// marker, the called genotypes whose parents are known and missing there:
+// first alleles only, at p x K / (K + 1).
+TEST(RecordModels, DesignRuleFollowsTheMissingGenotypes) {
+  const Simulation run = run_with(snps(60, 3), with_call_rate(RecordOptions{}, 0.5));
+  const Panel& p = run.panel;
+  double candidates = 0;
+  double altered = 0;
+  for (std::int32_t i = 1; i <= p.bred(); ++i) {
+    const std::int32_t sire = run.pedigree.sire[i];
+    const std::int32_t dam = run.pedigree.dam[i];
+    for (std::int32_t m = 0; m < p.markers(); ++m) {
+      const bool changed = p.called(i, m) && p.recorded_allele(i, m, 0) != p.true_allele(i, m, 0);
+      const bool candidate =
+          sire != 0 && p.called(i, m) && !p.called(sire, m) && !p.called(dam, m);
+      ASSERT_TRUE(candidate || !changed) << i << " " << m;
+      ASSERT_TRUE(!p.called(i, m) || p.recorded_allele(i, m, 1) == p.true_allele(i, m, 1));
+      candidates += candidate;
+      altered += changed;
+    }
+  }
+  expect_share(altered, candidates, 0.5 * 3 / 4, "design rule");
+}
+
+// Events along a row: the cells visited are the candidates only (a number
+// per candidate, p_max x n of them), events come at each cell's own rate,
+// and the gaps' logarithm agrees with the library's.
+TEST(RecordModels, RowEventsCostTheirCandidatesOnly) {
+  const std::array<std::uint32_t, 2> key{7, 9};
+  RowEvents events(key, 1, 2, true);
+  const std::int32_t n = 10'000'000;
+  const double p_max = 2e-4;
+  double candidates = 0;
+  double early = 0;
+  double late = 0;
+  events.for_each(
+      5, n, p_max,
+      [&](std::int32_t m) {
+        candidates += 1;
+        return m < n / 2 ? p_max : p_max / 4;
+      },
+      [&](std::int32_t m, std::uint32_t) { (m < n / 2 ? early : late) += 1; });
+  const double expected = p_max * n;
+  EXPECT_NEAR(candidates, expected, 4 * std::sqrt(expected));
+  EXPECT_NEAR(early, expected / 2, 4 * std::sqrt(expected / 2));
+  EXPECT_NEAR(late, expected / 8, 4 * std::sqrt(expected / 8));
+  std::vector<std::uint32_t> u;
+  for (std::uint64_t k = 0; k < (std::uint64_t{1} << 32); k += 65537) u.push_back(static_cast<std::uint32_t>(k));
+  std::vector<std::uint32_t> gaps(u.size());
+  const double scale = 1 / std::log1p(-0.003);
+  geometric_gaps(u.data(), u.size(), scale, gaps.data());
+  for (std::size_t k = 0; k < u.size(); ++k) {
+    const double exact = std::log((u[k] + 0.5) * 0x1p-32) * scale;
+    const double fraction = exact - std::floor(exact);
+    const double tolerance = fraction < 1e-9 || fraction > 1 - 1e-9 ? 1 : 0;
+    ASSERT_NEAR(gaps[k], std::floor(exact), tolerance) << u[k];
+  }
 }
 
 struct BadRecords {

@@ -118,7 +118,12 @@ class Panel {
   void set_bred(std::int32_t animals) { bred_ = animals; }
   // Allele 1..K of `animal` at `marker` on haplotype `side` (0: from the
   // sire, 1: from the dam); 0 for a row never bred.
-  std::int32_t true_allele(std::int32_t animal, std::int32_t marker, int side) const;
+  std::int32_t true_allele(std::int32_t animal, std::int32_t marker, int side) const {
+    if (animal > bred_) return 0;
+    const auto bit = static_cast<std::size_t>(marker) * static_cast<std::size_t>(bits_);
+    const std::uint64_t word = haplotype(animal, side)[bit / 64] >> (bit % 64);
+    return static_cast<std::int32_t>(word & ((std::uint64_t{1} << bits_) - 1)) + 1;
+  }
   // As recorded: 0 when the animal's records were lost or the genotype was
   // not called; K+1 is an allele only the design's error rule makes.
   std::int32_t recorded_allele(std::int32_t animal, std::int32_t marker, int side) const;

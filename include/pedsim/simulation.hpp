@@ -50,6 +50,22 @@ struct Simulation {
 // with its called parents' (this animal among them).
 std::vector<std::uint8_t> detectable_errors(const Simulation& run);
 
+// The realised rates of a run's record models: call rate (called of all
+// genotypes) and error rate (altered of called genotypes), overall and
+// their smallest and largest across markers, and the altered genotypes and
+// how many are detectable.
+struct RecordSummary {
+  double call_rate = 0;
+  double call_rate_marker_min = 0;
+  double call_rate_marker_max = 0;
+  double error_rate = 0;
+  double error_rate_marker_min = 0;
+  double error_rate_marker_max = 0;
+  std::int64_t altered_genotypes = 0;
+  std::int64_t detectable_errors = 0;
+};
+RecordSummary summarize_records(const Simulation& run);
+
 // How reports name a run's model: "design", or the model's name followed by
 // the descriptions of the marker and record models that are not the
 // design's.

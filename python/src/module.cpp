@@ -337,6 +337,24 @@ PYBIND11_MODULE(_pedsim, m) {
           "The columns of errors.tsv (an error model other than the design's) as arrays: "
           "animal, marker (names), marker_index (from 0), true and recorded alleles, "
           "detectable; and model, the error model's name.")
+      .def_property_readonly(
+          "record_summary",
+          [](const Run& r) {
+            py::dict d;
+            if (r.simulation().records.is_design()) return d;
+            const pedsim::RecordSummary s = pedsim::summarize_records(r.simulation());
+            d["call_rate"] = s.call_rate;
+            d["call_rate_marker_min"] = s.call_rate_marker_min;
+            d["call_rate_marker_max"] = s.call_rate_marker_max;
+            d["error_rate"] = s.error_rate;
+            d["error_rate_marker_min"] = s.error_rate_marker_min;
+            d["error_rate_marker_max"] = s.error_rate_marker_max;
+            d["altered_genotypes"] = s.altered_genotypes;
+            d["detectable_errors"] = s.detectable_errors;
+            return d;
+          },
+          "The realised rates of the record models, as the summary gives them (empty under "
+          "the design's rules).")
       .def_property_readonly("seed", [](const Run& r) { return r.simulation().seed.value; })
       .def_property_readonly("seed_origin", [](const Run& r) { return r.simulation().seed.origin; })
       .def_property_readonly("replicate",

@@ -251,3 +251,7 @@ def test_error_table_matches_errors_tsv_and_the_arrays(tmp_path):
     assert [r["marker"] for r in written] == list(table["marker"])
     assert [r["detectable"] == "1" for r in written] == list(table["detectable"])
     assert (tmp_path / "out" / "ped.errors").read_text() == ""
+    summary = run.record_summary
+    assert summary["altered_genotypes"] == len(table["animal"])
+    assert summary["detectable_errors"] == table["detectable"].sum()
+    assert summary["call_rate_marker_min"] <= summary["call_rate"] <= summary["call_rate_marker_max"]

@@ -157,34 +157,19 @@ void write_panel_summary(const Simulation& run, BufferedWriter& file) {
   file.write(format("panel_bits_per_genotype: %.3f\n", 8.0 * panel.bytes() / genotypes));
 }
 
-// The record models and their realised rates, overall and across markers:
-// call rate (called of all genotypes) and error rate (altered of called).
+// The record models and their realised rates, overall and across markers.
 void write_records_summary(const Simulation& run, BufferedWriter& file) {
-  const Panel& panel = run.panel;
-  const std::int32_t markers = panel.markers();
-  std::vector<std::int64_t> called(static_cast<std::size_t>(markers));
-  std::vector<std::int64_t> altered(static_cast<std::size_t>(markers));
-  for (std::int32_t i = 1; i <= panel.bred(); ++i) {
-    for (std::int32_t m = 0; m < markers; ++m) called[static_cast<std::size_t>(m)] += panel.called(i, m);
-  }
-  for (const AlteredCell& cell : panel.altered()) ++altered[static_cast<std::size_t>(cell.marker)];
-  Spread call_rates;
-  Spread error_rates;
-  for (std::size_t m = 0; m < called.size(); ++m) {
-    call_rates.add(panel.bred() == 0 ? 0.0 : static_cast<double>(called[m]) / panel.bred());
-    error_rates.add(called[m] == 0 ? 0.0 : static_cast<double>(altered[m]) / called[m]);
-  }
-  const RecordFigures figures = record_figures(run.pedigree, panel);
+  const RecordSummary r = summarize_records(run);
   file.write("\n# records\n");
   file.write("record_model: " + run.records.describe() + "\n");
-  file.write(format("call_rate: %.6f\n", figures.call_rate()));
-  file.write(format("call_rate_marker_min: %.6f\n", call_rates.low));
-  file.write(format("call_rate_marker_max: %.6f\n", call_rates.high));
-  file.write(format("error_rate: %.6f\n", figures.error_rate()));
-  file.write(format("error_rate_marker_min: %.6f\n", error_rates.low));
-  file.write(format("error_rate_marker_max: %.6f\n", error_rates.high));
-  file.write(format("altered_genotypes: %lld\n", static_cast<long long>(figures.altered)));
-  file.write(format("detectable_errors: %lld\n", static_cast<long long>(figures.detectable)));
+  file.write(format("call_rate: %.6f\n", r.call_rate));
+  file.write(format("call_rate_marker_min: %.6f\n", r.call_rate_marker_min));
+  file.write(format("call_rate_marker_max: %.6f\n", r.call_rate_marker_max));
+  file.write(format("error_rate: %.6f\n", r.error_rate));
+  file.write(format("error_rate_marker_min: %.6f\n", r.error_rate_marker_min));
+  file.write(format("error_rate_marker_max: %.6f\n", r.error_rate_marker_max));
+  file.write(format("altered_genotypes: %lld\n", static_cast<long long>(r.altered_genotypes)));
+  file.write(format("detectable_errors: %lld\n", static_cast<long long>(r.detectable_errors)));
 }
 
 }  // namespace

@@ -96,4 +96,11 @@ void BackgroundPopulator::stop() noexcept {
   if (thread_.joinable()) thread_.join();
 }
 
+void prefer_huge_pages(void* start, std::size_t bytes) noexcept {
+  const std::uintptr_t huge = kHugePage;
+  const auto first = (reinterpret_cast<std::uintptr_t>(start) + huge - 1) & ~(huge - 1);
+  const auto end = (reinterpret_cast<std::uintptr_t>(start) + bytes) & ~(huge - 1);
+  if (end > first) ::madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE);
+}
+
 }  // namespace pedsim

@@ -31,122 +31,111 @@ Kind kind_of(const RecordOptions& o) {
 int copies(std::int32_t a, std::int32_t b) { return (a == 2 ? 1 : 0) + (b == 2 ? 1 : 0); }
 constexpr std::uint16_t kGenotypeAlleles[3][2] = {{1, 1}, {1, 2}, {2, 2}};
 
-// What one thread needs to alter the genotypes of a range of animals.
-class RowErrors {
- public:
-  RowErrors(const Pedigree& pedigree, const Model& model, const std::vector<double>& shares,
-            const RecordOptions& options, const ErrorMatrix& matrix,
-            const std::vector<double>& rates, const Seed& seed, const Panel& panel)
-      : pedigree_(pedigree),
-        matrix_(matrix),
-        rates_(rates),
-        seed_(seed),
-        panel_(panel),
-        kind_(kind_of(options)),
-        alleles_(panel.map().alleles),
-        error_probability_(model.error_probability),
-        replacement_(shares),
-        highest_rate_(rates.empty() ? 0 : *std::max_element(rates.begin(), rates.end())) {
-    for (int g = 0; g < 3; ++g) change_[g] = 1 - matrix[g][g];
-    highest_change_ = *std::max_element(change_, change_ + 3);
-  }
+}  // namespace
 
-  void alter(std::int32_t first, std::int32_t last) {
-    RowEvents events(layer_key(seed_.value, seed_.replicate, Layer::kGenotypeErrors),
-                     record_lane(RecordDraw::kCells), record_lane(RecordDraw::kCellDraws), true);
-    for (std::int32_t i = first; i < last; ++i) {
-      const auto row = static_cast<std::uint32_t>(i);
-      if (kind_ == Kind::kDesign) {
-        design_rule(i);
-      } else if (kind_ == Kind::kMatrix) {
-        events.for_each(
-            row, panel_.markers(), highest_change_,
-            [&](std::int32_t m) { return change_[true_copies(i, m)]; },
-            [&](std::int32_t m, std::uint32_t draw) { matrix_event(draw, i, m); });
-      } else {
-        events.for_each(
-            row, panel_.markers(), highest_rate_, [&](std::int32_t m) { return rates_[m]; },
-            [&](std::int32_t m, std::uint32_t draw) { event(draw, i, m); });
-      }
-    }
-  }
+RowErrors::RowErrors(const Pedigree& pedigree, const Model& model,
+                     const std::vector<double>& shares, const RecordOptions& options,
+                     const ErrorMatrix& matrix, const std::vector<double>& rates, const Seed& seed,
+                     const Panel& panel)
+    : pedigree_(pedigree),
+      matrix_(matrix),
+      rates_(rates),
+      seed_(seed),
+      panel_(panel),
+      kind_(static_cast<int>(kind_of(options))),
+      alleles_(panel.map().alleles),
+      error_probability_(model.error_probability),
+      replacement_(shares),
+      highest_rate_(rates.empty() ? 0 : *std::max_element(rates.begin(), rates.end())),
+      events_(layer_key(seed.value, seed.replicate, Layer::kGenotypeErrors),
+              record_lane(RecordDraw::kCells), record_lane(RecordDraw::kCellDraws), true) {
+  for (int g = 0; g < 3; ++g) change_[g] = 1 - matrix[g][g];
+  highest_change_ = *std::max_element(change_.begin(), change_.end());
+}
 
-  // The model's change at genotype (i, m), from one 32-bit number.
-  void event(std::uint32_t draw, std::int32_t i, std::int32_t m) {
-    const std::int32_t a = panel_.true_allele(i, m, 0);
-    const std::int32_t b = panel_.true_allele(i, m, 1);
-    // The low bit picks the allele, the other 31 the replacement.
-    const bool second_side = (draw & 1) != 0;
-    if (kind_ == Kind::kDropout) {
-      const std::int32_t kept = second_side ? b : a;
-      keep(i, m, kept, kept);
+void RowErrors::alter(std::int32_t i) {
+  const auto row = static_cast<std::uint32_t>(i);
+  switch (static_cast<Kind>(kind_)) {
+    case Kind::kDesign:
+      design_rule(i);
       return;
+    case Kind::kMatrix:
+      events_.for_each(
+          row, panel_.markers(), highest_change_,
+          [&](std::int32_t m) { return change_[static_cast<std::size_t>(true_copies(i, m))]; },
+          [&](std::int32_t m, std::uint32_t draw) { matrix_event(draw, i, m); });
+      return;
+    case Kind::kRandomAllele:
+    case Kind::kDropout:
+      events_.for_each(
+          row, panel_.markers(), highest_rate_, [&](std::int32_t m) { return rates_[m]; },
+          [&](std::int32_t m, std::uint32_t draw) { event(draw, i, m); });
+      return;
+  }
+}
+
+int RowErrors::true_copies(std::int32_t i, std::int32_t m) const {
+  return copies(panel_.true_allele(i, m, 0), panel_.true_allele(i, m, 1));
+}
+
+void RowErrors::keep(std::int32_t i, std::int32_t m, std::int32_t first, std::int32_t second,
+                     std::int32_t a, std::int32_t b) {
+  if (first == a && second == b) return;
+  cells.push_back({i, m, static_cast<std::uint16_t>(first), static_cast<std::uint16_t>(second)});
+}
+
+void RowErrors::event(std::uint32_t draw, std::int32_t i, std::int32_t m) {
+  if (!panel_.called(i, m)) return;
+  const std::int32_t a = panel_.true_allele(i, m, 0);
+  const std::int32_t b = panel_.true_allele(i, m, 1);
+  // The low bit picks the allele, the other 31 the replacement.
+  const bool second_side = (draw & 1) != 0;
+  if (static_cast<Kind>(kind_) == Kind::kDropout) {
+    const std::int32_t kept = second_side ? b : a;
+    keep(i, m, kept, kept, a, b);
+    return;
+  }
+  // Another of the marker's alleles, evenly.
+  const std::int32_t old = second_side ? b : a;
+  auto other = 1 + static_cast<std::int32_t>(
+                       (std::uint64_t{draw >> 1} * static_cast<std::uint64_t>(alleles_ - 1)) >> 31);
+  if (other >= old) ++other;
+  keep(i, m, second_side ? a : other, second_side ? other : b, a, b);
+}
+
+void RowErrors::matrix_event(std::uint32_t draw, std::int32_t i, std::int32_t m) {
+  if (!panel_.called(i, m)) return;
+  const int g = true_copies(i, m);
+  // Among the other genotypes, by their shares of the change.
+  double left = (draw + 0.5) * 0x1p-32 * change_[static_cast<std::size_t>(g)];
+  int recorded = g;
+  for (int h = 0; h < 3; ++h) {
+    if (h == g) continue;
+    recorded = h;
+    if ((left -= matrix_[static_cast<std::size_t>(g)][static_cast<std::size_t>(h)]) < 0) break;
+  }
+  keep(i, m, kGenotypeAlleles[recorded][0], kGenotypeAlleles[recorded][1],
+       panel_.true_allele(i, m, 0), panel_.true_allele(i, m, 1));
+}
+
+// The design's rule on each genotype whose parents are known and missing at
+// that marker: one number per marker of the animal.
+void RowErrors::design_rule(std::int32_t i) {
+  const std::int32_t sire = pedigree_.sire[i];
+  const std::int32_t dam = pedigree_.dam[i];
+  if (sire == 0 || dam == 0) return;
+  LayerStream stream =
+      error_stream(seed_, static_cast<std::uint32_t>(i), record_lane(RecordDraw::kDesignErrors));
+  for (std::int32_t m = 0; m < panel_.markers(); ++m) {
+    const double u = stream.next_uniform();
+    if (!panel_.called(i, m) || panel_.called(sire, m) || panel_.called(dam, m) ||
+        u > error_probability_) {
+      continue;
     }
-    // Another of the marker's alleles, evenly.
-    const std::int32_t old = second_side ? b : a;
-    auto other = 1 + static_cast<std::int32_t>((std::uint64_t{draw >> 1} *
-                                                 static_cast<std::uint64_t>(alleles_ - 1)) >> 31);
-    if (other >= old) ++other;
-    keep(i, m, second_side ? a : other, second_side ? other : b);
+    const std::int32_t b = panel_.true_allele(i, m, 1);
+    keep(i, m, replacement_(u / error_probability_), b, panel_.true_allele(i, m, 0), b);
   }
-
-  std::vector<AlteredCell> cells;
-
- private:
-  int true_copies(std::int32_t i, std::int32_t m) const {
-    return copies(panel_.true_allele(i, m, 0), panel_.true_allele(i, m, 1));
-  }
-
-  void keep(std::int32_t i, std::int32_t m, std::int32_t first, std::int32_t second) {
-    if (!panel_.called(i, m)) return;
-    if (first == panel_.true_allele(i, m, 0) && second == panel_.true_allele(i, m, 1)) return;
-    cells.push_back({i, m, static_cast<std::uint16_t>(first), static_cast<std::uint16_t>(second)});
-  }
-
-  void matrix_event(std::uint32_t draw, std::int32_t i, std::int32_t m) {
-    const int g = true_copies(i, m);
-    // Among the other genotypes, by their shares of the change.
-    double left = (draw + 0.5) * 0x1p-32 * change_[g];
-    int recorded = g;
-    for (int h = 0; h < 3; ++h) {
-      if (h == g) continue;
-      recorded = h;
-      if ((left -= matrix_[g][h]) < 0) break;
-    }
-    keep(i, m, kGenotypeAlleles[recorded][0], kGenotypeAlleles[recorded][1]);
-  }
-
-  // The design's rule on each genotype whose parents are known and missing
-  // at that marker: one 32-bit number per marker of the animal.
-  void design_rule(std::int32_t i) {
-    const std::int32_t sire = pedigree_.sire[i];
-    const std::int32_t dam = pedigree_.dam[i];
-    if (sire == 0 || dam == 0) return;
-    LayerStream stream =
-        error_stream(seed_, static_cast<std::uint32_t>(i), record_lane(RecordDraw::kDesignErrors));
-    for (std::int32_t m = 0; m < panel_.markers(); ++m) {
-      const double u = stream.next_uniform();
-      if (!panel_.called(i, m) || panel_.called(sire, m) || panel_.called(dam, m) ||
-          u > error_probability_) {
-        continue;
-      }
-      keep(i, m, replacement_(u / error_probability_), panel_.true_allele(i, m, 1));
-    }
-  }
-
-  const Pedigree& pedigree_;
-  const ErrorMatrix& matrix_;
-  const std::vector<double>& rates_;
-  Seed seed_;
-  const Panel& panel_;
-  Kind kind_;
-  std::int32_t alleles_;
-  double error_probability_;
-  ReplacementAlleles replacement_;
-  double highest_rate_;
-  double change_[3];
-  double highest_change_ = 0;
-};
+}
 
 std::vector<double> marker_error_rates(const RecordOptions& o, const Seed& seed,
                                        std::int32_t markers) {
@@ -160,14 +149,16 @@ std::vector<double> marker_error_rates(const RecordOptions& o, const Seed& seed,
   return rates;
 }
 
+namespace {
+
 // Whether the model can alter (i, m): called, and for dropout heterozygous.
 bool can_alter(const Panel& panel, Kind kind, std::int32_t i, std::int32_t m) {
   if (!panel.called(i, m)) return false;
   return kind != Kind::kDropout || panel.true_allele(i, m, 0) != panel.true_allele(i, m, 1);
 }
 
-// Exactly round(e x n) of the n genotypes the model can alter, chosen evenly
-// (Floyd's sampling, then in order), each altered.
+}  // namespace
+
 void exact_errors(const RecordOptions& options, const Seed& seed, RowErrors& errors,
                   const Panel& panel) {
   const Kind kind = kind_of(options);
@@ -198,35 +189,6 @@ void exact_errors(const RecordOptions& options, const Seed& seed, RowErrors& err
       }
     }
   }
-}
-
-}  // namespace
-
-void apply_error_model(const Pedigree& pedigree, const Model& model,
-                       const std::vector<double>& design_shares, const RecordOptions& options,
-                       const ErrorMatrix& matrix, const Seed& seed, Panel& panel,
-                       HelperThread& helper) {
-  const std::vector<double> rates = marker_error_rates(options, seed, panel.markers());
-  RowErrors one(pedigree, model, design_shares, options, matrix, rates, seed, panel);
-  // Room for most of the errors, so that the list is not copied as it grows.
-  const double expected = (kind_of(options) == Kind::kMatrix ? 1.0 : options.error_rate.value_or(0)) *
-                          static_cast<double>(panel.bred()) * panel.markers();
-  const auto room = static_cast<std::size_t>(std::min(expected, 1e9) * 0.55 + 1024);
-  if (options.exact_error_count) {
-    exact_errors(options, seed, one, panel);
-    panel.set_altered(std::move(one.cells));
-    return;
-  }
-  RowErrors other(pedigree, model, design_shares, options, matrix, rates, seed, panel);
-  if (kind_of(options) != Kind::kDesign && kind_of(options) != Kind::kMatrix) {
-    one.cells.reserve(room);
-    other.cells.reserve(room);
-  }
-  const std::int32_t bred = pedigree.created();
-  const std::int32_t middle = 1 + bred / 2;
-  helper.side_by_side([&] { one.alter(1, middle); }, [&] { other.alter(middle, bred + 1); });
-  one.cells.insert(one.cells.end(), other.cells.begin(), other.cells.end());
-  panel.set_altered(std::move(one.cells));
 }
 
 }  // namespace pedsim

@@ -1,22 +1,25 @@
 #pragma once
 
+#include <array>
 #include <vector>
 
 #include "pedsim/pedsim.hpp"
-#include "platform/side_by_side.hpp"
+#include "sim/error_injection.hpp"
+#include "sim/rare_events.hpp"
 
 namespace pedsim {
 
-// Alters the called genotypes of the panel by the chosen error model, every
-// number from the error layer's streams; the missing genotypes must be in
-// place. The events of each animal are placed along its markers by gaps
-// over every genotype, called or not, and those on missing genotypes
-// dropped, so which called genotypes are altered never depends on which
-// others are missing (except with an exact count, and under the design's
-// rule, whose candidates are the genotypes whose parents' are missing).
+// The error models alter called genotypes of the panel, every number from
+// the error layer's streams, once the missing genotypes of the animal (and
+// of its parents) are in place. The events of each animal are placed along
+// its markers by gaps over every genotype, called or not, and those on
+// missing genotypes dropped, so which called genotypes are altered never
+// depends on which others are missing (except with an exact count, and
+// under the design's rule, whose candidates are the genotypes whose
+// parents' are missing).
 // - design: a called genotype whose parents are known and missing at that
 //   marker takes, with the model's error probability, a replacement first
-//   allele among 1..K+1 by `design_shares`.
+//   allele among 1..K+1 by the design's shares.
 // - random-allele: with probability e_m, one allele (either, evenly) is
 //   replaced by another of the marker's alleles, evenly.
 // - dropout: with probability e_m, a heterozygote is recorded as a
@@ -24,11 +27,50 @@ namespace pedsim {
 // - matrix: a two-allele genotype of g copies of allele 2 is recorded as g'
 //   with probability matrix[g][g'].
 // e_m is the error rate, or with a spread each marker's drawn from a Beta
-// distribution of mean e. With an exact count, round(e x genotypes the
-// model can alter) of the called genotypes are altered, placed evenly.
-void apply_error_model(const Pedigree& pedigree, const Model& model,
-                       const std::vector<double>& design_shares, const RecordOptions& options,
-                       const ErrorMatrix& matrix, const Seed& seed, Panel& panel,
-                       HelperThread& helper);
+// distribution of mean e.
+
+// Each marker's error rate.
+std::vector<double> marker_error_rates(const RecordOptions& options, const Seed& seed,
+                                       std::int32_t markers);
+
+// One thread's alterations, an animal at a time, listed in order.
+class RowErrors {
+ public:
+  RowErrors(const Pedigree& pedigree, const Model& model, const std::vector<double>& shares,
+            const RecordOptions& options, const ErrorMatrix& matrix,
+            const std::vector<double>& rates, const Seed& seed, const Panel& panel);
+  void alter(std::int32_t animal);
+  // The model's change at a called genotype, from one 32-bit number.
+  void event(std::uint32_t draw, std::int32_t animal, std::int32_t marker);
+
+  std::vector<AlteredCell> cells;
+
+ private:
+  int true_copies(std::int32_t i, std::int32_t m) const;
+  void keep(std::int32_t i, std::int32_t m, std::int32_t first, std::int32_t second,
+            std::int32_t a, std::int32_t b);
+  void matrix_event(std::uint32_t draw, std::int32_t i, std::int32_t m);
+  void design_rule(std::int32_t i);
+
+  const Pedigree& pedigree_;
+  const ErrorMatrix& matrix_;
+  const std::vector<double>& rates_;
+  Seed seed_;
+  const Panel& panel_;
+  int kind_;
+  std::int32_t alleles_;
+  double error_probability_;
+  ReplacementAlleles replacement_;
+  double highest_rate_;
+  std::array<double, 3> change_{};
+  double highest_change_ = 0;
+  RowEvents events_;
+};
+
+// With an exact count: round(e x the called genotypes the model can alter)
+// of them, chosen evenly (Floyd's sampling, then in order), each altered by
+// `errors`, which lists them.
+void exact_errors(const RecordOptions& options, const Seed& seed, RowErrors& errors,
+                  const Panel& panel);
 
 }  // namespace pedsim

@@ -21,8 +21,12 @@ constexpr double kCentimorgansPerMorgan = 100;
 // What one thread needs to breed rows of the panel.
 class PanelBreeder {
  public:
-  PanelBreeder(const Pedigree& pedigree, const Seed& seed, Panel& panel)
+  PanelBreeder(const Pedigree& pedigree, const GenotypeStore* design, const Seed& seed,
+               Panel& panel, RowObserver* observer, int half)
       : pedigree_(pedigree),
+        design_(design),
+        observer_(observer),
+        half_(half),
         panel_(panel),
         key_(layer_key(seed.value, seed.replicate, Layer::kMarkers)),
         seed_(seed),
@@ -38,10 +42,12 @@ class PanelBreeder {
       const std::int32_t dam = pedigree_.dam[i];
       if (sire == 0 || dam == 0) {
         draw_founder(i);
-        continue;
+      } else {
+        pass_on(i, 0, sire, PanelDraw::kFromSire);
+        pass_on(i, 1, dam, PanelDraw::kFromDam);
       }
-      pass_on(i, 0, sire, PanelDraw::kFromSire);
-      pass_on(i, 1, dam, PanelDraw::kFromDam);
+      if (design_ != nullptr) copy_design_marker(i);
+      if (observer_ != nullptr) observer_->row_bred(i, half_);
     }
   }
 
@@ -138,7 +144,17 @@ class PanelBreeder {
     }
   }
 
+  // Marker 1 is the design's marker, as it was bred.
+  void copy_design_marker(std::int32_t i) {
+    const MarkerColumns& marker = design_->marker(0);
+    PanelWords(panel_.haplotype(i, 0), panel_.bits()).set(0, marker.true_first[i] - 1);
+    PanelWords(panel_.haplotype(i, 1), panel_.bits()).set(0, marker.true_second[i] - 1);
+  }
+
   const Pedigree& pedigree_;
+  const GenotypeStore* design_;
+  RowObserver* observer_;
+  int half_;
   Panel& panel_;
   std::array<std::uint32_t, 2> key_;
   Seed seed_;
@@ -156,31 +172,25 @@ void breed_rows(PanelBreeder& one, PanelBreeder& other, HelperThread& helper, st
   helper.side_by_side([&] { one.breed(first, middle); }, [&] { other.breed(middle, last); });
 }
 
-void copy_design_marker(const GenotypeStore& design, std::int32_t bred, Panel& panel) {
-  const MarkerColumns& marker = design.marker(0);
-  for (std::int32_t i = 1; i <= bred; ++i) {
-    PanelWords(panel.haplotype(i, 0), panel.bits()).set(0, marker.true_first[i] - 1);
-    PanelWords(panel.haplotype(i, 1), panel.bits()).set(0, marker.true_second[i] - 1);
-  }
-}
-
 }  // namespace
 
 void drop_genes(const Pedigree& pedigree, const GenotypeStore& design, const Seed& seed,
-                bool design_marker_first, Panel& panel, HelperThread& helper) {
+                bool design_marker_first, Panel& panel, HelperThread& helper,
+                RowObserver* observer) {
   const std::int32_t bred = pedigree.created();
-  PanelBreeder one(pedigree, seed, panel);
-  PanelBreeder other(pedigree, seed, panel);
+  panel.set_bred(bred);
+  const GenotypeStore* marker_one = design_marker_first ? &design : nullptr;
+  PanelBreeder one(pedigree, marker_one, seed, panel, observer, 0);
+  PanelBreeder other(pedigree, marker_one, seed, panel, observer, 1);
   // Rows of one generation follow each other and their parents all come
   // before them: each generation's rows are bred side by side.
   for (std::int32_t first = 1; first <= bred;) {
     std::int32_t last = first;
     while (last <= bred && pedigree.born[last] == pedigree.born[first]) ++last;
     breed_rows(one, other, helper, first, last);
+    if (observer != nullptr) observer->generation_bred();
     first = last;
   }
-  if (design_marker_first) copy_design_marker(design, bred, panel);
-  panel.set_bred(bred);
 }
 
 }  // namespace pedsim

@@ -2,12 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <vector>
 
 #include "random/distributions.hpp"
-#include "sim/record_lanes.hpp"
 #include "sim/panel_words.hpp"
-#include "sim/rare_events.hpp"
+#include "sim/record_lanes.hpp"
 
 namespace pedsim {
 
@@ -23,65 +21,11 @@ double factor_mean(const RecordOptions& o) {
   return o.call_rate_spread && o.animal_call_rate_spread ? std::sqrt(c) : c;
 }
 
-std::vector<double> marker_call_rates(const RecordOptions& o, const Seed& seed,
-                                      std::int32_t markers) {
-  const double mean = o.animal_call_rate_spread && !o.call_rate_spread ? 1 : factor_mean(o);
-  std::vector<double> rates(static_cast<std::size_t>(markers), mean);
-  if (!o.call_rate_spread) return rates;
-  for (std::int32_t m = 0; m < markers; ++m) {
-    LayerStream stream = missing_stream(seed, 0, record_lane(RecordDraw::kMarkerRate, m));
-    rates[static_cast<std::size_t>(m)] = beta_number(stream, mean, *o.call_rate_spread);
-  }
-  return rates;
-}
-
 double animal_call_rate(const RecordOptions& o, const Seed& seed, std::int32_t animal) {
   if (!o.animal_call_rate_spread) return 1;
-  LayerStream stream =
-      missing_stream(seed, static_cast<std::uint32_t>(animal), record_lane(RecordDraw::kAnimalRate));
+  LayerStream stream = missing_stream(seed, static_cast<std::uint32_t>(animal),
+                                      record_lane(RecordDraw::kAnimalRate));
   return beta_number(stream, factor_mean(o), *o.animal_call_rate_spread);
-}
-
-// Animal i's genotypes, each called with probability rates[m] x s: where
-// missing genotypes are the rarer, they are placed; else all are missing
-// and the called ones are placed.
-void draw_missing_row(const std::vector<double>& rates, double low, double high, double mean,
-                      double s, std::int32_t animal, RowEvents& events, Panel& panel) {
-  std::uint64_t* row = panel.missing(animal);
-  const std::int32_t markers = panel.markers();
-  const auto r = static_cast<std::uint32_t>(animal);
-  if (1 - s * mean <= 0.5) {
-    events.for_each(
-        r, markers, 1 - s * low, [&](std::int32_t m) { return 1 - s * rates[m]; },
-        [&](std::int32_t m, std::uint32_t) { row[m / 64] |= std::uint64_t{1} << (m % 64); });
-    return;
-  }
-  set_field_range(row, 1, 0, markers);
-  events.for_each(
-      r, markers, s * high, [&](std::int32_t m) { return s * rates[m]; },
-      [&](std::int32_t m, std::uint32_t) { row[m / 64] &= ~(std::uint64_t{1} << (m % 64)); });
-}
-
-void draw_random_missing(const Pedigree& pedigree, const RecordOptions& options, const Seed& seed,
-                         Panel& panel, HelperThread& helper) {
-  panel.add_missing_mask();
-  const std::vector<double> rates = marker_call_rates(options, seed, panel.markers());
-  const auto [low, high] = std::minmax_element(rates.begin(), rates.end());
-  double mean = 0;
-  for (const double r : rates) mean += r / static_cast<double>(rates.size());
-  const auto rows = [&](std::int32_t first, std::int32_t last) {
-    // Rates that differ across markers need a number per candidate.
-    RowEvents events(layer_key(seed.value, seed.replicate, Layer::kMissingData),
-                     record_lane(RecordDraw::kCells), record_lane(RecordDraw::kCellDraws),
-                     *low != *high);
-    for (std::int32_t i = first; i < last; ++i) {
-      draw_missing_row(rates, *low, *high, mean, animal_call_rate(options, seed, i), i, events,
-                       panel);
-    }
-  };
-  const std::int32_t bred = pedigree.created();
-  const std::int32_t middle = 1 + bred / 2;
-  helper.side_by_side([&] { rows(1, middle); }, [&] { rows(middle, bred + 1); });
 }
 
 // round(p x parents) of the animals that are parents, chosen evenly (a
@@ -97,7 +41,8 @@ void leave_parents_ungenotyped(const Pedigree& pedigree, double share, const See
   for (std::int32_t i = 1; i <= pedigree.created(); ++i) {
     if (is_parent[static_cast<std::size_t>(i)] != 0) parents.push_back(i);
   }
-  const auto chosen = static_cast<std::size_t>(std::llround(share * static_cast<double>(parents.size())));
+  const auto chosen =
+      static_cast<std::size_t>(std::llround(share * static_cast<double>(parents.size())));
   LayerStream stream = missing_stream(seed, 0, record_lane(RecordDraw::kParents));
   for (std::size_t k = 0; k < chosen; ++k) {
     const auto left = static_cast<double>(parents.size() - k);
@@ -109,19 +54,64 @@ void leave_parents_ungenotyped(const Pedigree& pedigree, double share, const See
 
 }  // namespace
 
-void apply_missing_model(const Pedigree& pedigree, const GenotypeStore& design,
-                         const RecordOptions& options, const Seed& seed, Panel& panel,
-                         HelperThread& helper) {
+void prepare_missing(const Pedigree& pedigree, const GenotypeStore& design,
+                     const RecordOptions& options, const Seed& seed, Panel& panel) {
   if (options.missing_model == "design") {
     for (std::int32_t i = 1; i <= pedigree.created(); ++i) {
       if (design.lost[i] != 0) panel.set_lost(i);
     }
   } else {
-    draw_random_missing(pedigree, options, seed, panel, helper);
+    panel.add_missing_mask();
   }
   if (options.ungenotyped_parents) {
     leave_parents_ungenotyped(pedigree, *options.ungenotyped_parents, seed, panel);
   }
+}
+
+std::vector<double> marker_call_rates(const RecordOptions& o, const Seed& seed,
+                                      std::int32_t markers) {
+  const double mean = o.animal_call_rate_spread && !o.call_rate_spread ? 1 : factor_mean(o);
+  std::vector<double> rates(static_cast<std::size_t>(markers), mean);
+  if (!o.call_rate_spread) return rates;
+  for (std::int32_t m = 0; m < markers; ++m) {
+    LayerStream stream = missing_stream(seed, 0, record_lane(RecordDraw::kMarkerRate, m));
+    rates[static_cast<std::size_t>(m)] = beta_number(stream, mean, *o.call_rate_spread);
+  }
+  return rates;
+}
+
+MissingRows::MissingRows(const RecordOptions& options, const Seed& seed,
+                         const std::vector<double>& rates, Panel& panel)
+    : options_(options),
+      seed_(seed),
+      rates_(rates),
+      low_(*std::min_element(rates.begin(), rates.end())),
+      high_(*std::max_element(rates.begin(), rates.end())),
+      // Rates that differ across markers need a number per candidate.
+      events_(layer_key(seed.value, seed.replicate, Layer::kMissingData),
+              record_lane(RecordDraw::kCells), record_lane(RecordDraw::kCellDraws), low_ != high_),
+      panel_(panel) {
+  for (const double r : rates) mean_ += r / static_cast<double>(rates.size());
+}
+
+// Each genotype called with probability rates[m] x s: where missing ones
+// are the rarer, they are placed; else all are missing and the called ones
+// are placed.
+void MissingRows::draw(std::int32_t animal) {
+  const double s = animal_call_rate(options_, seed_, animal);
+  std::uint64_t* row = panel_.missing(animal);
+  const std::int32_t markers = panel_.markers();
+  const auto r = static_cast<std::uint32_t>(animal);
+  if (1 - s * mean_ <= 0.5) {
+    events_.for_each(
+        r, markers, 1 - s * low_, [&](std::int32_t m) { return 1 - s * rates_[m]; },
+        [&](std::int32_t m, std::uint32_t) { row[m / 64] |= std::uint64_t{1} << (m % 64); });
+    return;
+  }
+  set_field_range(row, 1, 0, markers);
+  events_.for_each(
+      r, markers, s * high_, [&](std::int32_t m) { return s * rates_[m]; },
+      [&](std::int32_t m, std::uint32_t) { row[m / 64] &= ~(std::uint64_t{1} << (m % 64)); });
 }
 
 }  // namespace pedsim

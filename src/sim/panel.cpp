@@ -56,11 +56,6 @@ Panel::Panel(std::int32_t animals, MarkerMap map)
       code_bits_(map_.alleles == 2 ? 2 : (map_.alleles < 255 ? 8 : 16)),
       code_words_(words_for(static_cast<std::size_t>(map_.size()), code_bits_)) {}
 
-std::int32_t Panel::true_allele(std::int32_t animal, std::int32_t marker, int side) const {
-  if (animal > bred_) return 0;
-  return static_cast<std::int32_t>(field(haplotype(animal, side), marker, bits_)) + 1;
-}
-
 std::int32_t Panel::candidate_row(std::int32_t animal) const {
   return candidate_of_[static_cast<std::size_t>(animal)] - 1;
 }

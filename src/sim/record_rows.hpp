@@ -1,0 +1,39 @@
+#pragma once
+
+#include <optional>
+#include <vector>
+
+#include "pedsim/pedsim.hpp"
+#include "sim/error_models.hpp"
+#include "sim/gene_drop.hpp"
+#include "sim/missing_data.hpp"
+
+namespace pedsim {
+
+// The missing-data and error models applied to each animal as the gene drop
+// breeds it, on the thread that bred it, while its genotypes are in the
+// cache. Each generation's alterations join the list in animal order as it
+// ends; finish() hands the list to the panel (after placing an exact count
+// of errors, which needs every row first).
+class RecordRows final : public RowObserver {
+ public:
+  RecordRows(const Pedigree& pedigree, const GenotypeStore& design, const Model& model,
+             const std::vector<double>& design_shares, const RecordOptions& options,
+             const ErrorMatrix& matrix, const Seed& seed, Panel& panel);
+  void row_bred(std::int32_t row, int half) override;
+  void generation_bred() override;
+  void finish();
+
+ private:
+  const RecordOptions& options_;
+  Seed seed_;
+  Panel& panel_;
+  std::vector<double> call_rates_;
+  std::vector<double> error_rates_;
+  std::vector<MissingRows> missing_;
+  std::vector<RowErrors> errors_;
+  // The altered genotypes of the generations bred so far, in order.
+  std::vector<AlteredCell> cells_;
+};
+
+}  // namespace pedsim
