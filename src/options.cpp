@@ -228,7 +228,12 @@ std::string options_usage() {
   for (const Option& option : kOptions) {
     std::string head = std::string("  ").append(option.name);
     if (!option.value_name.empty()) head.append(" ").append(option.value_name);
-    head.resize(std::max(kHelpColumn, head.size() + 1), ' ');
+    // A name too long for the column stands on a line of its own.
+    if (head.size() >= kHelpColumn) {
+      text += head + "\n";
+      head.clear();
+    }
+    head.resize(kHelpColumn, ' ');
     std::string_view help = option.help;
     for (std::size_t line = 0;; ++line) {
       const std::size_t end = help.find('\n');
