@@ -1,7 +1,6 @@
 #include "random/distributions.hpp"
 
 #include <cmath>
-#include <limits>
 #include <numbers>
 
 namespace pedsim {
@@ -39,12 +38,6 @@ double beta_number(LayerStream& stream, double mean, double concentration) {
   const double y = gamma_number(stream, (1 - mean) * concentration);
   // Both so small that they underflow: the mean is the best guess.
   return x + y > 0 ? x / (x + y) : mean;
-}
-
-std::int64_t geometric_gap(double uniform, double log_of_failure) {
-  const double gap = std::floor(std::log(uniform) / log_of_failure);
-  constexpr double kMax = static_cast<double>(std::numeric_limits<std::int64_t>::max() / 2);
-  return gap < kMax ? static_cast<std::int64_t>(gap) : static_cast<std::int64_t>(kMax);
 }
 
 }  // namespace pedsim
