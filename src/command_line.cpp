@@ -182,6 +182,7 @@ int run_once(const CommandLine& line, const std::optional<std::string>& seed_var
   const Settings& settings = line.settings;
   RunPlan plan{.truth = settings.truth,
                .summary = settings.summary,
+               .formats = settings.formats,
                .true_genotypes = settings.true_genotypes,
                .record_columns = !settings.records.is_design(),
                .error_table = !settings.records.is_design_errors()};
@@ -204,6 +205,7 @@ int run_once(const CommandLine& line, const std::optional<std::string>& seed_var
     const auto [parameters, seed] = read_run(line, seed_variable, console);
     settings.markers.validate();
     settings.records.validate(settings.markers);
+    settings.formats.check(settings.markers, settings.records);
     report_removed(stderr_fd, files.empty_outputs(seed, model_text(settings.model, settings.markers,
                                                                    settings.records)));
     const Simulation run = simulate(parameters, seed, files.sinks(&console, settings.quiet),
@@ -222,17 +224,15 @@ int run_once(const CommandLine& line, const std::optional<std::string>& seed_var
 // With --replicates, reports are plain names in each replicate's folder,
 // beside the files every replicate writes.
 void check_study_names(const CommandLine& line) {
-  std::vector<std::pair<std::string, std::string>> taken{
-      {"ped.pre", std::string(kPedPreName)},
-      {"ped.errors", std::string(kPedErrorsName)},
-      {"run.tsv", std::string(kRunRowName)},
-      {"console.txt", std::string(kConsoleCopyName)}};
-  if (line.settings.true_genotypes) {
-    taken.emplace_back("true.pre", std::string(kTrueGenotypesName));
-  }
-  if (!line.settings.records.is_design_errors()) {
-    taken.emplace_back("errors.tsv", std::string(kErrorTableName));
-  }
+  const RunPlan plan{.truth = std::nullopt,
+                     .summary = std::nullopt,
+                     .run_row = true,
+                     .console_copy = true,
+                     .formats = line.settings.formats,
+                     .true_genotypes = line.settings.true_genotypes,
+                     .error_table = !line.settings.records.is_design_errors()};
+  std::vector<std::pair<std::string, std::string>> taken;
+  for (const RunFile& file : files_of(plan)) taken.emplace_back(file.label, file.label);
   for (const auto& [option, name] : {std::pair{"--truth", &line.settings.truth},
                                      std::pair{"--summary", &line.settings.summary}}) {
     if (!*name) continue;
@@ -260,6 +260,7 @@ int run_study(const CommandLine& line, const std::optional<std::string>& seed_va
     const auto [parameters, seed] = read_run(line, seed_variable, echo);
     line.settings.markers.validate();
     line.settings.records.validate(line.settings.markers);
+    line.settings.formats.check(line.settings.markers, line.settings.records);
     const unsigned cores = std::max(1U, std::thread::hardware_concurrency());
     const Settings& settings = line.settings;
     const ReplicateStudy study{.parameters = parameters,
@@ -271,6 +272,7 @@ int run_study(const CommandLine& line, const std::optional<std::string>& seed_va
                                .truth = settings.truth,
                                .summary = settings.summary,
                                .quiet = settings.quiet,
+                               .formats = settings.formats,
                                .true_genotypes = settings.true_genotypes,
                                .model = settings.model,
                                .markers = settings.markers,

@@ -145,9 +145,14 @@ constexpr std::array kOptions{
            [](Settings& s, std::string_view v) {
              s.records.ungenotyped_parents = *parse_number(v);
            }},
+    Option{"--format", "LIST", ValueKind::kText, 0, 0,
+           "the files of the recorded genotypes, comma-separated:\n"
+           "pre (ped.pre), plink (ped.bed, .bim, .fam), plink-text\n"
+           "(ped.ped, .map), vcf (ped.vcf.gz, .csi); default pre",
+           Reach::kCommandLine, [](Settings& s, std::string_view v) { s.formats = Formats::parse(v); }},
     Option{"--true-genotypes", "", ValueKind::kFlag, 0, 0,
-           "write true.pre beside ped.pre: the true genotypes of\n"
-           "every marker, in the layout of ped.pre (unit 9)",
+           "write the true genotypes of every marker in the same\n"
+           "formats, named true (true.pre, true.bed, ...; unit 9)",
            Reach::kCommandLine, [](Settings& s, std::string_view) { s.true_genotypes = true; }},
 };
 

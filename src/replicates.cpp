@@ -155,7 +155,8 @@ std::string manifest_text(const ReplicateStudy& s) {
          std::to_string(s.parameters.founders) + "\nmale\t" + std::to_string(s.parameters.males) +
          "\ntruth\t" + name(s.truth) + "\nsummary\t" + name(s.summary) + "\nquiet\t" +
          (s.quiet ? "yes" : "no") + "\nmodel\t" + model_text(s.model, s.markers, s.records) + "\n" +
-         (s.true_genotypes ? "true_genotypes\tyes\n" : "");
+         (s.true_genotypes ? "true_genotypes\tyes\n" : "") +
+         (s.formats.is_default() ? "" : "formats\t" + s.formats.text() + "\n");
 }
 
 std::map<std::string, std::string> manifest_values(const std::string& text) {
@@ -217,6 +218,7 @@ RunPlan replicate_plan(const ReplicateStudy& study, std::int32_t replicate) {
           .summary = in_folder(study.summary),
           .run_row = true,
           .console_copy = true,
+          .formats = study.formats,
           .true_genotypes = study.true_genotypes,
           .record_columns = !study.records.is_design(),
           .error_table = !study.records.is_design_errors()};

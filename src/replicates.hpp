@@ -21,6 +21,7 @@ struct ReplicateStudy {
   std::optional<std::string> truth;
   std::optional<std::string> summary;
   bool quiet = false;
+  Formats formats;
   bool true_genotypes = false;
   Model model;
   MarkerOptions markers;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/counts.hpp"
 #include "analysis/error_truth.hpp"
 #include "io/diagnostic.hpp"
 #include "io/error_matrix.hpp"
@@ -185,6 +186,14 @@ std::vector<std::uint8_t> detectable_errors(const Simulation& run) {
   return detectable_flags(run.pedigree, run.panel);
 }
 
+std::vector<std::int64_t> inconsistencies_by_marker(const Simulation& run) {
+  if (!run.has_panel()) {
+    const InconsistencyCount count = count_inconsistencies(run.pedigree, run.genotypes);
+    return {count.involving_altered + count.not_involving_altered};
+  }
+  return count_panel(run.pedigree, run.panel).inconsistent_by_marker;
+}
+
 RecordSummary summarize_records(const Simulation& run) {
   const Panel& panel = run.panel;
   const auto markers = static_cast<std::size_t>(panel.markers());
@@ -285,8 +294,10 @@ Simulation simulate_timed(const Parameters& parameters, const Seed& seed, PhaseS
 
 void write_files(const Simulation& run, const std::string& folder,
                  const std::optional<std::string>& truth,
-                 const std::optional<std::string>& summary, bool true_genotypes) {
+                 const std::optional<std::string>& summary, bool true_genotypes,
+                 const Formats& formats) {
   if (folder.empty()) stop_usage("the folder's name is empty; give a folder, or \".\"");
+  formats.check(run.markers, run.records);
   const auto in_folder = [&folder](const std::optional<std::string>& name) {
     return name ? std::optional(relative_path(folder, *name)) : std::nullopt;
   };
@@ -295,6 +306,7 @@ void write_files(const Simulation& run, const std::string& folder,
                      .truth = in_folder(truth),
                      .summary = in_folder(summary),
                      .run_row = true,
+                     .formats = formats,
                      .true_genotypes = true_genotypes,
                      .record_columns = !run.records.is_design(),
                      .error_table = !run.records.is_design_errors()};

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -183,6 +184,8 @@ class Panel {
   const std::vector<AlteredCell>& altered() const { return altered_; }
   // The altered genotype of `animal` at `marker`, or null.
   const AlteredCell* altered_at(std::int32_t animal, std::int32_t marker) const;
+  // `animal`'s altered genotypes, in marker order.
+  std::span<const AlteredCell> altered_of(std::int32_t animal) const;
 
  private:
   std::int32_t candidate_row(std::int32_t animal) const;

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "pedsim/formats.hpp"
 #include "pedsim/markers.hpp"
 #include "pedsim/model.hpp"
 #include "pedsim/records.hpp"
@@ -22,7 +23,9 @@ struct Settings {
   std::optional<std::string> truth;
   std::optional<std::string> summary;
   bool quiet = false;
-  // true.pre: the true genotypes of every marker, beside ped.pre.
+  // The files of the recorded genotypes and pedigree (ped.pre by default).
+  Formats formats;
+  // The true genotypes of every marker, in the same formats (true.pre, ...).
   bool true_genotypes = false;
   Model model;
   MarkerOptions markers;

@@ -15,6 +15,7 @@
 
 #include "pedsim/column.hpp"
 #include "pedsim/errors.hpp"
+#include "pedsim/formats.hpp"
 #include "pedsim/genotypes.hpp"
 #include "pedsim/model.hpp"
 #include "pedsim/options.hpp"

@@ -50,6 +50,11 @@ struct Simulation {
 // with its called parents' (this animal among them).
 std::vector<std::uint8_t> detectable_errors(const Simulation& run);
 
+// Per marker, the called genotypes that cannot come from their called
+// parents' recorded genotypes. On two-allele markers this is PLINK's count
+// of Mendel errors in trios (plink --mendel, its .lmendel N).
+std::vector<std::int64_t> inconsistencies_by_marker(const Simulation& run);
+
 // The realised rates of a run's record models: call rate (called of all
 // genotypes) and error rate (altered of called genotypes), overall and
 // their smallest and largest across markers, and the altered genotypes and
@@ -116,16 +121,18 @@ Simulation simulate(const Parameters& parameters, const Seed& seed, const Output
 // Writes the outputs of a finished run. Throws Stop when a sink fails.
 void write_outputs(const Simulation& run, const OutputSinks& outputs);
 
-// Writes the files a command-line run with --outdir `folder` writes: ped.pre,
-// ped.errors and run.tsv in `folder` (made, with its parents, when missing),
-// true.pre when asked, and the truth file and summary under the names
-// given, in `folder` too,
-// holding the folder's lock as the command line does. Throws Stop: status 2
-// for an empty folder name, two names of one file, or another run writing
-// the folder; else the diagnostic of the file that cannot be written.
+// Writes the files a command-line run with --outdir `folder` writes: the
+// genotype files of `formats` (ped.pre by default), ped.errors and run.tsv
+// in `folder` (made, with its parents, when missing), the true genotypes in
+// the same formats when asked, and the truth file and summary under the
+// names given, in `folder` too, holding the folder's lock as the command
+// line does. Throws Stop: status 2 for an empty folder name, two names of
+// one file, a format that cannot hold the run's genotypes, or another run
+// writing the folder; else the diagnostic of the file that cannot be
+// written.
 void write_files(const Simulation& run, const std::string& folder,
                  const std::optional<std::string>& truth = std::nullopt,
                  const std::optional<std::string>& summary = std::nullopt,
-                 bool true_genotypes = false);
+                 bool true_genotypes = false, const Formats& formats = {});
 
 }  // namespace pedsim

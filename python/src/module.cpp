@@ -80,7 +80,8 @@ class Run {
   std::int32_t animals() const { return run_->pedigree.created(); }
 
   void write(const std::filesystem::path& folder, const py::object& truth,
-             const py::object& summary, bool true_genotypes) const {
+             const py::object& summary, bool true_genotypes,
+             const std::vector<std::string>& formats) const {
     const auto name = [](const py::object& option, const char* default_name) {
       if (option.is_none() || (py::isinstance<py::bool_>(option) && !option.cast<bool>())) {
         return std::optional<std::string>();
@@ -90,8 +91,11 @@ class Run {
     };
     const auto truth_name = name(truth, "truth.txt");
     const auto summary_name = name(summary, "summary.txt");
+    std::string list;
+    for (const std::string& format : formats) list.append(list.empty() ? "" : ",").append(format);
+    const pedsim::Formats chosen = pedsim::Formats::parse(list);
     py::gil_scoped_release unlocked;
-    pedsim::write_files(*run_, folder.string(), truth_name, summary_name, true_genotypes);
+    pedsim::write_files(*run_, folder.string(), truth_name, summary_name, true_genotypes, chosen);
   }
 
  private:
@@ -338,6 +342,16 @@ PYBIND11_MODULE(_pedsim, m) {
           "animal, marker (names), marker_index (from 0), true and recorded alleles, "
           "detectable; and model, the error model's name.")
       .def_property_readonly(
+          "inconsistencies_per_marker",
+          [](const Run& r) {
+            const std::vector<std::int64_t> counts =
+                pedsim::inconsistencies_by_marker(r.simulation());
+            return py::array_t<std::int64_t>(static_cast<py::ssize_t>(counts.size()),
+                                             counts.data());
+          },
+          "Per marker, the called genotypes that conflict with their called parents' "
+          "(PLINK's Mendel errors of trios, on two-allele markers).")
+      .def_property_readonly(
           "record_summary",
           [](const Run& r) {
             py::dict d;
@@ -366,11 +380,15 @@ PYBIND11_MODULE(_pedsim, m) {
                              [](const Run& r) { return r.simulation().numbers_drawn; })
       .def("write", &Run::write, py::arg("folder"), py::arg("truth") = false,
            py::arg("summary") = false, py::arg("true_genotypes") = false,
-           "Writes ped.pre, ped.errors and run.tsv in folder, as the command line does with "
-           "--outdir, holding the folder's lock; truth and summary: True for truth.txt and "
-           "summary.txt, or a file name; true_genotypes: true.pre. Raises ValueError for an empty folder name or two "
-           "names of one file, BlockingIOError while another run writes the folder, and "
-           "OSError with the errno and file name when a file cannot be written.");
+           py::arg("formats") = std::vector<std::string>{"pre"},
+           "Writes the genotype files of formats (\"pre\", \"plink\", \"plink-text\", \"vcf\"), "
+           "ped.errors and run.tsv in folder, as the command line does with --outdir and "
+           "--format, holding the folder's lock; truth and summary: True for truth.txt and "
+           "summary.txt, or a file name; true_genotypes: the true genotypes in the same formats "
+           "(true.pre, true.bed, ...). Raises ValueError for an empty folder name, two names of "
+           "one file or a format that cannot hold the run's genotypes, BlockingIOError while "
+           "another run writes the folder, and OSError with the errno and file name when a file "
+           "cannot be written.");
 
   m.def("_simulate", &simulate, py::arg("ngen"), py::arg("n"), py::arg("male"),
         py::arg("keywords"));

@@ -96,6 +96,7 @@ namespace {
 // genotypes: a conflict with a parent needs an altered genotype in the trio.
 PanelCounts count_altered_cells(const Pedigree& p, const Panel& panel) {
   PanelCounts counts;
+  counts.inconsistent_by_marker.assign(static_cast<std::size_t>(panel.markers()), 0);
   const Offspring offspring(p);
   std::vector<std::pair<std::int32_t, std::int32_t>> inconsistent;
   std::int32_t last_animal = 0;
@@ -119,6 +120,7 @@ PanelCounts count_altered_cells(const Pedigree& p, const Panel& panel) {
   for (const auto& [animal, marker] : inconsistent) {
     if (animal != last_animal) ++counts.inconsistent_animals;
     last_animal = animal;
+    ++counts.inconsistent_by_marker[static_cast<std::size_t>(marker)];
   }
   return counts;
 }
@@ -128,6 +130,7 @@ PanelCounts count_altered_cells(const Pedigree& p, const Panel& panel) {
 PanelCounts count_panel(const Pedigree& p, const Panel& panel) {
   if (panel.candidates().empty()) return count_altered_cells(p, panel);
   PanelCounts counts;
+  counts.inconsistent_by_marker.assign(static_cast<std::size_t>(panel.markers()), 0);
   for (const std::int32_t animal : panel.candidates()) {
     std::int64_t altered = 0;
     for (std::int32_t m = 0; m < panel.markers(); ++m) altered += is_altered_at(panel, animal, m);
@@ -141,9 +144,11 @@ PanelCounts count_panel(const Pedigree& p, const Panel& panel) {
     if (panel.lost(i) || !has_candidate_parent(p, panel, i)) continue;
     std::int64_t inconsistent = 0;
     for (std::int32_t m = 0; m < panel.markers(); ++m) {
-      inconsistent += !is_mendelian_consistent(panel_recorded(panel, i, m),
-                                               panel_recorded(panel, p.sire[i], m),
-                                               panel_recorded(panel, p.dam[i], m));
+      const bool conflict = !is_mendelian_consistent(panel_recorded(panel, i, m),
+                                                     panel_recorded(panel, p.sire[i], m),
+                                                     panel_recorded(panel, p.dam[i], m));
+      inconsistent += conflict;
+      counts.inconsistent_by_marker[static_cast<std::size_t>(m)] += conflict;
     }
     counts.inconsistent_genotypes += inconsistent;
     counts.inconsistent_animals += inconsistent > 0 ? 1 : 0;

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include <optional>
+#include <vector>
 
 #include "analysis/error_truth.hpp"
 #include "pedsim/pedsim.hpp"
@@ -48,6 +49,9 @@ struct PanelCounts {
   std::int64_t altered_animals = 0;
   std::int64_t inconsistent_genotypes = 0;
   std::int64_t inconsistent_animals = 0;
+  // Per marker, its genotypes that conflict with a genotyped parent's (on
+  // two-allele markers, PLINK's count of Mendel errors in trios).
+  std::vector<std::int64_t> inconsistent_by_marker;
 };
 PanelCounts count_panel(const Pedigree& pedigree, const Panel& panel);
 

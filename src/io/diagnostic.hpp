@@ -38,6 +38,9 @@ inline constexpr int kReplicateTable = 7;
 inline constexpr int kStudyManifest = 8;
 inline constexpr int kTrueGenotypes = 9;
 inline constexpr int kErrorTable = 10;
+inline constexpr int kPlink = 11;
+inline constexpr int kPlinkText = 12;
+inline constexpr int kVcf = 13;
 inline constexpr int kArgument = -5;
 }  // namespace unit
 

@@ -10,7 +10,10 @@
 #include <filesystem>
 
 #include "io/diagnostic.hpp"
+#include "io/plink_text_writer.hpp"
+#include "io/plink_writer.hpp"
 #include "io/panel_writer.hpp"
+#include "io/vcf_writer.hpp"
 
 namespace pedsim {
 
@@ -69,21 +72,79 @@ void write_error_table_of(const RunOutcome& outcome, ByteSink& out) {
   write_error_table(*outcome.run, out);
 }
 
+using GenotypeWriter = void (*)(const Simulation& run, Genotypes genotypes, ByteSink& out);
+
+template <GenotypeWriter writer, Genotypes genotypes>
+void write_genotype_file_of(const RunOutcome& outcome, ByteSink& out) {
+  writer(*outcome.run, genotypes, out);
+}
+
+template <Genotypes genotypes>
+void write_vcf_of(const RunOutcome& outcome, const IndexedFile& file) {
+  write_vcf(*outcome.run, genotypes, file);
+}
+
+template <Format format, bool truth = false>
+bool asks_for(const RunPlan& plan) {
+  return plan.formats.has(format) && (!truth || plan.true_genotypes);
+}
+
+bool asks_for_console(const RunPlan& plan) { return plan.console_copy; }
+bool asks_for_run_row(const RunPlan& plan) { return plan.run_row; }
+bool asks_for_error_table(const RunPlan& plan) { return plan.error_table; }
+
 using Written = OutputKind::Written;
+constexpr Genotypes kRecorded = Genotypes::kRecorded;
+constexpr Genotypes kTrue = Genotypes::kTrue;
+
+// A file of a format, of the recorded or the true genotypes.
+template <GenotypeWriter writer, Genotypes genotypes, Format format, int unit>
+constexpr OutputKind genotype_kind(std::string_view name) {
+  return {.name = name,
+          .unit = unit,
+          .written = Written::kWhole,
+          .asked = asks_for<format, genotypes == kTrue>,
+          .write = write_genotype_file_of<writer, genotypes>};
+}
+
+template <Genotypes genotypes>
+constexpr OutputKind vcf_kind(std::string_view name, std::string_view index) {
+  return {.name = name,
+          .unit = unit::kVcf,
+          .written = Written::kWhole,
+          .asked = asks_for<Format::kVcf, genotypes == kTrue>,
+          .index = index,
+          .write_indexed = write_vcf_of<genotypes>};
+}
 
 constexpr OutputKind kOutputKinds[] = {
-    {kPedPreName, unit::kPedPre, Written::kAsFormed, nullptr, nullptr, nullptr},
-    {kPedErrorsName, unit::kPedErrors, Written::kAsFormed, nullptr, nullptr, nullptr},
-    {"--truth", unit::kTruth, Written::kWhole, &RunPlan::truth, nullptr, write_truth_of},
-    {"--summary", unit::kSummary, Written::kWhole, &RunPlan::summary, nullptr, write_summary_of},
-    {kTrueGenotypesName, unit::kTrueGenotypes, Written::kWhole, nullptr, &RunPlan::true_genotypes,
-     write_true_genotypes_of},
-    {kErrorTableName, unit::kErrorTable, Written::kWhole, nullptr, &RunPlan::error_table,
-     write_error_table_of},
-    {kConsoleCopyName, unit::kConsoleCopy, Written::kWholeEvenOnFailure, nullptr,
-     &RunPlan::console_copy, write_console},
-    {kRunRowName, unit::kRunRow, Written::kWholeEvenOnFailure, nullptr, &RunPlan::run_row,
-     write_run_row},
+    {.name = kPedPreName, .unit = unit::kPedPre, .written = Written::kAsFormed,
+     .asked = asks_for<Format::kPre>},
+    {.name = kPedErrorsName, .unit = unit::kPedErrors, .written = Written::kAsFormed},
+    {.name = "--truth", .unit = unit::kTruth, .written = Written::kWhole, .path = &RunPlan::truth,
+     .write = write_truth_of},
+    {.name = "--summary", .unit = unit::kSummary, .written = Written::kWhole,
+     .path = &RunPlan::summary, .write = write_summary_of},
+    {.name = kTrueGenotypesName, .unit = unit::kTrueGenotypes, .written = Written::kWhole,
+     .asked = asks_for<Format::kPre, true>, .write = write_true_genotypes_of},
+    genotype_kind<write_bed, kRecorded, Format::kPlink, unit::kPlink>("ped.bed"),
+    genotype_kind<write_bim, kRecorded, Format::kPlink, unit::kPlink>("ped.bim"),
+    genotype_kind<write_fam, kRecorded, Format::kPlink, unit::kPlink>("ped.fam"),
+    genotype_kind<write_bed, kTrue, Format::kPlink, unit::kPlink>("true.bed"),
+    genotype_kind<write_bim, kTrue, Format::kPlink, unit::kPlink>("true.bim"),
+    genotype_kind<write_fam, kTrue, Format::kPlink, unit::kPlink>("true.fam"),
+    genotype_kind<write_ped, kRecorded, Format::kPlinkText, unit::kPlinkText>("ped.ped"),
+    genotype_kind<write_map, kRecorded, Format::kPlinkText, unit::kPlinkText>("ped.map"),
+    genotype_kind<write_ped, kTrue, Format::kPlinkText, unit::kPlinkText>("true.ped"),
+    genotype_kind<write_map, kTrue, Format::kPlinkText, unit::kPlinkText>("true.map"),
+    vcf_kind<kRecorded>("ped.vcf.gz", "ped.vcf.gz.csi"),
+    vcf_kind<kTrue>("true.vcf.gz", "true.vcf.gz.csi"),
+    {.name = kErrorTableName, .unit = unit::kErrorTable, .written = Written::kWhole,
+     .asked = asks_for_error_table, .write = write_error_table_of},
+    {.name = kConsoleCopyName, .unit = unit::kConsoleCopy,
+     .written = Written::kWholeEvenOnFailure, .asked = asks_for_console, .write = write_console},
+    {.name = kRunRowName, .unit = unit::kRunRow, .written = Written::kWholeEvenOnFailure,
+     .asked = asks_for_run_row, .write = write_run_row},
 };
 
 }  // namespace
@@ -96,8 +157,12 @@ std::vector<RunFile> files_of(const RunPlan& plan) {
     if (kind.path != nullptr) {
       const std::optional<std::string>& path = plan.*kind.path;
       if (path) files.push_back({&kind, std::string(kind.name) + " " + *path, *path});
-    } else if (kind.asked == nullptr || plan.*kind.asked) {
+    } else if (kind.asked == nullptr || kind.asked(plan)) {
       files.push_back({&kind, std::string(kind.name), relative_path(plan.folder, kind.name)});
+      if (!kind.index.empty()) {
+        files.push_back({&kind, std::string(kind.index), relative_path(plan.folder, kind.index),
+                         true});
+      }
     }
   }
   return files;
@@ -203,6 +268,7 @@ void RunFiles::open() {
     if (file.kind->written != Written::kAsFormed) continue;
     formed_.emplace_back().open(plan_.folder, file.kind->name, file.kind->unit,
                                 OutputFile::Existing::kKeep);
+    formed_units_.push_back(file.kind->unit);
   }
   const auto guard = hold();
   for (const RunFile& file : files_) {
@@ -215,7 +281,7 @@ void RunFiles::open() {
       whole.aim(".", file.path, file.kind->unit, Links::kFollow);
       whole.create();
     } else {
-      whole.aim(plan_.folder, file.kind->name, file.kind->unit, Links::kReplace);
+      whole.aim(plan_.folder, file.label, file.kind->unit, Links::kReplace);
     }
   }
 }
@@ -223,17 +289,7 @@ void RunFiles::open() {
 std::vector<std::string> RunFiles::empty_outputs(const Seed& seed, const std::string& model) {
   seed_ = seed;
   model_ = model;
-  OutputFile& pre = formed_.front();
-  const int lock = ::fcntl(pre.descriptor(), F_DUPFD_CLOEXEC, 0);
-  if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0) {
-    if (lock >= 0) ::close(lock);
-    throw Stop(code::kUsage,
-               "pedsim: another pedsim run is writing " + pre.path() +
-                   "; wait for it to end, or run in another folder\n",
-               EWOULDBLOCK, pre.path());
-  }
-  // Held until the last file of the run is in place.
-  lock_ = lock;
+  for (OutputFile& file : formed_) lock_for_run(file);
   std::vector<NewFileNames> folders;
   std::vector<std::string> own_new_files;
   for (const ReportFile& file : whole_) {
@@ -251,10 +307,27 @@ std::vector<std::string> RunFiles::empty_outputs(const Seed& seed, const std::st
   return removed;
 }
 
+void RunFiles::lock_for_run(OutputFile& file) {
+  const int lock = ::fcntl(file.descriptor(), F_DUPFD_CLOEXEC, 0);
+  if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+    if (lock >= 0) ::close(lock);
+    throw Stop(code::kUsage,
+               "pedsim: another pedsim run is writing " + file.path() +
+                   "; wait for it to end, or run in another folder\n",
+               EWOULDBLOCK, file.path());
+  }
+  locks_.push_back(lock);
+}
+
+OutputFile* RunFiles::formed(int unit) {
+  const auto found = std::find(formed_units_.begin(), formed_units_.end(), unit);
+  return found == formed_units_.end() ? nullptr : &formed_[found - formed_units_.begin()];
+}
+
 OutputSinks RunFiles::sinks(ByteSink* console, bool quiet_console) {
   return {.console = console,
-          .pedigree = &formed_[0],
-          .errors = &formed_[1],
+          .pedigree = formed(unit::kPedPre),
+          .errors = formed(unit::kPedErrors),
           .quiet_console = quiet_console};
 }
 
@@ -272,6 +345,21 @@ void RunFiles::write_whole(ReportFile& file, const OutputKind& kind, const RunOu
   commit(file);
 }
 
+void RunFiles::write_indexed(ReportFile& file, ReportFile& index, const OutputKind& kind,
+                             const RunOutcome& outcome) {
+  for (ReportFile* f : {&file, &index}) {
+    if (f->is_open()) continue;
+    const auto guard = hold();
+    f->create();
+  }
+  kind.write_indexed(outcome, {.path = file.new_path(),
+                              .index_path = index.new_path(),
+                              .shown_path = full_path(".", file.target_path()),
+                              .unit = kind.unit});
+  commit(file);
+  commit(index);
+}
+
 void RunFiles::finish(const Simulation& run, std::string_view console_text) {
   for (OutputFile& file : formed_) file.close();
   RunOutcome outcome{.run = &run,
@@ -283,7 +371,13 @@ void RunFiles::finish(const Simulation& run, std::string_view console_text) {
                      .record_columns = plan_.record_columns};
   if (plan_.run_row) counts_ = outcome.counts = count_run(run);
   for (std::size_t k = 0; k < whole_.size(); ++k) {
-    write_whole(whole_[k], *whole_files_[k]->kind, outcome);
+    const OutputKind& kind = *whole_files_[k]->kind;
+    if (kind.write_indexed != nullptr) {
+      write_indexed(whole_[k], whole_[k + 1], kind, outcome);
+      ++k;
+    } else {
+      write_whole(whole_[k], kind, outcome);
+    }
   }
   release_lock();
 }
@@ -326,8 +420,8 @@ void RunFiles::abandon() const noexcept {
 }
 
 void RunFiles::release_lock() noexcept {
-  if (lock_ >= 0) ::close(lock_);
-  lock_ = -1;
+  for (const int lock : locks_) ::close(lock);
+  locks_.clear();
 }
 
 }  // namespace pedsim

@@ -11,6 +11,7 @@
 #include "io/output_file.hpp"
 #include "io/report_file.hpp"
 #include "io/reports.hpp"
+#include "io/vcf_writer.hpp"
 #include "pedsim/pedsim.hpp"
 
 namespace pedsim {
@@ -35,7 +36,9 @@ struct RunPlan {
   bool run_row = false;
   // console.txt, the run's console.
   bool console_copy = false;
-  // true.pre, the true genotypes in the layout of ped.pre.
+  // The files of the recorded genotypes and pedigree (ped.pre, ped.bed, ...).
+  Formats formats;
+  // The true genotypes in the same formats (true.pre, true.bed, ...).
   bool true_genotypes = false;
   // The records are degraded by other than the design's rules: errors.tsv
   // (under another error model) and run.tsv's record columns.
@@ -68,23 +71,29 @@ struct OutputKind {
   } written;
   // For a report: its path in the plan. Else whether the plan asks for it
   // (null: always written).
-  const std::optional<std::string> RunPlan::*path;
-  const bool RunPlan::*asked;
+  const std::optional<std::string> RunPlan::*path = nullptr;
+  bool (*asked)(const RunPlan& plan) = nullptr;
   // The writer of a file written whole.
-  void (*write)(const RunOutcome& outcome, ByteSink& out);
+  void (*write)(const RunOutcome& outcome, ByteSink& out) = nullptr;
+  // A file written by a library that opens files itself, with an index
+  // beside it: the index's name, and the writer of both new files.
+  std::string_view index = {};
+  void (*write_indexed)(const RunOutcome& outcome, const IndexedFile& file) = nullptr;
 };
 
 // Every kind of file, in the order they are written: ped.pre, ped.errors,
-// the reports, console.txt, run.tsv (last: a run.tsv that says status 0
-// vouches for every other file of the run).
+// the reports, the genotype files, console.txt, run.tsv (last: a run.tsv
+// that says status 0 vouches for every other file of the run).
 std::span<const OutputKind> output_kinds();
 
 // One file of a run: its kind, how messages name it ("ped.pre",
-// "--truth t.txt") and the path it is opened by.
+// "--truth t.txt") and the path it is opened by; `index` for the index
+// written with a file of its kind.
 struct RunFile {
   const OutputKind* kind;
   std::string label;
   std::string path;
+  bool index = false;
 };
 
 // The files a plan asks for, in the table's order.
@@ -142,15 +151,18 @@ class RunFiles : public Abandonable {
   RunFiles& operator=(const RunFiles&) = delete;
   ~RunFiles() override;
 
-  // Opens ped.pre and ped.errors, keeping what they hold, and creates the
-  // reports' new files; a failure stops the run with the file-open
-  // diagnostic.
+  // Opens ped.pre (when asked) and ped.errors, keeping what they hold, and
+  // creates the reports' new files; a failure stops the run with the
+  // file-open diagnostic.
   void open();
-  // The arguments (the run's seed and model, as reports name it) are known good: takes the folder's lock (a second run
-  // writing there stops with status 2), removes the new files a killed run
-  // of the same names left (returning their paths) and empties the outputs.
+  // The arguments (the run's seed and model, as reports name it) are known
+  // good: takes the folder's lock, a lock on each file written as the run
+  // forms (a second run writing one stops with status 2), removes the new
+  // files a killed run of the same names left (returning their paths) and
+  // empties the outputs.
   std::vector<std::string> empty_outputs(const Seed& seed, const std::string& model);
-  // Sinks writing ped.pre and ped.errors, with `console` as the console.
+  // Sinks writing ped.pre (when asked) and ped.errors, with `console` as the
+  // console.
   OutputSinks sinks(ByteSink* console, bool quiet_console = false);
   // The run is complete: closes the outputs, puts the reports, console.txt
   // (holding `console_text`) and run.tsv in place, and releases the lock.
@@ -168,17 +180,23 @@ class RunFiles : public Abandonable {
   void make_folder() const;
   void commit(ReportFile& file);
   void write_whole(ReportFile& file, const OutputKind& kind, const RunOutcome& outcome);
+  void write_indexed(ReportFile& file, ReportFile& index, const OutputKind& kind,
+                     const RunOutcome& outcome);
+  OutputFile* formed(int unit);
+  void lock_for_run(OutputFile& file);
   void release_lock() noexcept;
 
   RunPlan plan_;
   std::vector<RunFile> files_;
   FileRegistry* registry_;
-  // The files written as the run forms (ped.pre first, whose lock is the
-  // folder's), and the files written whole, each in the table's order.
+  // The files written as the run forms, and the files written whole, each
+  // in the table's order.
   std::deque<OutputFile> formed_;
+  std::vector<int> formed_units_;
   std::deque<ReportFile> whole_;
   std::vector<const RunFile*> whole_files_;
-  int lock_ = -1;
+  // Locks held until the last file of the run is in place.
+  std::vector<int> locks_;
   bool outputs_emptied_ = false;
   std::optional<Seed> seed_;
   std::string model_;

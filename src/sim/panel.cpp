@@ -87,12 +87,17 @@ void Panel::set_altered(std::vector<AlteredCell> cells) {
 }
 
 const AlteredCell* Panel::altered_at(std::int32_t animal, std::int32_t marker) const {
-  if (altered_.empty()) return nullptr;
-  const auto first = altered_.begin() + static_cast<std::ptrdiff_t>(altered_start_[animal]);
-  const auto last = altered_.begin() + static_cast<std::ptrdiff_t>(altered_start_[animal + 1]);
+  const std::span<const AlteredCell> cells = altered_of(animal);
   const auto found = std::lower_bound(
-      first, last, marker, [](const AlteredCell& c, std::int32_t m) { return c.marker < m; });
-  return found != last && found->marker == marker ? &*found : nullptr;
+      cells.begin(), cells.end(), marker,
+      [](const AlteredCell& c, std::int32_t m) { return c.marker < m; });
+  return found != cells.end() && found->marker == marker ? &*found : nullptr;
+}
+
+std::span<const AlteredCell> Panel::altered_of(std::int32_t animal) const {
+  if (altered_.empty()) return {};
+  return {altered_.data() + altered_start_[static_cast<std::size_t>(animal)],
+          altered_.data() + altered_start_[static_cast<std::size_t>(animal) + 1]};
 }
 
 void Panel::set_candidates(const std::vector<std::int32_t>& animals) {

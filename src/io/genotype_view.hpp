@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "pedsim/pedsim.hpp"
+
+namespace pedsim {
+
+// Which genotypes a file holds.
+enum class Genotypes { kRecorded, kTrue };
+
+// The family ID every format gives the animals: one family, so that the
+// field's tools find each animal's parents.
+inline constexpr std::string_view kFamilyId = "1";
+
+// A run's genotypes and markers as the field's formats name them, with or
+// without a panel: animals 1..created() by number, each marker with a name,
+// a chromosome code, a centimorgan and a base-pair position, and alleles
+// written as letters (allele 1 "A", 2 "C", 3 "G", 4 "T"; with more than four
+// possible alleles, allele a is a-1 in base 4 with those letters as digits,
+// as many letters as the largest needs).
+class GenotypeView {
+ public:
+  GenotypeView(const Simulation& run, Genotypes genotypes);
+
+  const Simulation& run() const { return run_; }
+  std::int32_t animals() const { return run_.pedigree.created(); }
+  std::int32_t markers() const { return map_.size(); }
+  const std::string& name(std::int32_t marker) const {
+    return map_.names[static_cast<std::size_t>(marker)];
+  }
+  // "1" for unlinked markers, which stand on chromosome 1 one base apart.
+  const std::string& chromosome(std::int32_t marker) const;
+  double position_cm(std::int32_t marker) const;
+  // round(cM x 10^6) + 1 (1 cM taken as 1 Mb); unlinked: the marker's number.
+  std::int64_t base_pair(std::int32_t marker) const;
+  // The most alleles a marker can hold here: its alleles, and one more when
+  // --error-model design can make it (recorded genotypes only).
+  std::int32_t allele_limit() const { return allele_limit_; }
+  std::string_view label(std::int32_t allele) const {
+    return labels_[static_cast<std::size_t>(allele)];
+  }
+  // Allele 1.. of `animal` at `marker` from haplotype `side` (0: the
+  // sire's); 0 where nothing was recorded.
+  std::int32_t allele(std::int32_t animal, std::int32_t marker, int side) const;
+  // The alleles of markers [first, first + count) of every animal: per
+  // marker, per animal, its two alleles (marker-major).
+  void alleles_of_markers(std::int32_t first, std::int32_t count,
+                          std::vector<std::uint16_t>& out) const;
+
+ private:
+  const Simulation& run_;
+  Genotypes genotypes_;
+  MarkerMap map_;
+  std::int32_t allele_limit_;
+  std::vector<std::string> labels_;
+};
+
+}  // namespace pedsim
