@@ -6,12 +6,16 @@
 # install, it names the missing packages and fails.
 set -euo pipefail
 
+# htslib and the libraries a static executable takes with it.
+htslib="libhts-dev libhtscodecs-dev libbz2-dev libdeflate-dev liblzma-dev zlib1g-dev"
+
 packages_of() {
   case "$1" in
-    build) echo g++ cmake make librandom123-dev ;;
-    python) echo g++ cmake make librandom123-dev python3-dev python3-venv pybind11-dev python3-pybind11 python3-numpy ;;
-    test) echo g++ cmake make librandom123-dev libgtest-dev libgmock-dev parallel python3-dev python3-venv \
-      pybind11-dev python3-pybind11 python3-numpy python3-pytest python3-pandas ;;
+    build) echo g++ cmake make librandom123-dev $htslib ;;
+    python) echo g++ cmake make librandom123-dev $htslib python3-dev python3-venv pybind11-dev python3-pybind11 python3-numpy ;;
+    test) echo g++ cmake make librandom123-dev $htslib libgtest-dev libgmock-dev parallel python3-dev \
+      python3-venv pybind11-dev python3-pybind11 python3-numpy python3-pytest python3-pandas \
+      plink1.9 plink2 bcftools ;;
     fuzz) echo "$(packages_of build) clang libclang-rt-14-dev" ;;
     bench) echo "$(packages_of build) libbenchmark-dev" ;;
     ci) echo "$(packages_of test) $(packages_of fuzz) $(packages_of bench)" ;;

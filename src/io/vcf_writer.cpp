@@ -17,6 +17,8 @@ namespace {
 
 // Markers whose alleles are gathered at once.
 constexpr std::int32_t kMarkerChunk = 64;
+// CSI bins of 2^14 bases at the finest level, as bcftools index makes.
+constexpr int kCsiMinShift = 14;
 
 struct FileCloser {
   void operator()(htsFile* file) const { hts_close(file); }
@@ -33,8 +35,7 @@ class VcfOutput {
   explicit VcfOutput(const IndexedFile& file) : file_(file) {
     file_handle_.reset(hts_open(file.path.c_str(), "wz"));
     if (!file_handle_) fail();
-    const int cores = static_cast<int>(std::max(1U, std::thread::hardware_concurrency()));
-    if (hts_set_threads(file_handle_.get(), cores) != 0) fail();
+    if (hts_set_threads(file_handle_.get(), cores()) != 0) fail();
   }
 
   htsFile* get() const { return file_handle_.get(); }
@@ -45,6 +46,9 @@ class VcfOutput {
   // Closes the file, writing its last blocks.
   void close() {
     if (hts_close(file_handle_.release()) != 0) fail();
+  }
+  static int cores() {
+    return static_cast<int>(std::max(1U, std::thread::hardware_concurrency()));
   }
   [[noreturn]] void fail() const {
     stop_with_diagnostic(code::kWriteError, file_.unit, file_.shown_path, errno != 0 ? errno : EIO);
@@ -118,7 +122,6 @@ void write_vcf(const Simulation& run, Genotypes genotypes, const IndexedFile& fi
   VcfOutput out(file);
   const auto header = make_header(view, out);
   out.check(bcf_hdr_write(out.get(), header.get()));
-  out.check(bcf_idx_init(out.get(), header.get(), 14, file.index_path.c_str()));
   const std::unique_ptr<bcf1_t, RecordFree> record(bcf_init());
   const auto animals = static_cast<std::size_t>(view.animals());
   const bool phased = genotypes == Genotypes::kTrue;
@@ -143,8 +146,11 @@ void write_vcf(const Simulation& run, Genotypes genotypes, const IndexedFile& fi
       out.check(vcf_write(out.get(), header.get(), record.get()));
     }
   }
-  out.check(bcf_idx_save(out.get()));
   out.close();
+  // Indexed once written: this htslib (1.16) places index entries wrongly
+  // when it indexes as it compresses on several threads.
+  out.check(bcf_index_build3(file.path.c_str(), file.index_path.c_str(), kCsiMinShift,
+                             VcfOutput::cores()));
 }
 
 }  // namespace pedsim

@@ -1,0 +1,111 @@
+"""The genotype files as the field's own tools read them: plink1.9, plink2
+and bcftools (Debian packages plink1.9, plink2, bcftools)."""
+
+import gzip
+import subprocess
+
+import numpy as np
+import pytest
+
+import pedsim
+
+
+def tool(*args, cwd):
+    done = subprocess.run(args, cwd=cwd, capture_output=True, text=True)
+    assert done.returncode == 0, done.stdout + done.stderr
+    return done.stdout
+
+
+def table(path, skip=1):
+    return [line.split() for line in path.read_text().splitlines()[skip:]]
+
+
+@pytest.fixture(scope="module")
+def panel(tmp_path_factory):
+    """A two-allele panel with errors and missing genotypes, written in every format."""
+    folder = tmp_path_factory.mktemp("formats")
+    run = pedsim.simulate(5, 300, 30, seed=12, markers=300, alleles=2, chromosomes=3,
+                          frequencies="maf:0.05-0.5", error_model="random-allele",
+                          error_rate=0.02, missing_model="random", call_rate=0.97)
+    run.write(folder, formats=["pre", "plink", "plink-text", "vcf"], true_genotypes=True)
+    return run, folder
+
+
+def copies_of_allele2(genotypes):
+    """Per marker: allele-2 copies and called alleles."""
+    called = (genotypes != 0).all(axis=2)
+    twos = ((genotypes == 2).sum(axis=2) * called).sum(axis=0)
+    return twos, 2 * called.sum(axis=0)
+
+
+def test_plink_mendel_errors_are_pedsims_inconsistencies(panel):
+    run, folder = panel
+    tool("plink1.9", "--bfile", "ped", "--mendel", "--out", "mendel", cwd=folder)
+    counts = [int(row[2]) for row in table(folder / "mendel.lmendel")]
+    assert sum(counts) > 100
+    assert counts == run.inconsistencies_per_marker.tolist()
+
+
+def test_allele_counts_agree_with_plink2_and_bcftools(panel):
+    run, folder = panel
+    twos, called = copies_of_allele2(run.recorded_genotypes)
+    tool("plink2", "--bfile", "ped", "--freq", "counts", "--nonfounders", "--out", "freq", cwd=folder)
+    rows = table(folder / "freq.acount")  # CHROM ID REF ALT ALT_CTS OBS_CT
+    assert [r[1] for r in rows] == run.marker_names
+    assert [int(r[4]) for r in rows] == twos.tolist()
+    assert [int(r[5]) for r in rows] == called.tolist()
+    tags = tool("bcftools", "+fill-tags", "ped.vcf.gz", "--", "-t", "AC,AN", cwd=folder)
+    # A region query reads ped.vcf.gz.csi.
+    region = tool("bcftools", "view", "-H", "-r", "2:1-100000000", "ped.vcf.gz", cwd=folder)
+    assert [line.split("\t")[2] for line in region.splitlines()] == [
+        name for name, chromosome in zip(run.marker_names, run.marker_chromosomes)
+        if chromosome == "2"]
+    queried = subprocess.run(["bcftools", "query", "-f", "%ID %AC %AN\n", "-"], input=tags,
+                             capture_output=True, text=True, check=True).stdout
+    assert [line.split() for line in queried.splitlines()] == [
+        [name, str(t), str(c)] for name, t, c in zip(run.marker_names, twos, called)]
+
+
+def test_vcf_and_plink_text_hold_the_genotypes_of_the_bed(panel):
+    _, folder = panel
+    bed = (folder / "ped.bed").read_bytes()
+    tool("plink1.9", "--vcf", "ped.vcf.gz", "--keep-allele-order", "--make-bed", "--out", "v1",
+         cwd=folder)
+    tool("plink2", "--vcf", "ped.vcf.gz", "--make-bed", "--out", "v2", cwd=folder)
+    tool("plink1.9", "--file", "ped", "--a1-allele", "ped.bim", "5", "2", "--make-bed", "--out",
+         "t1", cwd=folder)
+    for converted in ("v1.bed", "v2.bed", "t1.bed"):
+        assert (folder / converted).read_bytes() == bed, converted
+    tool("plink2", "--vcf", "true.vcf.gz", "--make-bed", "--out", "tv", cwd=folder)
+    assert (folder / "tv.bed").read_bytes() == (folder / "true.bed").read_bytes()
+
+
+def test_true_vcf_is_phased_sire_first(panel):
+    run, folder = panel
+    with gzip.open(folder / "true.vcf.gz", "rt") as f:
+        first = next(line for line in f if not line.startswith("#")).split("\t")
+    gt = [[int(a) + 1 for a in field.split("|")] for field in first[9:]]
+    assert gt == run.true_genotypes[:, 0, :].tolist()
+
+
+def test_the_design_marker_keeps_all_four_alleles_through_bcftools(tmp_path):
+    run = pedsim.simulate(6, 400, 40, seed=3)
+    assert (run.recorded == 4).any()
+    run.write(tmp_path, formats=["vcf"])
+    header = tool("bcftools", "view", "-h", "ped.vcf.gz", cwd=tmp_path)
+    samples = header.splitlines()[-1].split("\t")[9:]
+    assert samples == [str(a) for a in run.animal]
+    line = tool("bcftools", "query", "-f", "%REF,%ALT[\t%GT]\n", "ped.vcf.gz", cwd=tmp_path)
+    alleles, *gts = line.rstrip("\n").split("\t")
+    assert alleles == "A,C,G,T"
+    recorded = [[0, 0] if "." in gt else [int(a) + 1 for a in gt.split("/")] for gt in gts]
+    assert recorded == run.recorded.tolist()
+    assert not (tmp_path / "ped.pre").exists()
+
+
+def test_plink_refuses_more_than_two_alleles_before_writing(tmp_path):
+    with pytest.raises(ValueError, match="--format plink holds two alleles per marker"):
+        pedsim.simulate(3, 20, 5, seed=1).write(tmp_path / "out", formats=["plink"])
+    assert not (tmp_path / "out").exists()
+    with pytest.raises(ValueError, match="--format takes a comma-separated list"):
+        pedsim.simulate(3, 20, 5, seed=1).write(tmp_path / "out", formats=["bed"])
