@@ -267,6 +267,39 @@ INSTANTIATE_TEST_SUITE_P(
                    .out = kEchoed,
                    .err = "pedsim: the markers are spread over 1 to 2 chromosomes (one marker "
                           "each at least), got 3\n"},
+        FolderCase{.name = "UnknownFormat",
+                   .args = {"--format", "pre,bed", "3", "20", "5"},
+                   .status = 2,
+                   .out = "",
+                   .err = "pedsim: --format takes a comma-separated list of pre, plink, "
+                          "plink-text and vcf, got 'pre,bed'\n"},
+        FolderCase{.name = "PlinkWithThreeAlleles",
+                   .args = {"--format", "plink", "3", "20", "5"},
+                   .status = 2,
+                   .out = kEchoed,
+                   .err = "pedsim: --format plink holds two alleles per marker, and these markers "
+                          "have 3 (--alleles); write --format vcf or pre, which hold any number\n"},
+        FolderCase{.name = "PlinkWithTheDesignErrorRule",
+                   .args = {"--format", "plink", "--markers", "9", "--alleles", "2", "3", "20", "5"},
+                   .status = 2,
+                   .out = kEchoed,
+                   .err = "pedsim: --format plink holds two alleles per marker, and --error-model "
+                          "design records a third (allele 3) on a two-allele marker; choose "
+                          "--error-model random-allele, dropout or matrix:FILE; write --format vcf "
+                          "or pre, which hold any number\n"},
+        FolderCase{.name = "ReportNamesTheVcfIndex",
+                   .args = {"--format", "vcf", "--truth", "ped.vcf.gz.csi", "3", "20", "5"},
+                   .status = 2,
+                   .out = "",
+                   .err = "pedsim: --truth ped.vcf.gz.csi names the same file as ped.vcf.gz.csi; "
+                          "give each file of a run a name of its own\n"},
+        // ped.pre is the user's when the run is not asked to write it.
+        FolderCase{.name = "VcfAloneLeavesPedPre",
+                   .args = {"--format", "vcf", "--truth", "t.txt", "3", "20", "5"},
+                   .status = 0,
+                   .out = "",
+                   .err = "",
+                   .left = {Left::kUnchanged, kNew, kNew, Left::kUnchanged}},
         FolderCase{.name = "OptionsAfterTheNumbers",
                    .args = {"3", "20", "5", "--summary=s.txt"},
                    .status = 0,
@@ -357,6 +390,34 @@ TEST(Process, PanelFilesAgreeWithEachOtherAndTheDesignRun) {
                   .find(std::string("markers=").append(markers)),
               std::string::npos);
   }
+}
+
+// Each replicate's folder holds the files of the formats asked for, and the
+// study records them; a study asked for other formats is refused.
+TEST(Process, StudyWritesTheFormatsInEachReplicate) {
+  TempDir dir;
+  std::vector<std::string> args{"--replicates", "2", "--outdir", "s", "--format", "plink,vcf",
+                                "--true-genotypes", "--markers", "70", "--alleles", "2",
+                                "--error-model", "random-allele", "--error-rate", "0.01",
+                                "3", "60", "6"};
+  const auto result = run_pedsim(args, {dir.path(), "4"});
+  ASSERT_EQ(result.status, 0) << result.err;
+  for (const std::string folder : {"r00000", "r00001"}) {
+    for (const std::string name : {"ped.bed", "ped.bim", "ped.fam", "ped.vcf.gz", "ped.vcf.gz.csi",
+                                   "true.bed", "true.vcf.gz", "true.vcf.gz.csi", "ped.errors",
+                                   "errors.tsv", "run.tsv"}) {
+      EXPECT_TRUE(fs::exists(dir.path() / "s" / folder / name)) << folder << "/" << name;
+    }
+    EXPECT_FALSE(fs::exists(dir.path() / "s" / folder / "ped.pre"));
+    // 60 + 3 x 54 animals, four to a byte, 70 markers, after three magic bytes.
+    EXPECT_EQ(fs::file_size(dir.path() / "s" / folder / "ped.bed"), 3 + 70 * ((60 + 3 * 54 + 3) / 4));
+  }
+  EXPECT_NE(read_file(dir.path() / "s" / "study.tsv").find("\nformats\tplink,vcf\n"),
+            std::string::npos);
+  args[5] = "vcf";
+  const auto other = run_pedsim(args, {dir.path(), "4"});
+  EXPECT_EQ(other.status, 2);
+  EXPECT_NE(other.err.find("formats plink,vcf there, vcf here"), std::string::npos) << other.err;
 }
 
 TEST(Process, LargeExistingPedPreIsReplaced) {
