@@ -24,6 +24,8 @@
 #include <vector>
 
 #include "io/output_file.hpp"
+#include "io/plink_writer.hpp"
+#include "io/vcf_writer.hpp"
 #include "pedsim/pedsim.hpp"
 #include "phase_timing.hpp"
 #include "random/draw_blocks.hpp"
@@ -425,6 +427,124 @@ std::string panel_section(bool quick) {
          table.str();
 }
 
+// Writing a run's genotype files, against writing as many bytes bare.
+struct FormatTiming {
+  double bed = 0;
+  double bare = 0;
+  double bed_bytes = 0;
+  double vcf = 0;
+  double vcf_bytes = 0;
+  double genotypes = 0;
+};
+
+// `bytes` bytes written in 8 MiB blocks to a new file in `dir`.
+double bare_write_seconds(std::uint64_t bytes, const fs::path& dir) {
+  const std::vector<char> block(std::size_t{8} << 20, 'x');
+  const auto t = Clock::now();
+  const int fd = ::open((dir / "bare.bin").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  for (std::uint64_t left = bytes; left > 0;) {
+    const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(left, block.size()));
+    if (::write(fd, block.data(), size) != static_cast<ssize_t>(size)) std::exit(1);
+    left -= size;
+  }
+  ::close(fd);
+  const double seconds = seconds_since(t);
+  fs::remove(dir / "bare.bin");
+  return seconds;
+}
+
+// One panel run in a child process, then its ped.bed (and ped.vcf.gz)
+// written `rounds` times, each after a bare write of as many bytes: the
+// medians.
+FormatTiming time_formats(const PanelWorkload& w, const fs::path& dir, int rounds, bool vcf) {
+  int channel[2];
+  if (::pipe(channel) != 0) std::exit(1);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(channel[0]);
+    const pedsim::Simulation run = pedsim::simulate(parameters_of(w.pedigree),
+                                                    {kSeed, "PEDSIM_SEED"}, {}, {}, w.markers,
+                                                    w.records);
+    std::vector<double> bed;
+    std::vector<double> bare;
+    std::vector<double> vcf_seconds;
+    FormatTiming t;
+    for (int r = 0; r < rounds; ++r) {
+      if (t.bed_bytes > 0) bare.push_back(bare_write_seconds(std::uint64_t(t.bed_bytes), dir));
+      pedsim::OutputFile file;
+      const auto start = Clock::now();
+      file.open(dir.string(), "ped.bed", 11);
+      pedsim::write_bed(run, pedsim::Genotypes::kRecorded, file);
+      file.close();
+      bed.push_back(seconds_since(start));
+      t.bed_bytes = static_cast<double>(fs::file_size(dir / "ped.bed"));
+      fs::remove(dir / "ped.bed");
+      if (r == 0) bare.push_back(bare_write_seconds(std::uint64_t(t.bed_bytes), dir));
+      if (!vcf) continue;
+      const auto vcf_start = Clock::now();
+      pedsim::write_vcf(run, pedsim::Genotypes::kRecorded,
+                        {.path = (dir / "ped.vcf.gz").string(),
+                         .index_path = (dir / "ped.vcf.gz.csi").string(),
+                         .shown_path = "ped.vcf.gz",
+                         .unit = 13});
+      vcf_seconds.push_back(seconds_since(vcf_start));
+      t.vcf_bytes = static_cast<double>(fs::file_size(dir / "ped.vcf.gz"));
+      fs::remove(dir / "ped.vcf.gz");
+      fs::remove(dir / "ped.vcf.gz.csi");
+    }
+    t.bed = median_of(bed);
+    t.bare = median_of(bare);
+    t.vcf = vcf ? median_of(vcf_seconds) : 0;
+    t.genotypes = static_cast<double>(run.pedigree.created()) * run.panel.markers();
+    const bool sent = ::write(channel[1], &t, sizeof t) == static_cast<ssize_t>(sizeof t);
+    ::_exit(sent ? 0 : 1);
+  }
+  ::close(channel[1]);
+  FormatTiming t;
+  const bool received = ::read(channel[0], &t, sizeof t) == static_cast<ssize_t>(sizeof t);
+  ::close(channel[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  if (!received || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::cerr << "pedsim_bench: the format run " << w.label() << " failed\n";
+    std::exit(1);
+  }
+  return t;
+}
+
+// ped.bed of the 10^10-genotype panel against a bare write of its bytes
+// (target: at least half its speed), and VCF of a smaller panel.
+std::string format_section(bool quick, const fs::path& dir) {
+  const PanelWorkload big{quick ? Workload{3, 20, 5, 1} : Workload{10, 20000, 2000, 1},
+                          panel_markers(quick ? 1000 : 50000, 2), 1,
+                          random_records(0.01, 0.99)};
+  const PanelWorkload small{quick ? Workload{3, 20, 5, 1} : Workload{10, 20000, 2000, 1},
+                            panel_markers(quick ? 100 : 1000, 2), 1, random_records(0.01, 0.99)};
+  const int rounds = quick ? 1 : 3;
+  const FormatTiming bed = time_formats(big, dir, rounds, false);
+  const FormatTiming vcf = time_formats(small, dir, rounds, true);
+  const double ratio = bed.bare / bed.bed;
+  std::ostringstream text;
+  text << "\n## Genotype files\n\nMedians of " << rounds
+       << " writes in a child process after one run in memory, to the bench's folder under "
+          "/tmp.\n\n| file | workload | bytes | seconds | MB/s | against |\n"
+          "|---|---|---|---|---|---|\n"
+       << "| ped.bed | " << big.label() << " | " << fixed(bed.bed_bytes, 0) << " | "
+       << fixed(bed.bed, 3) << " | " << fixed(bed.bed_bytes / bed.bed / 1e6, 0)
+       << " | a bare write of as many bytes in 8 MiB blocks: " << fixed(bed.bare, 3) << " s, "
+       << fixed(bed.bed_bytes / bed.bare / 1e6, 0) << " MB/s; ped.bed at " << fixed(ratio, 2)
+       << " of its speed (target >= 0.5: " << (ratio >= 0.5 ? "met" : "NOT met") << ") |\n"
+       << "| ped.vcf.gz | " << small.label() << " | " << fixed(vcf.vcf_bytes, 0) << " | "
+       << fixed(vcf.vcf, 3) << " | " << fixed(vcf.vcf_bytes / vcf.vcf / 1e6, 1) << " | "
+       << fixed(vcf.genotypes / vcf.vcf / 1e6, 1)
+       << " x 10^6 genotypes/s, compressed on " << std::thread::hardware_concurrency()
+       << " cores, then indexed |\n";
+  std::cout << "pedsim_bench: ped.bed " << fixed(bed.bed, 3) << " s, bare write "
+            << fixed(bed.bare, 3) << " s (" << fixed(ratio, 2) << "); ped.vcf.gz " << fixed(vcf.vcf, 3)
+            << " s" << std::endl;
+  return text.str();
+}
+
 std::string machine_description() {
   utsname u{};
   ::uname(&u);
@@ -445,11 +565,18 @@ std::string machine_description() {
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::cerr << "usage: pedsim_bench PEDSIM_BINARY RESULTS_MD [--quick]\n";
+    std::cerr << "usage: pedsim_bench PEDSIM_BINARY RESULTS_MD [--quick | --formats]\n";
     return 2;
   }
   const std::string binary = fs::absolute(argv[1]).string();
   const bool quick = argc > 3 && std::string(argv[3]) == "--quick";
+  if (argc > 3 && std::string(argv[3]) == "--formats") {
+    char pattern[] = "/tmp/pedsim-bench-XXXXXX";
+    const fs::path dir = ::mkdtemp(pattern);
+    std::ofstream(argv[2]) << format_section(false, dir);
+    fs::remove_all(dir);
+    return 0;
+  }
   // Every shape a study may use: small, deep, wide and shallow, one sire,
   // one dam per sire. Targets: start-up within 1 ms of a bare process; the
   // small run within 2 x its floor; every run of a million rows or more at
@@ -554,6 +681,7 @@ int main(int argc, char** argv) {
               << " x" << std::endl;
   }
   report << panel_section(quick);
+  report << format_section(quick, dir);
   std::ofstream(argv[2]) << report.str();
   fs::remove_all(dir);
   std::cout << "pedsim_bench: wrote " << argv[2] << std::endl;

@@ -3,6 +3,7 @@
 #include <array>
 #include <charconv>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "io/buffered_writer.hpp"
@@ -14,8 +15,10 @@ namespace {
 
 constexpr std::array<char, 3> kBedMagic{0x6c, 0x1b, 0x01};
 // A block is the bed rows of the 64 markers of one haplotype word; a round
-// of blocks is computed on both cores, then written at once.
+// of blocks is computed on both cores, then written at once. Each animal's
+// words are read a cache line (eight words) at a time.
 constexpr std::size_t kBlockMarkers = 64;
+constexpr std::size_t kLineWords = 8;
 constexpr std::size_t kRoundBytes = std::size_t{8} << 20;
 
 using Square = std::array<std::uint64_t, 64>;
@@ -56,14 +59,26 @@ class BedBlocks {
         animals_(animals),
         recorded_(genotypes == Genotypes::kRecorded),
         row_bytes_((static_cast<std::size_t>(animals) + 3) / 4),
-        cursor_(static_cast<std::size_t>(animals) + 1, 0) {}
+        cursor_(static_cast<std::size_t>(animals) + 1, 0),
+        next_(static_cast<std::size_t>(animals) + 1) {
+    for (std::int32_t i = 1; i <= animals; ++i) {
+      const std::span<const AlteredCell> cells = panel.altered_of(i);
+      next_[static_cast<std::size_t>(i)] = cells.empty() ? kNone : cells.front().marker;
+    }
+  }
 
   std::size_t row_bytes() const { return row_bytes_; }
 
-  // Rows of the markers of word `w` (their count `markers`) into `rows`;
-  // words must come in increasing order.
-  void fill(std::size_t w, std::size_t markers, char* rows) {
-    for (std::int32_t first = 1; first <= animals_; first += 64) fill_group(w, markers, first, rows);
+  // Rows of the markers of words [first_word, last_word) into `rows`, a
+  // block per word; words must come in increasing order.
+  void fill(std::size_t first_word, std::size_t last_word, std::size_t markers, char* rows) {
+    const std::size_t block_bytes = kBlockMarkers * row_bytes_;
+    for (std::int32_t first = 1; first <= animals_; first += 64) {
+      for (std::size_t w = first_word; w < last_word; ++w) {
+        fill_group(w, std::min(kBlockMarkers, markers - w * kBlockMarkers), first,
+                   rows + (w - first_word) * block_bytes);
+      }
+    }
   }
 
  private:
@@ -112,6 +127,7 @@ class BedBlocks {
     const auto start = static_cast<std::int32_t>(w * kBlockMarkers);
     const auto end = static_cast<std::int32_t>(start + static_cast<std::int32_t>(markers));
     for (std::int32_t i = first; i < first + count; ++i) {
+      if (next_[static_cast<std::size_t>(i)] >= end) continue;
       const std::span<const AlteredCell> cells = panel_.altered_of(i);
       std::size_t& at = cursor_[static_cast<std::size_t>(i)];
       for (; at < cells.size() && cells[at].marker < end; ++at) {
@@ -125,15 +141,20 @@ class BedBlocks {
         const int shift = static_cast<int>(animal % 4) * 2;
         byte = static_cast<std::uint8_t>((byte & ~(3 << shift)) | bed_code(copies) << shift);
       }
+      next_[static_cast<std::size_t>(i)] = at < cells.size() ? cells[at].marker : kNone;
     }
   }
+
+  static constexpr std::int32_t kNone = std::numeric_limits<std::int32_t>::max();
 
   const Panel& panel_;
   std::int32_t animals_;
   bool recorded_;
   std::size_t row_bytes_;
-  // Per animal, its first altered genotype not yet placed.
+  // Per animal, its first altered genotype not yet placed, and its marker
+  // (kept apart, so that the animals without one cost one read).
   std::vector<std::size_t> cursor_;
+  std::vector<std::int32_t> next_;
 };
 
 // Writes a marker count and its rows, words [first, last) of the panel.
@@ -141,8 +162,8 @@ void write_words(BedBlocks& blocks, std::size_t first, std::size_t last, std::si
                  std::vector<char>& rows) {
   const std::size_t block_bytes = kBlockMarkers * blocks.row_bytes();
   rows.resize((last - first) * block_bytes);
-  for (std::size_t w = first; w < last; ++w) {
-    blocks.fill(w, std::min(kBlockMarkers, markers - w * kBlockMarkers),
+  for (std::size_t w = first; w < last; w += kLineWords) {
+    blocks.fill(w, std::min(last, w + kLineWords), markers,
                 rows.data() + (w - first) * block_bytes);
   }
 }
@@ -175,7 +196,8 @@ void write_bed(const Simulation& run, Genotypes genotypes, ByteSink& out) {
   BedBlocks blocks[2] = {{panel, animals, genotypes}, {panel, animals, genotypes}};
   const std::size_t words = (markers + kBlockMarkers - 1) / kBlockMarkers;
   const std::size_t block_bytes = std::max<std::size_t>(1, kBlockMarkers * blocks[0].row_bytes());
-  const std::size_t stretch = std::max<std::size_t>(1, kRoundBytes / 2 / block_bytes);
+  const std::size_t stretch =
+      kLineWords * std::max<std::size_t>(1, kRoundBytes / 2 / block_bytes / kLineWords);
   std::vector<char> rows[2];
   HelperThread helper;
   for (std::size_t w = 0; w < words; w += 2 * stretch) {
