@@ -308,6 +308,9 @@ std::vector<std::string> RunFiles::empty_outputs(const Seed& seed, const std::st
 }
 
 void RunFiles::lock_for_run(OutputFile& file) {
+  // A device (/dev/null, /dev/full) is every process's: only files are locked.
+  struct stat target {};
+  if (::fstat(file.descriptor(), &target) == 0 && !S_ISREG(target.st_mode)) return;
   const int lock = ::fcntl(file.descriptor(), F_DUPFD_CLOEXEC, 0);
   if (lock < 0 || ::flock(lock, LOCK_EX | LOCK_NB) != 0) {
     if (lock >= 0) ::close(lock);
