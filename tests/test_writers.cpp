@@ -1,13 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <random>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "io/buffered_writer.hpp"
 #include "io/diagnostic.hpp"
 #include "io/records.hpp"
+#include "platform/code_columns.hpp"
 #include "support.hpp"
 
 namespace pedsim {
@@ -125,3 +130,29 @@ TEST(Diagnostics, SevereLinesFillUnitAndFile) {
 
 }  // namespace
 }  // namespace pedsim
+
+// The .bed turn of 64 rows of two-bit codes, with and without the bit-matrix
+// instructions, against each code placed one at a time.
+TEST(CodeColumns, EachCodeLandsInItsColumnByte) {
+  std::mt19937_64 random(5);
+  for (const auto& [count, bytes] : {std::pair<std::size_t, std::size_t>{64, 16}, {37, 5}}) {
+    std::array<std::uint64_t, 64> low{};
+    std::array<std::uint64_t, 64> high{};
+    for (auto& w : low) w = random();
+    for (auto& w : high) w = random();
+    std::vector<char> expected(64 * 20, 0x55);
+    for (std::size_t k = 0; k < count; ++k) {
+      for (std::size_t row = 0; row < 4 * bytes; ++row) {
+        const int code = static_cast<int>(((low[row] >> k) & 1) | ((high[row] >> k) & 1) << 1);
+        auto& byte = expected[k * 20 + row / 4];
+        if (row % 4 == 0) byte = 0;
+        byte = static_cast<char>(byte | code << (2 * (row % 4)));
+      }
+    }
+    for (const auto write : {pedsim::write_code_columns, pedsim::write_code_columns_portable}) {
+      std::vector<char> out(64 * 20, 0x55);
+      write(low.data(), high.data(), count, out.data(), 20, bytes);
+      EXPECT_EQ(out, expected) << count;
+    }
+  }
+}
