@@ -16,7 +16,7 @@ struct IndexedFile {
   int unit = 0;
 };
 
-// VCF 4.2, BGZF-compressed on every core, with a CSI index: one sample per
+// VCF 4.2, BGZF-compressed on every core by htslib, with a CSI index: one sample per
 // animal (named by its number), one record per marker at its chromosome and
 // base pair, ID its name, REF allele 1 and ALT alleles 2 up to the highest
 // the marker holds (letters as in every format). Recorded genotypes are
