@@ -1,9 +1,10 @@
 #include "io/plink_writer.hpp"
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <charconv>
 #include <cstring>
-#include <limits>
 #include <vector>
 
 #include "io/buffered_writer.hpp"
@@ -15,125 +16,184 @@ namespace pedsim {
 namespace {
 
 constexpr std::array<char, 3> kBedMagic{0x6c, 0x1b, 0x01};
-// A block is the bed rows of the 64 markers of one haplotype word; a round
-// of blocks is computed on both cores, then written at once. Each animal's
-// words are read a cache line (eight words) at a time.
+// A block is the bed rows of the 64 markers of one haplotype word. A round
+// fills the blocks of a cache line of words (eight: 512 markers) on both
+// cores, each animal's line read once, while the last round is written.
 constexpr std::size_t kBlockMarkers = 64;
 constexpr std::size_t kLineWords = 8;
-constexpr std::size_t kRoundBytes = std::size_t{8} << 20;
 
-// The bed rows of one marker word of a two-allele panel. Per animal, the
-// two code bits of each of the word's markers (low: no allele 2 or not
+// An altered genotype as the bed rows take it: its animal, its marker's bit
+// in the marker word, and the copies of allele 2 recorded (a 64-bit word).
+struct WordCell {
+  std::int32_t animal;
+  std::uint8_t bit;
+  std::uint8_t copies;
+};
+
+// The altered genotypes of a panel regrouped by marker word, each word's in
+// animal order: the rows are filled a word at a time across the animals,
+// and the panel's list runs animal by animal.
+static_assert(sizeof(WordCell) == sizeof(std::uint64_t));
+class CellsByWord {
+ public:
+  CellsByWord(const std::vector<AlteredCell>& all, std::size_t words, HelperThread& helper)
+      : start_(words + 1, 0), storage_(all.size()) {
+    WordCell* const cells = reinterpret_cast<WordCell*>(storage_.data());
+    const std::size_t half = all.size() / 2;
+    std::vector<std::size_t> counts[2] = {std::vector<std::size_t>(words, 0),
+                                          std::vector<std::size_t>(words, 0)};
+    const auto count = [&](std::size_t from, std::size_t to, std::vector<std::size_t>& c) {
+      for (std::size_t k = from; k < to; ++k) ++c[word_of(all[k])];
+    };
+    helper.side_by_side([&] { count(0, half, counts[0]); },
+                        [&] { count(half, all.size(), counts[1]); });
+    // Each word's cells: the first half's, then the second half's.
+    std::vector<std::size_t> at[2] = {std::vector<std::size_t>(words),
+                                      std::vector<std::size_t>(words)};
+    for (std::size_t w = 0; w < words; ++w) {
+      at[0][w] = start_[w];
+      at[1][w] = start_[w] + counts[0][w];
+      start_[w + 1] = at[1][w] + counts[1][w];
+    }
+    const auto place = [&](std::size_t from, std::size_t to, std::vector<std::size_t>& next) {
+      for (std::size_t k = from; k < to; ++k) {
+        const AlteredCell& cell = all[k];
+        cells[next[word_of(cell)]++] = {
+            cell.animal, static_cast<std::uint8_t>(cell.marker % 64),
+            static_cast<std::uint8_t>((cell.first == 2 ? 1 : 0) + (cell.second == 2 ? 1 : 0))};
+      }
+    };
+    helper.side_by_side([&] { place(0, half, at[0]); },
+                        [&] { place(half, all.size(), at[1]); });
+  }
+
+  std::span<const WordCell> of(std::size_t w) const {
+    const auto* const cells = reinterpret_cast<const WordCell*>(storage_.data());
+    return {cells + start_[w], cells + start_[w + 1]};
+  }
+
+ private:
+  static std::size_t word_of(const AlteredCell& cell) {
+    return static_cast<std::size_t>(cell.marker) / 64;
+  }
+
+  std::vector<std::size_t> start_;
+  // A word per cell, in huge pages: the cells are placed in as many
+  // streams as there are words.
+  WordBlock storage_;
+};
+
+// The bed rows of a two-allele panel, a marker word at a time. Per animal,
+// the two code bits of each of the word's markers (low: no allele 2 or not
 // recorded, high: recorded and not two copies of allele 2); then 64
 // animals' codes are turned into the markers' rows.
 class BedBlocks {
  public:
-  BedBlocks(const Panel& panel, std::int32_t animals, Genotypes genotypes)
+  BedBlocks(const Panel& panel, std::int32_t animals, Genotypes genotypes, const CellsByWord& cells)
       : panel_(panel),
-        animals_(animals),
         recorded_(genotypes == Genotypes::kRecorded),
         row_bytes_((static_cast<std::size_t>(animals) + 3) / 4),
-        cursor_(static_cast<std::size_t>(animals) + 1, 0),
-        next_(static_cast<std::size_t>(animals) + 1) {
-    for (std::int32_t i = 1; i <= animals; ++i) {
-      const std::span<const AlteredCell> cells = panel.altered_of(i);
-      next_[static_cast<std::size_t>(i)] = cells.empty() ? kNone : cells.front().marker;
-    }
-  }
+        cells_(cells) {}
 
   std::size_t row_bytes() const { return row_bytes_; }
 
-  // Rows of the markers of words [first_word, last_word) into `rows`, a
-  // block per word; words must come in increasing order.
-  void fill(std::size_t first_word, std::size_t last_word, std::size_t markers, char* rows) {
+  // The columns of animals [from, to) (from 1 past a multiple of 64) in the
+  // rows of the markers of words [first_word, last_word), a block per word.
+  // Two threads may fill animals apart.
+  void fill(std::size_t first_word, std::size_t last_word, std::size_t markers,
+            std::int32_t from, std::int32_t to, char* rows) const {
     const std::size_t block_bytes = kBlockMarkers * row_bytes_;
-    const auto end = static_cast<std::int32_t>(std::min(markers, last_word * kBlockMarkers));
-    for (std::int32_t first = 1; first <= animals_; first += 64) {
-      prefetch_altered(first + 64, first + 128, end);
+    // Per word, the next altered genotype to place.
+    std::array<const WordCell*, kLineWords> next{};
+    for (std::size_t w = first_word; w < last_word; ++w) {
+      const std::span<const WordCell> cells = cells_.of(w);
+      next[w - first_word] = std::lower_bound(
+          cells.data(), cells.data() + cells.size(), from,
+          [](const WordCell& c, std::int32_t animal) { return c.animal < animal; });
+    }
+    for (std::int32_t first = from; first < to; first += 64) {
+      const std::int32_t count = std::min(64, to - first);
       for (std::size_t w = first_word; w < last_word; ++w) {
-        fill_group(w, std::min(kBlockMarkers, markers - w * kBlockMarkers), first,
-                   rows + (w - first_word) * block_bytes);
+        fill_group(w, std::min(kBlockMarkers, markers - w * kBlockMarkers), first, count,
+                   next[w - first_word], rows + (w - first_word) * block_bytes);
       }
     }
   }
 
  private:
-  static constexpr std::int32_t kNone = std::numeric_limits<std::int32_t>::max();
-
-  void fill_group(std::size_t w, std::size_t markers, std::int32_t first, char* rows) {
+  void fill_group(std::size_t w, std::size_t markers, std::int32_t first, std::int32_t count,
+                  const WordCell*& next, char* rows) const {
     std::array<std::uint64_t, 64> low{};
     std::array<std::uint64_t, 64> high{};
-    const std::int32_t count = std::min<std::int32_t>(64, animals_ - first + 1);
     for (std::int32_t j = 0; j < count; ++j) {
       const std::int32_t i = first + j;
-      std::uint64_t a = panel_.haplotype(i, 0)[w];
-      std::uint64_t b = panel_.haplotype(i, 1)[w];
+      const std::uint64_t a = panel_.haplotype(i, 0)[w];
+      const std::uint64_t b = panel_.haplotype(i, 1)[w];
       std::uint64_t absent = 0;
       if (recorded_) {
         absent = panel_.lost(i) ? ~std::uint64_t{0}
                  : panel_.has_missing_mask() ? panel_.missing(i)[w]
                                              : 0;
-        apply_altered(i, w, markers, a, b);
       }
       low[j] = ~(a | b) | absent;
       high[j] = ~(a & b) & ~absent;
+    }
+    if (recorded_) {
+      const WordCell* const end = cells_.of(w).data() + cells_.of(w).size();
+      for (; next != end && next->animal < first + count; ++next) {
+        const std::uint64_t bit = std::uint64_t{1} << next->bit;
+        const auto j = static_cast<std::size_t>(next->animal - first);
+        low[j] = next->copies == 0 ? low[j] | bit : low[j] & ~bit;
+        high[j] = next->copies == 2 ? high[j] & ~bit : high[j] | bit;
+      }
     }
     const std::size_t offset = static_cast<std::size_t>(first - 1) / 4;
     write_code_columns(low.data(), high.data(), markers, rows + offset, row_bytes_,
                        std::min<std::size_t>(16, row_bytes_ - offset));
   }
 
-  // Asks for the altered genotypes animals [first, last) will read up to
-  // marker `end`: they lie far apart, beyond what the processor foresees.
-  void prefetch_altered(std::int32_t first, std::int32_t last, std::int32_t end) const {
-    if (!recorded_) return;
-    for (std::int32_t i = first; i < std::min(animals_ + 1, last); ++i) {
-      if (next_[static_cast<std::size_t>(i)] < end) {
-        __builtin_prefetch(panel_.altered_of(i).data() + cursor_[static_cast<std::size_t>(i)]);
-      }
-    }
-  }
-
-  // The recorded alleles of `animal`'s altered genotypes in word `w`, in
-  // place of the true ones.
-  void apply_altered(std::int32_t animal, std::size_t w, std::size_t markers, std::uint64_t& a,
-                     std::uint64_t& b) {
-    const auto start = static_cast<std::int32_t>(w * kBlockMarkers);
-    const auto end = static_cast<std::int32_t>(start + static_cast<std::int32_t>(markers));
-    std::int32_t& next = next_[static_cast<std::size_t>(animal)];
-    if (next >= end) return;
-    const std::span<const AlteredCell> cells = panel_.altered_of(animal);
-    std::size_t& at = cursor_[static_cast<std::size_t>(animal)];
-    for (; at < cells.size() && cells[at].marker < end; ++at) {
-      const AlteredCell& cell = cells[at];
-      // The other core's words.
-      if (cell.marker < start) continue;
-      const std::uint64_t bit = std::uint64_t{1} << (cell.marker - start);
-      a = cell.first == 2 ? a | bit : a & ~bit;
-      b = cell.second == 2 ? b | bit : b & ~bit;
-    }
-    next = at < cells.size() ? cells[at].marker : kNone;
-  }
-
   const Panel& panel_;
-  std::int32_t animals_;
   bool recorded_;
   std::size_t row_bytes_;
-  // Per animal, its first altered genotype not yet placed, and its marker
-  // (kept apart, so that the animals without one cost one read).
-  std::vector<std::size_t> cursor_;
-  std::vector<std::int32_t> next_;
+  const CellsByWord& cells_;
 };
 
-// Writes a marker count and its rows, words [first, last) of the panel.
-void write_words(BedBlocks& blocks, std::size_t first, std::size_t last, std::size_t markers,
-                 char* rows) {
-  const std::size_t block_bytes = kBlockMarkers * blocks.row_bytes();
-  for (std::size_t w = first; w < last; w += kLineWords) {
-    blocks.fill(w, std::min(last, w + kLineWords), markers,
-                rows + (w - first) * block_bytes);
+// The animals split between this thread, which also writes, and the helper,
+// the share moved after each round toward equal times.
+class AnimalSplit {
+ public:
+  explicit AnimalSplit(std::int32_t animals) : animals_(animals) {}
+
+  template <class First, class Second>
+  void time_side_by_side(HelperThread& helper, First&& first, Second&& second) {
+    const std::int32_t cut = this->cut();
+    double first_seconds = 0;
+    double second_seconds = 0;
+    helper.side_by_side([&] { first_seconds = timed([&] { first(1, cut); }); },
+                        [&] { second_seconds = timed([&] { second(cut, animals_ + 1); }); });
+    // Shares in proportion to speed, so that both take as long next round.
+    const double first_rate = share_ / std::max(first_seconds, 1e-9);
+    const double second_rate = (1 - share_) / std::max(second_seconds, 1e-9);
+    share_ = std::clamp(first_rate / (first_rate + second_rate), 0.05, 0.95);
   }
-}
+
+ private:
+  template <class Work>
+  static double timed(Work&& work) {
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  }
+  // The first animal of the helper's share: past a multiple of 256, so that
+  // the two never write one cache line of a row.
+  std::int32_t cut() const {
+    const auto share = static_cast<std::int32_t>(share_ * animals_);
+    return std::min(animals_ + 1, 1 + share / 256 * 256);
+  }
+
+  std::int32_t animals_;
+  double share_ = 0.5;
+};
 
 void write_line(BufferedWriter& out, std::initializer_list<std::string_view> fields) {
   bool first = true;
@@ -158,28 +218,44 @@ void write_bed(const Simulation& run, Genotypes genotypes, ByteSink& out) {
   const std::int32_t animals = run.pedigree.created();
   const auto markers = static_cast<std::size_t>(panel.markers());
   out.write({kBedMagic.data(), kBedMagic.size()});
-  // Each core fills every other stretch of words, so that each sees its
-  // words in increasing order.
-  BedBlocks blocks[2] = {{panel, animals, genotypes}, {panel, animals, genotypes}};
   const std::size_t words = (markers + kBlockMarkers - 1) / kBlockMarkers;
-  const std::size_t block_bytes = std::max<std::size_t>(1, kBlockMarkers * blocks[0].row_bytes());
-  const std::size_t stretch =
-      kLineWords * std::max<std::size_t>(1, kRoundBytes / 2 / block_bytes / kLineWords);
-  // Each core's rows, in memory of its own (huge pages: a group's 64 rows
-  // lie far apart, and each 4 KiB page would cost a translation).
-  WordBlock rows[2] = {WordBlock(stretch * block_bytes / 8 + 1), WordBlock(stretch * block_bytes / 8 + 1)};
-  const auto rows_of = [&rows](int core) { return reinterpret_cast<char*>(rows[core].data()); };
   HelperThread helper;
-  for (std::size_t w = 0; w < words; w += 2 * stretch) {
-    const std::size_t middle = std::min(words, w + stretch);
-    const std::size_t last = std::min(words, w + 2 * stretch);
-    helper.side_by_side([&] { write_words(blocks[0], w, middle, markers, rows_of(0)); },
-                        [&] { write_words(blocks[1], middle, last, markers, rows_of(1)); });
-    const std::size_t end = std::min(markers, last * kBlockMarkers);
-    const std::size_t row_bytes = blocks[0].row_bytes();
-    const std::size_t first_bytes = (std::min(markers, middle * kBlockMarkers) - w * kBlockMarkers) * row_bytes;
-    out.write({rows_of(0), first_bytes});
-    out.write({rows_of(1), (end - std::min(end, middle * kBlockMarkers)) * row_bytes});
+  const std::vector<AlteredCell> none;
+  const CellsByWord cells(genotypes == Genotypes::kRecorded ? panel.altered() : none, words,
+                          helper);
+  const BedBlocks blocks(panel, animals, genotypes, cells);
+  const std::size_t block_bytes = std::max<std::size_t>(1, kBlockMarkers * blocks.row_bytes());
+  // Two rounds' rows, in memory of their own (huge pages: a group's 64 rows
+  // lie far apart, and each 4 KiB page would cost a translation): one is
+  // written while the next is filled.
+  const std::size_t round_words = (kLineWords * block_bytes + 7) / 8;
+  WordBlock rows[2] = {WordBlock(round_words), WordBlock(round_words)};
+  const auto rows_of = [&rows](std::size_t round) {
+    return reinterpret_cast<char*>(rows[round % 2].data());
+  };
+  const auto bytes_of = [&](std::size_t round) {
+    const std::size_t first = round * kLineWords * kBlockMarkers;
+    return (std::min(markers, first + kLineWords * kBlockMarkers) - first) * blocks.row_bytes();
+  };
+  AnimalSplit split(animals);
+  for (std::size_t round = 0; round * kLineWords < words; ++round) {
+    const std::size_t w = round * kLineWords;
+    const auto fill = [&](std::int32_t from, std::int32_t to) {
+      blocks.fill(w, std::min(words, w + kLineWords), markers, from, to, rows_of(round));
+    };
+    // This thread writes the last round's rows, then fills its share of
+    // the animals; the helper fills the rest.
+    split.time_side_by_side(
+        helper,
+        [&](std::int32_t from, std::int32_t to) {
+          if (round > 0) out.write({rows_of(round - 1), bytes_of(round - 1)});
+          fill(from, to);
+        },
+        fill);
+  }
+  if (words > 0) {
+    const std::size_t last_round = (words - 1) / kLineWords;
+    out.write({rows_of(last_round), bytes_of(last_round)});
   }
 }
 
