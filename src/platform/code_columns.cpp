@@ -42,8 +42,11 @@ std::uint64_t spread(std::uint32_t bits) {
 #define PEDSIM_GFNI __attribute__((target("avx512f,avx512bw,avx512vbmi,gfni")))
 // GCC's headers pass an undefined vector as the unused source of these
 // instructions, which -Wuninitialized reports where they are inlined.
+#if !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 // Byte m*8 + (7 - r) takes byte r*8 + m: qword m gathers byte m of the
 // eight rows, the last row first, as the bit-matrix instruction wants it.
@@ -123,7 +126,9 @@ PEDSIM_GFNI void write_code_columns_gfni(const std::uint64_t* low, const std::ui
   }
 }
 
+#if !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 
 bool has_gfni() {
   static const bool supported = __builtin_cpu_supports("gfni") &&
