@@ -4,7 +4,7 @@
 #   make test     build and run every test (PRESET=asan for the sanitizer build)
 #   make install  install the program (and the Python package, when built) under PREFIX
 #   make bench    build and run the benchmark harness, writing bench/RESULTS.md
-#   make fuzz     run the argument-reader and marker-file fuzzers for FUZZ_SECONDS each (default 60)
+#   make fuzz     run the argument, marker-file and pedigree-file fuzzers for FUZZ_SECONDS each (default 60)
 #   make python   build the Python module and install it into the virtual
 #                 environment .venv (made with Debian's python3 and its packages)
 
@@ -65,18 +65,20 @@ python:
 	  --prefix "$$($(VENV)/bin/python -c 'import sysconfig; print(sysconfig.get_paths()["purelib"])')"
 	@echo "pedsim: installed the Python module into $(VENV); try $(VENV)/bin/python -c 'import pedsim'"
 
-# Runs the argument-reader and marker-file fuzzers for FUZZ_SECONDS each, on
+# Runs the argument, marker-file and pedigree-file fuzzers for FUZZ_SECONDS each, on
 # copies of their seed corpora.
 FUZZ_SECONDS ?= 60
 fuzz:
 	@$(PACKAGES) fuzz
 	$(MAKE) --no-print-directory build PRESET=fuzz
 	rm -rf build/fuzz/corpus && mkdir -p build/fuzz/corpus
-	cp -r fuzz/corpus/argument fuzz/corpus/marker_file build/fuzz/corpus/
+	cp -r fuzz/corpus/argument fuzz/corpus/marker_file fuzz/corpus/pedigree_file build/fuzz/corpus/
 	build/fuzz/fuzz/fuzz_argument_reader -max_total_time=$(FUZZ_SECONDS) -max_len=64 \
 	  -print_final_stats=1 build/fuzz/corpus/argument
 	build/fuzz/fuzz/fuzz_marker_file -max_total_time=$(FUZZ_SECONDS) -max_len=4096 \
 	  -print_final_stats=1 build/fuzz/corpus/marker_file
+	build/fuzz/fuzz/fuzz_pedigree_file -max_total_time=$(FUZZ_SECONDS) -max_len=4096 \
+	  -print_final_stats=1 build/fuzz/corpus/pedigree_file
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp')

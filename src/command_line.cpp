@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <thread>
+#include <tuple>
 #include <utility>
 
 #include "pedsim/pedsim.hpp"
@@ -146,13 +147,8 @@ std::array<std::int32_t, 3> read_numbers(const CommandLine& line, ByteSink& cons
   return values;
 }
 
-// The run's parameters and seed, from the numbers (echoed to `console`) and
-// the seed's option or variable; the seed is checked before the numbers are
-// checked against each other.
-std::pair<Parameters, Seed> read_run(const CommandLine& line,
-                                     const std::optional<std::string>& seed_variable,
-                                     ByteSink& console) {
-  const auto [generations, founders, males] = read_numbers(line, console);
+// The run's seed, from its option or variable.
+Seed read_seed(const CommandLine& line, const std::optional<std::string>& seed_variable) {
   Seed seed = Seed::from_clocks();
   if (line.settings.seed) {
     seed = {*line.settings.seed, "--seed"};
@@ -165,7 +161,50 @@ std::pair<Parameters, Seed> read_run(const CommandLine& line,
     seed = {*value, "PEDSIM_SEED"};
   }
   seed.replicate = line.settings.replicate;
+  return seed;
+}
+
+// The run's parameters and seed, from the numbers (echoed to `console`) and
+// the seed's option or variable; the seed is checked before the numbers are
+// checked against each other.
+std::pair<Parameters, Seed> read_run(const CommandLine& line,
+                                     const std::optional<std::string>& seed_variable,
+                                     ByteSink& console) {
+  const auto [generations, founders, males] = read_numbers(line, console);
+  const Seed seed = read_seed(line, seed_variable);
   return {Parameters::make(generations, founders, males), seed};
+}
+
+// A run's simulation, once its arguments are known good: on the supplied
+// pedigree, or on one bred from the numbers.
+struct RunArguments {
+  std::optional<Parameters> parameters;
+  std::optional<SuppliedPedigree> supplied;
+  Seed seed;
+
+  Simulation simulate(const OutputSinks& sinks, const Settings& s) const {
+    if (supplied) return pedsim::simulate(*supplied, seed, sinks, s.model, s.markers, s.records);
+    return pedsim::simulate(*parameters, seed, sinks, s.model, s.markers, s.records);
+  }
+};
+
+RunArguments read_arguments(const CommandLine& line,
+                            const std::optional<std::string>& seed_variable, ByteSink& console) {
+  const Settings& settings = line.settings;
+  RunArguments arguments;
+  if (settings.pedigree) {
+    if (!line.numbers.empty()) {
+      stop_usage("--pedigree takes the place of NGEN N MALE; give one or the other");
+    }
+    arguments.seed = read_seed(line, seed_variable);
+    arguments.supplied = read_pedigree(*settings.pedigree, settings.pedigree_format);
+  } else {
+    std::tie(arguments.parameters, arguments.seed) = read_run(line, seed_variable, console);
+  }
+  settings.markers.validate();
+  settings.records.validate(settings.markers);
+  settings.formats.check(settings.markers, settings.records);
+  return arguments;
 }
 
 void warn_if_streams_overlap(const Simulation& run, int stderr_fd) {
@@ -182,6 +221,7 @@ int run_once(const CommandLine& line, const std::optional<std::string>& seed_var
   const Settings& settings = line.settings;
   RunPlan plan{.truth = settings.truth,
                .summary = settings.summary,
+               .ids = settings.pedigree.has_value(),
                .formats = settings.formats,
                .true_genotypes = settings.true_genotypes,
                .record_columns = !settings.records.is_design(),
@@ -202,14 +242,11 @@ int run_once(const CommandLine& line, const std::optional<std::string>& seed_var
     // The outputs exist from the start, created if missing, but keep what they hold
     // until the arguments are known good.
     files.open();
-    const auto [parameters, seed] = read_run(line, seed_variable, console);
-    settings.markers.validate();
-    settings.records.validate(settings.markers);
-    settings.formats.check(settings.markers, settings.records);
-    report_removed(stderr_fd, files.empty_outputs(seed, model_text(settings.model, settings.markers,
-                                                                   settings.records)));
-    const Simulation run = simulate(parameters, seed, files.sinks(&console, settings.quiet),
-                                    settings.model, settings.markers, settings.records);
+    const RunArguments arguments = read_arguments(line, seed_variable, console);
+    report_removed(stderr_fd,
+                   files.empty_outputs(arguments.seed, model_text(settings.model, settings.markers,
+                                                                  settings.records)));
+    const Simulation run = arguments.simulate(files.sinks(&console, settings.quiet), settings);
     files.finish(run);
     warn_if_streams_overlap(run, stderr_fd);
     return 0;
@@ -304,6 +341,12 @@ void check_options(const CommandLine& line, const std::vector<std::string_view>&
     if (!s.outdir) stop_usage("--replicates needs --outdir DIR, the folder of the study");
   }
   if (was_given("--jobs") && !s.replicates) stop_usage("--jobs goes with --replicates");
+  if (s.pedigree && s.replicates) {
+    stop_usage("--replicates does not take --pedigree yet; run each replicate with --replicate R");
+  }
+  if (was_given("--pedigree-format") && !s.pedigree) {
+    stop_usage("--pedigree-format goes with --pedigree");
+  }
 }
 
 // "pedsim collect DIR" takes --replicates and --replicate only.

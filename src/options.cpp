@@ -145,6 +145,14 @@ constexpr std::array kOptions{
            [](Settings& s, std::string_view v) {
              s.records.ungenotyped_parents = *parse_number(v);
            }},
+    Option{"--pedigree", "FILE", ValueKind::kText, 0, 0,
+           "drop the markers onto the pedigree in FILE (animal sire dam\n"
+           "[sex], a PLINK .fam or a ped.pre) instead of breeding one:\n"
+           "no NGEN N MALE",
+           Reach::kCommandLine, [](Settings& s, std::string_view v) { s.pedigree = text_of(v); }},
+    Option{"--pedigree-format", "F", ValueKind::kText, 0, 0,
+           "table, fam or pre (default: by the file's name)", Reach::kCommandLine,
+           [](Settings& s, std::string_view v) { s.pedigree_format = pedigree_format(v); }},
     Option{"--format", "LIST", ValueKind::kText, 0, 0,
            "the files of the recorded genotypes, comma-separated:\n"
            "pre (ped.pre), plink (ped.bed, .bim, .fam), plink-text\n"

@@ -158,7 +158,8 @@ std::vector<double> panel_replacement_shares(const Simulation& run) {
 // keeps its own records), or by the chosen models.
 void breed_panel(RunInProgress& r) {
   Simulation& run = r.run;
-  const bool design_first = run.markers.is_design_marker_model();
+  // The design's marker is marker 1 when it was bred with the pedigree.
+  const bool design_first = run.markers.is_design_marker_model() && !run.is_supplied();
   if (run.records.is_design()) {
     drop_genes(run.pedigree, run.genotypes, run.seed, design_first, run.panel, r.helper);
     r.clock.lap(r.seconds.panel);
@@ -238,9 +239,10 @@ Simulation simulate(const Parameters& parameters, const Seed& seed, const Output
   return simulate_timed(parameters, seed, unused, outputs, model, markers, records);
 }
 
-Simulation simulate_timed(const Parameters& parameters, const Seed& seed, PhaseSeconds& seconds,
-                          const OutputSinks& outputs, const Model& model,
-                          const MarkerOptions& markers, const RecordOptions& records) {
+namespace {
+
+void check_run_options(const Seed& seed, const Model& model, const MarkerOptions& markers,
+                       const RecordOptions& records) {
   model.validate();
   markers.validate();
   records.validate(markers);
@@ -248,6 +250,82 @@ Simulation simulate_timed(const Parameters& parameters, const Seed& seed, PhaseS
     throw InvalidParameters("the replicate must be from 0 to " + std::to_string(kMaxReplicate) +
                             ", got " + std::to_string(seed.replicate));
   }
+}
+
+// The design's stream of a seed and replicate.
+UniformStream seeded_stream(const Seed& seed) {
+  UniformStream stream;
+  stream.seed_from_sum(seed.value);
+  stream.jump_to_replicate(seed.replicate, kReplicateStride);
+  return stream;
+}
+
+// The counts a supplied pedigree gives: its generations, founders (males
+// among them), and rows.
+Parameters parameters_of(const SuppliedPedigree& supplied) {
+  Parameters p;
+  p.rows = supplied.animals();
+  for (std::int32_t a = 1; a <= p.rows; ++a) {
+    const auto i = static_cast<std::size_t>(a);
+    p.generations = std::max(p.generations, supplied.generation[i]);
+    if (supplied.generation[i] != 0) continue;
+    ++p.founders;
+    p.males += supplied.sex[i] == kMale ? 1 : 0;
+  }
+  p.females = p.founders - p.males;
+  return p;
+}
+
+}  // namespace
+
+Simulation simulate(const SuppliedPedigree& supplied, const Seed& seed, const OutputSinks& outputs,
+                    const Model& model, const MarkerOptions& markers,
+                    const RecordOptions& records) {
+  check_run_options(seed, model, markers, records);
+  if (supplied.animals() < 1) throw InvalidParameters("the pedigree lists no animal");
+  Simulation run;
+  run.parameters = parameters_of(supplied);
+  run.model = model;
+  run.seed = seed;
+  run.markers = markers;
+  run.records = records;
+  run.names = supplied.names;
+  run.added_founders = supplied.added_founders;
+  const std::int32_t n = supplied.animals();
+  run.pedigree = Pedigree(n);
+  run.animals_born.assign(static_cast<std::size_t>(run.parameters.generations) + 1, 0);
+  for (std::int32_t a = 1; a <= n; ++a) {
+    const auto i = static_cast<std::size_t>(a);
+    run.pedigree.sire[a] = supplied.sire[i];
+    run.pedigree.dam[a] = supplied.dam[i];
+    run.pedigree.sex[a] = static_cast<std::int8_t>(supplied.sex[i]);
+    run.pedigree.born[a] = supplied.generation[i];
+    ++run.animals_born[static_cast<std::size_t>(supplied.generation[i])];
+  }
+  run.pedigree.add_created(n);
+  run.genotypes = GenotypeStore(n, {model.alleles()});
+  run.panel = Panel(n, marker_map_of(markers, model, seed));
+  UniformStream stream = seeded_stream(seed);
+  const std::uint64_t first_number = stream.draws();
+  const OutputSinks console = console_only(outputs);
+  std::optional<OutputWriter> writer;
+  if (writes_anything(console)) writer.emplace(console, run.pedigree, run.genotypes);
+  HelperThread helper;
+  PhaseClock clock;
+  PhaseSeconds seconds;
+  RunInProgress r{run, stream, writer ? &*writer : nullptr, helper, clock, seconds};
+  degrade_records(r);
+  if (writer) writer->finish();
+  run.numbers_drawn = stream.draws() - first_number;
+  breed_panel(r);
+  write_panel_outputs(run.pedigree, run.panel, outputs, run.records.is_design_errors());
+  return run;
+}
+
+Simulation simulate_timed(const Parameters& parameters, const Seed& seed, PhaseSeconds& seconds,
+                          const OutputSinks& outputs, const Model& model,
+                          const MarkerOptions& markers, const RecordOptions& records) {
+  check_run_options(seed, model, markers, records);
   Simulation run;
   run.parameters = parameters;
   run.model = model;
@@ -262,9 +340,7 @@ Simulation simulate_timed(const Parameters& parameters, const Seed& seed, PhaseS
   // The design's one stream: every stage of the design's rules draws from it
   // in the design's order. Later layers draw from streams of their own
   // (LayerStream), so that switching one on moves none of these numbers.
-  UniformStream stream;
-  stream.seed_from_sum(seed.value);
-  stream.jump_to_replicate(seed.replicate, kReplicateStride);
+  UniformStream stream = seeded_stream(seed);
   // A replicate counts the numbers of its own stream only.
   const std::uint64_t first_number = stream.draws();
   // Declared after the table, so that it stops before the table is released.

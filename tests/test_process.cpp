@@ -267,6 +267,18 @@ INSTANTIATE_TEST_SUITE_P(
                    .out = kEchoed,
                    .err = "pedsim: the markers are spread over 1 to 2 chromosomes (one marker "
                           "each at least), got 3\n"},
+        FolderCase{.name = "PedigreeWithNumbers",
+                   .args = {"--pedigree", "herd.txt", "3", "20", "5"},
+                   .status = 2,
+                   .out = "",
+                   .err = "pedsim: --pedigree takes the place of NGEN N MALE; give one or the "
+                          "other\n"},
+        FolderCase{.name = "PedigreeMissing",
+                   .args = {"--pedigree", "herd.txt"},
+                   .status = 2,
+                   .out = "",
+                   .err = "pedsim: cannot read pedigree file herd.txt: No such file or "
+                          "directory\n"},
         FolderCase{.name = "UnknownFormat",
                    .args = {"--format", "pre,bed", "3", "20", "5"},
                    .status = 2,

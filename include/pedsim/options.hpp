@@ -10,6 +10,7 @@
 #include "pedsim/markers.hpp"
 #include "pedsim/model.hpp"
 #include "pedsim/records.hpp"
+#include "pedsim/supplied_pedigree.hpp"
 
 namespace pedsim {
 
@@ -23,6 +24,9 @@ struct Settings {
   std::optional<std::string> truth;
   std::optional<std::string> summary;
   bool quiet = false;
+  // A pedigree file to drop the markers onto, in place of NGEN N MALE.
+  std::optional<std::string> pedigree;
+  PedigreeFormat pedigree_format = PedigreeFormat::kDetect;
   // The files of the recorded genotypes and pedigree (ped.pre by default).
   Formats formats;
   // The true genotypes of every marker, in the same formats (true.pre, ...).

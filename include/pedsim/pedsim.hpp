@@ -23,3 +23,4 @@
 #include "pedsim/pedigree.hpp"
 #include "pedsim/records.hpp"
 #include "pedsim/simulation.hpp"
+#include "pedsim/supplied_pedigree.hpp"

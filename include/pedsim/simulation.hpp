@@ -11,6 +11,7 @@
 #include "pedsim/records.hpp"
 #include "pedsim/model.hpp"
 #include "pedsim/parameters.hpp"
+#include "pedsim/supplied_pedigree.hpp"
 #include "pedsim/pedigree.hpp"
 
 namespace pedsim {
@@ -40,8 +41,13 @@ struct Simulation {
   std::vector<std::int32_t> animals_born;
   // Numbers the run took from its random stream.
   std::uint64_t numbers_drawn = 0;
+  // A pedigree the user supplied: each animal's name, by number (element 0
+  // unused); empty for a bred pedigree, whose animals are their numbers.
+  std::vector<std::string> names;
+  std::int32_t added_founders = 0;
 
   bool has_panel() const { return panel.markers() > 0; }
+  bool is_supplied() const { return !names.empty(); }
 };
 
 // Per altered genotype of the run's panel (panel.altered(), in its order): 1
@@ -117,6 +123,16 @@ struct OutputSinks {
 Simulation simulate(const Parameters& parameters, const Seed& seed, const OutputSinks& outputs = {},
                     const Model& model = {}, const MarkerOptions& markers = {},
                     const RecordOptions& records = {});
+
+// Drops the markers onto a supplied pedigree instead of a bred one: the
+// design's loss schedule (by each animal's generation) and error rule draw
+// from the design's stream as they would after breeding, and the marker
+// panel (the design's marker model gives one three-allele marker) is
+// always dropped on the markers' own streams. ped.pre numbers the animals
+// in the pedigree's order.
+Simulation simulate(const SuppliedPedigree& supplied, const Seed& seed,
+                    const OutputSinks& outputs = {}, const Model& model = {},
+                    const MarkerOptions& markers = {}, const RecordOptions& records = {});
 
 // Writes the outputs of a finished run. Throws Stop when a sink fails.
 void write_outputs(const Simulation& run, const OutputSinks& outputs);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "io/buffered_writer.hpp"
+
 namespace pedsim {
 
 namespace {
@@ -38,6 +40,18 @@ std::int32_t limit_of(const Simulation& run, Genotypes genotypes) {
 }
 
 }  // namespace
+
+void write_ids(const Simulation& run, ByteSink& sink) {
+  BufferedWriter out(sink);
+  out.write("number\tname\n");
+  const GenotypeView view(run, Genotypes::kTrue);
+  for (std::int32_t i = 1; i <= view.animals(); ++i) {
+    out.write(std::to_string(i));
+    out.write("\t");
+    out.write(view.animal_name(i));
+    out.write("\n");
+  }
+}
 
 GenotypeView::GenotypeView(const Simulation& run, Genotypes genotypes)
     : run_(run),

@@ -9,6 +9,10 @@
 
 namespace pedsim {
 
+// ids.tsv: a header row, then each animal's number (as ped.pre gives it)
+// and name (as the other files give it).
+void write_ids(const Simulation& run, ByteSink& out);
+
 // Which genotypes a file holds.
 enum class Genotypes { kRecorded, kTrue };
 
@@ -28,6 +32,12 @@ class GenotypeView {
 
   const Simulation& run() const { return run_; }
   std::int32_t animals() const { return run_.pedigree.created(); }
+  // An animal's name: its number, or its name in a supplied pedigree; "0"
+  // for none.
+  std::string animal_name(std::int32_t animal) const {
+    if (animal == 0 || !run_.is_supplied()) return std::to_string(animal);
+    return run_.names[static_cast<std::size_t>(animal)];
+  }
   std::int32_t markers() const { return map_.size(); }
   const std::string& name(std::int32_t marker) const {
     return map_.names[static_cast<std::size_t>(marker)];

@@ -158,7 +158,7 @@ void write_error_table(const Simulation& run, ByteSink& out) {
     const AlteredCell& cell = panel.altered()[k];
     const std::int32_t i = cell.animal;
     const std::int32_t m = cell.marker;
-    line.assign(std::to_string(i))
+    line.assign(run.is_supplied() ? run.names[static_cast<std::size_t>(i)] : std::to_string(i))
         .append("\t")
         .append(panel.map().names[static_cast<std::size_t>(m)]);
     for (const std::int32_t allele : {panel.true_allele(i, m, 0), panel.true_allele(i, m, 1),

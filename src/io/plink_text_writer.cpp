@@ -23,15 +23,17 @@ void write_ped(const Simulation& run, Genotypes genotypes, ByteSink& sink) {
   const Pedigree& p = run.pedigree;
   BufferedWriter out(sink);
   const std::size_t widest = view.label(view.allele_limit()).size() + 1;
-  const std::size_t row_bytes = 128 + 2 * widest * static_cast<std::size_t>(view.markers());
+  const std::size_t row_bytes =
+      32 + 3 * (kMaxNameBytes + 1) + 2 * widest * static_cast<std::size_t>(view.markers());
   for (std::int32_t i = 1; i <= view.animals(); ++i) {
     char* const start = out.reserve(row_bytes);
     char* at = put(start, kFamilyId);
-    for (const std::int64_t value : {std::int64_t{i}, std::int64_t{p.sire[i]},
-                                     std::int64_t{p.dam[i]}, std::int64_t{p.sex[i]}}) {
+    for (const std::int32_t animal : {i, p.sire[i], p.dam[i]}) {
       *at++ = ' ';
-      at = put_number(at, value);
+      at = put(at, view.animal_name(animal));
     }
+    *at++ = ' ';
+    at = put_number(at, p.sex[i]);
     at = put(at, " -9");
     for (std::int32_t m = 0; m < view.markers(); ++m) {
       for (int side = 0; side < 2; ++side) {

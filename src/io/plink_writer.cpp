@@ -268,12 +268,13 @@ void write_bim(const Simulation& run, Genotypes genotypes, ByteSink& sink) {
   }
 }
 
-void write_fam(const Simulation& run, Genotypes, ByteSink& sink) {
+void write_fam(const Simulation& run, Genotypes genotypes, ByteSink& sink) {
+  const GenotypeView view(run, genotypes);
   const Pedigree& p = run.pedigree;
   BufferedWriter out(sink);
   for (std::int32_t i = 1; i <= p.created(); ++i) {
-    write_line(out, {kFamilyId, std::to_string(i), std::to_string(p.sire[i]),
-                     std::to_string(p.dam[i]), std::to_string(p.sex[i]), "-9"});
+    write_line(out, {kFamilyId, view.animal_name(i), view.animal_name(p.sire[i]),
+                     view.animal_name(p.dam[i]), std::to_string(p.sex[i]), "-9"});
   }
 }
 

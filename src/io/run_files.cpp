@@ -90,6 +90,9 @@ bool asks_for(const RunPlan& plan) {
 }
 
 bool asks_for_console(const RunPlan& plan) { return plan.console_copy; }
+bool asks_for_ids(const RunPlan& plan) { return plan.ids; }
+
+void write_ids_of(const RunOutcome& outcome, ByteSink& out) { write_ids(*outcome.run, out); }
 bool asks_for_run_row(const RunPlan& plan) { return plan.run_row; }
 bool asks_for_error_table(const RunPlan& plan) { return plan.error_table; }
 
@@ -125,6 +128,8 @@ constexpr OutputKind kOutputKinds[] = {
      .write = write_truth_of},
     {.name = "--summary", .unit = unit::kSummary, .written = Written::kWhole,
      .path = &RunPlan::summary, .write = write_summary_of},
+    {.name = kIdsName, .unit = unit::kIds, .written = Written::kWhole, .asked = asks_for_ids,
+     .write = write_ids_of},
     {.name = kTrueGenotypesName, .unit = unit::kTrueGenotypes, .written = Written::kWhole,
      .asked = asks_for<Format::kPre, true>, .write = write_true_genotypes_of},
     genotype_kind<write_bed, kRecorded, Format::kPlink, unit::kPlink>("ped.bed"),

@@ -19,6 +19,7 @@ namespace pedsim {
 inline constexpr std::string_view kConsoleCopyName = "console.txt";
 inline constexpr std::string_view kTrueGenotypesName = "true.pre";
 inline constexpr std::string_view kErrorTableName = "errors.tsv";
+inline constexpr std::string_view kIdsName = "ids.tsv";
 
 // Where one run writes, and what it is asked for.
 struct RunPlan {
@@ -36,6 +37,8 @@ struct RunPlan {
   bool run_row = false;
   // console.txt, the run's console.
   bool console_copy = false;
+  // ids.tsv: the animals' numbers and names (a supplied pedigree).
+  bool ids = false;
   // The files of the recorded genotypes and pedigree (ped.pre, ped.bed, ...).
   Formats formats;
   // The true genotypes in the same formats (true.pre, true.bed, ...).

@@ -78,7 +78,7 @@ void write_header(const GenotypeView& view, BufferedWriter& out) {
             "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT");
   for (std::int32_t i = 1; i <= view.animals(); ++i) {
     out.write("\t");
-    out.write(std::to_string(i));
+    out.write(view.animal_name(i));
   }
   out.write("\n");
 }

@@ -38,14 +38,13 @@ class PanelBreeder {
 
   void breed(std::int32_t first, std::int32_t last) {
     for (std::int32_t i = first; i < last; ++i) {
+      // A haplotype whose parent is unknown is drawn as a founder's.
       const std::int32_t sire = pedigree_.sire[i];
       const std::int32_t dam = pedigree_.dam[i];
-      if (sire == 0 || dam == 0) {
-        draw_founder(i);
-      } else {
-        pass_on(i, 0, sire, PanelDraw::kFromSire);
-        pass_on(i, 1, dam, PanelDraw::kFromDam);
-      }
+      if (sire == 0) draw_founder(i, 0);
+      if (dam == 0) draw_founder(i, 1);
+      if (sire != 0) pass_on(i, 0, sire, PanelDraw::kFromSire);
+      if (dam != 0) pass_on(i, 1, dam, PanelDraw::kFromDam);
       if (design_ != nullptr) copy_design_marker(i);
       if (observer_ != nullptr) observer_->row_bred(i, half_);
     }
@@ -87,19 +86,18 @@ class PanelBreeder {
     return numbers_.data();
   }
 
-  void draw_founder(std::int32_t i) {
-    for (int side = 0; side < 2; ++side) {
-      const auto* u = reinterpret_cast<const std::uint32_t*>(
-          numbers(i, panel_lane(side == 0 ? PanelDraw::kFounderFirst : PanelDraw::kFounderSecond),
-                  numbers_.size() / 2));
-      std::uint64_t* haplotype = panel_.haplotype(i, side);
-      const auto markers = static_cast<std::size_t>(markers_);
-      if (panel_.bits() == 1) {
-        bits_at_or_above(u, bounds_.data(), markers, haplotype);
-      } else {
-        bytes_counting_bounds(u, bounds_.data(), panel_.map().alleles, markers,
-                              reinterpret_cast<std::uint8_t*>(haplotype));
-      }
+  // Haplotype `side` of row i drawn from the markers' frequencies.
+  void draw_founder(std::int32_t i, int side) {
+    const auto* u = reinterpret_cast<const std::uint32_t*>(
+        numbers(i, panel_lane(side == 0 ? PanelDraw::kFounderFirst : PanelDraw::kFounderSecond),
+                numbers_.size() / 2));
+    std::uint64_t* haplotype = panel_.haplotype(i, side);
+    const auto markers = static_cast<std::size_t>(markers_);
+    if (panel_.bits() == 1) {
+      bits_at_or_above(u, bounds_.data(), markers, haplotype);
+    } else {
+      bytes_counting_bounds(u, bounds_.data(), panel_.map().alleles, markers,
+                            reinterpret_cast<std::uint8_t*>(haplotype));
     }
   }
 

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pedsim {
+
+// How a pedigree file is laid out.
+enum class PedigreeFormat {
+  kDetect,  // by the name: .fam, .pre, else a table
+  kTable,   // animal sire dam [sex], blanks or tabs, an optional header row
+  kFam,     // PLINK .fam: family, animal, sire, dam, sex, phenotype
+  kPre,     // pedsim's ped.pre: animal, sire, dam, sex, alleles...
+};
+
+// The longest animal name a pedigree file may hold, in bytes.
+inline constexpr std::size_t kMaxNameBytes = 255;
+
+// A pedigree read from a file, its animals numbered 1..n so that parents
+// come before their offspring: by generation (1 + the later of its
+// parents', founders 0), then in the file's order; parents the file names
+// but does not list come after the listed founders, as founders.
+struct SuppliedPedigree {
+  // Per number (index 0 unused): the animal's name, its sire's and dam's
+  // numbers (0: unknown), sex (1 male, 2 female, 0 unknown) and generation.
+  std::vector<std::string> names{""};
+  std::vector<std::int32_t> sire{0};
+  std::vector<std::int32_t> dam{0};
+  std::vector<std::int32_t> sex{0};
+  std::vector<std::int32_t> generation{0};
+  // Parents named but not listed, added as founders.
+  std::int32_t added_founders = 0;
+
+  std::int32_t animals() const { return static_cast<std::int32_t>(names.size()) - 1; }
+  // Whether the names are the numbers 1..n in order.
+  bool names_are_numbers() const;
+};
+
+// PedigreeFormat of a name given to --pedigree-format ("table", "fam",
+// "pre"); a stop with status 2 for anything else.
+PedigreeFormat pedigree_format(std::string_view name);
+
+// Reads a pedigree file. An unknown parent is 0, NA or "."; a name is any
+// text without blanks of at most kMaxNameBytes bytes; lines may end in CRLF
+// and the last needs no end. A stop with status 2 names the file and the
+// line(s) of: a row with too few columns, text that is not a name (a NUL
+// or other control byte, a name too long), an animal listed twice, an
+// animal among its own ancestors (the cycle), an animal that is both a
+// sire and a dam, or a sire recorded female (or a dam male).
+SuppliedPedigree read_pedigree(const std::string& path, PedigreeFormat format);
+
+// The same from the file's text; `path` names it in stops.
+SuppliedPedigree parse_pedigree(std::string_view text, std::string_view path,
+                                PedigreeFormat format);
+
+}  // namespace pedsim

@@ -1,0 +1,125 @@
+// Pedigrees the user supplies: the reader's checks, its order, a bred
+// pedigree read back, and genes dropped onto a supplied pedigree.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "pedsim/pedsim.hpp"
+
+namespace {
+
+using pedsim::PedigreeFormat;
+
+struct Refusal {
+  std::string name;
+  std::string text;
+  PedigreeFormat format;
+  std::string message;
+};
+
+class PedigreeRefusal : public ::testing::TestWithParam<Refusal> {};
+
+// Each fault stops with status 2 and one line naming the file and line.
+TEST_P(PedigreeRefusal, StopsNamingFileAndLine) {
+  const Refusal& c = GetParam();
+  try {
+    pedsim::parse_pedigree(c.text, "herd.txt", c.format);
+    FAIL() << "read";
+  } catch (const pedsim::Stop& stop) {
+    EXPECT_EQ(stop.status(), 2);
+    EXPECT_EQ(stop.text(), "pedsim: pedigree file herd.txt, " + c.message + "\n");
+  }
+}
+
+constexpr auto kTable = PedigreeFormat::kTable;
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PedigreeRefusal,
+    ::testing::Values(
+        Refusal{"TooFewColumns", "a 0 0\nb a\n", kTable,
+                "line 2: 2 columns, a row needs 3 (animal, sire, dam)"},
+        Refusal{"FamTooFewColumns", "f a 0 0\n", PedigreeFormat::kFam,
+                "line 1: 4 columns, a row needs 5 (family, animal, sire, dam, sex)"},
+        Refusal{"Duplicate", "a 0 0\nb a 0\na 0 0\n", kTable,
+                "line 3: animal a is listed again (first on line 1)"},
+        Refusal{"OwnParent", "a 0 0\nb b a\n", kTable,
+                "line 2: animal b is among its own ancestors: b has sire b (lines 2)"},
+        Refusal{"Cycle", "x 0 0\na b x\nb c x\nc a x\n", kTable,
+                "line 2: animal a is among its own ancestors: a has sire b has sire c has sire "
+                "a (lines 2, 3, 4)"},
+        Refusal{"SireAndDam", "s 0 0\nd 0 0\nk1 s d\nk2 d s\n", kTable,
+                "line 4: d is the sire of k2 and the dam of k1 (line 3)"},
+        Refusal{"SireRecordedFemale", "s 0 0 F\nd 0 0\nk s d\n", kTable,
+                "line 3: s is the sire of k but recorded female (line 1)"},
+        Refusal{"BadSex", "a 0 0 X\n", kTable,
+                "line 1: sex 'X' is not 1, 2, M, F, male, female, 0, NA or '.'"},
+        Refusal{"NulByte", std::string("a 0 0\nb a\0 0\n", 12), kTable,
+                "line 2: byte 0x00 is not text"},
+        Refusal{"LongName", "a 0 0\n" + std::string(256, 'n') + " a 0\n", kTable,
+                "line 2: a name of 256 bytes, more than 255"},
+        Refusal{"UnknownAnimalName", "NA 0 0\n", kTable,
+                "line 1: the animal's name 'NA' means an unknown parent"}),
+    [](const auto& info) { return info.param.name; });
+
+// Offspring listed before their parents are put after them; unlisted
+// parents become founders after the listed ones; CRLF, a header, blank
+// lines and no final newline are read.
+TEST(SuppliedPedigree, OrderedParentsFirstWithUnlistedParentsAsFounders) {
+  const auto p = pedsim::parse_pedigree(
+      "animal\tsire\tdam\tsex\r\ngrand\tcalf2\tcalf1\t2\r\n\r\ncalf1\tbull\tcow\tF\r\n"
+      "calf2\tbull\tstray\tM\r\nbull\t0\t0\tM\r\nhalf\tbull\tNA",
+      "herd.txt", PedigreeFormat::kDetect);
+  const std::vector<std::string> names{"", "bull", "cow", "stray", "calf1", "calf2", "half",
+                                       "grand"};
+  EXPECT_EQ(p.names, names);
+  EXPECT_EQ(p.sire, (std::vector<std::int32_t>{0, 0, 0, 0, 1, 1, 1, 5}));
+  EXPECT_EQ(p.dam, (std::vector<std::int32_t>{0, 0, 0, 0, 2, 3, 0, 4}));
+  EXPECT_EQ(p.sex, (std::vector<std::int32_t>{0, 1, 2, 2, 2, 1, 0, 2}));
+  EXPECT_EQ(p.generation, (std::vector<std::int32_t>{0, 0, 0, 0, 1, 1, 1, 2}));
+  EXPECT_EQ(p.added_founders, 2);
+  EXPECT_FALSE(p.names_are_numbers());
+}
+
+// A bred run's ped.pre read back gives its pedigree (rows never bred are
+// not animals), and dropping markers onto it keeps every allele of an
+// offspring among its parent's, a parent unknown drawing as a founder.
+TEST(SuppliedPedigree, BredPedigreeReadBackAndDroppedOnto) {
+  const pedsim::Simulation bred =
+      pedsim::simulate(pedsim::Parameters::make(5, 47, 6), pedsim::Seed{9});
+  pedsim::StringSink pre;
+  pedsim::write_outputs(bred, {.pedigree = &pre});
+  auto p = pedsim::parse_pedigree(pre.text, "run/ped.pre", PedigreeFormat::kDetect);
+  ASSERT_EQ(p.animals(), bred.pedigree.created());
+  EXPECT_TRUE(p.names_are_numbers());
+  for (std::int32_t i = 1; i <= p.animals(); ++i) {
+    const auto a = static_cast<std::size_t>(i);
+    ASSERT_EQ(p.sire[a], bred.pedigree.sire[i]) << i;
+    ASSERT_EQ(p.dam[a], bred.pedigree.dam[i]) << i;
+    ASSERT_EQ(p.sex[a], bred.pedigree.sex[i]) << i;
+    ASSERT_EQ(p.generation[a], bred.pedigree.born[i]) << i;
+  }
+  // Some offspring lose their dam: their second haplotype is a founder's.
+  for (std::size_t a = 100; a < p.dam.size(); a += 7) p.dam[a] = 0;
+  pedsim::MarkerOptions markers;
+  markers.markers = 40;
+  markers.alleles = 5;
+  const pedsim::Simulation run = pedsim::simulate(p, pedsim::Seed{4}, {}, {}, markers);
+  const pedsim::Panel& panel = run.panel;
+  for (std::int32_t i = 1; i <= p.animals(); ++i) {
+    for (int side = 0; side < 2; ++side) {
+      const std::int32_t parent = side == 0 ? run.pedigree.sire[i] : run.pedigree.dam[i];
+      for (std::int32_t m = 0; m < panel.markers(); ++m) {
+        const std::int32_t allele = panel.true_allele(i, m, side);
+        ASSERT_TRUE(allele >= 1 && allele <= 5);
+        if (parent == 0) continue;
+        ASSERT_TRUE(allele == panel.true_allele(parent, m, 0) ||
+                    allele == panel.true_allele(parent, m, 1))
+            << i << " " << m;
+      }
+    }
+  }
+}
+
+}  // namespace
