@@ -222,6 +222,7 @@ int run_once(const CommandLine& line, const std::optional<std::string>& seed_var
   RunPlan plan{.truth = settings.truth,
                .summary = settings.summary,
                .ids = settings.pedigree.has_value(),
+               .pedigree_truth = settings.records.has_pedigree_errors(),
                .formats = settings.formats,
                .true_genotypes = settings.true_genotypes,
                .record_columns = !settings.records.is_design(),
@@ -265,6 +266,7 @@ void check_study_names(const CommandLine& line) {
                      .summary = std::nullopt,
                      .run_row = true,
                      .console_copy = true,
+                     .pedigree_truth = line.settings.records.has_pedigree_errors(),
                      .formats = line.settings.formats,
                      .true_genotypes = line.settings.true_genotypes,
                      .error_table = !line.settings.records.is_design_errors()};

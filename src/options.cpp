@@ -145,6 +145,26 @@ constexpr std::array kOptions{
            [](Settings& s, std::string_view v) {
              s.records.ungenotyped_parents = *parse_number(v);
            }},
+    Option{"--wrong-sire", "P", ValueKind::kNumber, 0, 1,
+           "a share P of the animals with a known sire are recorded\n"
+           "with another male (pedigree_truth.tsv lists them)",
+           Reach::kSimulate, [](Settings& s, std::string_view v) { s.records.wrong_sire = *parse_number(v); }},
+    Option{"--wrong-dam", "P", ValueKind::kNumber, 0, 1,
+           "a share P of the animals with a known dam are recorded\n"
+           "with another female",
+           Reach::kSimulate, [](Settings& s, std::string_view v) { s.records.wrong_dam = *parse_number(v); }},
+    Option{"--missing-sire", "P", ValueKind::kNumber, 0, 1,
+           "a share P of the animals with a known sire are recorded\n"
+           "with the sire unknown",
+           Reach::kSimulate, [](Settings& s, std::string_view v) { s.records.missing_sire = *parse_number(v); }},
+    Option{"--missing-dam", "P", ValueKind::kNumber, 0, 1,
+           "a share P of the animals with a known dam are recorded\n"
+           "with the dam unknown",
+           Reach::kSimulate, [](Settings& s, std::string_view v) { s.records.missing_dam = *parse_number(v); }},
+    Option{"--wrong-parent-from", "F", ValueKind::kText, 0, 0,
+           "same-generation (the true parent's; default) or any\n"
+           "(any animal of its sex listed before the animal)",
+           Reach::kSimulate, [](Settings& s, std::string_view v) { s.records.wrong_parent_from = text_of(v); }},
     Option{"--pedigree", "FILE", ValueKind::kText, 0, 0,
            "drop the markers onto the pedigree in FILE (animal sire dam\n"
            "[sex], a PLINK .fam or a ped.pre) instead of breeding one:\n"

@@ -2,6 +2,7 @@
 // name them.
 
 #include <sstream>
+#include <tuple>
 
 #include "io/error_matrix.hpp"
 #include "pedsim/pedsim.hpp"
@@ -59,6 +60,16 @@ void RecordOptions::validate(const MarkerOptions& markers) const {
   if ((call_rate_spread || animal_call_rate_spread) && (*call_rate <= 0 || *call_rate >= 1)) {
     invalid("a call-rate spread needs a --call-rate above 0 and below 1");
   }
+  for (const auto& [parent, wrong, missing] :
+       {std::tuple{"sire", wrong_sire, missing_sire}, std::tuple{"dam", wrong_dam, missing_dam}}) {
+    if (wrong + missing > 1) {
+      invalid(std::string("--wrong-") + parent + " and --missing-" + parent +
+              " together are at most 1, got " + number_text(wrong + missing));
+    }
+  }
+  if (wrong_parent_from != "same-generation" && wrong_parent_from != "any") {
+    invalid("--wrong-parent-from is same-generation or any, got '" + wrong_parent_from + "'");
+  }
 }
 
 std::string RecordOptions::describe() const {
@@ -73,6 +84,12 @@ std::string RecordOptions::describe() const {
     text += " animal_call_rate_spread=beta:" + number_text(*animal_call_rate_spread);
   }
   if (ungenotyped_parents) text += " ungenotyped_parents=" + number_text(*ungenotyped_parents);
+  for (const auto& [name, share] :
+       {std::pair{"wrong_sire", wrong_sire}, std::pair{"wrong_dam", wrong_dam},
+        std::pair{"missing_sire", missing_sire}, std::pair{"missing_dam", missing_dam}}) {
+    if (share > 0) text.append(" ").append(name).append("=").append(number_text(share));
+  }
+  if (wrong_sire > 0 || wrong_dam > 0) text += " wrong_parent_from=" + wrong_parent_from;
   return text;
 }
 

@@ -218,6 +218,7 @@ RunPlan replicate_plan(const ReplicateStudy& study, std::int32_t replicate) {
           .summary = in_folder(study.summary),
           .run_row = true,
           .console_copy = true,
+          .pedigree_truth = study.records.has_pedigree_errors(),
           .formats = study.formats,
           .true_genotypes = study.true_genotypes,
           .record_columns = !study.records.is_design(),

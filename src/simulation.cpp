@@ -29,6 +29,7 @@
 #include "sim/mating.hpp"
 #include "sim/parent_lists.hpp"
 #include "sim/panel_errors.hpp"
+#include "sim/pedigree_errors.hpp"
 #include "sim/parent_selection.hpp"
 
 namespace pedsim {
@@ -181,6 +182,12 @@ void breed_panel(RunInProgress& r) {
   r.clock.lap(r.seconds.panel);
 }
 
+// The pedigree as recorded, once the genes are dropped on the true one.
+void record_pedigree(Simulation& run) {
+  if (!run.records.has_pedigree_errors()) return;
+  run.pedigree_changes = record_pedigree_errors(run.pedigree, run.records, run.seed);
+}
+
 }  // namespace
 
 std::vector<std::uint8_t> detectable_errors(const Simulation& run) {
@@ -318,6 +325,7 @@ Simulation simulate(const SuppliedPedigree& supplied, const Seed& seed, const Ou
   if (writer) writer->finish();
   run.numbers_drawn = stream.draws() - first_number;
   breed_panel(r);
+  record_pedigree(run);
   write_panel_outputs(run.pedigree, run.panel, outputs, run.records.is_design_errors());
   return run;
 }
@@ -363,6 +371,7 @@ Simulation simulate_timed(const Parameters& parameters, const Seed& seed, PhaseS
   run.numbers_drawn = stream.draws() - first_number;
   if (run.has_panel()) {
     breed_panel(r);
+    record_pedigree(run);
     write_panel_outputs(run.pedigree, run.panel, outputs, run.records.is_design_errors());
   }
   return run;
@@ -382,6 +391,7 @@ void write_files(const Simulation& run, const std::string& folder,
                      .truth = in_folder(truth),
                      .summary = in_folder(summary),
                      .run_row = true,
+                     .pedigree_truth = run.records.has_pedigree_errors(),
                      .formats = formats,
                      .true_genotypes = true_genotypes,
                      .record_columns = !run.records.is_design(),

@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
 #include "pedsim/pedsim.hpp"
+#include "support.hpp"
 
 namespace {
 
@@ -120,6 +122,93 @@ TEST(SuppliedPedigree, BredPedigreeReadBackAndDroppedOnto) {
       }
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Pedigree errors change the recorded parents alone, at their rates, from
+// the true parent's generation; the truth lists every change, and its
+// exclusions are the markers where the wrong parent and the animal share no
+// allele.
+TEST(PedigreeErrors, RecordedParentsAloneChangeAtTheirRates) {
+  const auto parameters = pedsim::Parameters::make(6, 3000, 300);
+  pedsim::MarkerOptions markers;
+  markers.markers = 200;
+  markers.alleles = 2;
+  pedsim::RecordOptions records;
+  records.error_model = "random-allele";
+  records.error_rate = 0.01;
+  const pedsim::Simulation truth = pedsim::simulate(parameters, pedsim::Seed{8}, {}, {}, markers,
+                                                    records);
+  records.wrong_sire = 0.12;
+  records.missing_dam = 0.07;
+  const pedsim::Simulation run = pedsim::simulate(parameters, pedsim::Seed{8}, {}, {}, markers,
+                                                  records);
+  const pedsim::Panel& a = truth.panel;
+  const pedsim::Panel& b = run.panel;
+  std::int64_t offspring = 0;
+  std::int64_t wrong = 0;
+  std::int64_t missing = 0;
+  std::size_t next_change = 0;
+  for (std::int32_t i = 1; i <= run.pedigree.created(); ++i) {
+    for (std::int32_t m = 0; m < b.markers(); m += 17) {
+      for (int side = 0; side < 2; ++side) {
+        ASSERT_EQ(a.true_allele(i, m, side), b.true_allele(i, m, side));
+        ASSERT_EQ(a.recorded_allele(i, m, side), b.recorded_allele(i, m, side));
+      }
+    }
+    const std::int32_t sire = truth.pedigree.sire[i];
+    const std::int32_t dam = truth.pedigree.dam[i];
+    const bool changed = run.pedigree.sire[i] != sire || run.pedigree.dam[i] != dam;
+    ASSERT_EQ(changed, next_change < run.pedigree_changes.size() &&
+                           run.pedigree_changes[next_change].animal == i);
+    if (sire == 0) continue;
+    ++offspring;
+    if (changed) {
+      const pedsim::PedigreeChange& c = run.pedigree_changes[next_change++];
+      ASSERT_EQ(c.true_sire, sire);
+      ASSERT_EQ(c.true_dam, dam);
+    }
+    const std::int32_t recorded = run.pedigree.sire[i];
+    if (recorded != sire) {
+      ++wrong;
+      ASSERT_EQ(run.pedigree.sex[recorded], pedsim::kMale);
+      ASSERT_EQ(run.pedigree.born[recorded], run.pedigree.born[sire]);
+      ASSERT_LT(recorded, i);
+    }
+    ASSERT_TRUE(run.pedigree.dam[i] == dam || run.pedigree.dam[i] == 0);
+    missing += run.pedigree.dam[i] == 0 ? 1 : 0;
+  }
+  for (const auto& [count, p] : {std::pair{wrong, 0.12}, std::pair{missing, 0.07}}) {
+    const double n = static_cast<double>(offspring);
+    EXPECT_NEAR(static_cast<double>(count), n * p, 4 * std::sqrt(n * p * (1 - p)));
+  }
+  pedsim::test::TempDir dir;
+  pedsim::write_files(run, dir.str());
+  const auto lines = pedsim::test::split_lines(pedsim::test::read_file(dir.path() / "pedigree_truth.tsv"));
+  ASSERT_EQ(lines.size(), run.pedigree_changes.size() + 1);
+  std::int64_t excluded = 0;
+  for (std::size_t k = 1; k < lines.size(); ++k) {
+    const auto f = pedsim::test::words(lines[k]);
+    const pedsim::PedigreeChange& c = run.pedigree_changes[k - 1];
+    ASSERT_EQ(f[0], std::to_string(c.animal));
+    ASSERT_EQ(f[3], std::to_string(c.recorded_sire));
+    std::int64_t expected = 0;
+    if (c.recorded_sire != c.true_sire) {
+      for (std::int32_t m = 0; m < b.markers(); ++m) {
+        const std::int32_t x = b.recorded_allele(c.animal, m, 0);
+        const std::int32_t y = b.recorded_allele(c.animal, m, 1);
+        const std::int32_t p = b.recorded_allele(c.recorded_sire, m, 0);
+        const std::int32_t q = b.recorded_allele(c.recorded_sire, m, 1);
+        if (x && y && p && q && x != p && x != q && y != p && y != q) ++expected;
+      }
+    }
+    ASSERT_EQ(f[6], std::to_string(expected)) << lines[k];
+    excluded += expected;
+  }
+  EXPECT_GT(excluded, 0);
 }
 
 }  // namespace

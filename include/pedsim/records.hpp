@@ -32,10 +32,24 @@ struct RecordOptions {
   std::optional<double> animal_call_rate_spread;
   // A share of the animals that are parents have no genotype at all.
   std::optional<double> ungenotyped_parents;
+  // Pedigree errors: a share of the animals with a known sire (dam) are
+  // recorded with another male (female), or with none.
+  double wrong_sire = 0;
+  double wrong_dam = 0;
+  double missing_sire = 0;
+  double missing_dam = 0;
+  // Where a wrong parent comes from: "same-generation" (the true parent's)
+  // or "any" (any animal of the parent's sex listed before the animal).
+  std::string wrong_parent_from = "same-generation";
 
   bool is_design_errors() const { return error_model == "design"; }
   bool is_design_missing() const { return missing_model == "design" && !ungenotyped_parents; }
-  bool is_design() const { return is_design_errors() && is_design_missing(); }
+  bool has_pedigree_errors() const {
+    return wrong_sire > 0 || wrong_dam > 0 || missing_sire > 0 || missing_dam > 0;
+  }
+  bool is_design() const {
+    return is_design_errors() && is_design_missing() && !has_pedigree_errors();
+  }
   // The error model's name in errors.tsv: "random-allele", "matrix", ...
   std::string error_model_name() const;
   // How reports name the record model: "error_model=random-allele ...".

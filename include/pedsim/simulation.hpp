@@ -24,6 +24,15 @@ struct AlteredAnimal {
 };
 
 // A finished run, in memory.
+// An animal whose recorded parents differ from its true ones (0: unknown).
+struct PedigreeChange {
+  std::int32_t animal = 0;
+  std::int32_t true_sire = 0;
+  std::int32_t true_dam = 0;
+  std::int32_t recorded_sire = 0;
+  std::int32_t recorded_dam = 0;
+};
+
 struct Simulation {
   Parameters parameters;
   Model model;
@@ -45,6 +54,9 @@ struct Simulation {
   // unused); empty for a bred pedigree, whose animals are their numbers.
   std::vector<std::string> names;
   std::int32_t added_founders = 0;
+  // With pedigree errors, `pedigree` holds the recorded parents and these
+  // the animals whose parents were recorded wrongly or not at all.
+  std::vector<PedigreeChange> pedigree_changes;
 
   bool has_panel() const { return panel.markers() > 0; }
   bool is_supplied() const { return !names.empty(); }

@@ -42,6 +42,7 @@ inline constexpr int kPlink = 11;
 inline constexpr int kPlinkText = 12;
 inline constexpr int kVcf = 13;
 inline constexpr int kIds = 14;
+inline constexpr int kPedigreeTruth = 15;
 inline constexpr int kArgument = -5;
 }  // namespace unit
 

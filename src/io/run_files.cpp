@@ -13,6 +13,7 @@
 #include "io/plink_text_writer.hpp"
 #include "io/plink_writer.hpp"
 #include "io/panel_writer.hpp"
+#include "io/pedigree_truth.hpp"
 #include "io/vcf_writer.hpp"
 
 namespace pedsim {
@@ -91,6 +92,11 @@ bool asks_for(const RunPlan& plan) {
 
 bool asks_for_console(const RunPlan& plan) { return plan.console_copy; }
 bool asks_for_ids(const RunPlan& plan) { return plan.ids; }
+bool asks_for_pedigree_truth(const RunPlan& plan) { return plan.pedigree_truth; }
+
+void write_pedigree_truth_of(const RunOutcome& outcome, ByteSink& out) {
+  write_pedigree_truth(*outcome.run, out);
+}
 
 void write_ids_of(const RunOutcome& outcome, ByteSink& out) { write_ids(*outcome.run, out); }
 bool asks_for_run_row(const RunPlan& plan) { return plan.run_row; }
@@ -144,6 +150,8 @@ constexpr OutputKind kOutputKinds[] = {
     genotype_kind<write_map, kTrue, Format::kPlinkText, unit::kPlinkText>("true.map"),
     vcf_kind<kRecorded>("ped.vcf.gz", "ped.vcf.gz.csi"),
     vcf_kind<kTrue>("true.vcf.gz", "true.vcf.gz.csi"),
+    {.name = kPedigreeTruthName, .unit = unit::kPedigreeTruth, .written = Written::kWhole,
+     .asked = asks_for_pedigree_truth, .write = write_pedigree_truth_of},
     {.name = kErrorTableName, .unit = unit::kErrorTable, .written = Written::kWhole,
      .asked = asks_for_error_table, .write = write_error_table_of},
     {.name = kConsoleCopyName, .unit = unit::kConsoleCopy,

@@ -20,6 +20,7 @@ inline constexpr std::string_view kConsoleCopyName = "console.txt";
 inline constexpr std::string_view kTrueGenotypesName = "true.pre";
 inline constexpr std::string_view kErrorTableName = "errors.tsv";
 inline constexpr std::string_view kIdsName = "ids.tsv";
+inline constexpr std::string_view kPedigreeTruthName = "pedigree_truth.tsv";
 
 // Where one run writes, and what it is asked for.
 struct RunPlan {
@@ -39,6 +40,8 @@ struct RunPlan {
   bool console_copy = false;
   // ids.tsv: the animals' numbers and names (a supplied pedigree).
   bool ids = false;
+  // pedigree_truth.tsv: the parents recorded wrongly or not at all.
+  bool pedigree_truth = false;
   // The files of the recorded genotypes and pedigree (ped.pre, ped.bed, ...).
   Formats formats;
   // The true genotypes in the same formats (true.pre, true.bed, ...).
