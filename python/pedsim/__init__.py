@@ -9,7 +9,7 @@
 
 import operator
 
-from ._pedsim import Run, _simulate
+from ._pedsim import Run, _simulate, _simulate_on_pedigree
 
 __all__ = ["Run", "simulate"]
 
@@ -21,8 +21,10 @@ def _int32(name, value):
     return value
 
 
-def simulate(ngen, n, male, *, seed=None, replicate=0, **options):
-    """Breed NGEN generations on N founders (the first MALE of them male).
+def simulate(ngen=None, n=None, male=None, *, seed=None, replicate=0, pedigree=None,
+             pedigree_format=None, **options):
+    """Breed NGEN generations on N founders (the first MALE of them male), or
+    drop the markers onto pedigree= instead.
 
     seed: the 32-bit clock sum that seeds the random stream (None: the clocks).
     replicate: 0 to 99999; replicate R of a seed draws from its stream jumped
@@ -34,9 +36,35 @@ def simulate(ngen, n, male, *, seed=None, replicate=0, **options):
     pedigree can be bred from or outside their limits. The work runs without
     the GIL, so runs can go side by side in threads. The run's arrays are
     read-only views.
+
+    pedigree: a pedigree file's path (pedigree_format "table", "fam" or "pre";
+    default by its name) or a pandas DataFrame with columns animal, sire,
+    dam and optionally sex (missing values: unknown), in place of NGEN N
+    MALE; run.names gives the animals' names by number.
     """
-    return _simulate(_int32("ngen", ngen), _int32("n", n), _int32("male", male),
-                     dict(seed=seed, replicate=replicate, **options))
+    keywords = dict(seed=seed, replicate=replicate, **options)
+    if pedigree is None:
+        return _simulate(_int32("ngen", ngen), _int32("n", n), _int32("male", male), keywords)
+    if (ngen, n, male) != (None, None, None):
+        raise ValueError("pedigree= takes the place of ngen, n and male; give one or the other")
+    if hasattr(pedigree, "columns"):
+        return _simulate_on_pedigree(_table_text(pedigree), True, "", keywords)
+    return _simulate_on_pedigree(str(pedigree), False, pedigree_format or "", keywords)
+
+
+def _table_text(frame):
+    """A DataFrame's animal, sire, dam (and sex) columns as a pedigree table."""
+    columns = [c for c in ("animal", "sire", "dam", "sex") if c in frame.columns]
+    if columns[:3] != ["animal", "sire", "dam"]:
+        raise ValueError("a pedigree DataFrame has columns animal, sire and dam (and sex)")
+    def field(value):
+        if value is None or value != value:  # None, NaN
+            return "NA"
+        if isinstance(value, float) and value.is_integer():
+            return str(int(value))
+        return str(value)
+    return "".join("\t".join(field(v) for v in row) + "\n"
+                   for row in frame[columns].itertuples(index=False))
 
 
 def _to_pandas(run):

@@ -219,6 +219,26 @@ Run simulate(std::int32_t generations, std::int32_t founders, std::int32_t males
       pedsim::simulate(parameters, seed, {}, settings.model, settings.markers, settings.records));
 }
 
+// Markers dropped onto a supplied pedigree: a file, or a table's text.
+Run simulate_on_pedigree(const std::string& source, bool is_text, const std::string& format,
+                         const py::dict& keywords) {
+  const pedsim::Settings settings = settings_of(keywords);
+  pedsim::Seed seed =
+      settings.seed ? pedsim::Seed{*settings.seed, "python"} : pedsim::Seed::from_clocks();
+  seed.replicate = settings.replicate;
+  const pedsim::PedigreeFormat chosen =
+      format.empty() ? pedsim::PedigreeFormat::kDetect : pedsim::pedigree_format(format);
+  py::gil_scoped_release unlocked;
+  const pedsim::SuppliedPedigree supplied =
+      is_text ? pedsim::parse_pedigree(source, "<DataFrame>",
+                                       chosen == pedsim::PedigreeFormat::kDetect
+                                           ? pedsim::PedigreeFormat::kTable
+                                           : chosen)
+              : pedsim::read_pedigree(source, chosen);
+  return Run(
+      pedsim::simulate(supplied, seed, {}, settings.model, settings.markers, settings.records));
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_pedsim, m) {
@@ -342,6 +362,38 @@ PYBIND11_MODULE(_pedsim, m) {
           "animal, marker (names), marker_index (from 0), true and recorded alleles, "
           "detectable; and model, the error model's name.")
       .def_property_readonly(
+          "names",
+          [](const Run& r) {
+            const auto& names = r.simulation().names;
+            return names.empty() ? py::object(py::none())
+                                 : py::object(py::cast(std::vector<std::string>(
+                                       names.begin() + 1, names.end())));
+          },
+          "A supplied pedigree's animal names, by number (None for a bred one).")
+      .def_property_readonly(
+          "pedigree_truth",
+          [](const Run& r) {
+            py::dict d;
+            const auto& changes = r.simulation().pedigree_changes;
+            const auto column = [&changes](std::int32_t pedsim::PedigreeChange::*field) {
+              py::array_t<std::int32_t> a(static_cast<py::ssize_t>(changes.size()));
+              auto out = a.mutable_unchecked<1>();
+              for (std::size_t k = 0; k < changes.size(); ++k) {
+                out(static_cast<py::ssize_t>(k)) = changes[k].*field;
+              }
+              return a;
+            };
+            d["animal"] = column(&pedsim::PedigreeChange::animal);
+            d["true_sire"] = column(&pedsim::PedigreeChange::true_sire);
+            d["true_dam"] = column(&pedsim::PedigreeChange::true_dam);
+            d["recorded_sire"] = column(&pedsim::PedigreeChange::recorded_sire);
+            d["recorded_dam"] = column(&pedsim::PedigreeChange::recorded_dam);
+            return d;
+          },
+          "The animals whose recorded parents differ from the true ones, as arrays of "
+          "numbers (pedigree_truth.tsv has their names and kinds); sire and dam are the "
+          "recorded parents.")
+      .def_property_readonly(
           "inconsistencies_per_marker",
           [](const Run& r) {
             const std::vector<std::int64_t> counts =
@@ -392,4 +444,6 @@ PYBIND11_MODULE(_pedsim, m) {
 
   m.def("_simulate", &simulate, py::arg("ngen"), py::arg("n"), py::arg("male"),
         py::arg("keywords"));
+  m.def("_simulate_on_pedigree", &simulate_on_pedigree, py::arg("source"), py::arg("is_text"),
+        py::arg("format"), py::arg("keywords"));
 }

@@ -109,3 +109,22 @@ def test_plink_refuses_more_than_two_alleles_before_writing(tmp_path):
     assert not (tmp_path / "out").exists()
     with pytest.raises(ValueError, match="--format takes a comma-separated list"):
         pedsim.simulate(3, 20, 5, seed=1).write(tmp_path / "out", formats=["bed"])
+
+
+def test_markers_dropped_onto_a_pedigree_table_with_pedigree_errors(tmp_path):
+    import pandas
+    frame = pandas.DataFrame({"animal": ["bull", "cow", "calf", "late"],
+                              "sire": ["0", None, "bull", "bull"],
+                              "dam": ["0", "0", "cow", None], "sex": [1, 2, 2, None]})
+    run = pedsim.simulate(pedigree=frame, seed=2, markers=30, alleles=3, wrong_dam=1.0)
+    assert run.names == ["bull", "cow", "calf", "late"]
+    assert run.true_genotypes.shape == (4, 30, 2)
+    # calf's only possible wrong dam is none other than cow: it keeps its dam.
+    assert run.pedigree_truth["animal"].size == 0
+    run.write(tmp_path, formats=["vcf"])
+    assert (tmp_path / "ids.tsv").read_text().splitlines()[1:] == [
+        "1\tbull", "2\tcow", "3\tcalf", "4\tlate"]
+    header = tool("bcftools", "view", "-h", "ped.vcf.gz", cwd=tmp_path).splitlines()[-1]
+    assert header.split("\t")[9:] == ["bull", "cow", "calf", "late"]
+    with pytest.raises(ValueError, match="takes the place of ngen"):
+        pedsim.simulate(3, 20, 5, pedigree=frame)
