@@ -266,6 +266,7 @@ void check_study_names(const CommandLine& line) {
                      .summary = std::nullopt,
                      .run_row = true,
                      .console_copy = true,
+                     .ids = line.settings.pedigree.has_value(),
                      .pedigree_truth = line.settings.records.has_pedigree_errors(),
                      .formats = line.settings.formats,
                      .true_genotypes = line.settings.true_genotypes,
@@ -296,14 +297,16 @@ int run_study(const CommandLine& line, const std::optional<std::string>& seed_va
   try {
     check_study_names(line);
     StringSink echo;
-    const auto [parameters, seed] = read_run(line, seed_variable, echo);
-    line.settings.markers.validate();
-    line.settings.records.validate(line.settings.markers);
-    line.settings.formats.check(line.settings.markers, line.settings.records);
+    const RunArguments arguments = read_arguments(line, seed_variable, echo);
     const unsigned cores = std::max(1U, std::thread::hardware_concurrency());
     const Settings& settings = line.settings;
-    const ReplicateStudy study{.parameters = parameters,
-                               .seed = seed,
+    const ReplicateStudy study{.parameters = arguments.parameters.value_or(Parameters{}),
+                               .supplied = arguments.supplied
+                                               ? std::make_shared<const SuppliedPedigree>(
+                                                     *arguments.supplied)
+                                               : nullptr,
+                               .pedigree_file = settings.pedigree.value_or(""),
+                               .seed = arguments.seed,
                                .outdir = *settings.outdir,
                                .first = settings.replicate,
                                .count = *settings.replicates,
@@ -343,9 +346,6 @@ void check_options(const CommandLine& line, const std::vector<std::string_view>&
     if (!s.outdir) stop_usage("--replicates needs --outdir DIR, the folder of the study");
   }
   if (was_given("--jobs") && !s.replicates) stop_usage("--jobs goes with --replicates");
-  if (s.pedigree && s.replicates) {
-    stop_usage("--replicates does not take --pedigree yet; run each replicate with --replicate R");
-  }
   if (was_given("--pedigree-format") && !s.pedigree) {
     stop_usage("--pedigree-format goes with --pedigree");
   }

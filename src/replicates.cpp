@@ -149,10 +149,13 @@ std::vector<std::int32_t> replicate_folders(const std::string& outdir) {
 // The record of a study: what a command must repeat to resume it.
 std::string manifest_text(const ReplicateStudy& s) {
   const auto name = [](const std::optional<std::string>& report) { return report.value_or("-"); };
+  const std::string pedigree =
+      s.supplied ? "\npedigree\t" + s.pedigree_file
+                 : "\nngen\t" + std::to_string(s.parameters.generations) + "\nn\t" +
+                       std::to_string(s.parameters.founders) + "\nmale\t" +
+                       std::to_string(s.parameters.males);
   return "key\tvalue\nseed\t" + std::to_string(s.seed.value) + "\nfirst_replicate\t" +
-         std::to_string(s.first) + "\nreplicates\t" + std::to_string(s.count) + "\nngen\t" +
-         std::to_string(s.parameters.generations) + "\nn\t" +
-         std::to_string(s.parameters.founders) + "\nmale\t" + std::to_string(s.parameters.males) +
+         std::to_string(s.first) + "\nreplicates\t" + std::to_string(s.count) + pedigree +
          "\ntruth\t" + name(s.truth) + "\nsummary\t" + name(s.summary) + "\nquiet\t" +
          (s.quiet ? "yes" : "no") + "\nmodel\t" + model_text(s.model, s.markers, s.records) + "\n" +
          (s.true_genotypes ? "true_genotypes\tyes\n" : "") +
@@ -218,6 +221,7 @@ RunPlan replicate_plan(const ReplicateStudy& study, std::int32_t replicate) {
           .summary = in_folder(study.summary),
           .run_row = true,
           .console_copy = true,
+          .ids = study.supplied != nullptr,
           .pedigree_truth = study.records.has_pedigree_errors(),
           .formats = study.formats,
           .true_genotypes = study.true_genotypes,
@@ -244,8 +248,11 @@ Outcome run_replicate(const ReplicateStudy& study, std::int32_t replicate) {
   try {
     files.open();
     outcome.removed = files.empty_outputs(seed, model_text(study.model, study.markers, study.records));
-    const Simulation run = simulate(study.parameters, seed, files.sinks(&console, study.quiet),
-                                    study.model, study.markers, study.records);
+    const OutputSinks sinks = files.sinks(&console, study.quiet);
+    const Simulation run =
+        study.supplied
+            ? simulate(*study.supplied, seed, sinks, study.model, study.markers, study.records)
+            : simulate(study.parameters, seed, sinks, study.model, study.markers, study.records);
     files.finish(run, console.text);
   } catch (...) {
     const Failure failure = current_failure();

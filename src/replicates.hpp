@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -11,7 +12,11 @@ namespace pedsim {
 // A replicate study: replicates first..first+count-1 of one seed, each into
 // its own folder of `outdir`.
 struct ReplicateStudy {
+  // The numbers a pedigree is bred from, or the supplied pedigree (and its
+  // file) every replicate drops its markers onto.
   Parameters parameters;
+  std::shared_ptr<const SuppliedPedigree> supplied;
+  std::string pedigree_file;
   Seed seed;
   std::string outdir;
   std::int32_t first = 0;

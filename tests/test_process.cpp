@@ -432,6 +432,27 @@ TEST(Process, StudyWritesTheFormatsInEachReplicate) {
   EXPECT_NE(other.err.find("formats plink,vcf there, vcf here"), std::string::npos) << other.err;
 }
 
+// A study drops each replicate's markers onto the same supplied pedigree,
+// its pedigree errors drawn anew.
+TEST(Process, StudyOnASuppliedPedigree) {
+  TempDir dir;
+  test::write_file(dir.path() / "herd.txt",
+                   "animal sire dam\nb 0 0\nc 0 0\nk1 b c\nk2 b c\nd 0 0\nk3 d c\n");
+  const auto result = run_pedsim({"--pedigree", "herd.txt", "--replicates", "2", "--outdir", "s",
+                                  "--wrong-sire", "0.5", "--markers", "5"},
+                                 {dir.path(), "6"});
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_NE(read_file(dir.path() / "s" / "study.tsv").find("\npedigree\therd.txt\n"),
+            std::string::npos);
+  std::set<std::string> truths;
+  for (const std::string folder : {"r00000", "r00001"}) {
+    EXPECT_EQ(read_file(dir.path() / "s" / folder / "ids.tsv"),
+              "number\tname\n1\tb\n2\tc\n3\td\n4\tk1\n5\tk2\n6\tk3\n");
+    truths.insert(read_file(dir.path() / "s" / folder / "pedigree_truth.tsv"));
+  }
+  EXPECT_EQ(truths.size(), 2U);
+}
+
 TEST(Process, LargeExistingPedPreIsReplaced) {
   TempDir dir;
   test::write_file(dir.path() / "ped.pre", std::string(5 << 20, 'x'));
