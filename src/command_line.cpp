@@ -198,6 +198,7 @@ RunArguments read_arguments(const CommandLine& line,
     }
     arguments.seed = read_seed(line, seed_variable);
     arguments.supplied = read_pedigree(*settings.pedigree, settings.pedigree_format);
+    if (settings.genotyped) read_genotyped(*settings.genotyped, *arguments.supplied);
   } else {
     std::tie(arguments.parameters, arguments.seed) = read_run(line, seed_variable, console);
   }
@@ -346,8 +347,10 @@ void check_options(const CommandLine& line, const std::vector<std::string_view>&
     if (!s.outdir) stop_usage("--replicates needs --outdir DIR, the folder of the study");
   }
   if (was_given("--jobs") && !s.replicates) stop_usage("--jobs goes with --replicates");
-  if (was_given("--pedigree-format") && !s.pedigree) {
-    stop_usage("--pedigree-format goes with --pedigree");
+  for (const std::string_view option : {"--pedigree-format", "--genotyped"}) {
+    if (was_given(option) && !s.pedigree) {
+      stop_usage(std::string(option).append(" goes with --pedigree"));
+    }
   }
 }
 

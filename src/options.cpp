@@ -173,6 +173,10 @@ constexpr std::array kOptions{
     Option{"--pedigree-format", "F", ValueKind::kText, 0, 0,
            "table, fam or pre (default: by the file's name)", Reach::kCommandLine,
            [](Settings& s, std::string_view v) { s.pedigree_format = pedigree_format(v); }},
+    Option{"--genotyped", "FILE", ValueKind::kText, 0, 0,
+           "with --pedigree: exactly the animals in FILE (one name\n"
+           "per line) have records, in place of the age schedule",
+           Reach::kCommandLine, [](Settings& s, std::string_view v) { s.genotyped = text_of(v); }},
     Option{"--format", "LIST", ValueKind::kText, 0, 0,
            "the files of the recorded genotypes, comma-separated:\n"
            "pre (ped.pre), plink (ped.bed, .bim, .fam), plink-text\n"

@@ -133,12 +133,26 @@ void breed_pedigree(RunInProgress& r) {
   }
 }
 
+// The animals the user says have records keep them, and no others: the
+// age schedule's draws are made all the same.
+void keep_records_of(const std::vector<std::uint8_t>& genotyped, GenotypeStore& genotypes) {
+  if (genotyped.empty()) return;
+  MarkerColumns& marker = genotypes.marker(0);
+  for (std::int32_t i = 1; i < static_cast<std::int32_t>(genotyped.size()); ++i) {
+    const bool kept = genotyped[static_cast<std::size_t>(i)] != 0;
+    genotypes.lost[i] = kept ? 0 : 1;
+    marker.recorded_first[i] = kept ? marker.true_first[i] : 0;
+    marker.recorded_second[i] = kept ? marker.true_second[i] : 0;
+  }
+}
+
 // Degrades the records as field data are degraded: records lost by age,
 // then genotyping errors, told to the writer as they are made.
 void degrade_records(RunInProgress& r) {
   const Parameters& parameters = r.run.parameters;
   lose_genotypes(parameters.generations, r.run.model, r.run.pedigree, r.run.genotypes, r.stream,
                  r.helper);
+  keep_records_of(r.run.genotyped, r.run.genotypes);
   r.clock.lap(r.seconds.loss);
   if (r.writer != nullptr) r.writer->counts(parameters.founders, parameters.rows);
   // A panel's outputs are written once the panel is complete.
@@ -298,6 +312,7 @@ Simulation simulate(const SuppliedPedigree& supplied, const Seed& seed, const Ou
   run.records = records;
   run.names = supplied.names;
   run.added_founders = supplied.added_founders;
+  run.genotyped = supplied.genotyped;
   const std::int32_t n = supplied.animals();
   run.pedigree = Pedigree(n);
   run.animals_born.assign(static_cast<std::size_t>(run.parameters.generations) + 1, 0);

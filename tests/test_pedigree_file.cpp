@@ -212,3 +212,33 @@ TEST(PedigreeErrors, RecordedParentsAloneChangeAtTheirRates) {
 }
 
 }  // namespace
+
+namespace {
+
+// --genotyped: exactly the animals listed have records; a name the
+// pedigree lacks stops naming the file and line.
+TEST(SuppliedPedigree, GenotypedAnimalsAloneHaveRecords) {
+  pedsim::test::TempDir dir;
+  auto p = pedsim::parse_pedigree("b 0 0\nc 0 0\nk b c\nq k c\n", "herd.txt",
+                                  PedigreeFormat::kTable);
+  pedsim::test::write_file(dir.path() / "typed.txt", "q\r\n\nb\n");
+  pedsim::read_genotyped((dir.path() / "typed.txt").string(), p);
+  pedsim::MarkerOptions markers;
+  markers.markers = 3;
+  const pedsim::Simulation run = pedsim::simulate(p, pedsim::Seed{1}, {}, {}, markers);
+  for (std::int32_t i = 1; i <= 4; ++i) {
+    EXPECT_EQ(run.panel.lost(i), run.names[static_cast<std::size_t>(i)] != "q" &&
+                                     run.names[static_cast<std::size_t>(i)] != "b")
+        << i;
+  }
+  pedsim::test::write_file(dir.path() / "typed.txt", "q\nz\n");
+  try {
+    pedsim::read_genotyped((dir.path() / "typed.txt").string(), p);
+    FAIL() << "read";
+  } catch (const pedsim::Stop& stop) {
+    EXPECT_EQ(stop.text(), "pedsim: genotyped file " + (dir.path() / "typed.txt").string() +
+                               ", line 2: z is not an animal of the pedigree\n");
+  }
+}
+
+}  // namespace

@@ -27,6 +27,8 @@ struct Settings {
   // A pedigree file to drop the markers onto, in place of NGEN N MALE.
   std::optional<std::string> pedigree;
   PedigreeFormat pedigree_format = PedigreeFormat::kDetect;
+  // The animals of the pedigree that have records, one per line.
+  std::optional<std::string> genotyped;
   // The files of the recorded genotypes and pedigree (ped.pre by default).
   Formats formats;
   // The true genotypes of every marker, in the same formats (true.pre, ...).

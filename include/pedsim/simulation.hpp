@@ -54,6 +54,8 @@ struct Simulation {
   // unused); empty for a bred pedigree, whose animals are their numbers.
   std::vector<std::string> names;
   std::int32_t added_founders = 0;
+  // Per number, 1 for the animals with records, when the user says which.
+  std::vector<std::uint8_t> genotyped;
   // With pedigree errors, `pedigree` holds the recorded parents and these
   // the animals whose parents were recorded wrongly or not at all.
   std::vector<PedigreeChange> pedigree_changes;

@@ -32,6 +32,9 @@ struct SuppliedPedigree {
   std::vector<std::int32_t> generation{0};
   // Parents named but not listed, added as founders.
   std::int32_t added_founders = 0;
+  // Per number, 1 for the animals with records (--genotyped); empty: the
+  // design's age schedule decides.
+  std::vector<std::uint8_t> genotyped;
 
   std::int32_t animals() const { return static_cast<std::int32_t>(names.size()) - 1; }
   // Whether the names are the numbers 1..n in order.
@@ -54,5 +57,10 @@ SuppliedPedigree read_pedigree(const std::string& path, PedigreeFormat format);
 // The same from the file's text; `path` names it in stops.
 SuppliedPedigree parse_pedigree(std::string_view text, std::string_view path,
                                 PedigreeFormat format);
+
+// Reads the animals that have records, one name per line (blank lines
+// skipped), into `pedigree.genotyped`; a name not in the pedigree stops
+// with status 2 naming the file and line.
+void read_genotyped(const std::string& path, SuppliedPedigree& pedigree);
 
 }  // namespace pedsim

@@ -10,6 +10,7 @@
 #include <bit>
 #include <cctype>
 #include <functional>
+#include <unordered_map>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -536,6 +537,38 @@ std::string whole_file(const std::string& path) {
 
 SuppliedPedigree read_pedigree(const std::string& path, PedigreeFormat format) {
   return parse_pedigree(whole_file(path), path, format);
+}
+
+void read_genotyped(const std::string& path, SuppliedPedigree& pedigree) {
+  const std::string text = whole_file(path);
+  std::unordered_map<std::string_view, std::int32_t> number;
+  for (std::int32_t a = 1; a <= pedigree.animals(); ++a) {
+    number.emplace(pedigree.names[static_cast<std::size_t>(a)], a);
+  }
+  pedigree.genotyped.assign(pedigree.names.size(), 0);
+  std::size_t line_number = 0;
+  for (std::size_t start = 0; start < text.size();) {
+    const std::size_t end = std::min(text.find('\n', start), text.size());
+    std::string_view line = std::string_view(text).substr(start, end - start);
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    const Fields fields = split_blanks(line);
+    start = end + 1;
+    ++line_number;
+    if (fields.size() == 0) continue;
+    const std::string_view name = fields[0];
+    const auto found = number.find(name);
+    if (fields.size() > 1 || found == number.end()) {
+      stop_usage(std::string("genotyped file ")
+                     .append(path)
+                     .append(", line ")
+                     .append(std::to_string(line_number))
+                     .append(": ")
+                     .append(fields.size() > 1 ? "one animal per line"
+                                               : std::string(name.substr(0, kMaxNameBytes))
+                                                     .append(" is not an animal of the pedigree")));
+    }
+    pedigree.genotyped[static_cast<std::size_t>(found->second)] = 1;
+  }
 }
 
 }  // namespace pedsim
