@@ -172,6 +172,33 @@ void write_records_summary(const Simulation& run, BufferedWriter& file) {
   file.write(format("detectable_errors: %lld\n", static_cast<long long>(r.detectable_errors)));
 }
 
+// The parents recorded wrongly or not at all, by kind.
+void write_pedigree_error_summary(const Simulation& run, BufferedWriter& file) {
+  std::int64_t counts[4] = {};
+  for (const PedigreeChange& c : run.pedigree_changes) {
+    counts[0] += c.recorded_sire != c.true_sire && c.recorded_sire != 0;
+    counts[1] += c.recorded_dam != c.true_dam && c.recorded_dam != 0;
+    counts[2] += c.recorded_sire == 0 && c.true_sire != 0;
+    counts[3] += c.recorded_dam == 0 && c.true_dam != 0;
+  }
+  file.write("\n# pedigree errors\n");
+  file.write(format("animals_with_changed_parents: %zu\n", run.pedigree_changes.size()));
+  file.write(format("wrong_sires: %lld\nwrong_dams: %lld\nmissing_sires: %lld\nmissing_dams: %lld\n",
+                    static_cast<long long>(counts[0]), static_cast<long long>(counts[1]),
+                    static_cast<long long>(counts[2]), static_cast<long long>(counts[3])));
+}
+
+// A supplied pedigree: its animals and the parents added as founders; its
+// markers were all dropped on the panel's streams.
+void write_supplied_summary(const Simulation& run, BufferedWriter& file) {
+  file.write("\n# supplied pedigree\n");
+  file.write(format("animals: %d\n", run.pedigree.created()));
+  file.write(format("added_founders: %d\n", run.added_founders));
+  write_panel_summary(run, file);
+  if (!run.records.is_design()) write_records_summary(run, file);
+  if (run.records.has_pedigree_errors()) write_pedigree_error_summary(run, file);
+}
+
 }  // namespace
 
 void write_summary(const Simulation& run, ByteSink& out) {
@@ -211,6 +238,11 @@ void write_summary(const Simulation& run, ByteSink& out) {
                       c.females, c.kept, c.lost, share, probability));
   }
 
+  if (run.is_supplied()) {
+    write_supplied_summary(run, file);
+    file.flush();
+    return;
+  }
   const std::int32_t alleles = run.model.alleles();
   std::vector<std::vector<std::int64_t>> founders(
       static_cast<std::size_t>(alleles) + 1,
@@ -247,6 +279,7 @@ void write_summary(const Simulation& run, ByteSink& out) {
                     inconsistent.not_involving_altered));
   if (run.has_panel()) write_panel_summary(run, file);
   if (!run.records.is_design()) write_records_summary(run, file);
+  if (run.records.has_pedigree_errors()) write_pedigree_error_summary(run, file);
   file.flush();
 }
 
