@@ -17,12 +17,15 @@
 
 #include "io/diagnostic.hpp"
 #include "pedsim/pedsim.hpp"
+#include "platform/side_by_side.hpp"
 
 namespace pedsim {
 
 namespace {
 
 constexpr std::int32_t kUnknownSex = 0;
+// A parent the first look-up did not find among the listed animals.
+constexpr std::int32_t kNotListed = -1;
 
 bool is_unknown(std::string_view name) { return name == "0" || name == "NA" || name == "."; }
 
@@ -75,6 +78,16 @@ class NameTable {
   void prefetch_name(std::uint32_t hash, const NameOf& name_of) const {
     const Slot& slot = slots_[hash & mask()];
     if (slot.number != 0) __builtin_prefetch(name_of(slot.number).data());
+  }
+
+  // The number of `name` (whose hash is `hash`), 0 when it is not here.
+  template <class NameOf>
+  std::int32_t find(std::string_view name, std::uint32_t hash, const NameOf& name_of) const {
+    for (std::size_t at = hash & mask();; at = (at + 1) & mask()) {
+      const Slot& slot = slots_[at];
+      if (slot.number == 0) return 0;
+      if (slot.hash == hash && name_of(slot.number) == name) return slot.number;
+    }
   }
 
   // The number of `name` (whose hash is `hash`), or `next` when the name is
@@ -238,7 +251,7 @@ class PedigreeReader {
   void number_animals() {
     const std::size_t listed = rows_.size() - 1;
     number_ = NameTable(listed);
-    in_batches(listed, 1, [this](std::size_t a, std::size_t) { return rows_[a].animal; },
+    in_batches(1, listed + 1, 1, [this](std::size_t a, std::size_t) { return rows_[a].animal; },
                [this](std::size_t a, std::size_t, std::string_view name, std::uint32_t hash) {
                  const auto [first, added] =
                      number_.find_or_add(name, hash, static_cast<std::int32_t>(a), name_of());
@@ -247,24 +260,42 @@ class PedigreeReader {
                                            " is listed again (first on " + line_of(first) + ")");
                  }
                });
+    // The parents among the listed are found on both cores; the others
+    // are then numbered in the order first named.
     parents_.assign(rows_.size(), {0, 0});
-    in_batches(
-        listed, 2,
-        [this](std::size_t a, std::size_t k) { return k == 0 ? rows_[a].sire : rows_[a].dam; },
-        [this](std::size_t a, std::size_t k, std::string_view name, std::uint32_t hash) {
-          (k == 0 ? parents_[a].first : parents_[a].second) = parent_number(name, hash);
-        });
+    const auto name_at = [this](std::size_t a, std::size_t k) {
+      return k == 0 ? rows_[a].sire : rows_[a].dam;
+    };
+    const auto find_listed = [this, &name_at](std::size_t from, std::size_t to) {
+      in_batches(from, to, 2, name_at,
+                 [this](std::size_t a, std::size_t k, std::string_view name, std::uint32_t hash) {
+                   const std::int32_t found = is_unknown(name) ? 0 : number_.find(name, hash, name_of());
+                   (k == 0 ? parents_[a].first : parents_[a].second) =
+                       found != 0 || is_unknown(name) ? found : kNotListed;
+                 });
+    };
+    const std::size_t middle = 1 + listed / 2;
+    HelperThread helper;
+    helper.side_by_side([&] { find_listed(1, middle); }, [&] { find_listed(middle, listed + 1); });
+    for (std::size_t a = 1; a <= listed; ++a) {
+      for (std::size_t k = 0; k < 2; ++k) {
+        std::int32_t& parent = k == 0 ? parents_[a].first : parents_[a].second;
+        if (parent != kNotListed) continue;
+        const std::string_view name = name_at(a, k);
+        parent = parent_number(name, NameTable::hash_of(name));
+      }
+    }
   }
 
-  // For rows 1..listed and their `per_row` names (`name_at(row, k)`), calls
+  // Rows [from, to) and their `per_row` names (`name_at(row, k)`): calls
   // `use(row, k, name, hash)` in order, asking for each batch's memory first.
   template <class NameAt, class Use>
-  void in_batches(std::size_t listed, std::size_t per_row, const NameAt& name_at,
-                  const Use& use) {
+  void in_batches(std::size_t from, std::size_t to, std::size_t per_row, const NameAt& name_at,
+                  const Use& use) const {
     constexpr std::size_t kBatch = 32;
     std::array<std::uint32_t, kBatch> hashes{};
-    for (std::size_t first = 1; first <= listed; first += kBatch / per_row) {
-      const std::size_t last = std::min(listed + 1, first + kBatch / per_row);
+    for (std::size_t first = from; first < to; first += kBatch / per_row) {
+      const std::size_t last = std::min(to, first + kBatch / per_row);
       for (std::size_t a = first; a < last; ++a) {
         for (std::size_t k = 0; k < per_row; ++k) {
           const std::uint32_t hash = NameTable::hash_of(name_at(a, k));
