@@ -226,7 +226,7 @@ int run_once(const CommandLine& line, const std::optional<std::string>& seed_var
                .pedigree_truth = settings.records.has_pedigree_errors(),
                .formats = settings.formats,
                .true_genotypes = settings.true_genotypes,
-               .record_columns = !settings.records.is_design(),
+               .columns = table_columns(settings.records),
                .error_table = !settings.records.is_design_errors()};
   if (settings.outdir) {
     plan.folder = *settings.outdir;

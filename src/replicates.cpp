@@ -68,8 +68,11 @@ struct TableRow {
 
 std::optional<TableRow> parse_row(std::string_view line) {
   const auto fields = split(line, '\t');
+  // The design's columns, with the record models' four, and the pedigree
+  // errors' four.
   const std::optional<std::int32_t> replicate =
-      fields.size() == 9 || fields.size() == 13 ? parse_int32(fields[0]) : std::nullopt;
+      fields.size() == 9 || fields.size() == 13 || fields.size() == 17 ? parse_int32(fields[0])
+                                                                       : std::nullopt;
   if (!replicate) return std::nullopt;
   return TableRow{std::string(line) + "\n", *replicate, std::string(fields[1]),
                   std::string(fields[7])};
@@ -78,9 +81,9 @@ std::optional<TableRow> parse_row(std::string_view line) {
 // The table line in a replicate folder's run.tsv, when it holds one of
 // the table's layout.
 std::optional<TableRow> run_row_of(const std::string& folder, std::int32_t replicate,
-                                   bool record_columns) {
+                                   TableColumns columns) {
   const auto text = read_small_file(relative_path(folder, kRunRowName));
-  const std::string header = replicate_table_header(record_columns);
+  const std::string header = replicate_table_header(columns);
   if (!text || !text->starts_with(header) || !text->ends_with('\n')) return std::nullopt;
   const std::string_view line = std::string_view(*text).substr(header.size());
   if (line.find('\n') != line.size() - 1) return std::nullopt;
@@ -89,17 +92,6 @@ std::optional<TableRow> run_row_of(const std::string& folder, std::int32_t repli
   return row;
 }
 
-std::string na_row(std::int32_t replicate, const std::string& seed, const std::string& model,
-                   bool record_columns) {
-  return std::to_string(replicate) + "\t" + seed + "\tNA\tNA\tNA\tNA\tNA\tNA\t" + model +
-         (record_columns ? "\tNA\tNA\tNA\tNA\n" : "\n");
-}
-
-// A study's table has the record columns when its records are not degraded
-// by the design's rules, which its model's text tells.
-bool has_record_columns(const std::string& model) {
-  return model.find("error_model=") != std::string::npos;
-}
 
 // The lock of a study's folder, held while a study or collect uses it.
 class FolderLock {
@@ -225,7 +217,7 @@ RunPlan replicate_plan(const ReplicateStudy& study, std::int32_t replicate) {
           .pedigree_truth = study.records.has_pedigree_errors(),
           .formats = study.formats,
           .true_genotypes = study.true_genotypes,
-          .record_columns = !study.records.is_design(),
+          .columns = table_columns(study.records),
           .error_table = !study.records.is_design_errors()};
 }
 
@@ -262,7 +254,7 @@ Outcome run_replicate(const ReplicateStudy& study, std::int32_t replicate) {
   }
   outcome.row = replicate_table_row(
       replicate, seed.value, outcome.status == 0 ? files.counts() : std::nullopt, outcome.status,
-      model_text(study.model, study.markers, study.records), !study.records.is_design());
+      model_text(study.model, study.markers, study.records), table_columns(study.records));
   return outcome;
 }
 
@@ -386,7 +378,7 @@ int run_replicates(const ReplicateStudy& study, int stderr_fd) {
   std::vector<std::int32_t> to_run;
   std::vector<std::optional<TableRow>> finished;
   for (std::int32_t r = study.first; r < study.first + study.count; ++r) {
-    auto row = run_row_of(replicate_folder(study.outdir, r), r, !study.records.is_design());
+    auto row = run_row_of(replicate_folder(study.outdir, r), r, table_columns(study.records));
     if (!row || row->status != "0" || row->seed != std::to_string(study.seed.value)) {
       row.reset();
       to_run.push_back(r);
@@ -401,7 +393,7 @@ int run_replicates(const ReplicateStudy& study, int stderr_fd) {
                               std::to_string(to_run.size()) + " to run\n");
   }
   const std::vector<Outcome> outcomes = run_side_by_side(study, to_run, stderr_fd);
-  std::string table = replicate_table_header(!study.records.is_design());
+  std::string table = replicate_table_header(table_columns(study.records));
   int status = 0;
   auto outcome = outcomes.begin();
   for (const auto& row : finished) {
@@ -465,17 +457,21 @@ int collect_replicates(const CollectRequest& request, int stderr_fd) {
   for (const std::string_view line : split(old_table, '\n')) {
     if (auto row = parse_row(line)) earlier[row->replicate] = *row;
   }
-  bool record_columns = has_record_columns(model);
+  // The columns its model's text tells; without study.tsv, the widest that
+  // a replicate's run.tsv has.
+  TableColumns columns = table_columns(model);
   if (!manifest) {
-    for (std::int32_t r = first; r < first + *count && !record_columns; ++r) {
-      record_columns = run_row_of(replicate_folder(request.outdir, r), r, true).has_value();
+    for (const TableColumns wider : {TableColumns::kPedigree, TableColumns::kRecords}) {
+      for (std::int32_t r = first; r < first + *count && columns == TableColumns::kDesign; ++r) {
+        if (run_row_of(replicate_folder(request.outdir, r), r, wider)) columns = wider;
+      }
     }
   }
-  std::string table = replicate_table_header(record_columns);
+  std::string table = replicate_table_header(columns);
   std::vector<std::int32_t> missing;
   std::vector<std::int32_t> failed;
   for (std::int32_t r = first; r < first + *count; ++r) {
-    auto row = run_row_of(replicate_folder(request.outdir, r), r, record_columns);
+    auto row = run_row_of(replicate_folder(request.outdir, r), r, columns);
     // A replicate that failed before its folder could hold run.tsv keeps the
     // line the study gave it.
     const auto old = earlier.find(r);
@@ -484,7 +480,7 @@ int collect_replicates(const CollectRequest& request, int stderr_fd) {
     }
     if (!row) {
       missing.push_back(r);
-      table += na_row(r, seed, model, record_columns);
+      table += na_table_row(r, seed, model, columns);
       continue;
     }
     if (row->status != "0") failed.push_back(r);

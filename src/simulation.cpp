@@ -410,7 +410,7 @@ void write_files(const Simulation& run, const std::string& folder,
                      .pedigree_truth = run.records.has_pedigree_errors(),
                      .formats = formats,
                      .true_genotypes = true_genotypes,
-                     .record_columns = !run.records.is_design(),
+                     .columns = table_columns(run.records),
                      .error_table = !run.records.is_design_errors()};
   check_distinct(files_of(plan));
   RunFiles files(plan);

@@ -156,6 +156,17 @@ PanelCounts count_panel(const Pedigree& p, const Panel& panel) {
   return counts;
 }
 
+PedigreeErrorCounts count_pedigree_errors(const std::vector<PedigreeChange>& changes) {
+  PedigreeErrorCounts c;
+  for (const PedigreeChange& change : changes) {
+    c.wrong_sires += change.recorded_sire != change.true_sire && change.recorded_sire != 0;
+    c.missing_sires += change.recorded_sire == 0 && change.true_sire != 0;
+    c.wrong_dams += change.recorded_dam != change.true_dam && change.recorded_dam != 0;
+    c.missing_dams += change.recorded_dam == 0 && change.true_dam != 0;
+  }
+  return c;
+}
+
 RunCounts count_run(const Simulation& run) {
   if (!run.has_panel()) return count_run(run.pedigree, run.genotypes);
   RunCounts counts;
@@ -167,6 +178,7 @@ RunCounts count_run(const Simulation& run) {
   counts.error_candidates = static_cast<std::int64_t>(panel.candidates().size());
   const PanelCounts panel_counts = count_panel(run.pedigree, panel);
   if (!run.records.is_design()) counts.records = record_figures(run.pedigree, panel);
+  if (run.records.has_pedigree_errors()) counts.pedigree = count_pedigree_errors(run.pedigree_changes);
   counts.altered = panel_counts.altered_animals;
   counts.inconsistencies = panel_counts.inconsistent_animals;
   return counts;

@@ -28,6 +28,15 @@ struct InconsistencyCount {
 // altered. The second count is 0 in every run: transmission is Mendelian.
 InconsistencyCount count_inconsistencies(const Pedigree& pedigree, const GenotypeStore& genotypes);
 
+// The recorded parents that differ from the true ones, by kind.
+struct PedigreeErrorCounts {
+  std::int64_t wrong_sires = 0;
+  std::int64_t missing_sires = 0;
+  std::int64_t wrong_dams = 0;
+  std::int64_t missing_dams = 0;
+};
+PedigreeErrorCounts count_pedigree_errors(const std::vector<PedigreeChange>& changes);
+
 // What the table of a replicate study gives of one run.
 struct RunCounts {
   std::int64_t animals = 0;
@@ -38,6 +47,8 @@ struct RunCounts {
   std::int64_t inconsistencies = 0;
   // Under a missing-data or error model other than the design's.
   std::optional<RecordFigures> records;
+  // With pedigree errors.
+  std::optional<PedigreeErrorCounts> pedigree;
 };
 RunCounts count_run(const Pedigree& pedigree, const GenotypeStore& genotypes);
 

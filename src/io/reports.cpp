@@ -40,12 +40,30 @@ struct GenerationCounts {
 
 }  // namespace
 
-std::string replicate_table_header(bool record_columns) {
-  return std::string(
-             "replicate\tseed\tanimals\trecords_lost\terror_candidates\taltered_animals\t"
-             "inconsistencies\tstatus\tmodel") +
-         (record_columns ? "\terror_rate\tcall_rate\taltered_genotypes\tdetectable_errors\n"
-                         : "\n");
+TableColumns table_columns(const RecordOptions& records) {
+  if (records.has_pedigree_errors()) return TableColumns::kPedigree;
+  return records.is_design() ? TableColumns::kDesign : TableColumns::kRecords;
+}
+
+TableColumns table_columns(const std::string& model) {
+  for (const char* key : {" wrong_sire=", " wrong_dam=", " missing_sire=", " missing_dam="}) {
+    if (model.find(key) != std::string::npos) return TableColumns::kPedigree;
+  }
+  return model.find("error_model=") != std::string::npos ? TableColumns::kRecords
+                                                           : TableColumns::kDesign;
+}
+
+std::string replicate_table_header(TableColumns columns) {
+  std::string header =
+      "replicate\tseed\tanimals\trecords_lost\terror_candidates\taltered_animals\t"
+      "inconsistencies\tstatus\tmodel";
+  if (columns != TableColumns::kDesign) {
+    header += "\terror_rate\tcall_rate\taltered_genotypes\tdetectable_errors";
+  }
+  if (columns == TableColumns::kPedigree) {
+    header += "\twrong_sires\tmissing_sires\twrong_dams\tmissing_dams";
+  }
+  return header + "\n";
 }
 
 namespace {
@@ -57,11 +75,32 @@ std::string record_fields(const std::optional<RunCounts>& counts) {
                 static_cast<long long>(f.altered), static_cast<long long>(f.detectable));
 }
 
+std::string pedigree_fields(const std::optional<RunCounts>& counts) {
+  if (!counts || !counts->pedigree) return "\tNA\tNA\tNA\tNA";
+  const PedigreeErrorCounts& c = *counts->pedigree;
+  return format("\t%lld\t%lld\t%lld\t%lld", static_cast<long long>(c.wrong_sires),
+                static_cast<long long>(c.missing_sires), static_cast<long long>(c.wrong_dams),
+                static_cast<long long>(c.missing_dams));
+}
+
+std::string extra_fields(const std::optional<RunCounts>& counts, TableColumns columns) {
+  std::string fields;
+  if (columns != TableColumns::kDesign) fields += record_fields(counts);
+  if (columns == TableColumns::kPedigree) fields += pedigree_fields(counts);
+  return fields;
+}
+
 }  // namespace
+
+std::string na_table_row(std::int32_t replicate, const std::string& seed,
+                         const std::string& model, TableColumns columns) {
+  return std::to_string(replicate) + "\t" + seed + "\tNA\tNA\tNA\tNA\tNA\tNA\t" + model +
+         extra_fields(std::nullopt, columns) + "\n";
+}
 
 std::string replicate_table_row(std::int32_t replicate, std::int32_t seed,
                                 const std::optional<RunCounts>& counts, int status,
-                                const std::string& model, bool record_columns) {
+                                const std::string& model, TableColumns columns) {
   const auto count = [&counts](std::int64_t RunCounts::*field) {
     return counts ? std::to_string((*counts).*field) : std::string("NA");
   };
@@ -69,13 +108,13 @@ std::string replicate_table_row(std::int32_t replicate, std::int32_t seed,
          count(&RunCounts::animals) + "\t" + count(&RunCounts::records_lost) + "\t" +
          count(&RunCounts::error_candidates) + "\t" + count(&RunCounts::altered) + "\t" +
          count(&RunCounts::inconsistencies) + "\t" + std::to_string(status) + "\t" + model +
-         (record_columns ? record_fields(counts) : std::string()) + "\n";
+         extra_fields(counts, columns) + "\n";
 }
 
 std::string run_row_text(const Seed& seed, const std::optional<RunCounts>& counts, int status,
-                         const std::string& model, bool record_columns) {
-  return replicate_table_header(record_columns) +
-         replicate_table_row(seed.replicate, seed.value, counts, status, model, record_columns);
+                         const std::string& model, TableColumns columns) {
+  return replicate_table_header(columns) +
+         replicate_table_row(seed.replicate, seed.value, counts, status, model, columns);
 }
 
 void write_truth(const Simulation& run, ByteSink& out) {
@@ -174,18 +213,12 @@ void write_records_summary(const Simulation& run, BufferedWriter& file) {
 
 // The parents recorded wrongly or not at all, by kind.
 void write_pedigree_error_summary(const Simulation& run, BufferedWriter& file) {
-  std::int64_t counts[4] = {};
-  for (const PedigreeChange& c : run.pedigree_changes) {
-    counts[0] += c.recorded_sire != c.true_sire && c.recorded_sire != 0;
-    counts[1] += c.recorded_dam != c.true_dam && c.recorded_dam != 0;
-    counts[2] += c.recorded_sire == 0 && c.true_sire != 0;
-    counts[3] += c.recorded_dam == 0 && c.true_dam != 0;
-  }
+  const PedigreeErrorCounts c = count_pedigree_errors(run.pedigree_changes);
   file.write("\n# pedigree errors\n");
   file.write(format("animals_with_changed_parents: %zu\n", run.pedigree_changes.size()));
   file.write(format("wrong_sires: %lld\nwrong_dams: %lld\nmissing_sires: %lld\nmissing_dams: %lld\n",
-                    static_cast<long long>(counts[0]), static_cast<long long>(counts[1]),
-                    static_cast<long long>(counts[2]), static_cast<long long>(counts[3])));
+                    static_cast<long long>(c.wrong_sires), static_cast<long long>(c.wrong_dams),
+                    static_cast<long long>(c.missing_sires), static_cast<long long>(c.missing_dams)));
 }
 
 // A supplied pedigree: its animals and the parents added as founders; its

@@ -56,7 +56,7 @@ void write_console(const RunOutcome& outcome, ByteSink& out) { out.write(outcome
 
 void write_run_row(const RunOutcome& outcome, ByteSink& out) {
   out.write(run_row_text(outcome.seed, outcome.counts, outcome.status, outcome.model,
-                         outcome.record_columns));
+                         outcome.columns));
 }
 
 void write_truth_of(const RunOutcome& outcome, ByteSink& out) { write_truth(*outcome.run, out); }
@@ -384,7 +384,7 @@ void RunFiles::finish(const Simulation& run, std::string_view console_text) {
                      .status = 0,
                      .console = console_text,
                      .counts = std::nullopt,
-                     .record_columns = plan_.record_columns};
+                     .columns = plan_.columns};
   if (plan_.run_row) counts_ = outcome.counts = count_run(run);
   for (std::size_t k = 0; k < whole_.size(); ++k) {
     const OutputKind& kind = *whole_files_[k]->kind;
@@ -413,7 +413,7 @@ void RunFiles::failed(int status, std::string_view console_text) noexcept {
                                .status = status,
                                .console = console_text,
                                .counts = std::nullopt,
-                               .record_columns = plan_.record_columns};
+                               .columns = plan_.columns};
       for (std::size_t k = 0; k < whole_.size(); ++k) {
         const OutputKind& kind = *whole_files_[k]->kind;
         if (kind.written != Written::kWholeEvenOnFailure) continue;

@@ -48,7 +48,7 @@ struct RunPlan {
   bool true_genotypes = false;
   // The records are degraded by other than the design's rules: errors.tsv
   // (under another error model) and run.tsv's record columns.
-  bool record_columns = false;
+  TableColumns columns = TableColumns::kDesign;
   bool error_table = false;
 };
 
@@ -61,7 +61,7 @@ struct RunOutcome {
   int status = 0;
   std::string_view console;
   std::optional<RunCounts> counts;
-  bool record_columns = false;
+  TableColumns columns = TableColumns::kDesign;
 };
 
 // One kind of file a run can write: a row of the table of outputs.
