@@ -62,5 +62,7 @@ SuppliedPedigree parse_pedigree(std::string_view text, std::string_view path,
 // skipped), into `pedigree.genotyped`; a name not in the pedigree stops
 // with status 2 naming the file and line.
 void read_genotyped(const std::string& path, SuppliedPedigree& pedigree);
+// The same from the file's text; `path` names it in stops.
+void parse_genotyped(std::string_view text, std::string_view path, SuppliedPedigree& pedigree);
 
 }  // namespace pedsim

@@ -22,7 +22,7 @@ def _int32(name, value):
 
 
 def simulate(ngen=None, n=None, male=None, *, seed=None, replicate=0, pedigree=None,
-             pedigree_format=None, **options):
+             pedigree_format=None, genotyped=None, **options):
     """Breed NGEN generations on N founders (the first MALE of them male), or
     drop the markers onto pedigree= instead.
 
@@ -40,16 +40,21 @@ def simulate(ngen=None, n=None, male=None, *, seed=None, replicate=0, pedigree=N
     pedigree: a pedigree file's path (pedigree_format "table", "fam" or "pre";
     default by its name) or a pandas DataFrame with columns animal, sire,
     dam and optionally sex (missing values: unknown), in place of NGEN N
-    MALE; run.names gives the animals' names by number.
+    MALE; run.names gives the animals' names by number. genotyped: the names
+    of the animals that have records (any iterable), in place of the age
+    schedule.
     """
     keywords = dict(seed=seed, replicate=replicate, **options)
+    if pedigree is None and genotyped is not None:
+        raise ValueError("genotyped= goes with pedigree=")
     if pedigree is None:
         return _simulate(_int32("ngen", ngen), _int32("n", n), _int32("male", male), keywords)
     if (ngen, n, male) != (None, None, None):
         raise ValueError("pedigree= takes the place of ngen, n and male; give one or the other")
+    names = None if genotyped is None else "".join(f"{name}\n" for name in genotyped)
     if hasattr(pedigree, "columns"):
-        return _simulate_on_pedigree(_table_text(pedigree), True, "", keywords)
-    return _simulate_on_pedigree(str(pedigree), False, pedigree_format or "", keywords)
+        return _simulate_on_pedigree(_table_text(pedigree), True, "", names, keywords)
+    return _simulate_on_pedigree(str(pedigree), False, pedigree_format or "", names, keywords)
 
 
 def _table_text(frame):

@@ -221,7 +221,7 @@ Run simulate(std::int32_t generations, std::int32_t founders, std::int32_t males
 
 // Markers dropped onto a supplied pedigree: a file, or a table's text.
 Run simulate_on_pedigree(const std::string& source, bool is_text, const std::string& format,
-                         const py::dict& keywords) {
+                         const std::optional<std::string>& genotyped, const py::dict& keywords) {
   const pedsim::Settings settings = settings_of(keywords);
   pedsim::Seed seed =
       settings.seed ? pedsim::Seed{*settings.seed, "python"} : pedsim::Seed::from_clocks();
@@ -229,12 +229,13 @@ Run simulate_on_pedigree(const std::string& source, bool is_text, const std::str
   const pedsim::PedigreeFormat chosen =
       format.empty() ? pedsim::PedigreeFormat::kDetect : pedsim::pedigree_format(format);
   py::gil_scoped_release unlocked;
-  const pedsim::SuppliedPedigree supplied =
+  pedsim::SuppliedPedigree supplied =
       is_text ? pedsim::parse_pedigree(source, "<DataFrame>",
                                        chosen == pedsim::PedigreeFormat::kDetect
                                            ? pedsim::PedigreeFormat::kTable
                                            : chosen)
               : pedsim::read_pedigree(source, chosen);
+  if (genotyped) pedsim::parse_genotyped(*genotyped, "<genotyped>", supplied);
   return Run(
       pedsim::simulate(supplied, seed, {}, settings.model, settings.markers, settings.records));
 }
@@ -445,5 +446,5 @@ PYBIND11_MODULE(_pedsim, m) {
   m.def("_simulate", &simulate, py::arg("ngen"), py::arg("n"), py::arg("male"),
         py::arg("keywords"));
   m.def("_simulate_on_pedigree", &simulate_on_pedigree, py::arg("source"), py::arg("is_text"),
-        py::arg("format"), py::arg("keywords"));
+        py::arg("format"), py::arg("genotyped"), py::arg("keywords"));
 }

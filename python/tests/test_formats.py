@@ -128,3 +128,7 @@ def test_markers_dropped_onto_a_pedigree_table_with_pedigree_errors(tmp_path):
     assert header.split("\t")[9:] == ["bull", "cow", "calf", "late"]
     with pytest.raises(ValueError, match="takes the place of ngen"):
         pedsim.simulate(3, 20, 5, pedigree=frame)
+    typed = pedsim.simulate(pedigree=frame, seed=2, markers=3, genotyped=["calf", "bull"])
+    assert typed.lost.tolist() == [0, 1, 0, 1]
+    with pytest.raises(ValueError, match="line 1: heifer is not an animal of the pedigree"):
+        pedsim.simulate(pedigree=frame, genotyped=["heifer"])

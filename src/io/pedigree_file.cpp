@@ -571,7 +571,10 @@ SuppliedPedigree read_pedigree(const std::string& path, PedigreeFormat format) {
 }
 
 void read_genotyped(const std::string& path, SuppliedPedigree& pedigree) {
-  const std::string text = whole_file(path);
+  parse_genotyped(whole_file(path), path, pedigree);
+}
+
+void parse_genotyped(std::string_view text, std::string_view path, SuppliedPedigree& pedigree) {
   std::unordered_map<std::string_view, std::int32_t> number;
   for (std::int32_t a = 1; a <= pedigree.animals(); ++a) {
     number.emplace(pedigree.names[static_cast<std::size_t>(a)], a);
@@ -580,7 +583,7 @@ void read_genotyped(const std::string& path, SuppliedPedigree& pedigree) {
   std::size_t line_number = 0;
   for (std::size_t start = 0; start < text.size();) {
     const std::size_t end = std::min(text.find('\n', start), text.size());
-    std::string_view line = std::string_view(text).substr(start, end - start);
+    std::string_view line = text.substr(start, end - start);
     if (line.ends_with('\r')) line.remove_suffix(1);
     const Fields fields = split_blanks(line);
     start = end + 1;
