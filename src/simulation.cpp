@@ -213,7 +213,7 @@ std::vector<std::int64_t> inconsistencies_by_marker(const Simulation& run) {
     const InconsistencyCount count = count_inconsistencies(run.pedigree, run.genotypes);
     return {count.involving_altered + count.not_involving_altered};
   }
-  return count_panel(run.pedigree, run.panel).inconsistent_by_marker;
+  return count_panel(run).inconsistent_by_marker;
 }
 
 RecordSummary summarize_records(const Simulation& run) {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace pedsim {
@@ -128,6 +129,19 @@ class Panel {
   // As recorded: 0 when the animal's records were lost or the genotype was
   // not called; K+1 is an allele only the design's error rule makes.
   std::int32_t recorded_allele(std::int32_t animal, std::int32_t marker, int side) const;
+  // `animal`'s recorded alleles at markers [first, first + count): marker
+  // k's two at out + k * stride.
+  void recorded_alleles(std::int32_t animal, std::int32_t first, std::int32_t count,
+                        std::uint16_t* out, std::size_t stride) const;
+  // The animal whose sample `animal`'s records were typed from: itself,
+  // unless a mix-up exchanged the two animals' records.
+  std::int32_t sample(std::int32_t animal) const {
+    return samples_.empty() ? animal : samples_[static_cast<std::size_t>(animal)];
+  }
+  // Exchanges the records of each pair (sample mix-ups): afterwards the
+  // records under one animal's number are the other's sample, with its
+  // missing genotypes and errors.
+  void swap_records(std::span<const std::pair<std::int32_t, std::int32_t>> pairs);
   bool lost(std::int32_t animal) const {
     return animal > bred_ || lost_[static_cast<std::size_t>(animal)] != 0;
   }
@@ -154,9 +168,7 @@ class Panel {
   // Candidate number `c`'s replacement codes: `code_bits()` bits per marker
   // from the low bits up, 0 where no error struck.
   std::uint64_t* replacements(std::size_t c) { return codes_.data() + c * code_words_; }
-  const std::uint64_t* replacements(std::size_t c) const {
-    return codes_.data() + c * code_words_;
-  }
+  const std::uint64_t* replacements(std::size_t c) const { return codes_.data() + c * code_words_; }
   std::size_t code_words() const { return code_words_; }
   int code_bits() const { return code_bits_; }
   void set_lost(std::int32_t animal) { lost_[static_cast<std::size_t>(animal)] = 1; }
@@ -207,6 +219,8 @@ class Panel {
   std::vector<AlteredCell> altered_;
   // Per animal, where its altered genotypes start in `altered_`.
   std::vector<std::size_t> altered_start_;
+  // Per animal, whose sample its records are; empty when none was swapped.
+  std::vector<std::int32_t> samples_;
 };
 
 }  // namespace pedsim

@@ -172,8 +172,8 @@ py::dict error_table(const pedsim::Simulation& run) {
     animal.mutable_at(k) = c.animal;
     marker.mutable_at(k) = c.marker;
     names.append(run.panel.map().names[static_cast<std::size_t>(c.marker)]);
-    true1.mutable_at(k) = run.panel.true_allele(c.animal, c.marker, 0);
-    true2.mutable_at(k) = run.panel.true_allele(c.animal, c.marker, 1);
+    true1.mutable_at(k) = run.panel.true_allele(run.panel.sample(c.animal), c.marker, 0);
+    true2.mutable_at(k) = run.panel.true_allele(run.panel.sample(c.animal), c.marker, 1);
     recorded1.mutable_at(k) = c.first;
     recorded2.mutable_at(k) = c.second;
     detectable.mutable_at(k) = flags[static_cast<std::size_t>(k)] != 0;
@@ -230,11 +230,11 @@ Run simulate_on_pedigree(const std::string& source, bool is_text, const std::str
       format.empty() ? pedsim::PedigreeFormat::kDetect : pedsim::pedigree_format(format);
   py::gil_scoped_release unlocked;
   pedsim::SuppliedPedigree supplied =
-      is_text ? pedsim::parse_pedigree(source, "<DataFrame>",
-                                       chosen == pedsim::PedigreeFormat::kDetect
-                                           ? pedsim::PedigreeFormat::kTable
-                                           : chosen)
-              : pedsim::read_pedigree(source, chosen);
+      is_text
+          ? pedsim::parse_pedigree(
+                source, "<DataFrame>",
+                chosen == pedsim::PedigreeFormat::kDetect ? pedsim::PedigreeFormat::kTable : chosen)
+          : pedsim::read_pedigree(source, chosen);
   if (genotyped) pedsim::parse_genotyped(*genotyped, "<genotyped>", supplied);
   return Run(
       pedsim::simulate(supplied, seed, {}, settings.model, settings.markers, settings.records));
@@ -367,8 +367,8 @@ PYBIND11_MODULE(_pedsim, m) {
           [](const Run& r) {
             const auto& names = r.simulation().names;
             return names.empty() ? py::object(py::none())
-                                 : py::object(py::cast(std::vector<std::string>(
-                                       names.begin() + 1, names.end())));
+                                 : py::object(py::cast(
+                                       std::vector<std::string>(names.begin() + 1, names.end())));
           },
           "A supplied pedigree's animal names, by number (None for a bred one).")
       .def_property_readonly(

@@ -46,6 +46,34 @@ def test_plink_mendel_errors_are_pedsims_inconsistencies(panel):
     assert counts == run.inconsistencies_per_marker.tolist()
 
 
+def duo_conflicts_by_marker(run):
+    """Per marker: called genotypes of animals with one recorded parent that
+    share no allele with that parent's called genotype."""
+    genotypes = run.recorded_genotypes.astype(int)
+    sire, dam = np.asarray(run.sire), np.asarray(run.dam)
+    duo = (sire == 0) != (dam == 0)
+    child = genotypes[duo]
+    parent = genotypes[np.maximum(sire, dam)[duo] - 1]
+    called = (child[:, :, 0] != 0) & (parent[:, :, 0] != 0)
+    shared = (child[:, :, :, None] == parent[:, :, None, :]).any(axis=(2, 3))
+    return (called & ~shared).sum(axis=0)
+
+
+def test_plink_mendel_errors_with_pedigree_errors(tmp_path):
+    """Wrong parents and mixed-up samples conflict at every marker, not only
+    at altered genotypes; PLINK checks only animals with both parents in the
+    .fam, pedsim also the one recorded parent of the others."""
+    run = pedsim.simulate(4, 200, 20, seed=5, markers=200, alleles=2,
+                          error_model="random-allele", error_rate=0.01, missing_model="random",
+                          call_rate=0.95, wrong_sire=0.3, missing_dam=0.1)
+    run.write(tmp_path, formats=["plink"])
+    tool("plink1.9", "--bfile", "ped", "--mendel", "--out", "mendel", cwd=tmp_path)
+    counts = np.array([int(row[2]) for row in table(tmp_path / "mendel.lmendel")])
+    duos = duo_conflicts_by_marker(run)
+    assert duos.sum() > 50 and counts.sum() > 5000
+    assert (counts == run.inconsistencies_per_marker - duos).all()
+
+
 def test_allele_counts_agree_with_plink2_and_bcftools(panel):
     run, folder = panel
     twos, called = copies_of_allele2(run.recorded_genotypes)

@@ -1,6 +1,7 @@
 #include "analysis/counts.hpp"
 
 #include <algorithm>
+#include <array>
 
 #include "analysis/error_truth.hpp"
 #include "sim/error_injection.hpp"
@@ -68,14 +69,9 @@ RunCounts count_run(const Pedigree& p, const GenotypeStore& genotypes) {
 
 namespace {
 
-Genotype panel_recorded(const Panel& panel, std::int32_t animal, std::int32_t m) {
-  if (animal == 0) return {};
-  return {panel.recorded_allele(animal, m, 0), panel.recorded_allele(animal, m, 1)};
-}
-
 bool is_altered_at(const Panel& panel, std::int32_t animal, std::int32_t m) {
   const std::int32_t code = panel.replacement(animal, m);
-  return code != 0 && code != panel.true_allele(animal, m, 0);
+  return code != 0 && code != panel.true_allele(panel.sample(animal), m, 0);
 }
 
 bool has_candidate_parent(const Pedigree& p, const Panel& panel, std::int32_t i) {
@@ -88,71 +84,139 @@ bool has_candidate_parent(const Pedigree& p, const Panel& panel, std::int32_t i)
   return false;
 }
 
-}  // namespace
-
-namespace {
-
-// Under a model other than the design's, from the list of altered
-// genotypes: a conflict with a parent needs an altered genotype in the trio.
-PanelCounts count_altered_cells(const Pedigree& p, const Panel& panel) {
-  PanelCounts counts;
-  counts.inconsistent_by_marker.assign(static_cast<std::size_t>(panel.markers()), 0);
-  const Offspring offspring(p);
-  std::vector<std::pair<std::int32_t, std::int32_t>> inconsistent;
-  std::int32_t last_animal = 0;
-  for (const AlteredCell& cell : panel.altered()) {
-    ++counts.altered_genotypes;
-    if (cell.animal != last_animal) ++counts.altered_animals;
-    last_animal = cell.animal;
-    if (conflicts_with_parents(p, panel, cell.animal, cell.marker)) {
-      inconsistent.emplace_back(cell.animal, cell.marker);
-    }
-    for (const std::int32_t child : offspring.of(cell.animal)) {
-      if (conflicts_with_parents(p, panel, child, cell.marker)) {
-        inconsistent.emplace_back(child, cell.marker);
-      }
-    }
-  }
-  std::sort(inconsistent.begin(), inconsistent.end());
-  inconsistent.erase(std::unique(inconsistent.begin(), inconsistent.end()), inconsistent.end());
-  counts.inconsistent_genotypes = static_cast<std::int64_t>(inconsistent.size());
-  last_animal = 0;
-  for (const auto& [animal, marker] : inconsistent) {
-    if (animal != last_animal) ++counts.inconsistent_animals;
-    last_animal = animal;
-    ++counts.inconsistent_by_marker[static_cast<std::size_t>(marker)];
-  }
-  return counts;
-}
-
-}  // namespace
-
-PanelCounts count_panel(const Pedigree& p, const Panel& panel) {
-  if (panel.candidates().empty()) return count_altered_cells(p, panel);
-  PanelCounts counts;
-  counts.inconsistent_by_marker.assign(static_cast<std::size_t>(panel.markers()), 0);
+// Altered genotypes and animals: the design's rule's replacement codes, or
+// another model's list.
+void count_altered(const Panel& panel, PanelCounts& counts) {
   for (const std::int32_t animal : panel.candidates()) {
     std::int64_t altered = 0;
     for (std::int32_t m = 0; m < panel.markers(); ++m) altered += is_altered_at(panel, animal, m);
     counts.altered_genotypes += altered;
     counts.altered_animals += altered > 0 ? 1 : 0;
   }
-  // A panel's true genotypes are Mendelian and only candidates' records
-  // differ from them; a candidate's parents are not genotyped: only an
-  // animal with a genotyped candidate parent can conflict with a parent.
+  std::int32_t last_animal = 0;
+  for (const AlteredCell& cell : panel.altered()) {
+    ++counts.altered_genotypes;
+    if (cell.animal != last_animal) ++counts.altered_animals;
+    last_animal = cell.animal;
+  }
+}
+
+// A panel's true genotypes are Mendelian, so a recorded genotype conflicts
+// with its parents' only where the records depart from the truth: an
+// altered genotype in the trio, a recorded parent that is not the true one,
+// or records typed from another animal's sample. Per animal, 1 when its
+// trio is checked at every marker: under the design's rule, an animal with
+// a genotyped candidate parent (candidates' replacement codes are not
+// listed); a recorded parent that is not the true one; its own records or
+// a parent's from another sample.
+std::vector<std::uint8_t> checked_whole(const Simulation& run) {
+  const Pedigree& p = run.pedigree;
+  const Panel& panel = run.panel;
+  std::vector<std::uint8_t> whole(static_cast<std::size_t>(p.created()) + 1);
   for (std::int32_t i = 1; i <= p.created(); ++i) {
-    if (panel.lost(i) || !has_candidate_parent(p, panel, i)) continue;
-    std::int64_t inconsistent = 0;
-    for (std::int32_t m = 0; m < panel.markers(); ++m) {
-      const bool conflict = !is_mendelian_consistent(panel_recorded(panel, i, m),
-                                                     panel_recorded(panel, p.sire[i], m),
-                                                     panel_recorded(panel, p.dam[i], m));
-      inconsistent += conflict;
-      counts.inconsistent_by_marker[static_cast<std::size_t>(m)] += conflict;
+    whole[static_cast<std::size_t>(i)] =
+        !panel.candidates().empty() && has_candidate_parent(p, panel, i);
+  }
+  for (const PedigreeChange& change : run.pedigree_changes) {
+    whole[static_cast<std::size_t>(change.animal)] = 1;
+  }
+  for (std::int32_t i = 1; i <= p.created(); ++i) {
+    if (panel.sample(i) != i) whole[static_cast<std::size_t>(i)] = 1;
+  }
+  for (std::int32_t i = 1; i <= p.created(); ++i) {
+    for (const std::int32_t parent : {p.sire[i], p.dam[i]}) {
+      if (parent != 0 && panel.sample(parent) != parent) whole[static_cast<std::size_t>(i)] = 1;
     }
+  }
+  return whole;
+}
+
+// The recorded genotypes of an animal and its recorded parents, a row of
+// every marker each, for checks across the whole panel.
+class TrioRows {
+ public:
+  explicit TrioRows(const Panel& panel) : panel_(panel) {
+    for (auto& row : rows_) row.resize(2 * static_cast<std::size_t>(panel.markers()));
+  }
+
+  // Calls conflict(m) at each marker where `animal`'s recorded genotype
+  // cannot come from its recorded parents'.
+  template <class Conflict>
+  void for_each_conflict(const Pedigree& p, std::int32_t animal, Conflict&& conflict) {
+    const std::array<std::int32_t, 3> trio{animal, p.sire[animal], p.dam[animal]};
+    for (std::size_t k = 0; k < 3; ++k) {
+      if (trio[k] == 0) {
+        std::fill(rows_[k].begin(), rows_[k].end(), 0);
+      } else {
+        panel_.recorded_alleles(trio[k], 0, panel_.markers(), rows_[k].data(), 2);
+      }
+    }
+    for (std::int32_t m = 0; m < panel_.markers(); ++m) {
+      const auto g = [&](std::size_t k) {
+        const std::uint16_t* cell = rows_[k].data() + 2 * static_cast<std::size_t>(m);
+        return Genotype{cell[0], cell[1]};
+      };
+      if (g(0).first != 0 && !is_mendelian_consistent(g(0), g(1), g(2))) conflict(m);
+    }
+  }
+
+ private:
+  const Panel& panel_;
+  std::array<std::vector<std::uint16_t>, 3> rows_;
+};
+
+// The conflicts of the animals checked at every marker.
+void count_whole_trios(const Pedigree& p, const Panel& panel,
+                       const std::vector<std::uint8_t>& whole, PanelCounts& counts) {
+  TrioRows trio(panel);
+  for (std::int32_t i = 1; i <= p.created(); ++i) {
+    if (whole[static_cast<std::size_t>(i)] == 0 || panel.lost(i)) continue;
+    std::int64_t inconsistent = 0;
+    trio.for_each_conflict(p, i, [&](std::int32_t m) {
+      ++inconsistent;
+      ++counts.inconsistent_by_marker[static_cast<std::size_t>(m)];
+    });
     counts.inconsistent_genotypes += inconsistent;
     counts.inconsistent_animals += inconsistent > 0 ? 1 : 0;
   }
+}
+
+// The conflicts of the other animals: in a trio with an altered genotype
+// of another model's list, at its marker.
+void count_near_altered_cells(const Pedigree& p, const Panel& panel,
+                              const std::vector<std::uint8_t>& whole, PanelCounts& counts) {
+  const Offspring offspring(p);
+  std::vector<std::pair<std::int32_t, std::int32_t>> inconsistent;
+  const auto check = [&](std::int32_t animal, std::int32_t marker) {
+    if (whole[static_cast<std::size_t>(animal)] == 0 &&
+        conflicts_with_parents(p, panel, animal, marker)) {
+      inconsistent.emplace_back(animal, marker);
+    }
+  };
+  for (const AlteredCell& cell : panel.altered()) {
+    check(cell.animal, cell.marker);
+    for (const std::int32_t child : offspring.of(cell.animal)) check(child, cell.marker);
+  }
+  std::sort(inconsistent.begin(), inconsistent.end());
+  inconsistent.erase(std::unique(inconsistent.begin(), inconsistent.end()), inconsistent.end());
+  counts.inconsistent_genotypes += static_cast<std::int64_t>(inconsistent.size());
+  std::int32_t last_animal = 0;
+  for (const auto& [animal, marker] : inconsistent) {
+    if (animal != last_animal) ++counts.inconsistent_animals;
+    last_animal = animal;
+    ++counts.inconsistent_by_marker[static_cast<std::size_t>(marker)];
+  }
+}
+
+}  // namespace
+
+PanelCounts count_panel(const Simulation& run) {
+  PanelCounts counts;
+  counts.inconsistent_by_marker.assign(static_cast<std::size_t>(run.panel.markers()), 0);
+  count_altered(run.panel, counts);
+  const std::vector<std::uint8_t> whole = checked_whole(run);
+  count_whole_trios(run.pedigree, run.panel, whole, counts);
+  count_near_altered_cells(run.pedigree, run.panel, whole, counts);
   return counts;
 }
 
@@ -176,9 +240,10 @@ RunCounts count_run(const Simulation& run) {
     counts.records_lost += panel.lost(i) ? 1 : 0;
   }
   counts.error_candidates = static_cast<std::int64_t>(panel.candidates().size());
-  const PanelCounts panel_counts = count_panel(run.pedigree, panel);
+  const PanelCounts panel_counts = count_panel(run);
   if (!run.records.is_design()) counts.records = record_figures(run.pedigree, panel);
-  if (run.records.has_pedigree_errors()) counts.pedigree = count_pedigree_errors(run.pedigree_changes);
+  if (run.records.has_pedigree_errors())
+    counts.pedigree = count_pedigree_errors(run.pedigree_changes);
   counts.altered = panel_counts.altered_animals;
   counts.inconsistencies = panel_counts.inconsistent_animals;
   return counts;

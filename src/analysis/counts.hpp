@@ -64,7 +64,7 @@ struct PanelCounts {
   // two-allele markers, PLINK's count of Mendel errors in trios).
   std::vector<std::int64_t> inconsistent_by_marker;
 };
-PanelCounts count_panel(const Pedigree& pedigree, const Panel& panel);
+PanelCounts count_panel(const Simulation& run);
 
 // The counts of a run: of the design's marker, or of its panel (animals
 // with an altered genotype at any marker, animals conflicting with a

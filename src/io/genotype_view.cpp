@@ -91,39 +91,19 @@ void GenotypeView::alleles_of_markers(std::int32_t first, std::int32_t count,
   const auto n = static_cast<std::size_t>(animals());
   out.resize(static_cast<std::size_t>(count) * n * 2);
   const std::size_t stride = 2 * n;
+  const bool panel_records = run_.has_panel() && genotypes_ == Genotypes::kRecorded;
   for (std::int32_t i = 1; i <= animals(); ++i) {
     std::uint16_t* const row = out.data() + 2 * std::size_t(i - 1);
-    const bool panel_truth = run_.has_panel();
+    if (panel_records) {
+      run_.panel.recorded_alleles(i, first, count, row, stride);
+      continue;
+    }
     for (std::int32_t k = 0; k < count; ++k) {
       std::uint16_t* const cell = row + std::size_t(k) * stride;
       for (int side = 0; side < 2; ++side) {
-        cell[side] = static_cast<std::uint16_t>(
-            panel_truth ? run_.panel.true_allele(i, first + k, side) : allele(i, first + k, side));
+        cell[side] = static_cast<std::uint16_t>(allele(i, first + k, side));
       }
     }
-    if (panel_truth && genotypes_ == Genotypes::kRecorded) record(i, first, count, row, stride);
-  }
-}
-
-void GenotypeView::record(std::int32_t animal, std::int32_t first, std::int32_t count,
-                          std::uint16_t* row, std::size_t stride) const {
-  const Panel& panel = run_.panel;
-  const auto cell = [row, stride](std::int32_t k) { return row + std::size_t(k) * stride; };
-  if (!panel.candidates().empty()) {
-    for (std::int32_t k = 0; k < count; ++k) {
-      const std::int32_t code = panel.replacement(animal, first + k);
-      if (code != 0) cell(k)[0] = static_cast<std::uint16_t>(code);
-    }
-  }
-  const std::span<const AlteredCell> cells = panel.altered_of(animal);
-  auto c = std::lower_bound(cells.begin(), cells.end(), first,
-                            [](const AlteredCell& a, std::int32_t m) { return a.marker < m; });
-  for (; c != cells.end() && c->marker < first + count; ++c) {
-    cell(c->marker - first)[0] = c->first;
-    cell(c->marker - first)[1] = c->second;
-  }
-  for (std::int32_t k = 0; k < count; ++k) {
-    if (!panel.called(animal, first + k)) cell(k)[0] = cell(k)[1] = 0;
   }
 }
 

@@ -62,11 +62,6 @@ class GenotypeView {
                           std::vector<std::uint16_t>& out) const;
 
  private:
-  // The panel's records of `animal` over its true alleles at markers
-  // [first, first + count): cell k at row + k * stride.
-  void record(std::int32_t animal, std::int32_t first, std::int32_t count, std::uint16_t* row,
-              std::size_t stride) const;
-
   const Simulation& run_;
   Genotypes genotypes_;
   MarkerMap map_;

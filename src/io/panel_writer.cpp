@@ -4,8 +4,8 @@
 #include <cstring>
 #include <vector>
 
-#include "io/buffered_writer.hpp"
 #include "analysis/error_truth.hpp"
+#include "io/buffered_writer.hpp"
 #include "io/records.hpp"
 
 namespace pedsim {
@@ -52,7 +52,8 @@ void write_rows(const Pedigree& pedigree, const Panel& panel, bool recorded, Byt
   std::vector<std::uint16_t> second(markers);
   for (std::int32_t i = 1; i <= pedigree.rows(); ++i) {
     row_alleles(panel, i, recorded, first, second);
-    char* const start = writer.reserve(kHeadFields * kMaxFieldWidth + 2 * markers * kAlleleField + 1);
+    char* const start =
+        writer.reserve(kHeadFields * kMaxFieldWidth + 2 * markers * kAlleleField + 1);
     char* at = start;
     for (const std::int32_t value : {pedigree.animal(i), pedigree.sire[i], pedigree.dam[i],
                                      static_cast<std::int32_t>(pedigree.sex[i])}) {
@@ -74,7 +75,9 @@ void write_error_row(BufferedWriter& rows, const Panel& panel, std::int32_t anim
                      std::int32_t marker) {
   const std::string& name = panel.map().names[static_cast<std::size_t>(marker)];
   char* const start = rows.reserve(kMaxErrorRecord + name.size() + 1);
-  char* at = start + format_error_record(start, animal, panel.true_allele(animal, marker, 0)) - 1;
+  char* at =
+      start +
+      format_error_record(start, animal, panel.true_allele(panel.sample(animal), marker, 0)) - 1;
   *at++ = ' ';
   at = std::copy(name.begin(), name.end(), at);
   *at++ = '\n';
@@ -88,7 +91,7 @@ void write_candidate_alterations(const Panel& panel, BufferedWriter* error_rows,
     bool altered = false;
     for (std::int32_t m = 0; m < panel.markers(); ++m) {
       const std::int32_t code = panel.replacement(animal, m);
-      if (code == 0 || code == panel.true_allele(animal, m, 0)) continue;
+      if (code == 0 || code == panel.true_allele(panel.sample(animal), m, 0)) continue;
       altered = true;
       if (error_rows == nullptr) break;
       write_error_row(*error_rows, panel, animal, m);
@@ -139,9 +142,8 @@ void write_true_genotypes(const Simulation& run, ByteSink& out) {
   const Pedigree& p = run.pedigree;
   const MarkerColumns& marker = run.genotypes.marker(0);
   for (std::int32_t i = 1; i <= p.rows(); ++i) {
-    writer.commit(format_ped_record(writer.reserve(kMaxPedRecord), p.animal(i), p.sire[i],
-                                    p.dam[i], p.sex[i], marker.true_first[i],
-                                    marker.true_second[i]));
+    writer.commit(format_ped_record(writer.reserve(kMaxPedRecord), p.animal(i), p.sire[i], p.dam[i],
+                                    p.sex[i], marker.true_first[i], marker.true_second[i]));
   }
 }
 
@@ -161,8 +163,9 @@ void write_error_table(const Simulation& run, ByteSink& out) {
     line.assign(run.is_supplied() ? run.names[static_cast<std::size_t>(i)] : std::to_string(i))
         .append("\t")
         .append(panel.map().names[static_cast<std::size_t>(m)]);
-    for (const std::int32_t allele : {panel.true_allele(i, m, 0), panel.true_allele(i, m, 1),
-                                      std::int32_t{cell.first}, std::int32_t{cell.second}}) {
+    for (const std::int32_t allele :
+         {panel.true_allele(panel.sample(i), m, 0), panel.true_allele(panel.sample(i), m, 1),
+          std::int32_t{cell.first}, std::int32_t{cell.second}}) {
       line.append("\t").append(std::to_string(allele));
     }
     line.append("\t");

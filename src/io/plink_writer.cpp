@@ -127,8 +127,9 @@ class BedBlocks {
     std::array<std::uint64_t, 64> high{};
     for (std::int32_t j = 0; j < count; ++j) {
       const std::int32_t i = first + j;
-      const std::uint64_t a = panel_.haplotype(i, 0)[w];
-      const std::uint64_t b = panel_.haplotype(i, 1)[w];
+      const std::int32_t source = recorded_ ? panel_.sample(i) : i;
+      const std::uint64_t a = panel_.haplotype(source, 0)[w];
+      const std::uint64_t b = panel_.haplotype(source, 1)[w];
       std::uint64_t absent = 0;
       if (recorded_) {
         absent = panel_.lost(i) ? ~std::uint64_t{0}

@@ -186,7 +186,7 @@ void write_panel_summary(const Simulation& run, BufferedWriter& file) {
   }
   write_spread(file, "founder_heterozygosity", heterozygosity, panel.markers());
   write_spread(file, "minor_allele_frequency", rarest, panel.markers());
-  const PanelCounts counts_of_panel = count_panel(run.pedigree, panel);
+  const PanelCounts counts_of_panel = count_panel(run);
   file.write(format("panel_error_candidates: %zu\n", panel.candidates().size()));
   file.write(format("panel_altered_genotypes: %lld\n", counts_of_panel.altered_genotypes));
   file.write(format("panel_altered_animals: %lld\n", counts_of_panel.altered_animals));

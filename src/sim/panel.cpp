@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <numeric>
 #include <utility>
 
 #include "pedsim/pedsim.hpp"
@@ -76,21 +77,87 @@ std::int32_t Panel::recorded_allele(std::int32_t animal, std::int32_t marker, in
   if (const AlteredCell* cell = altered_at(animal, marker)) {
     return side == 0 ? cell->first : cell->second;
   }
-  return true_allele(animal, marker, side);
+  return true_allele(sample(animal), marker, side);
+}
+
+void Panel::recorded_alleles(std::int32_t animal, std::int32_t first, std::int32_t count,
+                             std::uint16_t* out, std::size_t stride) const {
+  const auto cell = [out, stride](std::int32_t k) { return out + std::size_t(k) * stride; };
+  if (lost(animal)) {
+    for (std::int32_t k = 0; k < count; ++k) cell(k)[0] = cell(k)[1] = 0;
+    return;
+  }
+  const std::int32_t source = sample(animal);
+  for (std::int32_t k = 0; k < count; ++k) {
+    cell(k)[0] = static_cast<std::uint16_t>(true_allele(source, first + k, 0));
+    cell(k)[1] = static_cast<std::uint16_t>(true_allele(source, first + k, 1));
+  }
+  if (candidate_row(animal) >= 0) {
+    for (std::int32_t k = 0; k < count; ++k) {
+      const std::int32_t code = replacement(animal, first + k);
+      if (code != 0) cell(k)[0] = static_cast<std::uint16_t>(code);
+    }
+  }
+  const std::span<const AlteredCell> cells = altered_of(animal);
+  auto c = std::lower_bound(cells.begin(), cells.end(), first,
+                            [](const AlteredCell& a, std::int32_t m) { return a.marker < m; });
+  for (; c != cells.end() && c->marker < first + count; ++c) {
+    cell(c->marker - first)[0] = c->first;
+    cell(c->marker - first)[1] = c->second;
+  }
+  if (!has_missing_mask()) return;
+  for (std::int32_t k = 0; k < count; ++k) {
+    if (!called(animal, first + k)) cell(k)[0] = cell(k)[1] = 0;
+  }
+}
+
+void Panel::swap_records(std::span<const std::pair<std::int32_t, std::int32_t>> pairs) {
+  if (pairs.empty()) return;
+  if (samples_.empty()) {
+    samples_.resize(static_cast<std::size_t>(animals_) + 1);
+    std::iota(samples_.begin(), samples_.end(), 0);
+  }
+  std::vector<std::int32_t> moved_to(samples_.size());
+  std::iota(moved_to.begin(), moved_to.end(), 0);
+  for (const auto& [a, b] : pairs) {
+    const auto i = static_cast<std::size_t>(a);
+    const auto j = static_cast<std::size_t>(b);
+    std::swap(samples_[i], samples_[j]);
+    std::swap(lost_[i], lost_[j]);
+    std::swap(candidate_of_[i], candidate_of_[j]);
+    if (has_missing_mask()) std::swap_ranges(missing(a), missing(a) + mask_words(), missing(b));
+    moved_to[i] = b;
+    moved_to[j] = a;
+  }
+  candidates_.clear();
+  for (std::size_t i = 0; i < candidate_of_.size(); ++i) {
+    if (candidate_of_[i] != 0) candidates_.push_back(static_cast<std::int32_t>(i));
+  }
+  std::vector<AlteredCell> cells;
+  cells.reserve(altered_.size());
+  for (std::int32_t label = 1; label <= animals_; ++label) {
+    for (AlteredCell cell : altered_of(moved_to[static_cast<std::size_t>(label)])) {
+      cell.animal = label;
+      cells.push_back(cell);
+    }
+  }
+  if (!altered_.empty()) set_altered(std::move(cells));
 }
 
 void Panel::set_altered(std::vector<AlteredCell> cells) {
   altered_ = std::move(cells);
   altered_start_.assign(static_cast<std::size_t>(animals_) + 2, 0);
-  for (const AlteredCell& cell : altered_) ++altered_start_[static_cast<std::size_t>(cell.animal) + 1];
-  for (std::size_t i = 1; i < altered_start_.size(); ++i) altered_start_[i] += altered_start_[i - 1];
+  for (const AlteredCell& cell : altered_)
+    ++altered_start_[static_cast<std::size_t>(cell.animal) + 1];
+  for (std::size_t i = 1; i < altered_start_.size(); ++i)
+    altered_start_[i] += altered_start_[i - 1];
 }
 
 const AlteredCell* Panel::altered_at(std::int32_t animal, std::int32_t marker) const {
   const std::span<const AlteredCell> cells = altered_of(animal);
-  const auto found = std::lower_bound(
-      cells.begin(), cells.end(), marker,
-      [](const AlteredCell& c, std::int32_t m) { return c.marker < m; });
+  const auto found =
+      std::lower_bound(cells.begin(), cells.end(), marker,
+                       [](const AlteredCell& c, std::int32_t m) { return c.marker < m; });
   return found != cells.end() && found->marker == marker ? &*found : nullptr;
 }
 
@@ -112,7 +179,8 @@ void Panel::set_candidates(const std::vector<std::int32_t>& animals) {
 std::size_t Panel::bytes() const {
   return (haplotypes_.size() + codes_.size() + missing_.size()) * sizeof(std::uint64_t) +
          lost_.size() + candidate_of_.size() * sizeof(std::int32_t) +
-         altered_.size() * sizeof(AlteredCell) + altered_start_.size() * sizeof(std::size_t);
+         altered_.size() * sizeof(AlteredCell) + altered_start_.size() * sizeof(std::size_t) +
+         samples_.size() * sizeof(std::int32_t);
 }
 
 }  // namespace pedsim
