@@ -29,7 +29,8 @@ double beta_concentration(std::string_view option, std::string_view value) {
   const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), a);
   if (!value.starts_with("beta:") || number.empty() || error != std::errc{} ||
       end != number.data() + number.size() || !(a > 0) || !std::isfinite(a)) {
-    stop_usage(std::string(option).append(" takes beta:A with A above 0, got '")
+    stop_usage(std::string(option)
+                   .append(" takes beta:A with A above 0, got '")
                    .append(value)
                    .append("'"));
   }
@@ -95,9 +96,7 @@ constexpr std::array kOptions{
            [](Settings& s, std::string_view v) { s.markers.chromosomes = as_int32(v); }},
     Option{"--chromosome-length", "L", ValueKind::kNumber, 1e-9, kMaxPositionCm,
            "centimorgans per chromosome (default 100)", Reach::kSimulate,
-           [](Settings& s, std::string_view v) {
-             s.markers.chromosome_length = *parse_number(v);
-           }},
+           [](Settings& s, std::string_view v) { s.markers.chromosome_length = *parse_number(v); }},
     Option{"--marker-file", "FILE", ValueKind::kText, 0, 0,
            "the markers' map, tab-separated: marker, chromosome,\n"
            "position_cm, optionally freq_1..freq_K",
@@ -140,31 +139,40 @@ constexpr std::array kOptions{
            [](Settings& s, std::string_view v) {
              s.records.animal_call_rate_spread = beta_concentration("--animal-call-rate-spread", v);
            }},
-    Option{"--ungenotyped-parents", "p", ValueKind::kNumber, 0, 1,
-           "a share p of the parents have no genotype at all", Reach::kSimulate,
-           [](Settings& s, std::string_view v) {
-             s.records.ungenotyped_parents = *parse_number(v);
-           }},
+    Option{
+        "--ungenotyped-parents", "p", ValueKind::kNumber, 0, 1,
+        "a share p of the parents have no genotype at all", Reach::kSimulate,
+        [](Settings& s, std::string_view v) { s.records.ungenotyped_parents = *parse_number(v); }},
     Option{"--wrong-sire", "P", ValueKind::kNumber, 0, 1,
            "a share P of the animals with a known sire are recorded\n"
            "with another male (pedigree_truth.tsv lists them)",
-           Reach::kSimulate, [](Settings& s, std::string_view v) { s.records.wrong_sire = *parse_number(v); }},
+           Reach::kSimulate,
+           [](Settings& s, std::string_view v) { s.records.wrong_sire = *parse_number(v); }},
     Option{"--wrong-dam", "P", ValueKind::kNumber, 0, 1,
            "a share P of the animals with a known dam are recorded\n"
            "with another female",
-           Reach::kSimulate, [](Settings& s, std::string_view v) { s.records.wrong_dam = *parse_number(v); }},
+           Reach::kSimulate,
+           [](Settings& s, std::string_view v) { s.records.wrong_dam = *parse_number(v); }},
     Option{"--missing-sire", "P", ValueKind::kNumber, 0, 1,
            "a share P of the animals with a known sire are recorded\n"
            "with the sire unknown",
-           Reach::kSimulate, [](Settings& s, std::string_view v) { s.records.missing_sire = *parse_number(v); }},
+           Reach::kSimulate,
+           [](Settings& s, std::string_view v) { s.records.missing_sire = *parse_number(v); }},
     Option{"--missing-dam", "P", ValueKind::kNumber, 0, 1,
            "a share P of the animals with a known dam are recorded\n"
            "with the dam unknown",
-           Reach::kSimulate, [](Settings& s, std::string_view v) { s.records.missing_dam = *parse_number(v); }},
+           Reach::kSimulate,
+           [](Settings& s, std::string_view v) { s.records.missing_dam = *parse_number(v); }},
     Option{"--wrong-parent-from", "F", ValueKind::kText, 0, 0,
            "same-generation (the true parent's; default) or any\n"
            "(any animal of its sex listed before the animal)",
-           Reach::kSimulate, [](Settings& s, std::string_view v) { s.records.wrong_parent_from = text_of(v); }},
+           Reach::kSimulate,
+           [](Settings& s, std::string_view v) { s.records.wrong_parent_from = text_of(v); }},
+    Option{"--swap", "P", ValueKind::kNumber, 0, 1,
+           "a share P of the genotyped animals exchange their records\n"
+           "in pairs (sample mix-ups)",
+           Reach::kSimulate,
+           [](Settings& s, std::string_view v) { s.records.swap = *parse_number(v); }},
     Option{"--pedigree", "FILE", ValueKind::kText, 0, 0,
            "drop the markers onto the pedigree in FILE (animal sire dam\n"
            "[sex], a PLINK .fam or a ped.pre) instead of breeding one:\n"
@@ -181,7 +189,8 @@ constexpr std::array kOptions{
            "the files of the recorded genotypes, comma-separated:\n"
            "pre (ped.pre), plink (ped.bed, .bim, .fam), plink-text\n"
            "(ped.ped, .map), vcf (ped.vcf.gz, .csi); default pre",
-           Reach::kCommandLine, [](Settings& s, std::string_view v) { s.formats = Formats::parse(v); }},
+           Reach::kCommandLine,
+           [](Settings& s, std::string_view v) { s.formats = Formats::parse(v); }},
     Option{"--true-genotypes", "", ValueKind::kFlag, 0, 0,
            "write the true genotypes of every marker in the same\n"
            "formats, named true (true.pre, true.bed, ...; unit 9)",

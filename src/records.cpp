@@ -86,7 +86,8 @@ std::string RecordOptions::describe() const {
   if (ungenotyped_parents) text += " ungenotyped_parents=" + number_text(*ungenotyped_parents);
   for (const auto& [name, share] :
        {std::pair{"wrong_sire", wrong_sire}, std::pair{"wrong_dam", wrong_dam},
-        std::pair{"missing_sire", missing_sire}, std::pair{"missing_dam", missing_dam}}) {
+        std::pair{"missing_sire", missing_sire}, std::pair{"missing_dam", missing_dam},
+        std::pair{"swap", swap}}) {
     if (share > 0) text.append(" ").append(name).append("=").append(number_text(share));
   }
   if (wrong_sire > 0 || wrong_dam > 0) text += " wrong_parent_from=" + wrong_parent_from;

@@ -71,7 +71,7 @@ std::optional<TableRow> parse_row(std::string_view line) {
   // The design's columns, with the record models' four, and the pedigree
   // errors' four.
   const std::optional<std::int32_t> replicate =
-      fields.size() == 9 || fields.size() == 13 || fields.size() == 17 ? parse_int32(fields[0])
+      fields.size() == 9 || fields.size() == 13 || fields.size() == 18 ? parse_int32(fields[0])
                                                                        : std::nullopt;
   if (!replicate) return std::nullopt;
   return TableRow{std::string(line) + "\n", *replicate, std::string(fields[1]),

@@ -25,12 +25,13 @@
 #include "sim/gene_drop.hpp"
 #include "sim/genotype_loss.hpp"
 #include "sim/marker_map.hpp"
-#include "sim/record_rows.hpp"
 #include "sim/mating.hpp"
-#include "sim/parent_lists.hpp"
 #include "sim/panel_errors.hpp"
-#include "sim/pedigree_errors.hpp"
+#include "sim/parent_lists.hpp"
 #include "sim/parent_selection.hpp"
+#include "sim/pedigree_errors.hpp"
+#include "sim/record_rows.hpp"
+#include "sim/sample_swaps.hpp"
 
 namespace pedsim {
 
@@ -196,10 +197,14 @@ void breed_panel(RunInProgress& r) {
   r.clock.lap(r.seconds.panel);
 }
 
-// The pedigree as recorded, once the genes are dropped on the true one.
+// The pedigree as recorded, once the genes are dropped on the true one,
+// and the records of mixed-up samples.
 void record_pedigree(Simulation& run) {
-  if (!run.records.has_pedigree_errors()) return;
-  run.pedigree_changes = record_pedigree_errors(run.pedigree, run.records, run.seed);
+  if (run.records.has_parent_errors()) {
+    run.pedigree_changes = record_pedigree_errors(run.pedigree, run.records, run.seed);
+  }
+  run.pedigree_changes = swap_samples(run.panel, run.pedigree, std::move(run.pedigree_changes),
+                                      run.records.swap, run.seed);
 }
 
 }  // namespace
@@ -393,9 +398,8 @@ Simulation simulate_timed(const Parameters& parameters, const Seed& seed, PhaseS
 }
 
 void write_files(const Simulation& run, const std::string& folder,
-                 const std::optional<std::string>& truth,
-                 const std::optional<std::string>& summary, bool true_genotypes,
-                 const Formats& formats) {
+                 const std::optional<std::string>& truth, const std::optional<std::string>& summary,
+                 bool true_genotypes, const Formats& formats) {
   if (folder.empty()) stop_usage("the folder's name is empty; give a folder, or \".\"");
   formats.check(run.markers, run.records);
   const auto in_folder = [&folder](const std::optional<std::string>& name) {

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "pedsim/pedsim.hpp"
@@ -73,8 +74,8 @@ TEST(SuppliedPedigree, OrderedParentsFirstWithUnlistedParentsAsFounders) {
       "animal\tsire\tdam\tsex\r\ngrand\tcalf2\tcalf1\t2\r\n\r\ncalf1\tbull\tcow\tF\r\n"
       "calf2\tbull\tstray\tM\r\nbull\t0\t0\tM\r\nhalf\tbull\tNA",
       "herd.txt", PedigreeFormat::kDetect);
-  const std::vector<std::string> names{"", "bull", "cow", "stray", "calf1", "calf2", "half",
-                                       "grand"};
+  const std::vector<std::string> names{"",      "bull",  "cow",  "stray",
+                                       "calf1", "calf2", "half", "grand"};
   EXPECT_EQ(p.names, names);
   EXPECT_EQ(p.sire, (std::vector<std::int32_t>{0, 0, 0, 0, 1, 1, 1, 5}));
   EXPECT_EQ(p.dam, (std::vector<std::int32_t>{0, 0, 0, 0, 2, 3, 0, 4}));
@@ -128,11 +129,12 @@ TEST(SuppliedPedigree, BredPedigreeReadBackAndDroppedOnto) {
 
 namespace {
 
-// Pedigree errors change the recorded parents alone, at their rates, from
-// the true parent's generation; the truth lists every change, and its
-// exclusions are the markers where the wrong parent and the animal share no
-// allele.
-TEST(PedigreeErrors, RecordedParentsAloneChangeAtTheirRates) {
+// Pedigree errors change the recorded parents and exchange the records of
+// pairs of genotyped animals, at their rates, wrong parents from the true
+// parent's generation; the truth lists every change, and its exclusions are
+// the markers where a wrong parent (any parent, for a swapped animal) and
+// the animal share no allele.
+TEST(PedigreeErrors, RecordedParentsAndSamplesAloneChangeAtTheirRates) {
   const auto parameters = pedsim::Parameters::make(6, 3000, 300);
   pedsim::MarkerOptions markers;
   markers.markers = 200;
@@ -140,37 +142,45 @@ TEST(PedigreeErrors, RecordedParentsAloneChangeAtTheirRates) {
   pedsim::RecordOptions records;
   records.error_model = "random-allele";
   records.error_rate = 0.01;
-  const pedsim::Simulation truth = pedsim::simulate(parameters, pedsim::Seed{8}, {}, {}, markers,
-                                                    records);
+  const pedsim::Simulation truth =
+      pedsim::simulate(parameters, pedsim::Seed{8}, {}, {}, markers, records);
   records.wrong_sire = 0.12;
   records.missing_dam = 0.07;
-  const pedsim::Simulation run = pedsim::simulate(parameters, pedsim::Seed{8}, {}, {}, markers,
-                                                  records);
+  records.swap = 0.05;
+  const pedsim::Simulation run =
+      pedsim::simulate(parameters, pedsim::Seed{8}, {}, {}, markers, records);
   const pedsim::Panel& a = truth.panel;
   const pedsim::Panel& b = run.panel;
   std::int64_t offspring = 0;
   std::int64_t wrong = 0;
   std::int64_t missing = 0;
+  std::int64_t genotyped = 0;
+  std::int64_t swapped = 0;
   std::size_t next_change = 0;
   for (std::int32_t i = 1; i <= run.pedigree.created(); ++i) {
+    const std::int32_t sample = b.sample(i);
+    ASSERT_EQ(b.sample(sample), i);
+    genotyped += a.lost(i) ? 0 : 1;
+    swapped += sample != i ? 1 : 0;
+    ASSERT_TRUE(sample == i || !a.lost(sample));
     for (std::int32_t m = 0; m < b.markers(); m += 17) {
       for (int side = 0; side < 2; ++side) {
         ASSERT_EQ(a.true_allele(i, m, side), b.true_allele(i, m, side));
-        ASSERT_EQ(a.recorded_allele(i, m, side), b.recorded_allele(i, m, side));
+        ASSERT_EQ(a.recorded_allele(sample, m, side), b.recorded_allele(i, m, side));
       }
     }
     const std::int32_t sire = truth.pedigree.sire[i];
     const std::int32_t dam = truth.pedigree.dam[i];
-    const bool changed = run.pedigree.sire[i] != sire || run.pedigree.dam[i] != dam;
+    const bool changed = run.pedigree.sire[i] != sire || run.pedigree.dam[i] != dam || sample != i;
     ASSERT_EQ(changed, next_change < run.pedigree_changes.size() &&
                            run.pedigree_changes[next_change].animal == i);
-    if (sire == 0) continue;
-    ++offspring;
     if (changed) {
       const pedsim::PedigreeChange& c = run.pedigree_changes[next_change++];
       ASSERT_EQ(c.true_sire, sire);
       ASSERT_EQ(c.true_dam, dam);
     }
+    if (sire == 0) continue;
+    ++offspring;
     const std::int32_t recorded = run.pedigree.sire[i];
     if (recorded != sire) {
       ++wrong;
@@ -181,13 +191,16 @@ TEST(PedigreeErrors, RecordedParentsAloneChangeAtTheirRates) {
     ASSERT_TRUE(run.pedigree.dam[i] == dam || run.pedigree.dam[i] == 0);
     missing += run.pedigree.dam[i] == 0 ? 1 : 0;
   }
-  for (const auto& [count, p] : {std::pair{wrong, 0.12}, std::pair{missing, 0.07}}) {
-    const double n = static_cast<double>(offspring);
-    EXPECT_NEAR(static_cast<double>(count), n * p, 4 * std::sqrt(n * p * (1 - p)));
+  for (const auto& [count, n, p] :
+       {std::tuple{wrong, offspring, 0.12}, std::tuple{missing, offspring, 0.07},
+        std::tuple{swapped, genotyped, 0.05}}) {
+    const double trials = static_cast<double>(n);
+    EXPECT_NEAR(static_cast<double>(count), trials * p, 4 * std::sqrt(trials * p * (1 - p)) + 1);
   }
   pedsim::test::TempDir dir;
   pedsim::write_files(run, dir.str());
-  const auto lines = pedsim::test::split_lines(pedsim::test::read_file(dir.path() / "pedigree_truth.tsv"));
+  const auto lines =
+      pedsim::test::split_lines(pedsim::test::read_file(dir.path() / "pedigree_truth.tsv"));
   ASSERT_EQ(lines.size(), run.pedigree_changes.size() + 1);
   std::int64_t excluded = 0;
   for (std::size_t k = 1; k < lines.size(); ++k) {
@@ -195,13 +208,18 @@ TEST(PedigreeErrors, RecordedParentsAloneChangeAtTheirRates) {
     const pedsim::PedigreeChange& c = run.pedigree_changes[k - 1];
     ASSERT_EQ(f[0], std::to_string(c.animal));
     ASSERT_EQ(f[3], std::to_string(c.recorded_sire));
+    const bool mixed_up = c.sample != c.animal;
+    ASSERT_EQ(f[5].find("swap") != std::string::npos, mixed_up);
+    ASSERT_EQ(f[7], mixed_up ? std::to_string(c.sample) : "0");
     std::int64_t expected = 0;
-    if (c.recorded_sire != c.true_sire) {
+    for (const auto& [truth_parent, parent] :
+         {std::pair{c.true_sire, c.recorded_sire}, std::pair{c.true_dam, c.recorded_dam}}) {
+      if (parent == 0 || (parent == truth_parent && !mixed_up)) continue;
       for (std::int32_t m = 0; m < b.markers(); ++m) {
         const std::int32_t x = b.recorded_allele(c.animal, m, 0);
         const std::int32_t y = b.recorded_allele(c.animal, m, 1);
-        const std::int32_t p = b.recorded_allele(c.recorded_sire, m, 0);
-        const std::int32_t q = b.recorded_allele(c.recorded_sire, m, 1);
+        const std::int32_t p = b.recorded_allele(parent, m, 0);
+        const std::int32_t q = b.recorded_allele(parent, m, 1);
         if (x && y && p && q && x != p && x != q && y != p && y != q) ++expected;
       }
     }
@@ -219,8 +237,8 @@ namespace {
 // pedigree lacks stops naming the file and line.
 TEST(SuppliedPedigree, GenotypedAnimalsAloneHaveRecords) {
   pedsim::test::TempDir dir;
-  auto p = pedsim::parse_pedigree("b 0 0\nc 0 0\nk b c\nq k c\n", "herd.txt",
-                                  PedigreeFormat::kTable);
+  auto p =
+      pedsim::parse_pedigree("b 0 0\nc 0 0\nk b c\nq k c\n", "herd.txt", PedigreeFormat::kTable);
   pedsim::test::write_file(dir.path() / "typed.txt", "q\r\n\nb\n");
   pedsim::read_genotyped((dir.path() / "typed.txt").string(), p);
   pedsim::MarkerOptions markers;

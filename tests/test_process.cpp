@@ -453,7 +453,7 @@ TEST(Process, StudyOnASuppliedPedigree) {
   EXPECT_EQ(truths.size(), 2U);
   // The table counts the pedigree errors, and collect rebuilds it alike.
   const std::string table = read_file(dir.path() / "s" / "replicates.tsv");
-  EXPECT_NE(table.find("\twrong_sires\tmissing_sires\twrong_dams\tmissing_dams\n"),
+  EXPECT_NE(table.find("\twrong_sires\tmissing_sires\twrong_dams\tmissing_dams\tswapped_samples\n"),
             std::string::npos);
   fs::remove(dir.path() / "s" / "replicates.tsv");
   ASSERT_EQ(run_pedsim({"collect", "s"}, {dir.path(), "6"}).status, 0);

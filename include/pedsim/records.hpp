@@ -41,12 +41,16 @@ struct RecordOptions {
   // Where a wrong parent comes from: "same-generation" (the true parent's)
   // or "any" (any animal of the parent's sex listed before the animal).
   std::string wrong_parent_from = "same-generation";
+  // Sample mix-ups: a share of the genotyped animals exchange their
+  // records in pairs.
+  double swap = 0;
 
   bool is_design_errors() const { return error_model == "design"; }
   bool is_design_missing() const { return missing_model == "design" && !ungenotyped_parents; }
-  bool has_pedigree_errors() const {
+  bool has_parent_errors() const {
     return wrong_sire > 0 || wrong_dam > 0 || missing_sire > 0 || missing_dam > 0;
   }
+  bool has_pedigree_errors() const { return has_parent_errors() || swap > 0; }
   bool is_design() const {
     return is_design_errors() && is_design_missing() && !has_pedigree_errors();
   }

@@ -8,11 +8,11 @@
 
 #include "pedsim/genotypes.hpp"
 #include "pedsim/markers.hpp"
-#include "pedsim/records.hpp"
 #include "pedsim/model.hpp"
 #include "pedsim/parameters.hpp"
-#include "pedsim/supplied_pedigree.hpp"
 #include "pedsim/pedigree.hpp"
+#include "pedsim/records.hpp"
+#include "pedsim/supplied_pedigree.hpp"
 
 namespace pedsim {
 
@@ -23,15 +23,19 @@ struct AlteredAnimal {
   friend bool operator==(const AlteredAnimal&, const AlteredAnimal&) = default;
 };
 
-// A finished run, in memory.
-// An animal whose recorded parents differ from its true ones (0: unknown).
+// An animal whose recorded parents differ from its true ones (0: unknown),
+// or whose records are another animal's sample.
 struct PedigreeChange {
   std::int32_t animal = 0;
   std::int32_t true_sire = 0;
   std::int32_t true_dam = 0;
   std::int32_t recorded_sire = 0;
   std::int32_t recorded_dam = 0;
+  // The animal whose sample its records were typed from.
+  std::int32_t sample = 0;
 };
+
+// A finished run, in memory.
 
 struct Simulation {
   Parameters parameters;
@@ -57,7 +61,8 @@ struct Simulation {
   // Per number, 1 for the animals with records, when the user says which.
   std::vector<std::uint8_t> genotyped;
   // With pedigree errors, `pedigree` holds the recorded parents and these
-  // the animals whose parents were recorded wrongly or not at all.
+  // the animals whose parents were recorded wrongly or not at all, or
+  // whose records were swapped with another's.
   std::vector<PedigreeChange> pedigree_changes;
 
   bool has_panel() const { return panel.markers() > 0; }

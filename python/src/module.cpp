@@ -389,10 +389,18 @@ PYBIND11_MODULE(_pedsim, m) {
             d["true_dam"] = column(&pedsim::PedigreeChange::true_dam);
             d["recorded_sire"] = column(&pedsim::PedigreeChange::recorded_sire);
             d["recorded_dam"] = column(&pedsim::PedigreeChange::recorded_dam);
+            py::array_t<std::int32_t> swapped(static_cast<py::ssize_t>(changes.size()));
+            auto out = swapped.mutable_unchecked<1>();
+            for (std::size_t k = 0; k < changes.size(); ++k) {
+              const pedsim::PedigreeChange& c = changes[k];
+              out(static_cast<py::ssize_t>(k)) = c.sample != c.animal ? c.sample : 0;
+            }
+            d["swapped_with"] = swapped;
             return d;
           },
-          "The animals whose recorded parents differ from the true ones, as arrays of "
-          "numbers (pedigree_truth.tsv has their names and kinds); sire and dam are the "
+          "The animals whose recorded parents differ from the true ones or whose records "
+          "are another's sample (swapped_with, else 0), as arrays of numbers "
+          "(pedigree_truth.tsv has their names and kinds); sire and dam are the "
           "recorded parents.")
       .def_property_readonly(
           "inconsistencies_per_marker",

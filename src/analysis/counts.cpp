@@ -227,6 +227,9 @@ PedigreeErrorCounts count_pedigree_errors(const std::vector<PedigreeChange>& cha
     c.missing_sires += change.recorded_sire == 0 && change.true_sire != 0;
     c.wrong_dams += change.recorded_dam != change.true_dam && change.recorded_dam != 0;
     c.missing_dams += change.recorded_dam == 0 && change.true_dam != 0;
+    c.swapped_samples += change.sample != change.animal;
+    c.animals_with_changed_parents +=
+        change.recorded_sire != change.true_sire || change.recorded_dam != change.true_dam;
   }
   return c;
 }

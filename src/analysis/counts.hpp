@@ -30,10 +30,13 @@ InconsistencyCount count_inconsistencies(const Pedigree& pedigree, const Genotyp
 
 // The recorded parents that differ from the true ones, by kind.
 struct PedigreeErrorCounts {
+  std::int64_t animals_with_changed_parents = 0;
   std::int64_t wrong_sires = 0;
   std::int64_t missing_sires = 0;
   std::int64_t wrong_dams = 0;
   std::int64_t missing_dams = 0;
+  // Animals whose records are another animal's sample.
+  std::int64_t swapped_samples = 0;
 };
 PedigreeErrorCounts count_pedigree_errors(const std::vector<PedigreeChange>& changes);
 

@@ -14,34 +14,57 @@ std::string_view kind_of(std::int32_t truth, std::int32_t recorded, bool sire) {
   return sire ? "wrong-sire" : "wrong-dam";
 }
 
-// Markers at which `parent` and `animal`, both genotyped, share no allele.
-std::int64_t exclusions(const Panel& panel, std::int32_t animal, std::int32_t parent) {
-  std::int64_t count = 0;
-  for (std::int32_t m = 0; m < panel.markers(); ++m) {
-    const std::int32_t a1 = panel.recorded_allele(animal, m, 0);
-    const std::int32_t a2 = panel.recorded_allele(animal, m, 1);
-    const std::int32_t p1 = panel.recorded_allele(parent, m, 0);
-    const std::int32_t p2 = panel.recorded_allele(parent, m, 1);
-    if (a1 == 0 || a2 == 0 || p1 == 0 || p2 == 0) continue;
-    count += a1 != p1 && a1 != p2 && a2 != p1 && a2 != p2;
+// The recorded genotypes of an animal and a parent, for counting the
+// markers at which they share no allele (both called).
+class Exclusions {
+ public:
+  explicit Exclusions(const Panel& panel)
+      : panel_(panel),
+        animal_(2 * static_cast<std::size_t>(panel.markers())),
+        parent_(animal_.size()) {}
+
+  std::int64_t count(std::int32_t animal, std::int32_t parent) {
+    panel_.recorded_alleles(animal, 0, panel_.markers(), animal_.data(), 2);
+    panel_.recorded_alleles(parent, 0, panel_.markers(), parent_.data(), 2);
+    std::int64_t count = 0;
+    for (std::size_t k = 0; k < animal_.size(); k += 2) {
+      const std::uint16_t a1 = animal_[k], a2 = animal_[k + 1];
+      const std::uint16_t p1 = parent_[k], p2 = parent_[k + 1];
+      if (a1 == 0 || p1 == 0) continue;
+      count += a1 != p1 && a1 != p2 && a2 != p1 && a2 != p2;
+    }
+    return count;
   }
-  return count;
-}
+
+ private:
+  const Panel& panel_;
+  std::vector<std::uint16_t> animal_;
+  std::vector<std::uint16_t> parent_;
+};
 
 }  // namespace
 
 void write_pedigree_truth(const Simulation& run, ByteSink& sink) {
   const GenotypeView view(run, Genotypes::kRecorded);
+  const bool swaps = run.records.swap > 0;
+  Exclusions exclusions(run.panel);
   BufferedWriter out(sink);
-  out.write("animal\ttrue_sire\ttrue_dam\trecorded_sire\trecorded_dam\tkind\texclusions\n");
+  out.write("animal\ttrue_sire\ttrue_dam\trecorded_sire\trecorded_dam\tkind\texclusions");
+  out.write(swaps ? "\tswapped_with\n" : "\n");
   for (const PedigreeChange& c : run.pedigree_changes) {
-    std::string kind(kind_of(c.true_sire, c.recorded_sire, true));
-    const std::string_view dam_kind = kind_of(c.true_dam, c.recorded_dam, false);
-    if (!dam_kind.empty()) kind.append(kind.empty() ? "" : ",").append(dam_kind);
+    const bool swapped = c.sample != c.animal;
+    std::string kind;
+    for (const std::string_view part :
+         {kind_of(c.true_sire, c.recorded_sire, true), kind_of(c.true_dam, c.recorded_dam, false),
+          std::string_view(swapped ? "swap" : "")}) {
+      if (!part.empty()) kind.append(kind.empty() ? "" : ",").append(part);
+    }
     std::int64_t excluded = 0;
     for (const auto& [truth, recorded] :
          {std::pair{c.true_sire, c.recorded_sire}, std::pair{c.true_dam, c.recorded_dam}}) {
-      if (recorded != truth && recorded != 0) excluded += exclusions(run.panel, c.animal, recorded);
+      if ((recorded != truth || swapped) && recorded != 0) {
+        excluded += exclusions.count(c.animal, recorded);
+      }
     }
     for (const std::int32_t animal :
          {c.animal, c.true_sire, c.true_dam, c.recorded_sire, c.recorded_dam}) {
@@ -51,6 +74,10 @@ void write_pedigree_truth(const Simulation& run, ByteSink& sink) {
     out.write(kind);
     out.write("\t");
     out.write(std::to_string(excluded));
+    if (swaps) {
+      out.write("\t");
+      out.write(view.animal_name(swapped ? c.sample : 0));
+    }
     out.write("\n");
   }
 }

@@ -46,11 +46,12 @@ TableColumns table_columns(const RecordOptions& records) {
 }
 
 TableColumns table_columns(const std::string& model) {
-  for (const char* key : {" wrong_sire=", " wrong_dam=", " missing_sire=", " missing_dam="}) {
+  for (const char* key :
+       {" wrong_sire=", " wrong_dam=", " missing_sire=", " missing_dam=", " swap="}) {
     if (model.find(key) != std::string::npos) return TableColumns::kPedigree;
   }
   return model.find("error_model=") != std::string::npos ? TableColumns::kRecords
-                                                           : TableColumns::kDesign;
+                                                         : TableColumns::kDesign;
 }
 
 std::string replicate_table_header(TableColumns columns) {
@@ -61,7 +62,7 @@ std::string replicate_table_header(TableColumns columns) {
     header += "\terror_rate\tcall_rate\taltered_genotypes\tdetectable_errors";
   }
   if (columns == TableColumns::kPedigree) {
-    header += "\twrong_sires\tmissing_sires\twrong_dams\tmissing_dams";
+    header += "\twrong_sires\tmissing_sires\twrong_dams\tmissing_dams\tswapped_samples";
   }
   return header + "\n";
 }
@@ -76,11 +77,11 @@ std::string record_fields(const std::optional<RunCounts>& counts) {
 }
 
 std::string pedigree_fields(const std::optional<RunCounts>& counts) {
-  if (!counts || !counts->pedigree) return "\tNA\tNA\tNA\tNA";
+  if (!counts || !counts->pedigree) return "\tNA\tNA\tNA\tNA\tNA";
   const PedigreeErrorCounts& c = *counts->pedigree;
-  return format("\t%lld\t%lld\t%lld\t%lld", static_cast<long long>(c.wrong_sires),
+  return format("\t%lld\t%lld\t%lld\t%lld\t%lld", static_cast<long long>(c.wrong_sires),
                 static_cast<long long>(c.missing_sires), static_cast<long long>(c.wrong_dams),
-                static_cast<long long>(c.missing_dams));
+                static_cast<long long>(c.missing_dams), static_cast<long long>(c.swapped_samples));
 }
 
 std::string extra_fields(const std::optional<RunCounts>& counts, TableColumns columns) {
@@ -92,8 +93,8 @@ std::string extra_fields(const std::optional<RunCounts>& counts, TableColumns co
 
 }  // namespace
 
-std::string na_table_row(std::int32_t replicate, const std::string& seed,
-                         const std::string& model, TableColumns columns) {
+std::string na_table_row(std::int32_t replicate, const std::string& seed, const std::string& model,
+                         TableColumns columns) {
   return std::to_string(replicate) + "\t" + seed + "\tNA\tNA\tNA\tNA\tNA\tNA\t" + model +
          extra_fields(std::nullopt, columns) + "\n";
 }
@@ -190,7 +191,8 @@ void write_panel_summary(const Simulation& run, BufferedWriter& file) {
   file.write(format("panel_error_candidates: %zu\n", panel.candidates().size()));
   file.write(format("panel_altered_genotypes: %lld\n", counts_of_panel.altered_genotypes));
   file.write(format("panel_altered_animals: %lld\n", counts_of_panel.altered_animals));
-  file.write(format("panel_inconsistent_genotypes: %lld\n", counts_of_panel.inconsistent_genotypes));
+  file.write(
+      format("panel_inconsistent_genotypes: %lld\n", counts_of_panel.inconsistent_genotypes));
   file.write(format("panel_inconsistent_animals: %lld\n", counts_of_panel.inconsistent_animals));
   const double genotypes = static_cast<double>(panel.animals()) * panel.markers();
   file.write(format("panel_bits_per_genotype: %.3f\n", 8.0 * panel.bytes() / genotypes));
@@ -215,10 +217,13 @@ void write_records_summary(const Simulation& run, BufferedWriter& file) {
 void write_pedigree_error_summary(const Simulation& run, BufferedWriter& file) {
   const PedigreeErrorCounts c = count_pedigree_errors(run.pedigree_changes);
   file.write("\n# pedigree errors\n");
-  file.write(format("animals_with_changed_parents: %zu\n", run.pedigree_changes.size()));
-  file.write(format("wrong_sires: %lld\nwrong_dams: %lld\nmissing_sires: %lld\nmissing_dams: %lld\n",
-                    static_cast<long long>(c.wrong_sires), static_cast<long long>(c.wrong_dams),
-                    static_cast<long long>(c.missing_sires), static_cast<long long>(c.missing_dams)));
+  file.write(format("animals_with_changed_parents: %lld\n",
+                    static_cast<long long>(c.animals_with_changed_parents)));
+  file.write(
+      format("wrong_sires: %lld\nwrong_dams: %lld\nmissing_sires: %lld\nmissing_dams: %lld\n",
+             static_cast<long long>(c.wrong_sires), static_cast<long long>(c.wrong_dams),
+             static_cast<long long>(c.missing_sires), static_cast<long long>(c.missing_dams)));
+  file.write(format("swapped_samples: %lld\n", static_cast<long long>(c.swapped_samples)));
 }
 
 // A supplied pedigree: its animals and the parents added as founders; its

@@ -13,6 +13,7 @@ enum class Layer : std::uint32_t {
   kGenotypeErrors = 2,
   kMissingData = 3,
   kPedigreeErrors = 4,
+  kSampleSwaps = 5,
 };
 
 // The stream of one layer: Philox 4x32-10 (Random123), a counter-based
