@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <tuple>
@@ -102,6 +103,30 @@ TEST(SuppliedPedigree, BredPedigreeReadBackAndDroppedOnto) {
     ASSERT_EQ(p.dam[a], bred.pedigree.dam[i]) << i;
     ASSERT_EQ(p.sex[a], bred.pedigree.sex[i]) << i;
     ASSERT_EQ(p.generation[a], bred.pedigree.born[i]) << i;
+  }
+  // As a plain table, listed parents first or last, a generation is 1 + the
+  // larger of the parents'.
+  std::string forward;
+  std::string backward;
+  std::vector<std::int32_t> expected(p.sire.size(), 0);
+  for (std::size_t a = 1; a < p.sire.size(); ++a) {
+    const auto s = static_cast<std::size_t>(p.sire[a]);
+    const auto d = static_cast<std::size_t>(p.dam[a]);
+    if (s != 0 || d != 0) expected[a] = 1 + std::max(expected[s], expected[d]);
+    const std::string line = "x" + std::to_string(a) + " x" + std::to_string(s) + " x" +
+                             std::to_string(d) + "\n";
+    forward += line;
+    backward.insert(0, line);
+  }
+  for (const std::string& text : {forward, backward}) {
+    std::string table = text;
+    for (std::size_t at = 0; (at = table.find(" x0", at)) != std::string::npos;) {
+      table.replace(at, 3, " 0");
+    }
+    const auto t = pedsim::parse_pedigree(table, "herd.txt", PedigreeFormat::kTable);
+    for (std::size_t a = 1; a < t.names.size(); ++a) {
+      ASSERT_EQ(t.generation[a], expected[std::stoul(t.names[a].substr(1))]) << t.names[a];
+    }
   }
   // Some offspring lose their dam: their second haplotype is a founder's.
   for (std::size_t a = 100; a < p.dam.size(); a += 7) p.dam[a] = 0;

@@ -9,14 +9,16 @@
 #include <array>
 #include <bit>
 #include <cctype>
-#include <functional>
-#include <unordered_map>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <optional>
+#include <unordered_map>
 
 #include "io/diagnostic.hpp"
 #include "pedsim/pedsim.hpp"
+#include "platform/large_memory.hpp"
 #include "platform/side_by_side.hpp"
 
 namespace pedsim {
@@ -61,11 +63,15 @@ Fields split_blanks(std::string_view line) {
   return fields;
 }
 
-// Animal numbers by name: open addressing over a power-of-two table of
-// numbers (0: empty), each kept with its name's hash.
+// Animal numbers by name: open addressing over a power-of-two table,
+// each slot holding a number (0: empty), its name's hash and where the name
+// lies in the text every name is a piece of, so that a look-up reads the
+// slot and the name and nothing between.
 class NameTable {
  public:
-  explicit NameTable(std::size_t names) : slots_(std::bit_ceil(2 * names + 16)) {}
+  NameTable() = default;
+  NameTable(std::size_t names, std::string_view text)
+      : slots_(std::bit_ceil(names + names / 2 + 16)), text_(text) {}
 
   static std::uint32_t hash_of(std::string_view name) {
     return static_cast<std::uint32_t>(std::hash<std::string_view>{}(name));
@@ -74,47 +80,54 @@ class NameTable {
   // Asks for the memory a search of `hash` will read: first its slot, then
   // (once that has come) the name the slot holds.
   void prefetch_slot(std::uint32_t hash) const { __builtin_prefetch(&slots_[hash & mask()]); }
-  template <class NameOf>
-  void prefetch_name(std::uint32_t hash, const NameOf& name_of) const {
+  void prefetch_name(std::uint32_t hash) const {
     const Slot& slot = slots_[hash & mask()];
-    if (slot.number != 0) __builtin_prefetch(name_of(slot.number).data());
+    if (slot.number != 0) __builtin_prefetch(text_.data() + (slot.place >> kLengthBits));
   }
 
   // The number of `name` (whose hash is `hash`), 0 when it is not here.
-  template <class NameOf>
-  std::int32_t find(std::string_view name, std::uint32_t hash, const NameOf& name_of) const {
+  std::int32_t find(std::string_view name, std::uint32_t hash) const {
     for (std::size_t at = hash & mask();; at = (at + 1) & mask()) {
       const Slot& slot = slots_[at];
       if (slot.number == 0) return 0;
-      if (slot.hash == hash && name_of(slot.number) == name) return slot.number;
+      if (holds(slot, name, hash)) return slot.number;
     }
   }
 
-  // The number of `name` (whose hash is `hash`), or `next` when the name is
-  // new (`added` then). `name_of` gives the name of a number in the table.
-  template <class NameOf>
+  // The number of `name` (whose hash is `hash`, a piece of the text), or
+  // `next` when the name is new (`added` then).
   std::pair<std::int32_t, bool> find_or_add(std::string_view name, std::uint32_t hash,
-                                            std::int32_t next, const NameOf& name_of) {
+                                            std::int32_t next) {
     for (std::size_t at = hash & mask();; at = (at + 1) & mask()) {
       Slot& slot = slots_[at];
       if (slot.number == 0) {
-        slot = {next, hash};
-        if (++used_ * 10 > slots_.size() * 7) grow();
+        const auto offset = static_cast<std::uint64_t>(name.data() - text_.data());
+        slot = {next, hash, offset << kLengthBits | name.size()};
+        if (++used_ * 4 > slots_.size() * 3) grow();
         return {next, true};
       }
-      if (slot.hash == hash && name_of(slot.number) == name) return {slot.number, false};
+      if (holds(slot, name, hash)) return {slot.number, false};
     }
   }
 
  private:
+  // Names are at most kMaxNameBytes (255) long.
+  static constexpr int kLengthBits = 8;
   struct Slot {
     std::int32_t number = 0;
     std::uint32_t hash = 0;
+    // The name's offset in the text, then its length in the low bits.
+    std::uint64_t place = 0;
   };
   std::size_t mask() const { return slots_.size() - 1; }
 
+  bool holds(const Slot& slot, std::string_view name, std::uint32_t hash) const {
+    return slot.hash == hash && (slot.place & ((1U << kLengthBits) - 1)) == name.size() &&
+           std::memcmp(text_.data() + (slot.place >> kLengthBits), name.data(), name.size()) == 0;
+  }
+
   void grow() {
-    std::vector<Slot> old(2 * slots_.size());
+    std::vector<Slot, LargeAllocator<Slot>> old(2 * slots_.size());
     old.swap(slots_);
     for (const Slot& slot : old) {
       if (slot.number == 0) continue;
@@ -124,7 +137,8 @@ class NameTable {
     }
   }
 
-  std::vector<Slot> slots_;
+  std::vector<Slot, LargeAllocator<Slot>> slots_;
+  std::string_view text_;
   std::size_t used_ = 0;
 };
 
@@ -134,13 +148,27 @@ std::string lower(std::string_view text) {
   return out;
 }
 
-// An animal's row as the file gives it.
-struct Row {
-  std::string_view animal;
-  std::string_view sire;
-  std::string_view dam;
-  std::int32_t sex = kUnknownSex;
-  std::size_t line = 0;
+// An animal's row as the file gives it: its three names (pieces of the
+// file's text, each at most kMaxNameBytes), sex and line, in 32 bytes.
+class Row {
+ public:
+  Row() = default;
+  Row(std::string_view animal, std::string_view sire, std::string_view dam, std::size_t line)
+      : at_{animal.data(), sire.data(), dam.data()},
+        size_{static_cast<std::uint8_t>(animal.size()), static_cast<std::uint8_t>(sire.size()),
+              static_cast<std::uint8_t>(dam.size())},
+        line_(static_cast<std::uint32_t>(line)) {}
+  std::string_view animal() const { return {at_[0], size_[0]}; }
+  std::string_view sire() const { return {at_[1], size_[1]}; }
+  std::string_view dam() const { return {at_[2], size_[2]}; }
+  std::size_t line() const { return line_; }
+
+  std::int8_t sex = kUnknownSex;
+
+ private:
+  std::array<const char*, 3> at_{};
+  std::array<std::uint8_t, 3> size_{};
+  std::uint32_t line_ = 0;
 };
 
 class PedigreeReader {
@@ -148,6 +176,7 @@ class PedigreeReader {
   PedigreeReader(std::string_view path, PedigreeFormat format) : path_(path), format_(format) {}
 
   SuppliedPedigree read(std::string_view text) {
+    text_ = text;
     read_rows(text);
     number_animals();
     check_roles();
@@ -157,13 +186,6 @@ class PedigreeReader {
   }
 
  private:
-  // The name of an animal by number, for the name table.
-  struct NameOf {
-    const PedigreeReader* reader;
-    std::string_view operator()(std::int32_t animal) const { return reader->name(animal); }
-  };
-  NameOf name_of() const { return {this}; }
-
   [[noreturn]] void stop(std::size_t line, const std::string& what) const {
     stop_usage(std::string("pedigree file ")
                    .append(path_)
@@ -175,7 +197,7 @@ class PedigreeReader {
 
   std::string line_of(std::int32_t animal) const {
     const auto a = static_cast<std::size_t>(animal);
-    return a < rows_.size() ? "line " + std::to_string(rows_[a].line) : "not listed";
+    return a < rows_.size() ? "line " + std::to_string(rows_[a].line()) : "not listed";
   }
 
   void read_rows(std::string_view text) {
@@ -187,7 +209,7 @@ class PedigreeReader {
       const std::size_t end = std::min(text.find('\n', start), text.size());
       std::string_view line = text.substr(start, end - start);
       start = end + 1;
-      ++line_number;
+      if (++line_number > UINT32_MAX) stop(line_number, "more lines than a pedigree can hold");
       if (line.ends_with('\r')) line.remove_suffix(1);
       const Fields fields = split_blanks(line);
       if (fields.control) check_text(line, line_number);
@@ -218,20 +240,22 @@ class PedigreeReader {
     if (fields.size() < needed) {
       stop(line, std::to_string(fields.size()) + (fields.size() == 1 ? " column" : " columns") +
                      ", a row needs " + std::to_string(needed) +
-                     (fam ? " (family, animal, sire, dam, sex)"
-                          : needed == 4 ? " (animal, sire, dam, sex)" : " (animal, sire, dam)"));
+                     (fam           ? " (family, animal, sire, dam, sex)"
+                      : needed == 4 ? " (animal, sire, dam, sex)"
+                                    : " (animal, sire, dam)"));
     }
     const std::size_t first = fam ? 1 : 0;
-    Row row{fields[first], fields[first + 1], fields[first + 2], kUnknownSex, line};
-    for (const std::string_view name : {row.animal, row.sire, row.dam}) {
+    for (const std::string_view name : {fields[first], fields[first + 1], fields[first + 2]}) {
       if (name.size() > kMaxNameBytes) {
         stop(line, "a name of " + std::to_string(name.size()) + " bytes, more than " +
                        std::to_string(kMaxNameBytes));
       }
     }
-    if (is_unknown(row.animal)) stop(line, "the animal's name '" + std::string(row.animal) +
-                                               "' means an unknown parent");
-    if (fields.size() > first + 3) row.sex = sex_of(fields[first + 3], line);
+    Row row(fields[first], fields[first + 1], fields[first + 2], line);
+    if (is_unknown(row.animal()))
+      stop(line, "the animal's name '" + std::string(row.animal()) + "' means an unknown parent");
+    if (fields.size() > first + 3)
+      row.sex = static_cast<std::int8_t>(sex_of(fields[first + 3], line));
     return row;
   }
 
@@ -250,26 +274,26 @@ class PedigreeReader {
   // the names lie all over memory.
   void number_animals() {
     const std::size_t listed = rows_.size() - 1;
-    number_ = NameTable(listed);
-    in_batches(1, listed + 1, 1, [this](std::size_t a, std::size_t) { return rows_[a].animal; },
-               [this](std::size_t a, std::size_t, std::string_view name, std::uint32_t hash) {
-                 const auto [first, added] =
-                     number_.find_or_add(name, hash, static_cast<std::int32_t>(a), name_of());
-                 if (!added) {
-                   stop(rows_[a].line, "animal " + std::string(name) +
-                                           " is listed again (first on " + line_of(first) + ")");
-                 }
-               });
+    number_ = NameTable(listed, text_);
+    in_batches(
+        1, listed + 1, 1, [this](std::size_t a, std::size_t) { return rows_[a].animal(); },
+        [this](std::size_t a, std::size_t, std::string_view name, std::uint32_t hash) {
+          const auto [first, added] = number_.find_or_add(name, hash, static_cast<std::int32_t>(a));
+          if (!added) {
+            stop(rows_[a].line(), "animal " + std::string(name) + " is listed again (first on " +
+                                      line_of(first) + ")");
+          }
+        });
     // The parents among the listed are found on both cores; the others
     // are then numbered in the order first named.
     parents_.assign(rows_.size(), {0, 0});
     const auto name_at = [this](std::size_t a, std::size_t k) {
-      return k == 0 ? rows_[a].sire : rows_[a].dam;
+      return k == 0 ? rows_[a].sire() : rows_[a].dam();
     };
     const auto find_listed = [this, &name_at](std::size_t from, std::size_t to) {
       in_batches(from, to, 2, name_at,
                  [this](std::size_t a, std::size_t k, std::string_view name, std::uint32_t hash) {
-                   const std::int32_t found = is_unknown(name) ? 0 : number_.find(name, hash, name_of());
+                   const std::int32_t found = is_unknown(name) ? 0 : number_.find(name, hash);
                    (k == 0 ? parents_[a].first : parents_[a].second) =
                        found != 0 || is_unknown(name) ? found : kNotListed;
                  });
@@ -288,36 +312,39 @@ class PedigreeReader {
   }
 
   // Rows [from, to) and their `per_row` names (`name_at(row, k)`): calls
-  // `use(row, k, name, hash)` in order, asking for each batch's memory first.
+  // `use(row, k, name, hash)` in order. The memory each use reads is asked
+  // for ahead, in two steps: a name's slot, and (once the slot has come)
+  // the name the slot holds.
   template <class NameAt, class Use>
   void in_batches(std::size_t from, std::size_t to, std::size_t per_row, const NameAt& name_at,
                   const Use& use) const {
-    constexpr std::size_t kBatch = 32;
-    std::array<std::uint32_t, kBatch> hashes{};
-    for (std::size_t first = from; first < to; first += kBatch / per_row) {
-      const std::size_t last = std::min(to, first + kBatch / per_row);
-      for (std::size_t a = first; a < last; ++a) {
-        for (std::size_t k = 0; k < per_row; ++k) {
-          const std::uint32_t hash = NameTable::hash_of(name_at(a, k));
-          hashes[(a - first) * per_row + k] = hash;
-          number_.prefetch_slot(hash);
-        }
+    constexpr std::size_t kSlotAhead = 96;
+    constexpr std::size_t kNameAhead = 48;
+    constexpr std::size_t kRing = 128;
+    std::array<std::uint32_t, kRing> hashes{};
+    const std::size_t total = (to - from) * per_row;
+    const auto name_of_index = [&](std::size_t t) {
+      return name_at(from + t / per_row, t % per_row);
+    };
+    for (std::size_t t = 0; t < total + kSlotAhead; ++t) {
+      if (t < total) {
+        hashes[t % kRing] = NameTable::hash_of(name_of_index(t));
+        number_.prefetch_slot(hashes[t % kRing]);
       }
-      for (std::size_t j = 0; j < (last - first) * per_row; ++j) {
-        number_.prefetch_name(hashes[j], name_of());
+      if (t >= kSlotAhead - kNameAhead && t - (kSlotAhead - kNameAhead) < total) {
+        number_.prefetch_name(hashes[(t - (kSlotAhead - kNameAhead)) % kRing]);
       }
-      for (std::size_t a = first; a < last; ++a) {
-        for (std::size_t k = 0; k < per_row; ++k) {
-          use(a, k, name_at(a, k), hashes[(a - first) * per_row + k]);
-        }
+      if (t >= kSlotAhead) {
+        const std::size_t u = t - kSlotAhead;
+        use(from + u / per_row, u % per_row, name_of_index(u), hashes[u % kRing]);
       }
     }
   }
 
   std::int32_t parent_number(std::string_view name, std::uint32_t hash) {
     if (is_unknown(name)) return 0;
-    const auto [number, added] = number_.find_or_add(
-        name, hash, static_cast<std::int32_t>(names_.size() + rows_.size()), name_of());
+    const auto [number, added] =
+        number_.find_or_add(name, hash, static_cast<std::int32_t>(names_.size() + rows_.size()));
     if (added) names_.push_back(name);
     return number;
   }
@@ -328,7 +355,7 @@ class PedigreeReader {
 
   std::string_view name(std::int32_t animal) const {
     const auto a = static_cast<std::size_t>(animal);
-    return a < rows_.size() ? rows_[a].animal : names_[a - rows_.size()];
+    return a < rows_.size() ? rows_[a].animal() : names_[a - rows_.size()];
   }
 
   std::int32_t recorded_sex(std::int32_t animal) const {
@@ -340,27 +367,40 @@ class PedigreeReader {
   void check_roles() {
     sex_.assign(static_cast<std::size_t>(animals()) + 1, kUnknownSex);
     std::vector<std::int32_t> role_child(sex_.size(), 0);
-    for (std::int32_t a = 1; a <= animals(); ++a) sex_[static_cast<std::size_t>(a)] = recorded_sex(a);
+    std::vector<std::int8_t> recorded_sexes(sex_.size(), kUnknownSex);
+    for (std::int32_t a = 1; a <= animals(); ++a) {
+      sex_[static_cast<std::size_t>(a)] = recorded_sex(a);
+      recorded_sexes[static_cast<std::size_t>(a)] = static_cast<std::int8_t>(recorded_sex(a));
+    }
+    constexpr std::size_t kAhead = 16;
     for (std::size_t child = 1; child < rows_.size(); ++child) {
+      if (child + kAhead < rows_.size()) {
+        for (const std::int32_t parent :
+             {parents_[child + kAhead].first, parents_[child + kAhead].second}) {
+          const auto p = static_cast<std::size_t>(parent);
+          __builtin_prefetch(&sex_[p]);
+          __builtin_prefetch(&role_child[p]);
+          __builtin_prefetch(&recorded_sexes[p]);
+        }
+      }
       for (const auto& [parent, role] :
            {std::pair{parents_[child].first, kMale}, std::pair{parents_[child].second, kFemale}}) {
         if (parent == 0) continue;
         const auto p = static_cast<std::size_t>(parent);
-        const std::int32_t recorded = recorded_sex(parent);
+        const std::int32_t recorded = recorded_sexes[p];
         if (recorded != kUnknownSex && recorded != role) {
-          stop(rows_[child].line, std::string(name(parent)) + " is the " +
-                                      (role == kMale ? "sire" : "dam") + " of " +
-                                      std::string(rows_[child].animal) + " but recorded " +
-                                      (recorded == kMale ? "male" : "female") + " (" +
-                                      line_of(parent) + ")");
+          stop(rows_[child].line(),
+               std::string(name(parent)) + " is the " + (role == kMale ? "sire" : "dam") + " of " +
+                   std::string(rows_[child].animal()) + " but recorded " +
+                   (recorded == kMale ? "male" : "female") + " (" + line_of(parent) + ")");
         }
         if (sex_[p] != kUnknownSex && sex_[p] != role && role_child[p] != 0) {
           const auto other = static_cast<std::size_t>(role_child[p]);
-          stop(rows_[child].line,
+          stop(rows_[child].line(),
                std::string(name(parent)) + " is the " + (role == kMale ? "sire" : "dam") + " of " +
-                   std::string(rows_[child].animal) + " and the " +
-                   (role == kMale ? "dam" : "sire") + " of " + std::string(rows_[other].animal) +
-                   " (line " + std::to_string(rows_[other].line) + ")");
+                   std::string(rows_[child].animal()) + " and the " +
+                   (role == kMale ? "dam" : "sire") + " of " + std::string(rows_[other].animal()) +
+                   " (line " + std::to_string(rows_[other].line()) + ")");
         }
         sex_[p] = role;
         if (role_child[p] == 0) role_child[p] = static_cast<std::int32_t>(child);
@@ -371,6 +411,36 @@ class PedigreeReader {
   // Each animal's generation, parents before offspring; an animal among
   // its own ancestors stops, naming the cycle.
   std::vector<std::int32_t> generations() const {
+    if (auto generation = generations_in_file_order()) return *std::move(generation);
+    return generations_by_waiting_parents();
+  }
+
+  // Most files list parents before their offspring: then one pass in the
+  // file's order gives every generation (the parents' memory asked for
+  // ahead). Nothing when a listed parent comes after its offspring.
+  std::optional<std::vector<std::int32_t>> generations_in_file_order() const {
+    constexpr std::size_t kAhead = 16;
+    const std::size_t listed = rows_.size() - 1;
+    std::vector<std::int32_t> generation(static_cast<std::size_t>(animals()) + 1, 0);
+    for (std::size_t a = 1; a <= listed; ++a) {
+      if (a + kAhead <= listed) {
+        __builtin_prefetch(&generation[static_cast<std::size_t>(parents_[a + kAhead].first)]);
+        __builtin_prefetch(&generation[static_cast<std::size_t>(parents_[a + kAhead].second)]);
+      }
+      const auto [sire, dam] = parents_[a];
+      for (const std::int32_t parent : {sire, dam}) {
+        if (static_cast<std::size_t>(parent) >= a && static_cast<std::size_t>(parent) <= listed) {
+          return std::nullopt;
+        }
+      }
+      generation[a] = 1 + std::max(generation[static_cast<std::size_t>(sire)],
+                                   generation[static_cast<std::size_t>(dam)]);
+      if (sire == 0 && dam == 0) generation[a] = 0;
+    }
+    return generation;
+  }
+
+  std::vector<std::int32_t> generations_by_waiting_parents() const {
     const auto n = static_cast<std::size_t>(animals());
     std::vector<std::int32_t> waiting(n + 1, 0);
     std::vector<std::int32_t> child_start(n + 2, 0);
@@ -386,7 +456,9 @@ class PedigreeReader {
     std::vector<std::int32_t> next(child_start.begin(), child_start.end() - 1);
     for (std::size_t c = 1; c < rows_.size(); ++c) {
       for (const std::int32_t p : {parents_[c].first, parents_[c].second}) {
-        if (p != 0) children[static_cast<std::size_t>(next[static_cast<std::size_t>(p)]++)] = static_cast<std::int32_t>(c);
+        if (p != 0)
+          children[static_cast<std::size_t>(next[static_cast<std::size_t>(p)]++)] =
+              static_cast<std::int32_t>(c);
       }
     }
     std::vector<std::int32_t> generation(n + 1, 0);
@@ -422,17 +494,22 @@ class PedigreeReader {
       const auto [sire, dam] = parents_[static_cast<std::size_t>(a)];
       a = sire != 0 && waiting[static_cast<std::size_t>(sire)] != 0 ? sire : dam;
     }
-    const std::vector<std::int32_t> cycle(path.begin() + static_cast<std::ptrdiff_t>(seen[static_cast<std::size_t>(a)] - 1), path.end());
-    std::string text = "animal " + std::string(name(cycle.front())) + " is among its own ancestors: ";
+    const std::vector<std::int32_t> cycle(
+        path.begin() + static_cast<std::ptrdiff_t>(seen[static_cast<std::size_t>(a)] - 1),
+        path.end());
+    std::string text =
+        "animal " + std::string(name(cycle.front())) + " is among its own ancestors: ";
     std::string lines;
     for (const std::int32_t animal : cycle) {
       const auto [sire, dam] = parents_[static_cast<std::size_t>(animal)];
-      const std::int32_t parent = sire != 0 && waiting[static_cast<std::size_t>(sire)] != 0 ? sire : dam;
+      const std::int32_t parent =
+          sire != 0 && waiting[static_cast<std::size_t>(sire)] != 0 ? sire : dam;
       text += std::string(name(animal)) + (parent == sire ? " has sire " : " has dam ");
-      lines += (lines.empty() ? "" : ", ") + std::to_string(rows_[static_cast<std::size_t>(animal)].line);
+      lines += (lines.empty() ? "" : ", ") +
+               std::to_string(rows_[static_cast<std::size_t>(animal)].line());
     }
     text += std::string(name(cycle.front())) + " (lines " + lines + ")";
-    stop(rows_[static_cast<std::size_t>(cycle.front())].line, text);
+    stop(rows_[static_cast<std::size_t>(cycle.front())].line(), text);
   }
 
   // A ped.pre that pedsim bred lists its founders (the first rows, without
@@ -474,14 +551,33 @@ class PedigreeReader {
       order[start[static_cast<std::size_t>(generation[a])]++] = static_cast<std::int32_t>(a);
     }
     std::vector<std::int32_t> number(n + 1, 0);
-    for (std::size_t k = 0; k < n; ++k) number[static_cast<std::size_t>(order[k])] = static_cast<std::int32_t>(k + 1);
+    for (std::size_t k = 0; k < n; ++k)
+      number[static_cast<std::size_t>(order[k])] = static_cast<std::int32_t>(k + 1);
     SuppliedPedigree p;
     p.added_founders = static_cast<std::int32_t>(names_.size());
     p.names.reserve(n + 1);
     for (auto* column : {&p.sire, &p.dam, &p.sex, &p.generation}) column->reserve(n + 1);
-    for (const std::int32_t a : order) {
+    constexpr std::size_t kAhead = 16;
+    const auto parents_of = [this](std::size_t a) {
+      return a < parents_.size() ? parents_[a] : std::pair{0, 0};
+    };
+    for (std::size_t k = 0; k < n; ++k) {
+      if (k + 2 * kAhead < n) {
+        const auto later = static_cast<std::size_t>(order[k + 2 * kAhead]);
+        if (later < rows_.size()) __builtin_prefetch(&rows_[later]);
+        if (later < parents_.size()) __builtin_prefetch(&parents_[later]);
+        __builtin_prefetch(&sex_[later]);
+        __builtin_prefetch(&generation[later]);
+      }
+      if (k + kAhead < n) {
+        const auto soon = static_cast<std::size_t>(order[k + kAhead]);
+        __builtin_prefetch(name(static_cast<std::int32_t>(soon)).data());
+        __builtin_prefetch(&number[static_cast<std::size_t>(parents_of(soon).first)]);
+        __builtin_prefetch(&number[static_cast<std::size_t>(parents_of(soon).second)]);
+      }
+      const std::int32_t a = order[k];
       const auto i = static_cast<std::size_t>(a);
-      const auto [sire, dam] = i < parents_.size() ? parents_[i] : std::pair{0, 0};
+      const auto [sire, dam] = parents_of(i);
       p.names.emplace_back(name(a));
       p.sire.push_back(number[static_cast<std::size_t>(sire)]);
       p.dam.push_back(number[static_cast<std::size_t>(dam)]);
@@ -493,13 +589,17 @@ class PedigreeReader {
 
   std::string_view path_;
   PedigreeFormat format_;
+  // The file's text: every name is a piece of it.
+  std::string_view text_;
   // Per listed animal (from 1), its row; then the parents named but not
   // listed, by name.
-  std::vector<Row> rows_;
+  std::vector<Row, LargeAllocator<Row>> rows_;
   std::vector<std::string_view> names_;
-  NameTable number_{0};
+  NameTable number_;
   // Per listed animal, its sire's and dam's first numbers.
-  std::vector<std::pair<std::int32_t, std::int32_t>> parents_;
+  std::vector<std::pair<std::int32_t, std::int32_t>,
+              LargeAllocator<std::pair<std::int32_t, std::int32_t>>>
+      parents_;
   std::vector<std::int32_t> sex_;
 };
 
@@ -539,18 +639,22 @@ namespace {
              error, path);
 }
 
-// The whole file, read in one piece where its size is known.
+// The whole file, read straight into memory of its size where that is
+// known (huge pages: the names are looked up all over it), else a block at
+// a time.
 std::string whole_file(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) stop_reading(path, errno);
   struct stat info {};
   std::string text;
   if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-    text.reserve(static_cast<std::size_t>(info.st_size));
+    text.reserve(static_cast<std::size_t>(info.st_size) + 1);
+    prefer_huge_pages(text.data(), text.capacity());
   }
-  char block[1 << 16];
+  std::size_t size = 0;
   for (;;) {
-    const ssize_t got = ::read(fd, block, sizeof block);
+    if (size == text.size()) text.resize(std::max(text.capacity(), size + (1 << 16)));
+    const ssize_t got = ::read(fd, text.data() + size, text.size() - size);
     if (got == 0) break;
     if (got < 0) {
       if (errno == EINTR) continue;
@@ -558,9 +662,10 @@ std::string whole_file(const std::string& path) {
       ::close(fd);
       stop_reading(path, error);
     }
-    text.append(block, static_cast<std::size_t>(got));
+    size += static_cast<std::size_t>(got);
   }
   ::close(fd);
+  text.resize(size);
   return text;
 }
 
