@@ -176,7 +176,7 @@ void breed_panel(RunInProgress& r) {
   Simulation& run = r.run;
   // The design's marker is marker 1 when it was bred with the pedigree.
   const bool design_first = run.markers.is_design_marker_model() && !run.is_supplied();
-  if (run.records.is_design()) {
+  if (run.records.has_design_records()) {
     drop_genes(run.pedigree, run.genotypes, run.seed, design_first, run.panel, r.helper);
     r.clock.lap(r.seconds.panel);
     degrade_panel(run.pedigree, run.genotypes, run.model, panel_replacement_shares(run), run.seed,

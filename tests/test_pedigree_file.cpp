@@ -113,8 +113,8 @@ TEST(SuppliedPedigree, BredPedigreeReadBackAndDroppedOnto) {
     const auto s = static_cast<std::size_t>(p.sire[a]);
     const auto d = static_cast<std::size_t>(p.dam[a]);
     if (s != 0 || d != 0) expected[a] = 1 + std::max(expected[s], expected[d]);
-    const std::string line = "x" + std::to_string(a) + " x" + std::to_string(s) + " x" +
-                             std::to_string(d) + "\n";
+    const std::string line =
+        "x" + std::to_string(a) + " x" + std::to_string(s) + " x" + std::to_string(d) + "\n";
     forward += line;
     backward.insert(0, line);
   }
@@ -158,15 +158,18 @@ namespace {
 // pairs of genotyped animals, at their rates, wrong parents from the true
 // parent's generation; the truth lists every change, and its exclusions are
 // the markers where a wrong parent (any parent, for a swapped animal) and
-// the animal share no allele.
-TEST(PedigreeErrors, RecordedParentsAndSamplesAloneChangeAtTheirRates) {
+// the animal share no allele. Under the design's error rule too, whose
+// replacement codes move with the swapped records.
+class PedigreeErrors : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(PedigreeErrors, RecordedParentsAndSamplesAloneChangeAtTheirRates) {
   const auto parameters = pedsim::Parameters::make(6, 3000, 300);
   pedsim::MarkerOptions markers;
   markers.markers = 200;
   markers.alleles = 2;
   pedsim::RecordOptions records;
-  records.error_model = "random-allele";
-  records.error_rate = 0.01;
+  records.error_model = GetParam();
+  if (!records.is_design_errors()) records.error_rate = 0.01;
   const pedsim::Simulation truth =
       pedsim::simulate(parameters, pedsim::Seed{8}, {}, {}, markers, records);
   records.wrong_sire = 0.12;
@@ -253,6 +256,12 @@ TEST(PedigreeErrors, RecordedParentsAndSamplesAloneChangeAtTheirRates) {
   }
   EXPECT_GT(excluded, 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(ErrorModels, PedigreeErrors, ::testing::Values("random-allele", "design"),
+                         [](const auto& info) {
+                           return info.param == "design" ? std::string("Design")
+                                                         : std::string("RandomAllele");
+                         });
 
 }  // namespace
 

@@ -47,6 +47,9 @@ struct RecordOptions {
 
   bool is_design_errors() const { return error_model == "design"; }
   bool is_design_missing() const { return missing_model == "design" && !ungenotyped_parents; }
+  // Missing genotypes and errors by the design's rules, whatever the
+  // pedigree errors.
+  bool has_design_records() const { return is_design_errors() && is_design_missing(); }
   bool has_parent_errors() const {
     return wrong_sire > 0 || wrong_dam > 0 || missing_sire > 0 || missing_dam > 0;
   }

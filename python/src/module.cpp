@@ -416,7 +416,7 @@ PYBIND11_MODULE(_pedsim, m) {
           "record_summary",
           [](const Run& r) {
             py::dict d;
-            if (r.simulation().records.is_design()) return d;
+            if (r.simulation().records.has_design_records()) return d;
             const pedsim::RecordSummary s = pedsim::summarize_records(r.simulation());
             d["call_rate"] = s.call_rate;
             d["call_rate_marker_min"] = s.call_rate_marker_min;

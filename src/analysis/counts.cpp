@@ -244,7 +244,9 @@ RunCounts count_run(const Simulation& run) {
   }
   counts.error_candidates = static_cast<std::int64_t>(panel.candidates().size());
   const PanelCounts panel_counts = count_panel(run);
-  if (!run.records.is_design()) counts.records = record_figures(run.pedigree, panel);
+  if (!run.records.has_design_records()) {
+    counts.records = record_figures(run.pedigree, panel);
+  }
   if (run.records.has_pedigree_errors())
     counts.pedigree = count_pedigree_errors(run.pedigree_changes);
   counts.altered = panel_counts.altered_animals;

@@ -233,7 +233,7 @@ void write_supplied_summary(const Simulation& run, BufferedWriter& file) {
   file.write(format("animals: %d\n", run.pedigree.created()));
   file.write(format("added_founders: %d\n", run.added_founders));
   write_panel_summary(run, file);
-  if (!run.records.is_design()) write_records_summary(run, file);
+  if (!run.records.has_design_records()) write_records_summary(run, file);
   if (run.records.has_pedigree_errors()) write_pedigree_error_summary(run, file);
 }
 
@@ -316,7 +316,7 @@ void write_summary(const Simulation& run, ByteSink& out) {
   file.write(format("mendelian_inconsistencies_not_involving_altered: %lld\n",
                     inconsistent.not_involving_altered));
   if (run.has_panel()) write_panel_summary(run, file);
-  if (!run.records.is_design()) write_records_summary(run, file);
+  if (!run.records.has_design_records()) write_records_summary(run, file);
   if (run.records.has_pedigree_errors()) write_pedigree_error_summary(run, file);
   file.flush();
 }
