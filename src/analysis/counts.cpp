@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 
 #include "analysis/error_truth.hpp"
+#include "analysis/recorded_words.hpp"
 #include "sim/error_injection.hpp"
 
 namespace pedsim {
@@ -140,10 +142,21 @@ class TrioRows {
   }
 
   // Calls conflict(m) at each marker where `animal`'s recorded genotype
-  // cannot come from its recorded parents'.
+  // cannot come from its recorded parents': a word of markers at a time
+  // where the panel allows.
   template <class Conflict>
   void for_each_conflict(const Pedigree& p, std::int32_t animal, Conflict&& conflict) {
     const std::array<std::int32_t, 3> trio{animal, p.sire[animal], p.dam[animal]};
+    if (words_[0].read(panel_, trio[0]) && words_[1].read(panel_, trio[1]) &&
+        words_[2].read(panel_, trio[2])) {
+      for (std::size_t w = 0; w < panel_.words(); ++w) {
+        for (std::uint64_t bits = trio_conflicts(words_[0], words_[1], words_[2], w); bits != 0;
+             bits &= bits - 1) {
+          conflict(static_cast<std::int32_t>(w * 64) + std::countr_zero(bits));
+        }
+      }
+      return;
+    }
     for (std::size_t k = 0; k < 3; ++k) {
       if (trio[k] == 0) {
         std::fill(rows_[k].begin(), rows_[k].end(), 0);
@@ -162,6 +175,7 @@ class TrioRows {
 
  private:
   const Panel& panel_;
+  std::array<RecordedWords, 3> words_;
   std::array<std::vector<std::uint16_t>, 3> rows_;
 };
 

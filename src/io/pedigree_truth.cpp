@@ -1,5 +1,8 @@
 #include "io/pedigree_truth.hpp"
 
+#include <bit>
+
+#include "analysis/recorded_words.hpp"
 #include "io/buffered_writer.hpp"
 #include "io/genotype_view.hpp"
 
@@ -24,6 +27,13 @@ class Exclusions {
         parent_(animal_.size()) {}
 
   std::int64_t count(std::int32_t animal, std::int32_t parent) {
+    if (animal_words_.read(panel_, animal) && parent_words_.read(panel_, parent)) {
+      std::int64_t count = 0;
+      for (std::size_t w = 0; w < panel_.words(); ++w) {
+        count += std::popcount(exclusions(animal_words_, parent_words_, w));
+      }
+      return count;
+    }
     panel_.recorded_alleles(animal, 0, panel_.markers(), animal_.data(), 2);
     panel_.recorded_alleles(parent, 0, panel_.markers(), parent_.data(), 2);
     std::int64_t count = 0;
@@ -38,6 +48,8 @@ class Exclusions {
 
  private:
   const Panel& panel_;
+  RecordedWords animal_words_;
+  RecordedWords parent_words_;
   std::vector<std::uint16_t> animal_;
   std::vector<std::uint16_t> parent_;
 };

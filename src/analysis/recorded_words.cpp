@@ -1,0 +1,69 @@
+#include "analysis/recorded_words.hpp"
+
+#include <algorithm>
+
+namespace pedsim {
+
+bool RecordedWords::read(const Panel& panel, std::int32_t animal) {
+  if (panel.bits() != 1) return false;
+  const std::size_t words = panel.words();
+  first_.assign(words, 0);
+  second_.assign(words, 0);
+  called_.assign(words, 0);
+  if (animal == 0 || panel.lost(animal)) return true;
+  const std::int32_t source = panel.sample(animal);
+  std::copy_n(panel.haplotype(source, 0), words, first_.begin());
+  std::copy_n(panel.haplotype(source, 1), words, second_.begin());
+  const auto markers = static_cast<std::size_t>(panel.markers());
+  for (std::size_t w = 0; w < words; ++w) {
+    const std::size_t in_word = std::min<std::size_t>(64, markers - w * 64);
+    const std::uint64_t present =
+        in_word == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << in_word) - 1;
+    called_[w] =
+        present & (panel.has_missing_mask() ? ~panel.missing(animal)[w] : ~std::uint64_t{0});
+  }
+  if (std::binary_search(panel.candidates().begin(), panel.candidates().end(), animal)) {
+    for (std::int32_t m = 0; m < panel.markers(); ++m) {
+      const std::int32_t code = panel.replacement(animal, m);
+      if (code != 0 && !set(m, code, panel.true_allele(source, m, 1))) return false;
+    }
+  }
+  for (const AlteredCell& cell : panel.altered_of(animal)) {
+    if (!set(cell.marker, cell.first, cell.second)) return false;
+  }
+  return true;
+}
+
+bool RecordedWords::set(std::int32_t marker, std::int32_t first, std::int32_t second) {
+  if (first > 2 || second > 2) return false;
+  const auto w = static_cast<std::size_t>(marker) / 64;
+  const std::uint64_t bit = std::uint64_t{1} << (marker % 64);
+  first_[w] = first == 2 ? first_[w] | bit : first_[w] & ~bit;
+  second_[w] = second == 2 ? second_[w] | bit : second_[w] & ~bit;
+  return true;
+}
+
+std::uint64_t trio_conflicts(const RecordedWords& child, const RecordedWords& sire,
+                             const RecordedWords& dam, std::size_t w) {
+  const std::uint64_t c1 = child.has_first(w), c2 = child.has_second(w);
+  const std::uint64_t s1 = sire.has_first(w), s2 = sire.has_second(w);
+  const std::uint64_t d1 = dam.has_first(w), d2 = dam.has_second(w);
+  const std::uint64_t only_first = ~c2, only_second = ~c1, both = c1 & c2;
+  const std::uint64_t from_both =
+      (only_first & s1 & d1) | (only_second & s2 & d2) | (both & ((s1 & d2) | (s2 & d1)));
+  const auto from_one = [&](std::uint64_t p1, std::uint64_t p2) {
+    return (only_first & p1) | (only_second & p2) | both;
+  };
+  const std::uint64_t s = sire.called(w), d = dam.called(w);
+  const std::uint64_t fits =
+      (s & d & from_both) | (s & ~d & from_one(s1, s2)) | (~s & d & from_one(d1, d2)) | (~s & ~d);
+  return child.called(w) & ~fits;
+}
+
+std::uint64_t exclusions(const RecordedWords& animal, const RecordedWords& parent, std::size_t w) {
+  const std::uint64_t shares_first = animal.has_first(w) & parent.has_first(w);
+  const std::uint64_t shares_second = animal.has_second(w) & parent.has_second(w);
+  return animal.called(w) & parent.called(w) & ~(shares_first | shares_second);
+}
+
+}  // namespace pedsim

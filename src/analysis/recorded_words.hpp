@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "pedsim/pedsim.hpp"
+
+namespace pedsim {
+
+// An animal's recorded genotypes over a two-allele panel, 64 markers a
+// word: per side, a bit set where allele 2 was recorded, and a bit set
+// where the genotype was called. Checks between relatives then take a word
+// of markers at a time.
+class RecordedWords {
+ public:
+  // Reads `animal`'s records (0: no animal, nothing called). False when
+  // words cannot hold them: a panel of more alleles, or a genotype the
+  // design's error rule recorded with allele 3.
+  bool read(const Panel& panel, std::int32_t animal);
+
+  std::uint64_t called(std::size_t w) const { return called_[w]; }
+  // Markers where allele 1 (allele 2) is among the two.
+  std::uint64_t has_first(std::size_t w) const { return ~(first_[w] & second_[w]); }
+  std::uint64_t has_second(std::size_t w) const { return first_[w] | second_[w]; }
+
+ private:
+  bool set(std::int32_t marker, std::int32_t first, std::int32_t second);
+
+  std::vector<std::uint64_t> first_;
+  std::vector<std::uint64_t> second_;
+  std::vector<std::uint64_t> called_;
+};
+
+// Per word, the markers where the child's called genotype cannot come from
+// its parents' called genotypes (a parent not called constrains nothing).
+std::uint64_t trio_conflicts(const RecordedWords& child, const RecordedWords& sire,
+                             const RecordedWords& dam, std::size_t w);
+
+// Per word, the markers where the two, both called, share no allele.
+std::uint64_t exclusions(const RecordedWords& animal, const RecordedWords& parent, std::size_t w);
+
+}  // namespace pedsim
