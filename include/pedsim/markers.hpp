@@ -106,7 +106,8 @@ struct AlteredCell {
 // where a genotype was not called (a bit per genotype, when the missing-data
 // model is not the design's), where the design's error rule replaced an
 // error candidate's first allele (only candidates hold room for that), and
-// at the altered genotypes of another error model, held as a list.
+// at the altered genotypes of another error model, held as a list; after a
+// sample mix-up, the true ones of the animal whose sample was typed.
 class Panel {
  public:
   Panel() = default;
@@ -162,11 +163,13 @@ class Panel {
   std::size_t words() const { return words_; }
   int bits() const { return bits_; }
   // The error candidates (animals whose parents' records were both lost
-  // while their own were kept): they hold a row of replacement codes.
+  // while their own were kept): they hold a row of replacement codes. After
+  // a mix-up, the animals whose records hold such a row.
   void set_candidates(const std::vector<std::int32_t>& animals);
   const std::vector<std::int32_t>& candidates() const { return candidates_; }
-  // Candidate number `c`'s replacement codes: `code_bits()` bits per marker
-  // from the low bits up, 0 where no error struck.
+  // Candidate number `c`'s replacement codes, as the errors are drawn (a
+  // mix-up moves rows between animals): `code_bits()` bits per marker from
+  // the low bits up, 0 where no error struck.
   std::uint64_t* replacements(std::size_t c) { return codes_.data() + c * code_words_; }
   const std::uint64_t* replacements(std::size_t c) const { return codes_.data() + c * code_words_; }
   std::size_t code_words() const { return code_words_; }
