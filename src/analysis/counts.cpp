@@ -137,7 +137,7 @@ std::vector<std::uint8_t> checked_whole(const Simulation& run) {
 // every marker each, for checks across the whole panel.
 class TrioRows {
  public:
-  explicit TrioRows(const Panel& panel) : panel_(panel) {
+  explicit TrioRows(const Panel& panel) : panel_(panel), conflict_words_(panel) {
     for (auto& row : rows_) row.resize(2 * static_cast<std::size_t>(panel.markers()));
   }
 
@@ -146,17 +146,11 @@ class TrioRows {
   // where the panel allows.
   template <class Conflict>
   void for_each_conflict(const Pedigree& p, std::int32_t animal, Conflict&& conflict) {
-    const std::array<std::int32_t, 3> trio{animal, p.sire[animal], p.dam[animal]};
-    if (words_[0].read(panel_, trio[0]) && words_[1].read(panel_, trio[1]) &&
-        words_[2].read(panel_, trio[2])) {
-      for (std::size_t w = 0; w < panel_.words(); ++w) {
-        for (std::uint64_t bits = trio_conflicts(words_[0], words_[1], words_[2], w); bits != 0;
-             bits &= bits - 1) {
-          conflict(static_cast<std::int32_t>(w * 64) + std::countr_zero(bits));
-        }
-      }
+    if (conflict_words_.of(p, animal, words_)) {
+      for_each_marker(words_, conflict);
       return;
     }
+    const std::array<std::int32_t, 3> trio{animal, p.sire[animal], p.dam[animal]};
     for (std::size_t k = 0; k < 3; ++k) {
       if (trio[k] == 0) {
         std::fill(rows_[k].begin(), rows_[k].end(), 0);
@@ -175,7 +169,8 @@ class TrioRows {
 
  private:
   const Panel& panel_;
-  std::array<RecordedWords, 3> words_;
+  ConflictWords conflict_words_;
+  std::vector<std::uint64_t> words_;
   std::array<std::vector<std::uint16_t>, 3> rows_;
 };
 
@@ -196,20 +191,34 @@ void count_whole_trios(const Pedigree& p, const Panel& panel,
 }
 
 // The conflicts of the other animals: in a trio with an altered genotype
-// of another model's list, at its marker.
+// of another model's list, at its marker; an animal's markers checked a
+// word at a time where the panel allows.
 void count_near_altered_cells(const Pedigree& p, const Panel& panel,
                               const std::vector<std::uint8_t>& whole, PanelCounts& counts) {
   const Offspring offspring(p);
+  ConflictWords conflict_words(panel);
+  std::vector<std::uint64_t> altered;
+  std::vector<std::uint64_t> conflicts;
   std::vector<std::pair<std::int32_t, std::int32_t>> inconsistent;
-  const auto check = [&](std::int32_t animal, std::int32_t marker) {
-    if (whole[static_cast<std::size_t>(animal)] == 0 &&
-        conflicts_with_parents(p, panel, animal, marker)) {
-      inconsistent.emplace_back(animal, marker);
+  const auto check = [&](std::int32_t animal, std::span<const AlteredCell> cells) {
+    if (whole[static_cast<std::size_t>(animal)] != 0) return;
+    if (conflict_words.of(p, animal, conflicts)) {
+      for (std::size_t w = 0; w < conflicts.size(); ++w) conflicts[w] &= altered[w];
+      for_each_marker(conflicts, [&](std::int32_t m) { inconsistent.emplace_back(animal, m); });
+      return;
+    }
+    for (const AlteredCell& cell : cells) {
+      if (conflicts_with_parents(p, panel, animal, cell.marker)) {
+        inconsistent.emplace_back(animal, cell.marker);
+      }
     }
   };
-  for (const AlteredCell& cell : panel.altered()) {
-    check(cell.animal, cell.marker);
-    for (const std::int32_t child : offspring.of(cell.animal)) check(child, cell.marker);
+  for (std::int32_t i = 1; i <= p.created(); ++i) {
+    const std::span<const AlteredCell> cells = panel.altered_of(i);
+    if (cells.empty()) continue;
+    marker_words(cells, panel.words(), altered);
+    check(i, cells);
+    for (const std::int32_t child : offspring.of(i)) check(child, cells);
   }
   std::sort(inconsistent.begin(), inconsistent.end());
   inconsistent.erase(std::unique(inconsistent.begin(), inconsistent.end()), inconsistent.end());

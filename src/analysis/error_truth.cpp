@@ -3,6 +3,7 @@
 #include <bit>
 
 #include "analysis/counts.hpp"
+#include "analysis/recorded_words.hpp"
 
 namespace pedsim {
 
@@ -68,12 +69,40 @@ RecordFigures record_figures(const Pedigree& pedigree, const Panel& panel) {
   return f;
 }
 
+namespace {
+
+// The markers at which `animal`'s records or its offspring's conflict with
+// their parents' (an animal's checks a word of markers at a time); false
+// when words cannot hold the records of one of them.
+bool conflicts_near(const Pedigree& pedigree, const Offspring& offspring, std::int32_t animal,
+                    ConflictWords& conflict_words, std::vector<std::uint64_t>& shown,
+                    std::vector<std::uint64_t>& child) {
+  if (!conflict_words.of(pedigree, animal, shown)) return false;
+  for (const std::int32_t c : offspring.of(animal)) {
+    if (!conflict_words.of(pedigree, c, child)) return false;
+    for (std::size_t w = 0; w < shown.size(); ++w) shown[w] |= child[w];
+  }
+  return true;
+}
+
+}  // namespace
+
 std::vector<std::uint8_t> detectable_flags(const Pedigree& pedigree, const Panel& panel) {
   const Offspring offspring(pedigree);
+  ConflictWords conflict_words(panel);
+  std::vector<std::uint64_t> shown;
+  std::vector<std::uint64_t> child;
   std::vector<std::uint8_t> flags;
   flags.reserve(panel.altered().size());
-  for (const AlteredCell& cell : panel.altered()) {
-    flags.push_back(is_detectable(pedigree, panel, offspring, cell.animal, cell.marker) ? 1 : 0);
+  for (std::int32_t i = 1; i <= panel.animals(); ++i) {
+    const std::span<const AlteredCell> cells = panel.altered_of(i);
+    if (cells.empty()) continue;
+    const bool words = conflicts_near(pedigree, offspring, i, conflict_words, shown, child);
+    for (const AlteredCell& cell : cells) {
+      const auto m = static_cast<std::size_t>(cell.marker);
+      flags.push_back(words ? (shown[m / 64] >> (m % 64)) & 1
+                            : is_detectable(pedigree, panel, offspring, i, cell.marker));
+    }
   }
   return flags;
 }

@@ -60,6 +60,25 @@ std::uint64_t trio_conflicts(const RecordedWords& child, const RecordedWords& si
   return child.called(w) & ~fits;
 }
 
+bool ConflictWords::of(const Pedigree& pedigree, std::int32_t animal,
+                       std::vector<std::uint64_t>& out) {
+  if (!child_.read(panel_, animal) || !sire_.read(panel_, pedigree.sire[animal]) ||
+      !dam_.read(panel_, pedigree.dam[animal])) {
+    return false;
+  }
+  out.resize(panel_.words());
+  for (std::size_t w = 0; w < out.size(); ++w) out[w] = trio_conflicts(child_, sire_, dam_, w);
+  return true;
+}
+
+void marker_words(std::span<const AlteredCell> cells, std::size_t words,
+                  std::vector<std::uint64_t>& out) {
+  out.assign(words, 0);
+  for (const AlteredCell& cell : cells) {
+    out[static_cast<std::size_t>(cell.marker) / 64] |= std::uint64_t{1} << (cell.marker % 64);
+  }
+}
+
 std::uint64_t exclusions(const RecordedWords& animal, const RecordedWords& parent, std::size_t w) {
   const std::uint64_t shares_first = animal.has_first(w) & parent.has_first(w);
   const std::uint64_t shares_second = animal.has_second(w) & parent.has_second(w);

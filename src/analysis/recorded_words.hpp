@@ -1,6 +1,8 @@
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "pedsim/pedsim.hpp"
@@ -35,6 +37,36 @@ class RecordedWords {
 // its parents' called genotypes (a parent not called constrains nothing).
 std::uint64_t trio_conflicts(const RecordedWords& child, const RecordedWords& sire,
                              const RecordedWords& dam, std::size_t w);
+
+// Per animal, the words of markers at which its recorded genotype cannot
+// come from its recorded parents'.
+class ConflictWords {
+ public:
+  explicit ConflictWords(const Panel& panel) : panel_(panel) {}
+  // Fills `out` (a word per 64 markers) for `animal`; false when words
+  // cannot hold the records of the animal or its parents.
+  bool of(const Pedigree& pedigree, std::int32_t animal, std::vector<std::uint64_t>& out);
+
+ private:
+  const Panel& panel_;
+  RecordedWords child_;
+  RecordedWords sire_;
+  RecordedWords dam_;
+};
+
+// Calls marker(m) for each marker whose bit is set, in order.
+template <class Marker>
+void for_each_marker(std::span<const std::uint64_t> words, Marker&& marker) {
+  for (std::size_t w = 0; w < words.size(); ++w) {
+    for (std::uint64_t bits = words[w]; bits != 0; bits &= bits - 1) {
+      marker(static_cast<std::int32_t>(w * 64) + std::countr_zero(bits));
+    }
+  }
+}
+
+// `words` words with the bits of the cells' markers set.
+void marker_words(std::span<const AlteredCell> cells, std::size_t words,
+                  std::vector<std::uint64_t>& out);
 
 // Per word, the markers where the two, both called, share no allele.
 std::uint64_t exclusions(const RecordedWords& animal, const RecordedWords& parent, std::size_t w);

@@ -1,11 +1,14 @@
 #include "io/panel_writer.hpp"
 
+#include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstring>
 #include <vector>
 
 #include "analysis/error_truth.hpp"
 #include "io/buffered_writer.hpp"
+#include "io/genotype_view.hpp"
 #include "io/records.hpp"
 
 namespace pedsim {
@@ -155,22 +158,27 @@ void write_error_table(const Simulation& run, ByteSink& out) {
   const Panel& panel = run.panel;
   const std::string model = run.records.error_model_name();
   const std::vector<std::uint8_t> detectable = detectable_flags(run.pedigree, panel);
-  std::string line;
+  const GenotypeView view(run, Genotypes::kRecorded);
   for (std::size_t k = 0; k < panel.altered().size(); ++k) {
     const AlteredCell& cell = panel.altered()[k];
     const std::int32_t i = cell.animal;
     const std::int32_t m = cell.marker;
-    line.assign(run.is_supplied() ? run.names[static_cast<std::size_t>(i)] : std::to_string(i))
-        .append("\t")
-        .append(panel.map().names[static_cast<std::size_t>(m)]);
+    const std::string animal = view.animal_name(i);
+    const std::string& marker = panel.map().names[static_cast<std::size_t>(m)];
+    char* const start = file.reserve(animal.size() + marker.size() + model.size() + 64);
+    char* at = std::copy(animal.begin(), animal.end(), start);
+    *at++ = '\t';
+    at = std::copy(marker.begin(), marker.end(), at);
     for (const std::int32_t allele :
          {panel.true_allele(panel.sample(i), m, 0), panel.true_allele(panel.sample(i), m, 1),
           std::int32_t{cell.first}, std::int32_t{cell.second}}) {
-      line.append("\t").append(std::to_string(allele));
+      *at++ = '\t';
+      at = std::to_chars(at, at + 11, allele).ptr;
     }
-    line.append("\t");
-    line.append(model).append(detectable[k] != 0 ? "\t1\n" : "\t0\n");
-    file.write(line);
+    *at++ = '\t';
+    at = std::copy(model.begin(), model.end(), at);
+    at = std::copy_n(detectable[k] != 0 ? "\t1\n" : "\t0\n", 3, at);
+    file.commit(static_cast<std::size_t>(at - start));
   }
   file.flush();
 }
