@@ -191,35 +191,16 @@ void count_whole_trios(const Pedigree& p, const Panel& panel,
 }
 
 // The conflicts of the other animals: in a trio with an altered genotype
-// of another model's list, at its marker; an animal's markers checked a
-// word at a time where the panel allows.
+// of another model's list, at its marker.
 void count_near_altered_cells(const Pedigree& p, const Panel& panel,
                               const std::vector<std::uint8_t>& whole, PanelCounts& counts) {
-  const Offspring offspring(p);
-  ConflictWords conflict_words(panel);
-  std::vector<std::uint64_t> altered;
-  std::vector<std::uint64_t> conflicts;
   std::vector<std::pair<std::int32_t, std::int32_t>> inconsistent;
-  const auto check = [&](std::int32_t animal, std::span<const AlteredCell> cells) {
-    if (whole[static_cast<std::size_t>(animal)] != 0) return;
-    if (conflict_words.of(p, animal, conflicts)) {
-      for (std::size_t w = 0; w < conflicts.size(); ++w) conflicts[w] &= altered[w];
-      for_each_marker(conflicts, [&](std::int32_t m) { inconsistent.emplace_back(animal, m); });
-      return;
-    }
-    for (const AlteredCell& cell : cells) {
-      if (conflicts_with_parents(p, panel, animal, cell.marker)) {
-        inconsistent.emplace_back(animal, cell.marker);
-      }
-    }
-  };
-  for (std::int32_t i = 1; i <= p.created(); ++i) {
-    const std::span<const AlteredCell> cells = panel.altered_of(i);
-    if (cells.empty()) continue;
-    marker_words(cells, panel.words(), altered);
-    check(i, cells);
-    for (const std::int32_t child : offspring.of(i)) check(child, cells);
-  }
+  for_each_checked_near_altered(
+      p, panel, [&](std::int32_t animal, std::size_t, std::int32_t marker, bool conflict) {
+        if (conflict && whole[static_cast<std::size_t>(animal)] == 0) {
+          inconsistent.emplace_back(animal, marker);
+        }
+      });
   std::sort(inconsistent.begin(), inconsistent.end());
   inconsistent.erase(std::unique(inconsistent.begin(), inconsistent.end()), inconsistent.end());
   counts.inconsistent_genotypes += static_cast<std::int64_t>(inconsistent.size());

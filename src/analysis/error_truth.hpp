@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -8,30 +9,20 @@
 
 namespace pedsim {
 
-// Every animal's offspring, for checks that look down the pedigree.
-class Offspring {
- public:
-  explicit Offspring(const Pedigree& pedigree);
-  std::span<const std::int32_t> of(std::int32_t animal) const {
-    return {children_.data() + start_[static_cast<std::size_t>(animal)],
-            children_.data() + start_[static_cast<std::size_t>(animal) + 1]};
-  }
-
- private:
-  std::vector<std::size_t> start_;
-  std::vector<std::int32_t> children_;
-};
-
 // Whether `animal`'s recorded genotype at `marker`, called, cannot come from
 // the recorded genotypes of its parents that are called there.
 bool conflicts_with_parents(const Pedigree& pedigree, const Panel& panel, std::int32_t animal,
                             std::int32_t marker);
 
-// Whether the altered genotype (animal, marker) shows on the recorded data:
-// it conflicts with its called parents, or a called offspring's genotype
-// conflicts with its called parents (this animal among them).
-bool is_detectable(const Pedigree& pedigree, const Panel& panel, const Offspring& offspring,
-                   std::int32_t animal, std::int32_t marker);
+// Walks every animal that has an altered genotype or a parent with one:
+// for each such genotype k of the panel's list (its own or a parent's, at
+// marker m), calls checked(animal, k, m, conflict), `conflict` telling
+// whether the animal's recorded genotype at m cannot come from its
+// parents'. An animal's markers are checked a word at a time where the
+// panel allows, so each animal is read once.
+void for_each_checked_near_altered(
+    const Pedigree& pedigree, const Panel& panel,
+    const std::function<void(std::int32_t, std::size_t, std::int32_t, bool)>& checked);
 
 // The panel's error figures under a model other than the design's.
 struct RecordFigures {

@@ -71,14 +71,6 @@ bool ConflictWords::of(const Pedigree& pedigree, std::int32_t animal,
   return true;
 }
 
-void marker_words(std::span<const AlteredCell> cells, std::size_t words,
-                  std::vector<std::uint64_t>& out) {
-  out.assign(words, 0);
-  for (const AlteredCell& cell : cells) {
-    out[static_cast<std::size_t>(cell.marker) / 64] |= std::uint64_t{1} << (cell.marker % 64);
-  }
-}
-
 std::uint64_t exclusions(const RecordedWords& animal, const RecordedWords& parent, std::size_t w) {
   const std::uint64_t shares_first = animal.has_first(w) & parent.has_first(w);
   const std::uint64_t shares_second = animal.has_second(w) & parent.has_second(w);

@@ -64,10 +64,6 @@ void for_each_marker(std::span<const std::uint64_t> words, Marker&& marker) {
   }
 }
 
-// `words` words with the bits of the cells' markers set.
-void marker_words(std::span<const AlteredCell> cells, std::size_t words,
-                  std::vector<std::uint64_t>& out);
-
 // Per word, the markers where the two, both called, share no allele.
 std::uint64_t exclusions(const RecordedWords& animal, const RecordedWords& parent, std::size_t w);
 
