@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "io/error_matrix.hpp"
+#include "io/plink_writer.hpp"
 #include "sim/panel_kernels.hpp"
 #include "sim/rare_events.hpp"
 #include "pedsim/pedsim.hpp"
@@ -392,6 +393,41 @@ TEST(RecordModels, FaultsAreUsageErrors) {
     } catch (const Stop& stop) {
       EXPECT_NE(stop.text().find(message), std::string::npos) << stop.text();
     }
+  }
+}
+
+// ped.bed, read code by code, holds what the panel says was recorded (or is
+// true): a panel of more than 64 words of markers, so that rows are filled
+// in several rounds and the altered genotypes regrouped in several batches,
+// with errors, missing genotypes and sample mix-ups.
+TEST(RecordModels, BedHoldsThePanelsGenotypes) {
+  RecordOptions r = with_call_rate(errors("random-allele", 0.05), 0.9);
+  r.swap = 0.1;
+  const Simulation run = run_with(snps(64 * 64 + 130), r, 3, 150, 15);
+  const Panel& p = run.panel;
+  const std::size_t row_bytes = (static_cast<std::size_t>(run.pedigree.created()) + 3) / 4;
+  for (const Genotypes kind : {Genotypes::kRecorded, Genotypes::kTrue}) {
+    struct Text : ByteSink {
+      std::string bytes;
+      void write(std::string_view b) override { bytes.append(b); }
+    } bed;
+    write_bed(run, kind, bed);
+    ASSERT_EQ(bed.bytes.size(), 3 + row_bytes * static_cast<std::size_t>(p.markers()));
+    std::int64_t wrong = 0;
+    for (std::int32_t m = 0; m < p.markers(); ++m) {
+      for (std::int32_t i = 1; i <= run.pedigree.created(); ++i) {
+        const auto at = 3 + static_cast<std::size_t>(m) * row_bytes + (i - 1) / 4;
+        const int code = (static_cast<unsigned char>(bed.bytes[at]) >> (2 * ((i - 1) % 4))) & 3;
+        const bool recorded = kind == Genotypes::kRecorded;
+        const std::int32_t a = recorded ? p.recorded_allele(i, m, 0) : p.true_allele(i, m, 0);
+        const std::int32_t b = recorded ? p.recorded_allele(i, m, 1) : p.true_allele(i, m, 1);
+        // PLINK's codes: 0 two copies of allele 2 (A1), 1 missing, 2 one, 3 none.
+        const int copies = (a == 2) + (b == 2);
+        const int expected = a == 0 ? 1 : (copies == 2 ? 0 : (copies == 1 ? 2 : 3));
+        wrong += code != expected;
+      }
+    }
+    EXPECT_EQ(wrong, 0) << (kind == Genotypes::kRecorded ? "recorded" : "true");
   }
 }
 

@@ -155,10 +155,10 @@ class Panel {
   // Haplotype `side` of `animal`: `words()` 64-bit words holding the
   // markers' alleles minus 1, at `bits()` bits each from the low bits up.
   std::uint64_t* haplotype(std::int32_t animal, int side) {
-    return haplotypes_.data() + (std::size_t(animal) * 2 + side) * words_;
+    return haplotypes_.data() + (std::size_t(animal) * 2 + side) * row_words_;
   }
   const std::uint64_t* haplotype(std::int32_t animal, int side) const {
-    return haplotypes_.data() + (std::size_t(animal) * 2 + side) * words_;
+    return haplotypes_.data() + (std::size_t(animal) * 2 + side) * row_words_;
   }
   std::size_t words() const { return words_; }
   int bits() const { return bits_; }
@@ -185,14 +185,14 @@ class Panel {
     return ((row[marker / 64] >> (marker % 64)) & 1) == 0;
   }
   // Makes room for a bit per genotype, set where the genotype is missing.
-  void add_missing_mask() { missing_ = WordBlock((std::size_t(animals_) + 1) * mask_words()); }
+  void add_missing_mask() { missing_ = WordBlock((std::size_t(animals_) + 1) * mask_row_words()); }
   bool has_missing_mask() const { return missing_.size() != 0; }
   std::size_t mask_words() const { return (static_cast<std::size_t>(map_.size()) + 63) / 64; }
   std::uint64_t* missing(std::int32_t animal) {
-    return missing_.data() + std::size_t(animal) * mask_words();
+    return missing_.data() + std::size_t(animal) * mask_row_words();
   }
   const std::uint64_t* missing(std::int32_t animal) const {
-    return missing_.data() + std::size_t(animal) * mask_words();
+    return missing_.data() + std::size_t(animal) * mask_row_words();
   }
   // The genotypes another error model altered, in animal and marker order.
   void set_altered(std::vector<AlteredCell> cells);
@@ -204,12 +204,16 @@ class Panel {
 
  private:
   std::int32_t candidate_row(std::int32_t animal) const;
+  std::size_t mask_row_words() const;
 
   MarkerMap map_;
   std::int32_t animals_ = 0;
   std::int32_t bred_ = 0;
   int bits_ = 8;
   std::size_t words_ = 0;
+  // The distance between rows: whole cache lines once rows are long, so
+  // that a line of one row's words never holds another row's.
+  std::size_t row_words_ = 0;
   WordBlock haplotypes_;
   std::vector<std::uint8_t> lost_;
   std::vector<std::int32_t> candidates_;

@@ -5,10 +5,12 @@
 #include <charconv>
 #include <chrono>
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "io/buffered_writer.hpp"
 #include "platform/code_columns.hpp"
+#include "platform/large_memory.hpp"
 #include "platform/side_by_side.hpp"
 
 namespace pedsim {
@@ -21,6 +23,8 @@ constexpr std::array<char, 3> kBedMagic{0x6c, 0x1b, 0x01};
 // cores, each animal's line read once, while the last round is written.
 constexpr std::size_t kBlockMarkers = 64;
 constexpr std::size_t kLineWords = 8;
+// The altered genotypes are regrouped for this many words at a time.
+constexpr std::size_t kBatchWords = 8 * kLineWords;
 
 // An altered genotype as the bed rows take it: its animal, its marker's bit
 // in the marker word, and the copies of allele 2 recorded (a 64-bit word).
@@ -32,54 +36,91 @@ struct WordCell {
 
 // The altered genotypes of a panel regrouped by marker word, each word's in
 // animal order: the rows are filled a word at a time across the animals,
-// and the panel's list runs animal by animal.
-static_assert(sizeof(WordCell) == sizeof(std::uint64_t));
+// and the panel's list runs animal by animal. A batch of words is gathered
+// at a time into memory that the next batch uses again, so regrouping all
+// of them costs no more fresh memory than one batch.
 class CellsByWord {
  public:
-  CellsByWord(const std::vector<AlteredCell>& all, std::size_t words, HelperThread& helper)
-      : start_(words + 1, 0), storage_(all.size()) {
-    WordCell* const cells = reinterpret_cast<WordCell*>(storage_.data());
-    const std::size_t half = all.size() / 2;
-    std::vector<std::size_t> counts[2] = {std::vector<std::size_t>(words, 0),
-                                          std::vector<std::size_t>(words, 0)};
-    const auto count = [&](std::size_t from, std::size_t to, std::vector<std::size_t>& c) {
-      for (std::size_t k = from; k < to; ++k) ++c[word_of(all[k])];
+  // `all`: the panel's list (empty for the true genotypes).
+  CellsByWord(const Panel& panel, std::int32_t animals, std::size_t words,
+              std::span<const AlteredCell> all, HelperThread& helper)
+      : panel_(panel), all_(all), animals_(all.empty() ? 0 : animals), cut_(animals_ / 2 + 1) {
+    next_.resize(static_cast<std::size_t>(animals_) + 1);
+    for (std::int32_t i = 1; i <= animals_; ++i) next_[static_cast<std::size_t>(i)] = first_of(i);
+    // Each half's count per word, in one pass over the list.
+    const auto count = [&](std::int32_t from, std::int32_t to, std::vector<std::size_t>& c) {
+      c.assign(words, 0);
+      const std::size_t end = first_of(to);
+      for (std::size_t k = first_of(from); k < end; ++k) {
+        ++c[static_cast<std::size_t>(all_[k].marker) / 64];
+      }
     };
-    helper.side_by_side([&] { count(0, half, counts[0]); },
-                        [&] { count(half, all.size(), counts[1]); });
-    // Each word's cells: the first half's, then the second half's.
+    helper.side_by_side([&] { count(1, cut_, counts_[0]); },
+                        [&] { count(cut_, animals_ + 1, counts_[1]); });
+  }
+
+  // Gathers the cells of words [first, last), after those of the words
+  // before first.
+  void gather(std::size_t first, std::size_t last, HelperThread& helper) {
+    first_word_ = first;
+    const std::size_t words = last - first;
+    start_.assign(words + 1, 0);
+    if (animals_ == 0) return;
+    // Each word's cells: the first half's animals', then the second half's.
     std::vector<std::size_t> at[2] = {std::vector<std::size_t>(words),
                                       std::vector<std::size_t>(words)};
     for (std::size_t w = 0; w < words; ++w) {
       at[0][w] = start_[w];
-      at[1][w] = start_[w] + counts[0][w];
-      start_[w + 1] = at[1][w] + counts[1][w];
+      at[1][w] = start_[w] + counts_[0][first + w];
+      start_[w + 1] = at[1][w] + counts_[1][first + w];
     }
-    const auto place = [&](std::size_t from, std::size_t to, std::vector<std::size_t>& next) {
-      for (std::size_t k = from; k < to; ++k) {
-        const AlteredCell& cell = all[k];
-        cells[next[word_of(cell)]++] = {
-            cell.animal, static_cast<std::uint8_t>(cell.marker % 64),
-            static_cast<std::uint8_t>((cell.first == 2 ? 1 : 0) + (cell.second == 2 ? 1 : 0))};
+    if (start_[words] > cells_.capacity()) cells_.reserve(start_[words] + start_[words] / 4);
+    cells_.resize(start_[words]);
+    const auto end_marker = static_cast<std::int32_t>(last * 64);
+    const auto place = [&](std::int32_t from, std::int32_t to, std::vector<std::size_t>& next) {
+      for (std::int32_t i = from; i < to; ++i) {
+        // The animals' cells lie far apart: ask for one a few animals ahead.
+        if (i + kAhead < to)
+          __builtin_prefetch(all_.data() + next_[static_cast<std::size_t>(i + kAhead)]);
+        std::size_t k = next_[static_cast<std::size_t>(i)];
+        const std::size_t end = first_of(i + 1);
+        for (; k < end && all_[k].marker < end_marker; ++k) {
+          const AlteredCell& cell = all_[k];
+          cells_[next[static_cast<std::size_t>(cell.marker) / 64 - first]++] = {
+              cell.animal, static_cast<std::uint8_t>(cell.marker % 64),
+              static_cast<std::uint8_t>((cell.first == 2 ? 1 : 0) + (cell.second == 2 ? 1 : 0))};
+        }
+        next_[static_cast<std::size_t>(i)] = k;
       }
     };
-    helper.side_by_side([&] { place(0, half, at[0]); }, [&] { place(half, all.size(), at[1]); });
+    helper.side_by_side([&] { place(1, cut_, at[0]); }, [&] { place(cut_, animals_ + 1, at[1]); });
   }
 
   std::span<const WordCell> of(std::size_t w) const {
-    const auto* const cells = reinterpret_cast<const WordCell*>(storage_.data());
-    return {cells + start_[w], cells + start_[w + 1]};
+    const std::size_t b = w - first_word_;
+    return {cells_.data() + start_[b], cells_.data() + start_[b + 1]};
   }
 
  private:
-  static std::size_t word_of(const AlteredCell& cell) {
-    return static_cast<std::size_t>(cell.marker) / 64;
+  static constexpr std::int32_t kAhead = 16;
+
+  // Where animal i's cells start in the list (i up to animals + 1).
+  std::size_t first_of(std::int32_t i) const {
+    if (i > animals_) return all_.size();
+    return static_cast<std::size_t>(panel_.altered_of(i).data() - all_.data());
   }
 
+  const Panel& panel_;
+  std::span<const AlteredCell> all_;
+  std::int32_t animals_;
+  // The first animal of the second half.
+  std::int32_t cut_;
+  std::vector<std::size_t> counts_[2];
+  // Per animal, its first cell not yet gathered.
+  std::vector<std::size_t> next_;
+  std::size_t first_word_ = 0;
   std::vector<std::size_t> start_;
-  // A word per cell, in huge pages: the cells are placed in as many
-  // streams as there are words.
-  WordBlock storage_;
+  std::vector<WordCell, ScratchAllocator<WordCell>> cells_;
 };
 
 // The bed rows of a two-allele panel, a marker word at a time. Per animal,
@@ -241,9 +282,11 @@ void write_bed(const Simulation& run, Genotypes genotypes, ByteSink& out) {
   out.write({kBedMagic.data(), kBedMagic.size()});
   const std::size_t words = (markers + kBlockMarkers - 1) / kBlockMarkers;
   HelperThread helper;
-  const std::vector<AlteredCell> none;
-  const CellsByWord cells(genotypes == Genotypes::kRecorded ? panel.altered() : none, words,
-                          helper);
+  CellsByWord cells(panel, animals, words,
+                    genotypes == Genotypes::kRecorded
+                        ? std::span<const AlteredCell>(panel.altered())
+                        : std::span<const AlteredCell>(),
+                    helper);
   const BedBlocks blocks(panel, animals, genotypes, cells);
   const std::size_t block_bytes = std::max<std::size_t>(1, kBlockMarkers * blocks.row_bytes());
   // Two rounds' rows, in memory of their own (huge pages: a group's 64 rows
@@ -261,6 +304,7 @@ void write_bed(const Simulation& run, Genotypes genotypes, ByteSink& out) {
   AnimalSplit split(animals);
   for (std::size_t round = 0; round * kLineWords < words; ++round) {
     const std::size_t w = round * kLineWords;
+    if (w % kBatchWords == 0) cells.gather(w, std::min(words, w + kBatchWords), helper);
     const auto fill = [&](std::int32_t from, std::int32_t to) {
       blocks.fill(w, std::min(words, w + kLineWords), markers, from, to, rows_of(round));
     };

@@ -36,6 +36,10 @@ namespace {
 
 std::size_t words_for(std::size_t fields, int bits) { return (fields * bits + 63) / 64; }
 
+// Rows of 64 words and more start on a cache line (at most 1/9 more
+// memory); shorter ones are packed.
+std::size_t row_words_for(std::size_t words) { return words < 64 ? words : (words + 7) / 8 * 8; }
+
 std::uint32_t field(const std::uint64_t* words, std::int32_t index, int bits) {
   const auto bit = static_cast<std::size_t>(index) * static_cast<std::size_t>(bits);
   return static_cast<std::uint32_t>(words[bit / 64] >> (bit % 64)) &
@@ -49,13 +53,16 @@ Panel::Panel(std::int32_t animals, MarkerMap map)
       animals_(animals),
       bits_(map_.alleles == 2 ? 1 : 8),
       words_(words_for(static_cast<std::size_t>(map_.size()), bits_)),
-      haplotypes_((static_cast<std::size_t>(animals) + 1) * 2 * words_),
+      row_words_(row_words_for(words_)),
+      haplotypes_((static_cast<std::size_t>(animals) + 1) * 2 * row_words_),
       lost_(static_cast<std::size_t>(animals) + 1),
       candidate_of_(static_cast<std::size_t>(animals) + 1),
       // Replacement codes run to K+1: two bits for two alleles, else a byte
       // while K+1 fits one.
       code_bits_(map_.alleles == 2 ? 2 : (map_.alleles < 255 ? 8 : 16)),
       code_words_(words_for(static_cast<std::size_t>(map_.size()), code_bits_)) {}
+
+std::size_t Panel::mask_row_words() const { return row_words_for(mask_words()); }
 
 std::int32_t Panel::candidate_row(std::int32_t animal) const {
   return candidate_of_[static_cast<std::size_t>(animal)] - 1;
