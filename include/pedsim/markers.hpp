@@ -87,10 +87,9 @@ class WordBlock {
   std::size_t size_ = 0;
 };
 
-// A genotype an error model changed: its animal, marker and recorded
-// alleles.
+// A genotype an error model changed: its marker and recorded alleles (the
+// animal is the one whose list holds it).
 struct AlteredCell {
-  std::int32_t animal = 0;
   std::int32_t marker = 0;
   std::uint16_t first = 0;
   std::uint16_t second = 0;
@@ -194,9 +193,17 @@ class Panel {
   const std::uint64_t* missing(std::int32_t animal) const {
     return missing_.data() + std::size_t(animal) * mask_row_words();
   }
-  // The genotypes another error model altered, in animal and marker order.
-  void set_altered(std::vector<AlteredCell> cells);
+  // The genotypes another error model altered, in animal and marker order:
+  // counts[i] of them are animal i's (counts: one per animal, 0 first).
+  void set_altered(std::vector<AlteredCell> cells, std::span<const std::uint32_t> counts);
   const std::vector<AlteredCell>& altered() const { return altered_; }
+  // visit(animal, cell) for each altered genotype, in the list's order.
+  template <class Visit>
+  void for_each_altered(Visit&& visit) const {
+    for (std::int32_t i = 1; i <= animals_ && !altered_.empty(); ++i) {
+      for (const AlteredCell& cell : altered_of(i)) visit(i, cell);
+    }
+  }
   // The altered genotype of `animal` at `marker`, or null.
   const AlteredCell* altered_at(std::int32_t animal, std::int32_t marker) const;
   // `animal`'s altered genotypes, in marker order.

@@ -167,16 +167,19 @@ py::dict error_table(const pedsim::Simulation& run) {
   py::list names;
   const std::vector<std::uint8_t> flags =
       n == 0 ? std::vector<std::uint8_t>{} : pedsim::detectable_errors(run);
-  for (py::ssize_t k = 0; k < n; ++k) {
-    const pedsim::AlteredCell& c = cells[static_cast<std::size_t>(k)];
-    animal.mutable_at(k) = c.animal;
-    marker.mutable_at(k) = c.marker;
-    names.append(run.panel.map().names[static_cast<std::size_t>(c.marker)]);
-    true1.mutable_at(k) = run.panel.true_allele(run.panel.sample(c.animal), c.marker, 0);
-    true2.mutable_at(k) = run.panel.true_allele(run.panel.sample(c.animal), c.marker, 1);
-    recorded1.mutable_at(k) = c.first;
-    recorded2.mutable_at(k) = c.second;
-    detectable.mutable_at(k) = flags[static_cast<std::size_t>(k)] != 0;
+  py::ssize_t k = 0;
+  if (n > 0) {
+    run.panel.for_each_altered([&](std::int32_t i, const pedsim::AlteredCell& c) {
+      animal.mutable_at(k) = i;
+      marker.mutable_at(k) = c.marker;
+      names.append(run.panel.map().names[static_cast<std::size_t>(c.marker)]);
+      true1.mutable_at(k) = run.panel.true_allele(run.panel.sample(i), c.marker, 0);
+      true2.mutable_at(k) = run.panel.true_allele(run.panel.sample(i), c.marker, 1);
+      recorded1.mutable_at(k) = c.first;
+      recorded2.mutable_at(k) = c.second;
+      detectable.mutable_at(k) = flags[static_cast<std::size_t>(k)] != 0;
+      ++k;
+    });
   }
   py::dict table;
   table["animal"] = read_only(animal);

@@ -95,11 +95,9 @@ void count_altered(const Panel& panel, PanelCounts& counts) {
     counts.altered_genotypes += altered;
     counts.altered_animals += altered > 0 ? 1 : 0;
   }
-  std::int32_t last_animal = 0;
-  for (const AlteredCell& cell : panel.altered()) {
-    ++counts.altered_genotypes;
-    if (cell.animal != last_animal) ++counts.altered_animals;
-    last_animal = cell.animal;
+  counts.altered_genotypes += static_cast<std::int64_t>(panel.altered().size());
+  for (std::int32_t i = 1; i <= panel.animals(); ++i) {
+    counts.altered_animals += panel.altered_of(i).empty() ? 0 : 1;
   }
 }
 

@@ -107,11 +107,12 @@ void write_candidate_alterations(const Panel& panel, BufferedWriter* error_rows,
 // the design's rule, which changes first alleles alone.
 void write_listed_alterations(const Panel& panel, BufferedWriter* error_rows,
                               BufferedWriter& console_lines) {
-  std::int32_t last_animal = 0;
-  for (const AlteredCell& cell : panel.altered()) {
-    if (cell.animal != last_animal) console_lines.write(console_line_int(cell.animal));
-    last_animal = cell.animal;
-    if (error_rows != nullptr) write_error_row(*error_rows, panel, cell.animal, cell.marker);
+  for (std::int32_t i = 1; i <= panel.animals(); ++i) {
+    const std::span<const AlteredCell> cells = panel.altered_of(i);
+    if (cells.empty()) continue;
+    console_lines.write(console_line_int(i));
+    if (error_rows == nullptr) continue;
+    for (const AlteredCell& cell : cells) write_error_row(*error_rows, panel, i, cell.marker);
   }
 }
 
@@ -159,11 +160,12 @@ void write_error_table(const Simulation& run, ByteSink& out) {
   const std::string model = run.records.error_model_name();
   const std::vector<std::uint8_t> detectable = detectable_flags(run.pedigree, panel);
   const GenotypeView view(run, Genotypes::kRecorded);
-  for (std::size_t k = 0; k < panel.altered().size(); ++k) {
-    const AlteredCell& cell = panel.altered()[k];
-    const std::int32_t i = cell.animal;
+  std::size_t k = 0;
+  std::int32_t named = 0;
+  std::string animal;
+  panel.for_each_altered([&](std::int32_t i, const AlteredCell& cell) {
     const std::int32_t m = cell.marker;
-    const std::string animal = view.animal_name(i);
+    if (i != named) animal = view.animal_name(named = i);
     const std::string& marker = panel.map().names[static_cast<std::size_t>(m)];
     char* const start = file.reserve(animal.size() + marker.size() + model.size() + 64);
     char* at = std::copy(animal.begin(), animal.end(), start);
@@ -177,9 +179,9 @@ void write_error_table(const Simulation& run, ByteSink& out) {
     }
     *at++ = '\t';
     at = std::copy(model.begin(), model.end(), at);
-    at = std::copy_n(detectable[k] != 0 ? "\t1\n" : "\t0\n", 3, at);
+    at = std::copy_n(detectable[k++] != 0 ? "\t1\n" : "\t0\n", 3, at);
     file.commit(static_cast<std::size_t>(at - start));
-  }
+  });
   file.flush();
 }
 

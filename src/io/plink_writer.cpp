@@ -87,7 +87,7 @@ class CellsByWord {
         for (; k < end && all_[k].marker < end_marker; ++k) {
           const AlteredCell& cell = all_[k];
           cells_[next[static_cast<std::size_t>(cell.marker) / 64 - first]++] = {
-              cell.animal, static_cast<std::uint8_t>(cell.marker % 64),
+              i, static_cast<std::uint8_t>(cell.marker % 64),
               static_cast<std::uint8_t>((cell.first == 2 ? 1 : 0) + (cell.second == 2 ? 1 : 0))};
         }
         next_[static_cast<std::size_t>(i)] = k;

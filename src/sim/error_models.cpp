@@ -36,12 +36,13 @@ constexpr std::uint16_t kGenotypeAlleles[3][2] = {{1, 1}, {1, 2}, {2, 2}};
 RowErrors::RowErrors(const Pedigree& pedigree, const Model& model,
                      const std::vector<double>& shares, const RecordOptions& options,
                      const ErrorMatrix& matrix, const std::vector<double>& rates, const Seed& seed,
-                     const Panel& panel)
+                     const Panel& panel, std::vector<std::uint32_t>& counts)
     : pedigree_(pedigree),
       matrix_(matrix),
       rates_(rates),
       seed_(seed),
       panel_(panel),
+      counts_(counts),
       kind_(static_cast<int>(kind_of(options))),
       alleles_(panel.map().alleles),
       error_probability_(model.error_probability),
@@ -81,7 +82,8 @@ int RowErrors::true_copies(std::int32_t i, std::int32_t m) const {
 void RowErrors::keep(std::int32_t i, std::int32_t m, std::int32_t first, std::int32_t second,
                      std::int32_t a, std::int32_t b) {
   if (first == a && second == b) return;
-  cells.push_back({i, m, static_cast<std::uint16_t>(first), static_cast<std::uint16_t>(second)});
+  cells.push_back({m, static_cast<std::uint16_t>(first), static_cast<std::uint16_t>(second)});
+  ++counts_[static_cast<std::size_t>(i)];
 }
 
 void RowErrors::event(std::uint32_t draw, std::int32_t i, std::int32_t m) {

@@ -33,12 +33,15 @@ namespace pedsim {
 std::vector<double> marker_error_rates(const RecordOptions& options, const Seed& seed,
                                        std::int32_t markers);
 
-// One thread's alterations, an animal at a time, listed in order.
+// One thread's alterations, an animal at a time, listed in order; each
+// animal's count goes to `counts` (one per animal: threads that alter
+// different animals may share it).
 class RowErrors {
  public:
   RowErrors(const Pedigree& pedigree, const Model& model, const std::vector<double>& shares,
             const RecordOptions& options, const ErrorMatrix& matrix,
-            const std::vector<double>& rates, const Seed& seed, const Panel& panel);
+            const std::vector<double>& rates, const Seed& seed, const Panel& panel,
+            std::vector<std::uint32_t>& counts);
   void alter(std::int32_t animal);
   // The model's change at a called genotype, from one 32-bit number.
   void event(std::uint32_t draw, std::int32_t animal, std::int32_t marker);
@@ -47,8 +50,8 @@ class RowErrors {
 
  private:
   int true_copies(std::int32_t i, std::int32_t m) const;
-  void keep(std::int32_t i, std::int32_t m, std::int32_t first, std::int32_t second,
-            std::int32_t a, std::int32_t b);
+  void keep(std::int32_t i, std::int32_t m, std::int32_t first, std::int32_t second, std::int32_t a,
+            std::int32_t b);
   void matrix_event(std::uint32_t draw, std::int32_t i, std::int32_t m);
   void design_rule(std::int32_t i);
 
@@ -57,6 +60,7 @@ class RowErrors {
   const std::vector<double>& rates_;
   Seed seed_;
   const Panel& panel_;
+  std::vector<std::uint32_t>& counts_;
   int kind_;
   std::int32_t alleles_;
   double error_probability_;

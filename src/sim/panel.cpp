@@ -140,22 +140,25 @@ void Panel::swap_records(std::span<const std::pair<std::int32_t, std::int32_t>> 
   for (std::size_t i = 0; i < candidate_of_.size(); ++i) {
     if (candidate_of_[i] != 0) candidates_.push_back(static_cast<std::int32_t>(i));
   }
+  if (altered_.empty()) return;
   std::vector<AlteredCell> cells;
   cells.reserve(altered_.size());
+  std::vector<std::uint32_t> counts(static_cast<std::size_t>(animals_) + 1, 0);
   for (std::int32_t label = 1; label <= animals_; ++label) {
-    for (AlteredCell cell : altered_of(moved_to[static_cast<std::size_t>(label)])) {
-      cell.animal = label;
-      cells.push_back(cell);
-    }
+    const std::span<const AlteredCell> moved =
+        altered_of(moved_to[static_cast<std::size_t>(label)]);
+    cells.insert(cells.end(), moved.begin(), moved.end());
+    counts[static_cast<std::size_t>(label)] = static_cast<std::uint32_t>(moved.size());
   }
-  if (!altered_.empty()) set_altered(std::move(cells));
+  set_altered(std::move(cells), counts);
 }
 
-void Panel::set_altered(std::vector<AlteredCell> cells) {
+void Panel::set_altered(std::vector<AlteredCell> cells, std::span<const std::uint32_t> counts) {
   altered_ = std::move(cells);
   altered_start_.assign(static_cast<std::size_t>(animals_) + 2, 0);
-  for (const AlteredCell& cell : altered_)
-    ++altered_start_[static_cast<std::size_t>(cell.animal) + 1];
+  for (std::size_t i = 0; i < counts.size() && i + 1 < altered_start_.size(); ++i) {
+    altered_start_[i + 1] = counts[i];
+  }
   for (std::size_t i = 1; i < altered_start_.size(); ++i)
     altered_start_[i] += altered_start_[i - 1];
 }

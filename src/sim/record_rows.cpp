@@ -25,12 +25,13 @@ RecordRows::RecordRows(const Pedigree& pedigree, const GenotypeStore& design, co
       seed_(seed),
       panel_(panel),
       call_rates_(marker_call_rates(options, seed, panel.markers())),
-      error_rates_(marker_error_rates(options, seed, panel.markers())) {
+      error_rates_(marker_error_rates(options, seed, panel.markers())),
+      counts_(static_cast<std::size_t>(panel.animals()) + 1, 0) {
   prepare_missing(pedigree, design, options, seed, panel);
   for (int half = 0; half < 2; ++half) {
     if (panel.has_missing_mask()) missing_.emplace_back(options, seed, call_rates_, panel);
-    errors_.emplace_back(pedigree, model, design_shares, options, matrix, error_rates_, seed,
-                         panel);
+    errors_.emplace_back(pedigree, model, design_shares, options, matrix, error_rates_, seed, panel,
+                         counts_);
   }
   if (!options.exact_error_count) {
     cells_.reserve(room_for_errors(options, panel));
@@ -54,7 +55,7 @@ void RecordRows::generation_bred() {
 void RecordRows::finish() {
   if (options_.exact_error_count) exact_errors(options_, seed_, errors_[0], panel_);
   generation_bred();
-  panel_.set_altered(std::move(cells_));
+  panel_.set_altered(std::move(cells_), counts_);
 }
 
 }  // namespace pedsim

@@ -34,6 +34,8 @@ class RecordRows final : public RowObserver {
   std::vector<RowErrors> errors_;
   // The altered genotypes of the generations bred so far, in order.
   std::vector<AlteredCell> cells_;
+  // Per animal, how many of them are its.
+  std::vector<std::uint32_t> counts_;
 };
 
 }  // namespace pedsim
