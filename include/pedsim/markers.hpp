@@ -184,14 +184,14 @@ class Panel {
     return ((row[marker / 64] >> (marker % 64)) & 1) == 0;
   }
   // Makes room for a bit per genotype, set where the genotype is missing.
-  void add_missing_mask() { missing_ = WordBlock((std::size_t(animals_) + 1) * mask_row_words()); }
+  void add_missing_mask() { missing_ = WordBlock((std::size_t(animals_) + 1) * mask_row_words_); }
   bool has_missing_mask() const { return missing_.size() != 0; }
   std::size_t mask_words() const { return (static_cast<std::size_t>(map_.size()) + 63) / 64; }
   std::uint64_t* missing(std::int32_t animal) {
-    return missing_.data() + std::size_t(animal) * mask_row_words();
+    return missing_.data() + std::size_t(animal) * mask_row_words_;
   }
   const std::uint64_t* missing(std::int32_t animal) const {
-    return missing_.data() + std::size_t(animal) * mask_row_words();
+    return missing_.data() + std::size_t(animal) * mask_row_words_;
   }
   // The genotypes another error model altered, in animal and marker order:
   // counts[i] of them are animal i's (counts: one per animal, 0 first).
@@ -211,7 +211,6 @@ class Panel {
 
  private:
   std::int32_t candidate_row(std::int32_t animal) const;
-  std::size_t mask_row_words() const;
 
   MarkerMap map_;
   std::int32_t animals_ = 0;
@@ -221,6 +220,7 @@ class Panel {
   // The distance between rows: whole cache lines once rows are long, so
   // that a line of one row's words never holds another row's.
   std::size_t row_words_ = 0;
+  std::size_t mask_row_words_ = 0;
   WordBlock haplotypes_;
   std::vector<std::uint8_t> lost_;
   std::vector<std::int32_t> candidates_;

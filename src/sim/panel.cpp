@@ -54,6 +54,7 @@ Panel::Panel(std::int32_t animals, MarkerMap map)
       bits_(map_.alleles == 2 ? 1 : 8),
       words_(words_for(static_cast<std::size_t>(map_.size()), bits_)),
       row_words_(row_words_for(words_)),
+      mask_row_words_(row_words_for(words_for(static_cast<std::size_t>(map_.size()), 1))),
       haplotypes_((static_cast<std::size_t>(animals) + 1) * 2 * row_words_),
       lost_(static_cast<std::size_t>(animals) + 1),
       candidate_of_(static_cast<std::size_t>(animals) + 1),
@@ -61,8 +62,6 @@ Panel::Panel(std::int32_t animals, MarkerMap map)
       // while K+1 fits one.
       code_bits_(map_.alleles == 2 ? 2 : (map_.alleles < 255 ? 8 : 16)),
       code_words_(words_for(static_cast<std::size_t>(map_.size()), code_bits_)) {}
-
-std::size_t Panel::mask_row_words() const { return row_words_for(mask_words()); }
 
 std::int32_t Panel::candidate_row(std::int32_t animal) const {
   return candidate_of_[static_cast<std::size_t>(animal)] - 1;
