@@ -47,6 +47,7 @@ RowErrors::RowErrors(const Pedigree& pedigree, const Model& model,
       alleles_(panel.map().alleles),
       error_probability_(model.error_probability),
       replacement_(shares),
+      lowest_rate_(rates.empty() ? 0 : *std::min_element(rates.begin(), rates.end())),
       highest_rate_(rates.empty() ? 0 : *std::max_element(rates.begin(), rates.end())),
       events_(layer_key(seed.value, seed.replicate, Layer::kGenotypeErrors),
               record_lane(RecordDraw::kCells), record_lane(RecordDraw::kCellDraws), true) {
@@ -67,11 +68,16 @@ void RowErrors::alter(std::int32_t i) {
           [&](std::int32_t m, std::uint32_t draw) { matrix_event(draw, i, m); });
       return;
     case Kind::kRandomAllele:
-    case Kind::kDropout:
-      events_.for_each(
-          row, panel_.markers(), highest_rate_, [&](std::int32_t m) { return rates_[m]; },
-          [&](std::int32_t m, std::uint32_t draw) { event(draw, i, m); });
+    case Kind::kDropout: {
+      const auto on = [&](std::int32_t m, std::uint32_t draw) { event(draw, i, m); };
+      if (lowest_rate_ == highest_rate_) {
+        events_.for_each(row, panel_.markers(), highest_rate_, SameForEveryCell{}, on);
+      } else {
+        events_.for_each(
+            row, panel_.markers(), highest_rate_, [&](std::int32_t m) { return rates_[m]; }, on);
+      }
       return;
+    }
   }
 }
 

@@ -65,6 +65,7 @@ class RowErrors {
   std::int32_t alleles_;
   double error_probability_;
   ReplacementAlleles replacement_;
+  double lowest_rate_;
   double highest_rate_;
   std::array<double, 3> change_{};
   double highest_change_ = 0;

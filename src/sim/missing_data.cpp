@@ -102,15 +102,22 @@ void MissingRows::draw(std::int32_t animal) {
   std::uint64_t* row = panel_.missing(animal);
   const std::int32_t markers = panel_.markers();
   const auto r = static_cast<std::uint32_t>(animal);
+  const auto place = [&](double p_max, auto&& p, auto&& on) {
+    if (low_ == high_) {
+      events_.for_each(r, markers, p_max, SameForEveryCell{}, on);
+    } else {
+      events_.for_each(r, markers, p_max, p, on);
+    }
+  };
   if (1 - s * mean_ <= 0.5) {
-    events_.for_each(
-        r, markers, 1 - s * low_, [&](std::int32_t m) { return 1 - s * rates_[m]; },
+    place(
+        1 - s * low_, [&](std::int32_t m) { return 1 - s * rates_[m]; },
         [&](std::int32_t m, std::uint32_t) { row[m / 64] |= std::uint64_t{1} << (m % 64); });
     return;
   }
   set_field_range(row, 1, 0, markers);
-  events_.for_each(
-      r, markers, s * high_, [&](std::int32_t m) { return s * rates_[m]; },
+  place(
+      s * high_, [&](std::int32_t m) { return s * rates_[m]; },
       [&](std::int32_t m, std::uint32_t) { row[m / 64] &= ~(std::uint64_t{1} << (m % 64)); });
 }
 

@@ -4,12 +4,17 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <type_traits>
 #include <vector>
 
 #include "random/layer_words.hpp"
 #include "sim/panel_kernels.hpp"
 
 namespace pedsim {
+
+// The probability of RowEvents where every cell has p_max: no cell's own
+// probability is looked up.
+struct SameForEveryCell {};
 
 // The events along one row of cells, each cell with its own probability
 // p(m), at most p_max: the gap to the next candidate cell is geometric of
@@ -33,8 +38,7 @@ class RowEvents {
     const double scale = every_cell ? 0 : 1 / std::log1p(-p_max);
     // Most rows' candidates in one batch: the mean and four deviations.
     const double expected = std::min(p_max * n, 4096.0);
-    const auto batch =
-        static_cast<std::size_t>(expected + 4 * std::sqrt(expected) + 8) / 4 * 4 + 4;
+    const auto batch = static_cast<std::size_t>(expected + 4 * std::sqrt(expected) + 8) / 4 * 4 + 4;
     std::uint32_t block = 0;
     for (std::int64_t m = -1;;) {
       fill(row, block, batch, scale);
@@ -43,11 +47,13 @@ class RowEvents {
         if (m >= n) return;
         const auto cell = static_cast<std::int32_t>(m);
         std::uint32_t u = draws_ ? numbers_[k] : 0;
-        const double here = p(cell);
-        if (here < p_max) {
-          const double bound = here / p_max * 0x1p32;
-          if (u >= bound) continue;
-          u = static_cast<std::uint32_t>(u * (0x1p32 / bound));
+        if constexpr (!std::is_same_v<std::decay_t<Probability>, SameForEveryCell>) {
+          const double here = p(cell);
+          if (here < p_max) {
+            const double bound = here / p_max * 0x1p32;
+            if (u >= bound) continue;
+            u = static_cast<std::uint32_t>(u * (0x1p32 / bound));
+          }
         }
         on(cell, u);
       }
