@@ -192,22 +192,29 @@ void count_whole_trios(const Pedigree& p, const Panel& panel,
 // of another model's list, at its marker.
 void count_near_altered_cells(const Pedigree& p, const Panel& panel,
                               const std::vector<std::uint8_t>& whole, PanelCounts& counts) {
-  std::vector<std::pair<std::int32_t, std::int32_t>> inconsistent;
+  // One animal's inconsistent markers at a time (a marker may hold an
+  // altered genotype of the animal and of a parent): the checks come
+  // animal by animal.
+  std::vector<std::int32_t> markers;
+  std::int32_t current = 0;
+  const auto count_animal = [&] {
+    std::sort(markers.begin(), markers.end());
+    markers.erase(std::unique(markers.begin(), markers.end()), markers.end());
+    counts.inconsistent_genotypes += static_cast<std::int64_t>(markers.size());
+    counts.inconsistent_animals += markers.empty() ? 0 : 1;
+    for (const std::int32_t m : markers)
+      ++counts.inconsistent_by_marker[static_cast<std::size_t>(m)];
+    markers.clear();
+  };
   for_each_checked_near_altered(
       p, panel, [&](std::int32_t animal, std::size_t, std::int32_t marker, bool conflict) {
-        if (conflict && whole[static_cast<std::size_t>(animal)] == 0) {
-          inconsistent.emplace_back(animal, marker);
+        if (animal != current) {
+          count_animal();
+          current = animal;
         }
+        if (conflict && whole[static_cast<std::size_t>(animal)] == 0) markers.push_back(marker);
       });
-  std::sort(inconsistent.begin(), inconsistent.end());
-  inconsistent.erase(std::unique(inconsistent.begin(), inconsistent.end()), inconsistent.end());
-  counts.inconsistent_genotypes += static_cast<std::int64_t>(inconsistent.size());
-  std::int32_t last_animal = 0;
-  for (const auto& [animal, marker] : inconsistent) {
-    if (animal != last_animal) ++counts.inconsistent_animals;
-    last_animal = animal;
-    ++counts.inconsistent_by_marker[static_cast<std::size_t>(marker)];
-  }
+  count_animal();
 }
 
 }  // namespace

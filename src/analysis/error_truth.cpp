@@ -1,10 +1,8 @@
 #include "analysis/error_truth.hpp"
 
-#include <array>
 #include <bit>
 
 #include "analysis/counts.hpp"
-#include "analysis/recorded_words.hpp"
 
 namespace pedsim {
 
@@ -23,30 +21,6 @@ bool conflicts_with_parents(const Pedigree& pedigree, const Panel& panel, std::i
   return !is_mendelian_consistent(recorded(panel, animal, marker),
                                   recorded(panel, pedigree.sire[animal], marker),
                                   recorded(panel, pedigree.dam[animal], marker));
-}
-
-void for_each_checked_near_altered(
-    const Pedigree& pedigree, const Panel& panel,
-    const std::function<void(std::int32_t, std::size_t, std::int32_t, bool)>& checked) {
-  ConflictWords conflict_words(panel);
-  std::vector<std::uint64_t> conflicts;
-  const AlteredCell* const first = panel.altered().data();
-  for (std::int32_t animal = 1; animal <= pedigree.created(); ++animal) {
-    const std::array<std::int32_t, 3> owners{animal, pedigree.sire[animal], pedigree.dam[animal]};
-    bool any = false;
-    for (const std::int32_t owner : owners) any = any || !panel.altered_of(owner).empty();
-    if (!any) continue;
-    const bool words = conflict_words.of(pedigree, animal, conflicts);
-    for (const std::int32_t owner : owners) {
-      if (owner == 0) continue;
-      for (const AlteredCell& cell : panel.altered_of(owner)) {
-        const auto m = static_cast<std::size_t>(cell.marker);
-        const bool conflict = words ? ((conflicts[m / 64] >> (m % 64)) & 1) != 0
-                                    : conflicts_with_parents(pedigree, panel, animal, cell.marker);
-        checked(animal, static_cast<std::size_t>(&cell - first), cell.marker, conflict);
-      }
-    }
-  }
 }
 
 RecordFigures record_figures(const Pedigree& pedigree, const Panel& panel) {

@@ -1,10 +1,11 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
-#include <functional>
 #include <span>
 #include <vector>
 
+#include "analysis/recorded_words.hpp"
 #include "pedsim/pedsim.hpp"
 
 namespace pedsim {
@@ -19,10 +20,31 @@ bool conflicts_with_parents(const Pedigree& pedigree, const Panel& panel, std::i
 // marker m), calls checked(animal, k, m, conflict), `conflict` telling
 // whether the animal's recorded genotype at m cannot come from its
 // parents'. An animal's markers are checked a word at a time where the
-// panel allows, so each animal is read once.
-void for_each_checked_near_altered(
-    const Pedigree& pedigree, const Panel& panel,
-    const std::function<void(std::int32_t, std::size_t, std::int32_t, bool)>& checked);
+// panel allows, so each animal is read once; the calls come animal by
+// animal.
+template <class Checked>
+void for_each_checked_near_altered(const Pedigree& pedigree, const Panel& panel,
+                                   Checked&& checked) {
+  ConflictWords conflict_words(panel);
+  std::vector<std::uint64_t> conflicts;
+  const AlteredCell* const first = panel.altered().data();
+  for (std::int32_t animal = 1; animal <= pedigree.created(); ++animal) {
+    const std::array<std::int32_t, 3> owners{animal, pedigree.sire[animal], pedigree.dam[animal]};
+    bool any = false;
+    for (const std::int32_t owner : owners) any = any || !panel.altered_of(owner).empty();
+    if (!any) continue;
+    const bool words = conflict_words.of(pedigree, animal, conflicts);
+    for (const std::int32_t owner : owners) {
+      if (owner == 0) continue;
+      for (const AlteredCell& cell : panel.altered_of(owner)) {
+        const auto m = static_cast<std::size_t>(cell.marker);
+        const bool conflict = words ? ((conflicts[m / 64] >> (m % 64)) & 1) != 0
+                                    : conflicts_with_parents(pedigree, panel, animal, cell.marker);
+        checked(animal, static_cast<std::size_t>(&cell - first), cell.marker, conflict);
+      }
+    }
+  }
+}
 
 // The panel's error figures under a model other than the design's.
 struct RecordFigures {

@@ -6,22 +6,32 @@ namespace pedsim {
 
 bool RecordedWords::read(const Panel& panel, std::int32_t animal) {
   if (panel.bits() != 1) return false;
+  // The same animal again (a parent of consecutive animals) is still here.
+  if (&panel == panel_ && animal == animal_) return true;
+  panel_ = nullptr;
   const std::size_t words = panel.words();
-  first_.assign(words, 0);
-  second_.assign(words, 0);
-  called_.assign(words, 0);
-  if (animal == 0 || panel.lost(animal)) return true;
+  first_.resize(words);
+  second_.resize(words);
+  called_.resize(words);
+  if (animal == 0 || panel.lost(animal)) {
+    std::fill(first_.begin(), first_.end(), 0);
+    std::fill(second_.begin(), second_.end(), 0);
+    std::fill(called_.begin(), called_.end(), 0);
+    remember(panel, animal);
+    return true;
+  }
   const std::int32_t source = panel.sample(animal);
   std::copy_n(panel.haplotype(source, 0), words, first_.begin());
   std::copy_n(panel.haplotype(source, 1), words, second_.begin());
-  const auto markers = static_cast<std::size_t>(panel.markers());
-  for (std::size_t w = 0; w < words; ++w) {
-    const std::size_t in_word = std::min<std::size_t>(64, markers - w * 64);
-    const std::uint64_t present =
-        in_word == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << in_word) - 1;
-    called_[w] =
-        present & (panel.has_missing_mask() ? ~panel.missing(animal)[w] : ~std::uint64_t{0});
+  if (panel.has_missing_mask()) {
+    const std::uint64_t* missing = panel.missing(animal);
+    for (std::size_t w = 0; w < words; ++w) called_[w] = ~missing[w];
+  } else {
+    std::fill(called_.begin(), called_.end(), ~std::uint64_t{0});
   }
+  // Past the last marker nothing is called.
+  const auto tail = static_cast<std::size_t>(panel.markers()) % 64;
+  if (tail != 0) called_[words - 1] &= (std::uint64_t{1} << tail) - 1;
   if (std::binary_search(panel.candidates().begin(), panel.candidates().end(), animal)) {
     for (std::int32_t m = 0; m < panel.markers(); ++m) {
       const std::int32_t code = panel.replacement(animal, m);
@@ -31,6 +41,7 @@ bool RecordedWords::read(const Panel& panel, std::int32_t animal) {
   for (const AlteredCell& cell : panel.altered_of(animal)) {
     if (!set(cell.marker, cell.first, cell.second)) return false;
   }
+  remember(panel, animal);
   return true;
 }
 

@@ -27,6 +27,14 @@ class RecordedWords {
 
  private:
   bool set(std::int32_t marker, std::int32_t first, std::int32_t second);
+  void remember(const Panel& panel, std::int32_t animal) {
+    panel_ = &panel;
+    animal_ = animal;
+  }
+
+  // Whose records these are, or null.
+  const Panel* panel_ = nullptr;
+  std::int32_t animal_ = 0;
 
   std::vector<std::uint64_t> first_;
   std::vector<std::uint64_t> second_;
