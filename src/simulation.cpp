@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -224,12 +225,18 @@ std::vector<std::int64_t> inconsistencies_by_marker(const Simulation& run) {
 RecordSummary summarize_records(const Simulation& run) {
   const Panel& panel = run.panel;
   const auto markers = static_cast<std::size_t>(panel.markers());
-  std::vector<std::int64_t> called(markers);
+  // Called: every animal with records, less those missing at the marker.
+  std::int64_t kept = 0;
+  for (std::int32_t i = 1; i <= panel.bred(); ++i) kept += panel.lost(i) ? 0 : 1;
+  std::vector<std::int64_t> called(markers, kept);
   std::vector<std::int64_t> altered(markers);
-  for (std::int32_t i = 1; i <= panel.bred(); ++i) {
-    for (std::size_t m = 0; m < markers; ++m) {
-      called[m] += panel.called(i, static_cast<std::int32_t>(m));
-    }
+  for (std::int32_t i = 1; i <= panel.bred() && panel.has_missing_mask(); ++i) {
+    if (panel.lost(i)) continue;
+    for_each_marker(std::span<const std::uint64_t>(panel.missing(i), panel.mask_words()),
+                    [&](std::int32_t m) {
+                      if (static_cast<std::size_t>(m) < markers)
+                        --called[static_cast<std::size_t>(m)];
+                    });
   }
   for (const AlteredCell& cell : panel.altered()) ++altered[static_cast<std::size_t>(cell.marker)];
   RecordSummary r;
