@@ -192,29 +192,42 @@ void count_whole_trios(const Pedigree& p, const Panel& panel,
 // of another model's list, at its marker.
 void count_near_altered_cells(const Pedigree& p, const Panel& panel,
                               const std::vector<std::uint8_t>& whole, PanelCounts& counts) {
-  // One animal's inconsistent markers at a time (a marker may hold an
-  // altered genotype of the animal and of a parent): the checks come
-  // animal by animal.
-  std::vector<std::int32_t> markers;
-  std::int32_t current = 0;
-  const auto count_animal = [&] {
-    std::sort(markers.begin(), markers.end());
-    markers.erase(std::unique(markers.begin(), markers.end()), markers.end());
-    counts.inconsistent_genotypes += static_cast<std::int64_t>(markers.size());
-    counts.inconsistent_animals += markers.empty() ? 0 : 1;
-    for (const std::int32_t m : markers)
-      ++counts.inconsistent_by_marker[static_cast<std::size_t>(m)];
-    markers.clear();
-  };
-  for_each_checked_near_altered(
-      p, panel, [&](std::int32_t animal, std::size_t, std::int32_t marker, bool conflict) {
-        if (animal != current) {
-          count_animal();
-          current = animal;
-        }
-        if (conflict && whole[static_cast<std::size_t>(animal)] == 0) markers.push_back(marker);
-      });
-  count_animal();
+  PanelCounts halves[2];
+  in_two_halves(p, [&](int half, std::int32_t from, std::int32_t to) {
+    PanelCounts& part = halves[half];
+    part.inconsistent_by_marker.assign(counts.inconsistent_by_marker.size(), 0);
+    // One animal's inconsistent markers at a time (a marker may hold an
+    // altered genotype of the animal and of a parent): the checks come
+    // animal by animal.
+    std::vector<std::int32_t> markers;
+    std::int32_t current = 0;
+    const auto count_animal = [&] {
+      std::sort(markers.begin(), markers.end());
+      markers.erase(std::unique(markers.begin(), markers.end()), markers.end());
+      part.inconsistent_genotypes += static_cast<std::int64_t>(markers.size());
+      part.inconsistent_animals += markers.empty() ? 0 : 1;
+      for (const std::int32_t m : markers)
+        ++part.inconsistent_by_marker[static_cast<std::size_t>(m)];
+      markers.clear();
+    };
+    for_each_checked_near_altered(
+        p, panel, from, to,
+        [&](std::int32_t animal, std::size_t, std::int32_t marker, bool conflict) {
+          if (animal != current) {
+            count_animal();
+            current = animal;
+          }
+          if (conflict && whole[static_cast<std::size_t>(animal)] == 0) markers.push_back(marker);
+        });
+    count_animal();
+  });
+  for (const PanelCounts& part : halves) {
+    counts.inconsistent_genotypes += part.inconsistent_genotypes;
+    counts.inconsistent_animals += part.inconsistent_animals;
+    for (std::size_t m = 0; m < part.inconsistent_by_marker.size(); ++m) {
+      counts.inconsistent_by_marker[m] += part.inconsistent_by_marker[m];
+    }
+  }
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 #include "analysis/error_truth.hpp"
 
+#include <atomic>
 #include <bit>
 
 #include "analysis/counts.hpp"
+#include "platform/side_by_side.hpp"
 
 namespace pedsim {
 
@@ -41,12 +43,24 @@ RecordFigures record_figures(const Pedigree& pedigree, const Panel& panel) {
   return f;
 }
 
+void in_two_halves(const Pedigree& pedigree,
+                   const std::function<void(int, std::int32_t, std::int32_t)>& walk) {
+  const std::int32_t cut = pedigree.created() / 2 + 1;
+  HelperThread helper;
+  helper.side_by_side([&] { walk(0, 1, cut); }, [&] { walk(1, cut, pedigree.created() + 1); });
+}
+
 std::vector<std::uint8_t> detectable_flags(const Pedigree& pedigree, const Panel& panel) {
   std::vector<std::uint8_t> flags(panel.altered().size(), 0);
-  for_each_checked_near_altered(pedigree, panel,
-                                [&flags](std::int32_t, std::size_t k, std::int32_t, bool conflict) {
-                                  flags[k] |= conflict ? 1 : 0;
-                                });
+  // A parent's genotype is checked in each offspring's trio, which may lie
+  // in either half.
+  in_two_halves(pedigree, [&](int, std::int32_t from, std::int32_t to) {
+    for_each_checked_near_altered(
+        pedigree, panel, from, to,
+        [&flags](std::int32_t, std::size_t k, std::int32_t, bool conflict) {
+          if (conflict) std::atomic_ref<std::uint8_t>(flags[k]).store(1, std::memory_order_relaxed);
+        });
+  });
   return flags;
 }
 

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -21,14 +22,14 @@ bool conflicts_with_parents(const Pedigree& pedigree, const Panel& panel, std::i
 // whether the animal's recorded genotype at m cannot come from its
 // parents'. An animal's markers are checked a word at a time where the
 // panel allows, so each animal is read once; the calls come animal by
-// animal.
+// animal, for animals [from, to).
 template <class Checked>
-void for_each_checked_near_altered(const Pedigree& pedigree, const Panel& panel,
-                                   Checked&& checked) {
+void for_each_checked_near_altered(const Pedigree& pedigree, const Panel& panel, std::int32_t from,
+                                   std::int32_t to, Checked&& checked) {
   ConflictWords conflict_words(panel);
   std::vector<std::uint64_t> conflicts;
   const AlteredCell* const first = panel.altered().data();
-  for (std::int32_t animal = 1; animal <= pedigree.created(); ++animal) {
+  for (std::int32_t animal = from; animal < to; ++animal) {
     const std::array<std::int32_t, 3> owners{animal, pedigree.sire[animal], pedigree.dam[animal]};
     bool any = false;
     for (const std::int32_t owner : owners) any = any || !panel.altered_of(owner).empty();
@@ -45,6 +46,11 @@ void for_each_checked_near_altered(const Pedigree& pedigree, const Panel& panel,
     }
   }
 }
+
+// Runs walk(half, from, to) over the animals in two halves (0 and 1) side
+// by side.
+void in_two_halves(const Pedigree& pedigree,
+                   const std::function<void(int, std::int32_t, std::int32_t)>& walk);
 
 // The panel's error figures under a model other than the design's.
 struct RecordFigures {
