@@ -4,12 +4,16 @@
 #include <array>
 #include <charconv>
 #include <cstring>
+#include <span>
+#include <string>
 #include <vector>
 
 #include "analysis/error_truth.hpp"
 #include "io/buffered_writer.hpp"
 #include "io/genotype_view.hpp"
 #include "io/records.hpp"
+#include "platform/large_memory.hpp"
+#include "platform/side_by_side.hpp"
 
 namespace pedsim {
 
@@ -151,38 +155,109 @@ void write_true_genotypes(const Simulation& run, ByteSink& out) {
   }
 }
 
+namespace {
+
+// Text whose growth leaves the new bytes unwritten: each row is formatted
+// in place and the unused room given back.
+using Text = std::vector<char, ScratchAllocator<char>>;
+
+// errors.tsv rows, formatted a stretch of animals at a time.
+class ErrorRows {
+ public:
+  explicit ErrorRows(const Simulation& run)
+      : run_(run),
+        model_(run.records.error_model_name()),
+        detectable_(detectable_flags(run.pedigree, run.panel)),
+        view_(run, Genotypes::kRecorded) {}
+
+  // The rows of animals [from, to), in place of `text`'s contents.
+  void format(std::int32_t from, std::int32_t to, Text& text) const {
+    const Panel& panel = run_.panel;
+    text.clear();
+    std::size_t k = first_cell(from);
+    for (std::int32_t i = from; i < to; ++i) {
+      const std::span<const AlteredCell> cells = panel.altered_of(i);
+      if (cells.empty()) continue;
+      const std::string animal = view_.animal_name(i);
+      const std::int32_t source = panel.sample(i);
+      for (const AlteredCell& cell : cells) {
+        const std::int32_t m = cell.marker;
+        const std::string& marker = panel.map().names[static_cast<std::size_t>(m)];
+        const std::size_t used = text.size();
+        text.resize(used + animal.size() + marker.size() + model_.size() + 64);
+        char* at = std::copy(animal.begin(), animal.end(), text.data() + used);
+        *at++ = '\t';
+        at = std::copy(marker.begin(), marker.end(), at);
+        for (const std::int32_t allele :
+             {panel.true_allele(source, m, 0), panel.true_allele(source, m, 1),
+              std::int32_t{cell.first}, std::int32_t{cell.second}}) {
+          *at++ = '\t';
+          at = std::to_chars(at, at + 11, allele).ptr;
+        }
+        *at++ = '\t';
+        at = std::copy(model_.begin(), model_.end(), at);
+        at = std::copy_n(detectable_[k++] != 0 ? "\t1\n" : "\t0\n", 3, at);
+        text.resize(static_cast<std::size_t>(at - text.data()));
+      }
+    }
+  }
+
+  // Where animal i's altered genotypes start in the panel's list.
+  std::size_t first_cell(std::int32_t i) const {
+    const Panel& panel = run_.panel;
+    if (i > panel.animals()) return panel.altered().size();
+    return static_cast<std::size_t>(panel.altered_of(i).data() - panel.altered().data());
+  }
+
+ private:
+  const Simulation& run_;
+  std::string model_;
+  std::vector<std::uint8_t> detectable_;
+  GenotypeView view_;
+};
+
+// Stretches of animals with about this many altered genotypes each.
+constexpr std::size_t kStretchCells = std::size_t{1} << 19;
+
+}  // namespace
+
 void write_error_table(const Simulation& run, ByteSink& out) {
-  BufferedWriter file(out);
-  file.write(
+  out.write(
       "animal\tmarker\ttrue_allele1\ttrue_allele2\trecorded_allele1\trecorded_allele2\tmodel\t"
       "detectable\n");
-  const Panel& panel = run.panel;
-  const std::string model = run.records.error_model_name();
-  const std::vector<std::uint8_t> detectable = detectable_flags(run.pedigree, panel);
-  const GenotypeView view(run, Genotypes::kRecorded);
-  std::size_t k = 0;
-  std::int32_t named = 0;
-  std::string animal;
-  panel.for_each_altered([&](std::int32_t i, const AlteredCell& cell) {
-    const std::int32_t m = cell.marker;
-    if (i != named) animal = view.animal_name(named = i);
-    const std::string& marker = panel.map().names[static_cast<std::size_t>(m)];
-    char* const start = file.reserve(animal.size() + marker.size() + model.size() + 64);
-    char* at = std::copy(animal.begin(), animal.end(), start);
-    *at++ = '\t';
-    at = std::copy(marker.begin(), marker.end(), at);
-    for (const std::int32_t allele :
-         {panel.true_allele(panel.sample(i), m, 0), panel.true_allele(panel.sample(i), m, 1),
-          std::int32_t{cell.first}, std::int32_t{cell.second}}) {
-      *at++ = '\t';
-      at = std::to_chars(at, at + 11, allele).ptr;
-    }
-    *at++ = '\t';
-    at = std::copy(model.begin(), model.end(), at);
-    at = std::copy_n(detectable[k++] != 0 ? "\t1\n" : "\t0\n", 3, at);
-    file.commit(static_cast<std::size_t>(at - start));
-  });
-  file.flush();
+  if (run.panel.altered().empty()) return;
+  const ErrorRows rows(run);
+  // Stretches formatted two at a time, one on each core, while this
+  // thread first writes the two before.
+  std::vector<std::int32_t> starts{1};
+  const std::int32_t animals = run.panel.animals();
+  for (std::int32_t i = 1; i <= animals; ++i) {
+    if (rows.first_cell(i + 1) - rows.first_cell(starts.back()) >= kStretchCells)
+      starts.push_back(i + 1);
+  }
+  if (starts.back() != animals + 1) starts.push_back(animals + 1);
+  Text text[2][2];
+  HelperThread helper;
+  const std::size_t stretches = starts.size() - 1;
+  const auto format = [&](std::size_t s, Text& into) {
+    if (s < stretches)
+      rows.format(starts[s], starts[s + 1], into);
+    else
+      into.clear();
+  };
+  for (std::size_t pair = 0; 2 * pair < stretches; ++pair) {
+    Text(&now)[2] = text[pair % 2];
+    Text(&before)[2] = text[(pair + 1) % 2];
+    helper.side_by_side(
+        [&] {
+          for (const Text& t : before) out.write({t.data(), t.size()});
+          format(2 * pair, now[0]);
+        },
+        [&] { format(2 * pair + 1, now[1]); });
+    for (Text& t : before) t.clear();
+  }
+  const std::size_t pairs = (stretches + 1) / 2;
+  for (const Text& t : text[(pairs - 1) % 2]) out.write({t.data(), t.size()});
 }
 
 }  // namespace pedsim
