@@ -196,18 +196,19 @@ void count_near_altered_cells(const Pedigree& p, const Panel& panel,
   in_two_halves(p, [&](int half, std::int32_t from, std::int32_t to) {
     PanelCounts& part = halves[half];
     part.inconsistent_by_marker.assign(counts.inconsistent_by_marker.size(), 0);
-    // One animal's inconsistent markers at a time (a marker may hold an
+    // An animal's inconsistent markers, each once (a marker may hold an
     // altered genotype of the animal and of a parent): the checks come
-    // animal by animal.
+    // animal by animal, and the marks are cleared as each animal ends.
+    std::vector<std::uint8_t> marked(part.inconsistent_by_marker.size(), 0);
     std::vector<std::int32_t> markers;
     std::int32_t current = 0;
     const auto count_animal = [&] {
-      std::sort(markers.begin(), markers.end());
-      markers.erase(std::unique(markers.begin(), markers.end()), markers.end());
       part.inconsistent_genotypes += static_cast<std::int64_t>(markers.size());
       part.inconsistent_animals += markers.empty() ? 0 : 1;
-      for (const std::int32_t m : markers)
+      for (const std::int32_t m : markers) {
         ++part.inconsistent_by_marker[static_cast<std::size_t>(m)];
+        marked[static_cast<std::size_t>(m)] = 0;
+      }
       markers.clear();
     };
     for_each_checked_near_altered(
@@ -217,7 +218,10 @@ void count_near_altered_cells(const Pedigree& p, const Panel& panel,
             count_animal();
             current = animal;
           }
-          if (conflict && whole[static_cast<std::size_t>(animal)] == 0) markers.push_back(marker);
+          if (!conflict || whole[static_cast<std::size_t>(animal)] != 0) return;
+          std::uint8_t& mark = marked[static_cast<std::size_t>(marker)];
+          if (mark == 0) markers.push_back(marker);
+          mark = 1;
         });
     count_animal();
   });
