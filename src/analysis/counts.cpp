@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 
 #include "analysis/error_truth.hpp"
@@ -190,8 +191,11 @@ void count_whole_trios(const Pedigree& p, const Panel& panel,
 
 // The conflicts of the other animals: in a trio with an altered genotype
 // of another model's list, at its marker.
+// With `detectable`, also sets the flag of each altered genotype whose
+// check fails.
 void count_near_altered_cells(const Pedigree& p, const Panel& panel,
-                              const std::vector<std::uint8_t>& whole, PanelCounts& counts) {
+                              const std::vector<std::uint8_t>& whole, PanelCounts& counts,
+                              std::vector<std::uint8_t>* detectable) {
   PanelCounts halves[2];
   in_two_halves(p, [&](int half, std::int32_t from, std::int32_t to) {
     PanelCounts& part = halves[half];
@@ -213,10 +217,15 @@ void count_near_altered_cells(const Pedigree& p, const Panel& panel,
     };
     for_each_checked_near_altered(
         p, panel, from, to,
-        [&](std::int32_t animal, std::size_t, std::int32_t marker, bool conflict) {
+        [&](std::int32_t animal, std::size_t k, std::int32_t marker, bool conflict) {
           if (animal != current) {
             count_animal();
             current = animal;
+          }
+          if (conflict && detectable != nullptr) {
+            // A parent's genotype is checked in each offspring's trio,
+            // which may lie in either half.
+            std::atomic_ref<std::uint8_t>((*detectable)[k]).store(1, std::memory_order_relaxed);
           }
           if (!conflict || whole[static_cast<std::size_t>(animal)] != 0) return;
           std::uint8_t& mark = marked[static_cast<std::size_t>(marker)];
@@ -236,14 +245,31 @@ void count_near_altered_cells(const Pedigree& p, const Panel& panel,
 
 }  // namespace
 
-PanelCounts count_panel(const Simulation& run) {
+PanelCounts count_panel(const Simulation& run, std::vector<std::uint8_t>* detectable) {
   PanelCounts counts;
   counts.inconsistent_by_marker.assign(static_cast<std::size_t>(run.panel.markers()), 0);
   count_altered(run.panel, counts);
   const std::vector<std::uint8_t> whole = checked_whole(run);
   count_whole_trios(run.pedigree, run.panel, whole, counts);
-  count_near_altered_cells(run.pedigree, run.panel, whole, counts);
+  if (detectable != nullptr) detectable->assign(run.panel.altered().size(), 0);
+  count_near_altered_cells(run.pedigree, run.panel, whole, counts, detectable);
   return counts;
+}
+
+void RunChecks::check() {
+  if (checked_) return;
+  counts_ = count_panel(run_, &detectable_);
+  checked_ = true;
+}
+
+const PanelCounts& RunChecks::panel_counts() {
+  check();
+  return counts_;
+}
+
+const std::vector<std::uint8_t>& RunChecks::detectable() {
+  check();
+  return detectable_;
 }
 
 PedigreeErrorCounts count_pedigree_errors(const std::vector<PedigreeChange>& changes) {
@@ -260,7 +286,7 @@ PedigreeErrorCounts count_pedigree_errors(const std::vector<PedigreeChange>& cha
   return c;
 }
 
-RunCounts count_run(const Simulation& run) {
+RunCounts count_run(const Simulation& run, RunChecks& checks) {
   if (!run.has_panel()) return count_run(run.pedigree, run.genotypes);
   RunCounts counts;
   const Panel& panel = run.panel;
@@ -269,9 +295,9 @@ RunCounts count_run(const Simulation& run) {
     counts.records_lost += panel.lost(i) ? 1 : 0;
   }
   counts.error_candidates = static_cast<std::int64_t>(panel.candidates().size());
-  const PanelCounts panel_counts = count_panel(run);
+  const PanelCounts& panel_counts = checks.panel_counts();
   if (!run.records.has_design_records()) {
-    counts.records = record_figures(run.pedigree, panel);
+    counts.records = record_figures(run.pedigree, panel, checks.detectable());
   }
   if (run.records.has_pedigree_errors())
     counts.pedigree = count_pedigree_errors(run.pedigree_changes);

@@ -66,11 +66,31 @@ struct PanelCounts {
   // two-allele markers, PLINK's count of Mendel errors in trios).
   std::vector<std::int64_t> inconsistent_by_marker;
 };
-PanelCounts count_panel(const Simulation& run);
+// With `detectable`, also fills the flags of detectable_flags, from the
+// same walk.
+PanelCounts count_panel(const Simulation& run, std::vector<std::uint8_t>* detectable = nullptr);
+
+// The checks between relatives that several outputs of one run read (the
+// panel's counts, the detectable flags), worked out by one walk over the
+// animals when first asked for.
+class RunChecks {
+ public:
+  explicit RunChecks(const Simulation& run) : run_(run) {}
+  const PanelCounts& panel_counts();
+  const std::vector<std::uint8_t>& detectable();
+
+ private:
+  void check();
+
+  const Simulation& run_;
+  bool checked_ = false;
+  PanelCounts counts_;
+  std::vector<std::uint8_t> detectable_;
+};
 
 // The counts of a run: of the design's marker, or of its panel (animals
 // with an altered genotype at any marker, animals conflicting with a
 // genotyped parent at any marker).
-RunCounts count_run(const Simulation& run);
+RunCounts count_run(const Simulation& run, RunChecks& checks);
 
 }  // namespace pedsim

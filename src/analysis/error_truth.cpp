@@ -25,7 +25,8 @@ bool conflicts_with_parents(const Pedigree& pedigree, const Panel& panel, std::i
                                   recorded(panel, pedigree.dam[animal], marker));
 }
 
-RecordFigures record_figures(const Pedigree& pedigree, const Panel& panel) {
+RecordFigures record_figures(const Pedigree& pedigree, const Panel& panel,
+                             const std::vector<std::uint8_t>& detectable) {
   RecordFigures f;
   const std::int32_t markers = panel.markers();
   f.genotypes = std::int64_t{pedigree.created()} * markers;
@@ -39,7 +40,7 @@ RecordFigures record_figures(const Pedigree& pedigree, const Panel& panel) {
     f.called += markers - missing;
   }
   f.altered = static_cast<std::int64_t>(panel.altered().size());
-  for (const std::uint8_t d : detectable_flags(pedigree, panel)) f.detectable += d;
+  for (const std::uint8_t d : detectable) f.detectable += d;
   return f;
 }
 
@@ -62,6 +63,42 @@ std::vector<std::uint8_t> detectable_flags(const Pedigree& pedigree, const Panel
         });
   });
   return flags;
+}
+
+RecordSummary summarize_records(const Simulation& run,
+                                const std::vector<std::uint8_t>& detectable) {
+  const Panel& panel = run.panel;
+  const auto markers = static_cast<std::size_t>(panel.markers());
+  // Called: every animal with records, less those missing at the marker.
+  std::int64_t kept = 0;
+  for (std::int32_t i = 1; i <= panel.bred(); ++i) kept += panel.lost(i) ? 0 : 1;
+  std::vector<std::int64_t> called(markers, kept);
+  std::vector<std::int64_t> altered(markers);
+  for (std::int32_t i = 1; i <= panel.bred() && panel.has_missing_mask(); ++i) {
+    if (panel.lost(i)) continue;
+    for_each_marker(std::span<const std::uint64_t>(panel.missing(i), panel.mask_words()),
+                    [&](std::int32_t m) {
+                      if (static_cast<std::size_t>(m) < markers)
+                        --called[static_cast<std::size_t>(m)];
+                    });
+  }
+  for (const AlteredCell& cell : panel.altered()) ++altered[static_cast<std::size_t>(cell.marker)];
+  RecordSummary r;
+  r.call_rate_marker_min = r.error_rate_marker_min = 1;
+  for (std::size_t m = 0; m < markers; ++m) {
+    const double call = panel.bred() == 0 ? 0 : static_cast<double>(called[m]) / panel.bred();
+    const double error = called[m] == 0 ? 0 : static_cast<double>(altered[m]) / called[m];
+    r.call_rate_marker_min = std::min(r.call_rate_marker_min, call);
+    r.call_rate_marker_max = std::max(r.call_rate_marker_max, call);
+    r.error_rate_marker_min = std::min(r.error_rate_marker_min, error);
+    r.error_rate_marker_max = std::max(r.error_rate_marker_max, error);
+  }
+  const RecordFigures figures = record_figures(run.pedigree, panel, detectable);
+  r.call_rate = figures.call_rate();
+  r.error_rate = figures.error_rate();
+  r.altered_genotypes = figures.altered;
+  r.detectable_errors = figures.detectable;
+  return r;
 }
 
 }  // namespace pedsim

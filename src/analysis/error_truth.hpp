@@ -61,7 +61,11 @@ struct RecordFigures {
   double call_rate() const { return genotypes == 0 ? 0 : double(called) / double(genotypes); }
   double error_rate() const { return called == 0 ? 0 : double(altered) / double(called); }
 };
-RecordFigures record_figures(const Pedigree& pedigree, const Panel& panel);
+RecordFigures record_figures(const Pedigree& pedigree, const Panel& panel,
+                             const std::vector<std::uint8_t>& detectable);
+
+// The record models' realised rates, given the detectable flags.
+RecordSummary summarize_records(const Simulation& run, const std::vector<std::uint8_t>& detectable);
 
 // Per altered genotype of the panel, in its order: 1 when detectable.
 std::vector<std::uint8_t> detectable_flags(const Pedigree& pedigree, const Panel& panel);

@@ -50,8 +50,7 @@ bool is_chromosome(std::string_view text) {
 // stop.
 class MarkerFileReader {
  public:
-  MarkerFileReader(std::string_view path, std::int32_t alleles)
-      : path_(path), alleles_(alleles) {
+  MarkerFileReader(std::string_view path, std::int32_t alleles) : path_(path), alleles_(alleles) {
     map_.alleles = alleles;
   }
 
@@ -93,18 +92,21 @@ class MarkerFileReader {
       const std::string_view name = columns_[k];
       if (k < 3) {
         if (name != kRequired[k]) {
-          stop(1, name, "expected column " + std::to_string(k + 1) + " to be '" +
-                            std::string(kRequired[k]) + "', found " + quoted(name));
+          stop(1, name,
+               "expected column " + std::to_string(k + 1) + " to be '" + std::string(kRequired[k]) +
+                   "', found " + quoted(name));
         }
         continue;
       }
       if (name != "freq_" + std::to_string(k - 2)) {
-        stop(1, name, "expected column " + std::to_string(k + 1) + " to be 'freq_" +
-                          std::to_string(k - 2) + "', found " + quoted(name));
+        stop(1, name,
+             "expected column " + std::to_string(k + 1) + " to be 'freq_" + std::to_string(k - 2) +
+                 "', found " + quoted(name));
       }
       if (static_cast<std::int32_t>(k - 2) > alleles_) {
-        stop(1, name, "more frequency columns than the " + std::to_string(alleles_) +
-                          " alleles of each marker (--alleles)");
+        stop(1, name,
+             "more frequency columns than the " + std::to_string(alleles_) +
+                 " alleles of each marker (--alleles)");
       }
     }
     if (columns_.size() < 3) {
@@ -115,8 +117,9 @@ class MarkerFileReader {
   void row(std::size_t line, std::string_view text) {
     const std::vector<std::string_view> fields = split_tabs(text);
     if (fields.size() != columns_.size()) {
-      stop(line, "", "expected " + std::to_string(columns_.size()) + " tab-separated columns, found " +
-                         std::to_string(fields.size()));
+      stop(line, "",
+           "expected " + std::to_string(columns_.size()) + " tab-separated columns, found " +
+               std::to_string(fields.size()));
     }
     marker_name(line, fields[0]);
     const std::int32_t chromosome = chromosome_of(line, fields[1]);
@@ -143,9 +146,9 @@ class MarkerFileReader {
     if (names.empty() || names.back() != name) {
       for (const std::string& seen : names) {
         if (seen == name) {
-          stop(line, "chromosome", "chromosome " + quoted(name) + " appears again after " +
-                                       quoted(names.back()) +
-                                       "; the rows of a chromosome must follow each other");
+          stop(line, "chromosome",
+               "chromosome " + quoted(name) + " appears again after " + quoted(names.back()) +
+                   "; the rows of a chromosome must follow each other");
         }
       }
       if (static_cast<std::int32_t>(names.size()) == kMaxChromosomes) {
@@ -161,8 +164,7 @@ class MarkerFileReader {
   void position(std::size_t line, std::string_view text, std::int32_t chromosome) {
     const auto cm = number_of(text);
     if (!cm || *cm < 0 || *cm > kMaxPositionCm) {
-      stop(line, "position_cm",
-           quoted(text) + " is not a number of centimorgans from 0 to 100000");
+      stop(line, "position_cm", quoted(text) + " is not a number of centimorgans from 0 to 100000");
     }
     const auto& chromosomes = map_.chromosome;
     if (chromosomes.size() > 1 && chromosomes[chromosomes.size() - 2] == chromosome &&
@@ -188,8 +190,7 @@ class MarkerFileReader {
       std::ostringstream total;
       total.precision(10);
       total << sum;
-      stop(line, columns_[3],
-           "the frequencies sum to " + total.str() + ", not 1 (within 1e-6)");
+      stop(line, columns_[3], "the frequencies sum to " + total.str() + ", not 1 (within 1e-6)");
     }
     map_.frequencies.push_back(std::move(f));
   }

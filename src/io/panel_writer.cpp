@@ -164,10 +164,10 @@ using Text = std::vector<char, ScratchAllocator<char>>;
 // errors.tsv rows, formatted a stretch of animals at a time.
 class ErrorRows {
  public:
-  explicit ErrorRows(const Simulation& run)
+  ErrorRows(const Simulation& run, const std::vector<std::uint8_t>& detectable)
       : run_(run),
         model_(run.records.error_model_name()),
-        detectable_(detectable_flags(run.pedigree, run.panel)),
+        detectable_(detectable),
         view_(run, Genotypes::kRecorded) {}
 
   // The rows of animals [from, to), in place of `text`'s contents.
@@ -212,7 +212,7 @@ class ErrorRows {
  private:
   const Simulation& run_;
   std::string model_;
-  std::vector<std::uint8_t> detectable_;
+  const std::vector<std::uint8_t>& detectable_;
   GenotypeView view_;
 };
 
@@ -221,12 +221,13 @@ constexpr std::size_t kStretchCells = std::size_t{1} << 19;
 
 }  // namespace
 
-void write_error_table(const Simulation& run, ByteSink& out) {
+void write_error_table(const Simulation& run, const std::vector<std::uint8_t>& detectable,
+                       ByteSink& out) {
   out.write(
       "animal\tmarker\ttrue_allele1\ttrue_allele2\trecorded_allele1\trecorded_allele2\tmodel\t"
       "detectable\n");
   if (run.panel.altered().empty()) return;
-  const ErrorRows rows(run);
+  const ErrorRows rows(run, detectable);
   // Stretches formatted two at a time, one on each core, while this
   // thread first writes the two before.
   std::vector<std::int32_t> starts{1};

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
 #include "pedsim/pedsim.hpp"
 
 namespace pedsim {
@@ -16,8 +19,10 @@ void write_panel_outputs(const Pedigree& pedigree, const Panel& panel, const Out
 
 // errors.tsv: a header row, then per altered genotype the animal, the
 // marker's name, the true and recorded alleles, the error model and whether
-// the error is detectable from parents and offspring.
-void write_error_table(const Simulation& run, ByteSink& out);
+// the error is detectable from parents and offspring (`detectable`: the
+// flags of detectable_flags).
+void write_error_table(const Simulation& run, const std::vector<std::uint8_t>& detectable,
+                       ByteSink& out);
 
 // Every row in the layout of "ped.pre" with the true genotypes of every
 // marker (the design's marker alone when the run has no panel).

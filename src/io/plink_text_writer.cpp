@@ -12,9 +12,7 @@ namespace {
 
 char* put(char* at, std::string_view text) { return std::copy(text.begin(), text.end(), at); }
 
-char* put_number(char* at, std::int64_t value) {
-  return std::to_chars(at, at + 24, value).ptr;
-}
+char* put_number(char* at, std::int64_t value) { return std::to_chars(at, at + 24, value).ptr; }
 
 }  // namespace
 

@@ -157,7 +157,7 @@ void write_spread(BufferedWriter& file, const char* name, const Spread& s, std::
 // The panel's model and aggregates over its markers: founders'
 // heterozygosity, and the realised frequency of each marker's rarest
 // allele among the true genotypes of every animal.
-void write_panel_summary(const Simulation& run, BufferedWriter& file) {
+void write_panel_summary(const Simulation& run, RunChecks& checks, BufferedWriter& file) {
   const Panel& panel = run.panel;
   const MarkerMap& map = panel.map();
   file.write("\n# marker panel\n");
@@ -187,7 +187,7 @@ void write_panel_summary(const Simulation& run, BufferedWriter& file) {
   }
   write_spread(file, "founder_heterozygosity", heterozygosity, panel.markers());
   write_spread(file, "minor_allele_frequency", rarest, panel.markers());
-  const PanelCounts counts_of_panel = count_panel(run);
+  const PanelCounts& counts_of_panel = checks.panel_counts();
   file.write(format("panel_error_candidates: %zu\n", panel.candidates().size()));
   file.write(format("panel_altered_genotypes: %lld\n", counts_of_panel.altered_genotypes));
   file.write(format("panel_altered_animals: %lld\n", counts_of_panel.altered_animals));
@@ -199,8 +199,8 @@ void write_panel_summary(const Simulation& run, BufferedWriter& file) {
 }
 
 // The record models and their realised rates, overall and across markers.
-void write_records_summary(const Simulation& run, BufferedWriter& file) {
-  const RecordSummary r = summarize_records(run);
+void write_records_summary(const Simulation& run, RunChecks& checks, BufferedWriter& file) {
+  const RecordSummary r = summarize_records(run, checks.detectable());
   file.write("\n# records\n");
   file.write("record_model: " + run.records.describe() + "\n");
   file.write(format("call_rate: %.6f\n", r.call_rate));
@@ -228,18 +228,23 @@ void write_pedigree_error_summary(const Simulation& run, BufferedWriter& file) {
 
 // A supplied pedigree: its animals and the parents added as founders; its
 // markers were all dropped on the panel's streams.
-void write_supplied_summary(const Simulation& run, BufferedWriter& file) {
+void write_supplied_summary(const Simulation& run, RunChecks& checks, BufferedWriter& file) {
   file.write("\n# supplied pedigree\n");
   file.write(format("animals: %d\n", run.pedigree.created()));
   file.write(format("added_founders: %d\n", run.added_founders));
-  write_panel_summary(run, file);
-  if (!run.records.has_design_records()) write_records_summary(run, file);
+  write_panel_summary(run, checks, file);
+  if (!run.records.has_design_records()) write_records_summary(run, checks, file);
   if (run.records.has_pedigree_errors()) write_pedigree_error_summary(run, file);
 }
 
 }  // namespace
 
 void write_summary(const Simulation& run, ByteSink& out) {
+  RunChecks checks(run);
+  write_summary(run, checks, out);
+}
+
+void write_summary(const Simulation& run, RunChecks& checks, ByteSink& out) {
   const Parameters& parameters = run.parameters;
   const Pedigree& p = run.pedigree;
   BufferedWriter file(out);
@@ -277,7 +282,7 @@ void write_summary(const Simulation& run, ByteSink& out) {
   }
 
   if (run.is_supplied()) {
-    write_supplied_summary(run, file);
+    write_supplied_summary(run, checks, file);
     file.flush();
     return;
   }
@@ -315,8 +320,8 @@ void write_summary(const Simulation& run, ByteSink& out) {
                     inconsistent.involving_altered));
   file.write(format("mendelian_inconsistencies_not_involving_altered: %lld\n",
                     inconsistent.not_involving_altered));
-  if (run.has_panel()) write_panel_summary(run, file);
-  if (!run.records.has_design_records()) write_records_summary(run, file);
+  if (run.has_panel()) write_panel_summary(run, checks, file);
+  if (!run.records.has_design_records()) write_records_summary(run, checks, file);
   if (run.records.has_pedigree_errors()) write_pedigree_error_summary(run, file);
   file.flush();
 }

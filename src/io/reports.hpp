@@ -30,8 +30,8 @@ std::string replicate_table_row(std::int32_t replicate, std::int32_t seed,
                                 const std::string& model,
                                 TableColumns columns = TableColumns::kDesign);
 // A row of "NA" counts for a run that left no line.
-std::string na_table_row(std::int32_t replicate, const std::string& seed,
-                         const std::string& model, TableColumns columns);
+std::string na_table_row(std::int32_t replicate, const std::string& seed, const std::string& model,
+                         TableColumns columns);
 
 // The text of run.tsv: a run's line of a replicate table, with the table's
 // header.
@@ -43,7 +43,9 @@ std::string run_row_text(const Seed& seed, const std::optional<RunCounts>& count
 // generation, true alleles, lost flag, recorded alleles and altered flag.
 void write_truth(const Simulation& run, ByteSink& out);
 
-// The run summary: `key: value` lines and short tables.
+// The run summary: `key: value` lines and short tables; with the run's
+// checks, when other outputs share them.
 void write_summary(const Simulation& run, ByteSink& out);
+void write_summary(const Simulation& run, RunChecks& checks, ByteSink& out);
 
 }  // namespace pedsim

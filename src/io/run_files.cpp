@@ -10,10 +10,10 @@
 #include <filesystem>
 
 #include "io/diagnostic.hpp"
-#include "io/plink_text_writer.hpp"
-#include "io/plink_writer.hpp"
 #include "io/panel_writer.hpp"
 #include "io/pedigree_truth.hpp"
+#include "io/plink_text_writer.hpp"
+#include "io/plink_writer.hpp"
 #include "io/vcf_writer.hpp"
 
 namespace pedsim {
@@ -55,14 +55,14 @@ namespace {
 void write_console(const RunOutcome& outcome, ByteSink& out) { out.write(outcome.console); }
 
 void write_run_row(const RunOutcome& outcome, ByteSink& out) {
-  out.write(run_row_text(outcome.seed, outcome.counts, outcome.status, outcome.model,
-                         outcome.columns));
+  out.write(
+      run_row_text(outcome.seed, outcome.counts, outcome.status, outcome.model, outcome.columns));
 }
 
 void write_truth_of(const RunOutcome& outcome, ByteSink& out) { write_truth(*outcome.run, out); }
 
 void write_summary_of(const RunOutcome& outcome, ByteSink& out) {
-  write_summary(*outcome.run, out);
+  write_summary(*outcome.run, *outcome.checks, out);
 }
 
 void write_true_genotypes_of(const RunOutcome& outcome, ByteSink& out) {
@@ -70,7 +70,7 @@ void write_true_genotypes_of(const RunOutcome& outcome, ByteSink& out) {
 }
 
 void write_error_table_of(const RunOutcome& outcome, ByteSink& out) {
-  write_error_table(*outcome.run, out);
+  write_error_table(*outcome.run, outcome.checks->detectable(), out);
 }
 
 using GenotypeWriter = void (*)(const Simulation& run, Genotypes genotypes, ByteSink& out);
@@ -127,17 +127,31 @@ constexpr OutputKind vcf_kind(std::string_view name, std::string_view index) {
 }
 
 constexpr OutputKind kOutputKinds[] = {
-    {.name = kPedPreName, .unit = unit::kPedPre, .written = Written::kAsFormed,
+    {.name = kPedPreName,
+     .unit = unit::kPedPre,
+     .written = Written::kAsFormed,
      .asked = asks_for<Format::kPre>},
     {.name = kPedErrorsName, .unit = unit::kPedErrors, .written = Written::kAsFormed},
-    {.name = "--truth", .unit = unit::kTruth, .written = Written::kWhole, .path = &RunPlan::truth,
+    {.name = "--truth",
+     .unit = unit::kTruth,
+     .written = Written::kWhole,
+     .path = &RunPlan::truth,
      .write = write_truth_of},
-    {.name = "--summary", .unit = unit::kSummary, .written = Written::kWhole,
-     .path = &RunPlan::summary, .write = write_summary_of},
-    {.name = kIdsName, .unit = unit::kIds, .written = Written::kWhole, .asked = asks_for_ids,
+    {.name = "--summary",
+     .unit = unit::kSummary,
+     .written = Written::kWhole,
+     .path = &RunPlan::summary,
+     .write = write_summary_of},
+    {.name = kIdsName,
+     .unit = unit::kIds,
+     .written = Written::kWhole,
+     .asked = asks_for_ids,
      .write = write_ids_of},
-    {.name = kTrueGenotypesName, .unit = unit::kTrueGenotypes, .written = Written::kWhole,
-     .asked = asks_for<Format::kPre, true>, .write = write_true_genotypes_of},
+    {.name = kTrueGenotypesName,
+     .unit = unit::kTrueGenotypes,
+     .written = Written::kWhole,
+     .asked = asks_for<Format::kPre, true>,
+     .write = write_true_genotypes_of},
     genotype_kind<write_bed, kRecorded, Format::kPlink, unit::kPlink>("ped.bed"),
     genotype_kind<write_bim, kRecorded, Format::kPlink, unit::kPlink>("ped.bim"),
     genotype_kind<write_fam, kRecorded, Format::kPlink, unit::kPlink>("ped.fam"),
@@ -150,14 +164,26 @@ constexpr OutputKind kOutputKinds[] = {
     genotype_kind<write_map, kTrue, Format::kPlinkText, unit::kPlinkText>("true.map"),
     vcf_kind<kRecorded>("ped.vcf.gz", "ped.vcf.gz.csi"),
     vcf_kind<kTrue>("true.vcf.gz", "true.vcf.gz.csi"),
-    {.name = kPedigreeTruthName, .unit = unit::kPedigreeTruth, .written = Written::kWhole,
-     .asked = asks_for_pedigree_truth, .write = write_pedigree_truth_of},
-    {.name = kErrorTableName, .unit = unit::kErrorTable, .written = Written::kWhole,
-     .asked = asks_for_error_table, .write = write_error_table_of},
-    {.name = kConsoleCopyName, .unit = unit::kConsoleCopy,
-     .written = Written::kWholeEvenOnFailure, .asked = asks_for_console, .write = write_console},
-    {.name = kRunRowName, .unit = unit::kRunRow, .written = Written::kWholeEvenOnFailure,
-     .asked = asks_for_run_row, .write = write_run_row},
+    {.name = kPedigreeTruthName,
+     .unit = unit::kPedigreeTruth,
+     .written = Written::kWhole,
+     .asked = asks_for_pedigree_truth,
+     .write = write_pedigree_truth_of},
+    {.name = kErrorTableName,
+     .unit = unit::kErrorTable,
+     .written = Written::kWhole,
+     .asked = asks_for_error_table,
+     .write = write_error_table_of},
+    {.name = kConsoleCopyName,
+     .unit = unit::kConsoleCopy,
+     .written = Written::kWholeEvenOnFailure,
+     .asked = asks_for_console,
+     .write = write_console},
+    {.name = kRunRowName,
+     .unit = unit::kRunRow,
+     .written = Written::kWholeEvenOnFailure,
+     .asked = asks_for_run_row,
+     .write = write_run_row},
 };
 
 }  // namespace
@@ -173,8 +199,8 @@ std::vector<RunFile> files_of(const RunPlan& plan) {
     } else if (kind.asked == nullptr || kind.asked(plan)) {
       files.push_back({&kind, std::string(kind.name), relative_path(plan.folder, kind.name)});
       if (!kind.index.empty()) {
-        files.push_back({&kind, std::string(kind.index), relative_path(plan.folder, kind.index),
-                         true});
+        files.push_back(
+            {&kind, std::string(kind.index), relative_path(plan.folder, kind.index), true});
       }
     }
   }
@@ -369,9 +395,9 @@ void RunFiles::write_indexed(ReportFile& file, ReportFile& index, const OutputKi
     f->create();
   }
   kind.write_indexed(outcome, {.path = file.new_path(),
-                              .index_path = index.new_path(),
-                              .shown_path = full_path(".", file.target_path()),
-                              .unit = kind.unit});
+                               .index_path = index.new_path(),
+                               .shown_path = full_path(".", file.target_path()),
+                               .unit = kind.unit});
   commit(file);
   commit(index);
 }
@@ -385,7 +411,9 @@ void RunFiles::finish(const Simulation& run, std::string_view console_text) {
                      .console = console_text,
                      .counts = std::nullopt,
                      .columns = plan_.columns};
-  if (plan_.run_row) counts_ = outcome.counts = count_run(run);
+  RunChecks checks(run);
+  outcome.checks = &checks;
+  if (plan_.run_row) counts_ = outcome.counts = count_run(run, checks);
   for (std::size_t k = 0; k < whole_.size(); ++k) {
     const OutputKind& kind = *whole_files_[k]->kind;
     if (kind.write_indexed != nullptr) {

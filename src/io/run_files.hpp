@@ -62,6 +62,8 @@ struct RunOutcome {
   std::string_view console;
   std::optional<RunCounts> counts;
   TableColumns columns = TableColumns::kDesign;
+  // The checks between relatives the outputs share (null: none made).
+  RunChecks* checks = nullptr;
 };
 
 // One kind of file a run can write: a row of the table of outputs.

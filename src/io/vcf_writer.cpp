@@ -52,8 +52,7 @@ class BgzfSink : public ByteSink {
     if (bgzf_close(bgzf) != 0) fail();
   }
   [[noreturn]] void fail() const {
-    stop_with_diagnostic(code::kWriteError, file_.unit, file_.shown_path,
-                         errno != 0 ? errno : EIO);
+    stop_with_diagnostic(code::kWriteError, file_.unit, file_.shown_path, errno != 0 ? errno : EIO);
   }
 
  private:
@@ -62,8 +61,9 @@ class BgzfSink : public ByteSink {
 };
 
 void write_header(const GenotypeView& view, BufferedWriter& out) {
-  out.write("##fileformat=VCFv4.2\n##FILTER=<ID=PASS,Description=\"All filters passed\">\n"
-            "##source=pedsim\n");
+  out.write(
+      "##fileformat=VCFv4.2\n##FILTER=<ID=PASS,Description=\"All filters passed\">\n"
+      "##source=pedsim\n");
   for (std::int32_t m = 0; m < view.markers(); ++m) {
     const bool last_of_contig =
         m + 1 == view.markers() || view.chromosome(m + 1) != view.chromosome(m);
@@ -74,8 +74,9 @@ void write_header(const GenotypeView& view, BufferedWriter& out) {
     out.write(std::to_string(view.base_pair(m)));
     out.write(">\n");
   }
-  out.write("##FORMAT=<ID=GT,Number=1,Type=String,Description=\"Genotype\">\n"
-            "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT");
+  out.write(
+      "##FORMAT=<ID=GT,Number=1,Type=String,Description=\"Genotype\">\n"
+      "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT");
   for (std::int32_t i = 1; i <= view.animals(); ++i) {
     out.write("\t");
     out.write(view.animal_name(i));
