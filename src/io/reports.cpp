@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "analysis/allele_tally.hpp"
 #include "io/buffered_writer.hpp"
 #include "io/diagnostic.hpp"
 #include "sim/genotype_loss.hpp"
@@ -169,20 +170,13 @@ void write_panel_summary(const Simulation& run, RunChecks& checks, BufferedWrite
   file.write(format("chromosomes: %zu\n", map.chromosome_names.size()));
   Spread heterozygosity;
   Spread rarest;
-  std::vector<std::int64_t> counts(static_cast<std::size_t>(map.alleles) + 1);
   const std::int32_t founders = run.parameters.founders;
+  const AlleleTally tally = tally_alleles(panel, founders);
   for (std::int32_t m = 0; m < panel.markers(); ++m) {
-    std::int64_t heterozygous = 0;
-    std::fill(counts.begin(), counts.end(), 0);
-    for (std::int32_t i = 1; i <= panel.bred(); ++i) {
-      const std::int32_t a = panel.true_allele(i, m, 0);
-      const std::int32_t b = panel.true_allele(i, m, 1);
-      ++counts[static_cast<std::size_t>(a)];
-      ++counts[static_cast<std::size_t>(b)];
-      if (i <= founders && a != b) ++heterozygous;
-    }
-    heterozygosity.add(static_cast<double>(heterozygous) / founders);
-    const std::int64_t least = *std::min_element(counts.begin() + 1, counts.end());
+    heterozygosity.add(static_cast<double>(tally.heterozygous[static_cast<std::size_t>(m)]) /
+                       founders);
+    std::int64_t least = tally.of(m, 1);
+    for (std::int32_t a = 2; a <= map.alleles; ++a) least = std::min(least, tally.of(m, a));
     rarest.add(panel.bred() == 0 ? 0.0 : static_cast<double>(least) / (2.0 * panel.bred()));
   }
   write_spread(file, "founder_heterozygosity", heterozygosity, panel.markers());
