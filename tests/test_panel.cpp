@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/allele_tally.hpp"
 #include "io/marker_file.hpp"
 #include "pedsim/pedsim.hpp"
 #include "support.hpp"
@@ -24,8 +25,7 @@ Simulation run_with(const MarkerOptions& markers, std::int32_t generations = 4,
 }
 
 MarkerOptions options(std::int32_t markers, std::int32_t alleles, std::string frequencies = "equal",
-                      std::optional<std::int32_t> chromosomes = std::nullopt,
-                      double length = 100) {
+                      std::optional<std::int32_t> chromosomes = std::nullopt, double length = 100) {
   MarkerOptions o;
   o.markers = markers;
   o.alleles = alleles;
@@ -88,8 +88,10 @@ TEST(Panel, FoundersInHardyWeinbergProportions) {
     for (std::int32_t m = 0; m < p.markers(); ++m) {
       std::vector<double> counts(k * k);
       for (std::int32_t i = 1; i <= p.bred(); ++i) {
-        const auto a = static_cast<std::size_t>(std::min(p.true_allele(i, m, 0), p.true_allele(i, m, 1)) - 1);
-        const auto b = static_cast<std::size_t>(std::max(p.true_allele(i, m, 0), p.true_allele(i, m, 1)) - 1);
+        const auto a =
+            static_cast<std::size_t>(std::min(p.true_allele(i, m, 0), p.true_allele(i, m, 1)) - 1);
+        const auto b =
+            static_cast<std::size_t>(std::max(p.true_allele(i, m, 0), p.true_allele(i, m, 1)) - 1);
         counts[a * k + b] += 1;
       }
       const std::vector<double>& f = p.map().frequencies[static_cast<std::size_t>(m)];
@@ -139,7 +141,8 @@ TEST(Panel, FrequencyRulesDrawTheirDistributions) {
   }
   const double variance = (1.0 / k) * (1 - 1.0 / k) / (k * a + 1);
   EXPECT_NEAR(total / n, 1.0 / k, 4 * std::sqrt(variance / n));
-  EXPECT_NEAR(squares / n - std::pow(total / n, 2), variance, 4 * variance * std::sqrt(2.0 / n) * 2);
+  EXPECT_NEAR(squares / n - std::pow(total / n, 2), variance,
+              4 * variance * std::sqrt(2.0 / n) * 2);
 }
 
 // Which of the parent's haplotypes a transmitted allele came from, where the
@@ -160,10 +163,10 @@ struct Linkage {
 // Haldane's r = (1 - e^(-2d)) / 2 (d in Morgans; 1/2 unlinked), counted on
 // the phased truth where the parent is heterozygous at both.
 TEST(Panel, RecombinationFollowsHaldanesMap) {
-  for (const Linkage& c : {Linkage{options(4, 12, "equal", 1, 200), 50},
-                           Linkage{options(40, 12, "equal", 2, 10), 0.5},
-                           Linkage{options(60, 12, "equal", 3, 200), 10},
-                           Linkage{options(30, 12), 0}, Linkage{options(200, 2), 0}}) {
+  for (const Linkage& c :
+       {Linkage{options(4, 12, "equal", 1, 200), 50}, Linkage{options(40, 12, "equal", 2, 10), 0.5},
+        Linkage{options(60, 12, "equal", 3, 200), 10}, Linkage{options(30, 12), 0},
+        Linkage{options(200, 2), 0}}) {
     const Simulation run = run_with(c.markers, 3, 2000, 200);
     const Panel& p = run.panel;
     double informative = 0;
@@ -232,12 +235,11 @@ TEST(Panel, AddingMarkersKeepsTheMarkersThere) {
   const test::TempDir dir;
   std::string file = "marker\tchromosome\tposition_cm\n";
   for (int m = 0; m < 300; ++m) {
-    file += std::string("s").append(std::to_string(m)).append("\t") +
-            std::to_string(1 + m / 100) + "\t" + std::to_string((m % 100) * 1.5) + "\n";
+    file += std::string("s").append(std::to_string(m)).append("\t") + std::to_string(1 + m / 100) +
+            "\t" + std::to_string((m % 100) * 1.5) + "\n";
   }
   test::write_file(dir.path() / "long.tsv", file);
-  test::write_file(dir.path() / "short.tsv",
-                   file.substr(0, file.find("s100\t")));
+  test::write_file(dir.path() / "short.tsv", file.substr(0, file.find("s100\t")));
   MarkerOptions long_file = options(1, 2, "maf:0.2-0.5");
   long_file.marker_file = (dir.path() / "long.tsv").string();
   MarkerOptions short_file = long_file;
@@ -271,8 +273,7 @@ TEST(Panel, ErrorsStrikeEachMarkerOfACandidate) {
     double cells = 0;
     double altered = 0;
     for (std::int32_t i = 1; i <= p.bred(); ++i) {
-      const bool candidate =
-          std::binary_search(p.candidates().begin(), p.candidates().end(), i);
+      const bool candidate = std::binary_search(p.candidates().begin(), p.candidates().end(), i);
       for (std::int32_t m = 0; m < p.markers(); ++m) {
         const bool changed = !p.lost(i) && p.recorded_allele(i, m, 0) != p.true_allele(i, m, 0);
         ASSERT_TRUE(candidate || !changed);
@@ -324,11 +325,35 @@ TEST(MarkerFile, FaultsNameTheLineAndColumn) {
       EXPECT_NE(stop.text().find(bad.message), std::string::npos) << stop.text();
     }
   }
-  const MarkerMap map = parse_marker_file(
-      header + "a\t1\t0\t0.25\t0.75\r\nb\tX\t0\t1\t0\n", "map.tsv", 3);
+  const MarkerMap map =
+      parse_marker_file(header + "a\t1\t0\t0.25\t0.75\r\nb\tX\t0\t1\t0\n", "map.tsv", 3);
   EXPECT_EQ(map.names, (std::vector<std::string>{"a", "b"}));
   EXPECT_EQ(map.chromosome_names, (std::vector<std::string>{"1", "X"}));
   EXPECT_EQ(map.frequencies[0], (std::vector<double>{0.25, 0.75, 0}));
+}
+
+// The allele tally (bit planes for two alleles, spilled every 127 animals)
+// against a count genotype by genotype.
+TEST(Panel, AlleleTallyCountsEveryGenotype) {
+  for (const MarkerOptions& o : {options(130, 2), options(70, 5, "dirichlet:0.5")}) {
+    const Simulation run = run_with(o);
+    const Panel& p = run.panel;
+    const std::int32_t founders = 300;
+    const AlleleTally tally = tally_alleles(p, founders);
+    for (std::int32_t m = 0; m < p.markers(); ++m) {
+      std::vector<std::int64_t> copies(static_cast<std::size_t>(o.alleles) + 1, 0);
+      std::int64_t heterozygous = 0;
+      for (std::int32_t i = 1; i <= p.bred(); ++i) {
+        ++copies[static_cast<std::size_t>(p.true_allele(i, m, 0))];
+        ++copies[static_cast<std::size_t>(p.true_allele(i, m, 1))];
+        heterozygous += i <= founders && p.true_allele(i, m, 0) != p.true_allele(i, m, 1);
+      }
+      for (std::int32_t a = 1; a <= o.alleles; ++a) {
+        ASSERT_EQ(tally.of(m, a), copies[static_cast<std::size_t>(a)]) << m << " " << a;
+      }
+      ASSERT_EQ(tally.heterozygous[static_cast<std::size_t>(m)], heterozygous) << m;
+    }
+  }
 }
 
 }  // namespace
