@@ -69,11 +69,13 @@ void RowErrors::alter(std::int32_t i) {
       return;
     case Kind::kRandomAllele:
     case Kind::kDropout: {
-      const auto on = [&](std::int32_t m, std::uint32_t draw) { event(draw, i, m); };
+      if (panel_.lost(i)) return;
+      const auto on = [&](const std::int32_t* markers, const std::uint32_t* draws,
+                          std::size_t count) { alter_batch(i, markers, draws, count); };
       if (lowest_rate_ == highest_rate_) {
-        events_.for_each(row, panel_.markers(), highest_rate_, SameForEveryCell{}, on);
+        events_.for_each_batch(row, panel_.markers(), highest_rate_, SameForEveryCell{}, on);
       } else {
-        events_.for_each(
+        events_.for_each_batch(
             row, panel_.markers(), highest_rate_, [&](std::int32_t m) { return rates_[m]; }, on);
       }
       return;
@@ -92,23 +94,65 @@ void RowErrors::keep(std::int32_t i, std::int32_t m, std::int32_t first, std::in
   ++counts_[static_cast<std::size_t>(i)];
 }
 
+namespace {
+
+// x where `pick` is set, else y, by arithmetic (the pick is a random bit,
+// which a branch would mispredict half the time).
+std::int32_t either(bool pick, std::int32_t x, std::int32_t y) {
+  return y ^ ((x ^ y) & -static_cast<std::int32_t>(pick));
+}
+
+// The random-allele or dropout change of genotype (a, b) by one 32-bit
+// number: its low bit picks the allele, the other 31 the replacement.
+std::array<std::int32_t, 2> changed(bool dropout, std::int32_t alleles, std::uint32_t draw,
+                                    std::int32_t a, std::int32_t b) {
+  const bool second_side = (draw & 1) != 0;
+  const std::int32_t old = either(second_side, b, a);
+  if (dropout) return {old, old};
+  // Another of the marker's alleles, evenly.
+  auto other = 1 + static_cast<std::int32_t>(
+                       (std::uint64_t{draw >> 1} * static_cast<std::uint64_t>(alleles - 1)) >> 31);
+  other += static_cast<std::int32_t>(other >= old);
+  return {either(second_side, a, other), either(second_side, other, b)};
+}
+
+}  // namespace
+
 void RowErrors::event(std::uint32_t draw, std::int32_t i, std::int32_t m) {
   if (!panel_.called(i, m)) return;
   const std::int32_t a = panel_.true_allele(i, m, 0);
   const std::int32_t b = panel_.true_allele(i, m, 1);
-  // The low bit picks the allele, the other 31 the replacement.
-  const bool second_side = (draw & 1) != 0;
-  if (static_cast<Kind>(kind_) == Kind::kDropout) {
-    const std::int32_t kept = second_side ? b : a;
-    keep(i, m, kept, kept, a, b);
-    return;
+  const auto [first, second] =
+      changed(static_cast<Kind>(kind_) == Kind::kDropout, alleles_, draw, a, b);
+  keep(i, m, first, second, a, b);
+}
+
+// A batch of events along animal i's row, without a branch on the data:
+// every event's cell is written, and kept when called and changed.
+void RowErrors::alter_batch(std::int32_t i, const std::int32_t* markers,
+                            const std::uint32_t* draws, std::size_t count) {
+  const std::size_t start = cells.size();
+  cells.resize(start + count);
+  AlteredCell* out = cells.data() + start;
+  const std::uint64_t* missing = panel_.has_missing_mask() ? panel_.missing(i) : nullptr;
+  const std::uint64_t* from_sire = panel_.haplotype(i, 0);
+  const std::uint64_t* from_dam = panel_.haplotype(i, 1);
+  const int bits = panel_.bits();
+  const std::uint64_t code = (std::uint64_t{1} << bits) - 1;
+  const bool dropout = static_cast<Kind>(kind_) == Kind::kDropout;
+  std::size_t kept = 0;
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::int32_t m = markers[k];
+    const bool called = missing == nullptr || ((missing[m / 64] >> (m % 64)) & 1) == 0;
+    const std::size_t bit = static_cast<std::size_t>(m) * static_cast<std::size_t>(bits);
+    const auto a = static_cast<std::int32_t>((from_sire[bit / 64] >> (bit % 64)) & code) + 1;
+    const auto b = static_cast<std::int32_t>((from_dam[bit / 64] >> (bit % 64)) & code) + 1;
+    const auto [first, second] = changed(dropout, alleles_, draws[k], a, b);
+    out[kept] = {m, static_cast<std::uint16_t>(first), static_cast<std::uint16_t>(second)};
+    kept += called && (first != a || second != b) ? 1 : 0;
   }
-  // Another of the marker's alleles, evenly.
-  const std::int32_t old = second_side ? b : a;
-  auto other = 1 + static_cast<std::int32_t>(
-                       (std::uint64_t{draw >> 1} * static_cast<std::uint64_t>(alleles_ - 1)) >> 31);
-  if (other >= old) ++other;
-  keep(i, m, second_side ? a : other, second_side ? other : b, a, b);
+  cells.resize(start + kept);
+  counts_[static_cast<std::size_t>(i)] += static_cast<std::uint32_t>(kept);
 }
 
 void RowErrors::matrix_event(std::uint32_t draw, std::int32_t i, std::int32_t m) {

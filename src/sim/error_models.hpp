@@ -52,6 +52,8 @@ class RowErrors {
   int true_copies(std::int32_t i, std::int32_t m) const;
   void keep(std::int32_t i, std::int32_t m, std::int32_t first, std::int32_t second, std::int32_t a,
             std::int32_t b);
+  void alter_batch(std::int32_t i, const std::int32_t* markers, const std::uint32_t* draws,
+                   std::size_t count);
   void matrix_event(std::uint32_t draw, std::int32_t i, std::int32_t m);
   void design_rule(std::int32_t i);
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "random/layer_words.hpp"
@@ -31,20 +32,30 @@ class RowEvents {
             std::uint32_t draws_lane, bool draws)
       : key_(key), gaps_lane_(gaps_lane), draws_lane_(draws_lane), draws_(draws) {}
 
-  template <class Probability, class OnEvent>
-  void for_each(std::uint32_t row, std::int32_t n, double p_max, Probability&& p, OnEvent&& on) {
+  // on(cells, draws, count) for the events of each batch of candidates, in
+  // order (each draw 0 without `draws`).
+  template <class Probability, class OnBatch>
+  void for_each_batch(std::uint32_t row, std::int32_t n, double p_max, Probability&& p,
+                      OnBatch&& on) {
     if (!(p_max > 0)) return;
     const bool every_cell = p_max >= 1;
     const double scale = every_cell ? 0 : 1 / std::log1p(-p_max);
     // Most rows' candidates in one batch: the mean and four deviations.
     const double expected = std::min(p_max * n, 4096.0);
     const auto batch = static_cast<std::size_t>(expected + 4 * std::sqrt(expected) + 8) / 4 * 4 + 4;
+    event_cells_.resize(batch);
+    event_draws_.resize(batch);
     std::uint32_t block = 0;
     for (std::int64_t m = -1;;) {
       fill(row, block, batch, scale);
+      std::size_t count = 0;
+      bool row_done = false;
       for (std::size_t k = 0; k < batch; ++k) {
         m += 1 + (every_cell ? 0 : gaps_[k]);
-        if (m >= n) return;
+        if (m >= n) {
+          row_done = true;
+          break;
+        }
         const auto cell = static_cast<std::int32_t>(m);
         std::uint32_t u = draws_ ? numbers_[k] : 0;
         if constexpr (!std::is_same_v<std::decay_t<Probability>, SameForEveryCell>) {
@@ -55,10 +66,23 @@ class RowEvents {
             u = static_cast<std::uint32_t>(u * (0x1p32 / bound));
           }
         }
-        on(cell, u);
+        event_cells_[count] = cell;
+        event_draws_[count] = u;
+        ++count;
       }
+      on(event_cells_.data(), event_draws_.data(), count);
+      if (row_done) return;
       block += static_cast<std::uint32_t>(batch / 4);
     }
+  }
+
+  // on(cell, draw) for each event along the row, in order.
+  template <class Probability, class OnEvent>
+  void for_each(std::uint32_t row, std::int32_t n, double p_max, Probability&& p, OnEvent&& on) {
+    for_each_batch(row, n, p_max, std::forward<Probability>(p),
+                   [&](const std::int32_t* cells, const std::uint32_t* draws, std::size_t count) {
+                     for (std::size_t k = 0; k < count; ++k) on(cells[k], draws[k]);
+                   });
   }
 
  private:
@@ -80,6 +104,9 @@ class RowEvents {
   std::vector<std::uint64_t> words_;
   std::vector<std::uint32_t> gaps_;
   const std::uint32_t* numbers_ = nullptr;
+  // The batch's events and their numbers, handed on.
+  std::vector<std::int32_t> event_cells_;
+  std::vector<std::uint32_t> event_draws_;
 };
 
 }  // namespace pedsim
