@@ -116,6 +116,35 @@ std::array<std::int32_t, 2> changed(bool dropout, std::int32_t alleles, std::uin
   return {either(second_side, a, other), either(second_side, other, b)};
 }
 
+// Animal i's row as the error models read it.
+struct RowWords {
+  const std::uint64_t* missing;  // null: every genotype called
+  const std::uint64_t* from_sire;
+  const std::uint64_t* from_dam;
+};
+
+// The events of a batch, without a branch on the data: every event's cell
+// is written, and kept when called and changed. The panel's bits per allele
+// (1: two alleles) and the model are fixed, so that the loop is short.
+template <int kBits, bool kDropout>
+std::size_t alter_events(const RowWords& row, std::int32_t alleles, const std::int32_t* markers,
+                         const std::uint32_t* draws, std::size_t count, AlteredCell* out) {
+  constexpr std::uint64_t kCode = (std::uint64_t{1} << kBits) - 1;
+  const std::int32_t marker_alleles = kBits == 1 ? 2 : alleles;
+  std::size_t kept = 0;
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::int32_t m = markers[k];
+    const bool called = row.missing == nullptr || ((row.missing[m / 64] >> (m % 64)) & 1) == 0;
+    const std::size_t bit = static_cast<std::size_t>(m) * kBits;
+    const auto a = static_cast<std::int32_t>((row.from_sire[bit / 64] >> (bit % 64)) & kCode) + 1;
+    const auto b = static_cast<std::int32_t>((row.from_dam[bit / 64] >> (bit % 64)) & kCode) + 1;
+    const auto [first, second] = changed(kDropout, marker_alleles, draws[k], a, b);
+    out[kept] = {m, static_cast<std::uint16_t>(first), static_cast<std::uint16_t>(second)};
+    kept += called && (first != a || second != b) ? 1 : 0;
+  }
+  return kept;
+}
+
 }  // namespace
 
 void RowErrors::event(std::uint32_t draw, std::int32_t i, std::int32_t m) {
@@ -127,31 +156,22 @@ void RowErrors::event(std::uint32_t draw, std::int32_t i, std::int32_t m) {
   keep(i, m, first, second, a, b);
 }
 
-// A batch of events along animal i's row, without a branch on the data:
-// every event's cell is written, and kept when called and changed.
 void RowErrors::alter_batch(std::int32_t i, const std::int32_t* markers,
                             const std::uint32_t* draws, std::size_t count) {
-  const std::size_t start = cells.size();
-  cells.resize(start + count);
-  AlteredCell* out = cells.data() + start;
-  const std::uint64_t* missing = panel_.has_missing_mask() ? panel_.missing(i) : nullptr;
-  const std::uint64_t* from_sire = panel_.haplotype(i, 0);
-  const std::uint64_t* from_dam = panel_.haplotype(i, 1);
-  const int bits = panel_.bits();
-  const std::uint64_t code = (std::uint64_t{1} << bits) - 1;
+  if (batch_.size() < count) batch_.resize(count);
+  const RowWords row{panel_.has_missing_mask() ? panel_.missing(i) : nullptr,
+                     panel_.haplotype(i, 0), panel_.haplotype(i, 1)};
   const bool dropout = static_cast<Kind>(kind_) == Kind::kDropout;
+  const auto alter = [&](auto events) {
+    return events(row, alleles_, markers, draws, count, batch_.data());
+  };
   std::size_t kept = 0;
-  for (std::size_t k = 0; k < count; ++k) {
-    const std::int32_t m = markers[k];
-    const bool called = missing == nullptr || ((missing[m / 64] >> (m % 64)) & 1) == 0;
-    const std::size_t bit = static_cast<std::size_t>(m) * static_cast<std::size_t>(bits);
-    const auto a = static_cast<std::int32_t>((from_sire[bit / 64] >> (bit % 64)) & code) + 1;
-    const auto b = static_cast<std::int32_t>((from_dam[bit / 64] >> (bit % 64)) & code) + 1;
-    const auto [first, second] = changed(dropout, alleles_, draws[k], a, b);
-    out[kept] = {m, static_cast<std::uint16_t>(first), static_cast<std::uint16_t>(second)};
-    kept += called && (first != a || second != b) ? 1 : 0;
+  if (panel_.bits() == 1) {
+    kept = dropout ? alter(alter_events<1, true>) : alter(alter_events<1, false>);
+  } else {
+    kept = dropout ? alter(alter_events<8, true>) : alter(alter_events<8, false>);
   }
-  cells.resize(start + kept);
+  cells.insert(cells.end(), batch_.begin(), batch_.begin() + static_cast<std::ptrdiff_t>(kept));
   counts_[static_cast<std::size_t>(i)] += static_cast<std::uint32_t>(kept);
 }
 

@@ -72,6 +72,8 @@ class RowErrors {
   std::array<double, 3> change_{};
   double highest_change_ = 0;
   RowEvents events_;
+  // A batch's cells, before those kept join `cells`.
+  std::vector<AlteredCell> batch_;
 };
 
 // With an exact count: round(e x the called genotypes the model can alter)
