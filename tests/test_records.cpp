@@ -59,9 +59,12 @@ bool is_het(const Panel& p, std::int32_t i, std::int32_t m) {
 
 // Called genotypes at rate c; random-allele changes exactly one allele of a
 // called genotype, to another of the marker's alleles, at rate e; dropout
-// turns heterozygotes only into a homozygote of one of their alleles.
+// turns heterozygotes only into a homozygote of one of their alleles; on
+// panels held as bytes and as bits.
 TEST(RecordModels, ModelsChangeWhatTheySayAtTheirRates) {
-  for (const auto& [model, alleles] : {std::pair{"random-allele", 5}, std::pair{"dropout", 4}}) {
+  for (const auto& [model, alleles] :
+       {std::pair{"random-allele", 5}, std::pair{"dropout", 4}, std::pair{"random-allele", 2},
+        std::pair{"dropout", 2}}) {
     const double e = 0.04;
     const double c = 0.8;
     const Simulation run = run_with(snps(200, alleles), with_call_rate(errors(model, e), c));
