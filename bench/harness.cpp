@@ -2,11 +2,12 @@
 // the large runs down by phase, measures the floor set by the random stream
 // and the disk in the same run, and writes the table to a Markdown file.
 //
-// usage: pedsim_bench PEDSIM_BINARY RESULTS_MD [--quick]
+// usage: pedsim_bench PEDSIM_BINARY RESULTS_MD [--quick | --formats | --pedigree | --records]
 
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <time.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,10 +30,13 @@
 #include "pedsim/pedsim.hpp"
 #include "phase_timing.hpp"
 #include "random/draw_blocks.hpp"
+#include "random/layer_stream.hpp"
 #include "reference/literal.hpp"
 #include "sim/founders.hpp"
 #include "sim/mating.hpp"
 #include "sim/parent_selection.hpp"
+#include "sim/rare_events.hpp"
+#include "sim/record_lanes.hpp"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -312,6 +316,9 @@ struct PanelTiming {
   double genotypes = 0;
   double bits_per_genotype = 0;
   long max_rss_kib = 0;
+  // The child's processor time, user and system.
+  double user = 0;
+  double system = 0;
 };
 
 // One panel run in a child process, so that its peak memory is its own.
@@ -347,6 +354,8 @@ PanelTiming time_panel(const PanelWorkload& w) {
     std::exit(1);
   }
   t.max_rss_kib = usage.ru_maxrss;
+  t.user = static_cast<double>(usage.ru_utime.tv_sec) + usage.ru_utime.tv_usec * 1e-6;
+  t.system = static_cast<double>(usage.ru_stime.tv_sec) + usage.ru_stime.tv_usec * 1e-6;
   return t;
 }
 
@@ -394,10 +403,10 @@ std::string panel_section(bool quick) {
     const PanelTiming& t = runs[runs.size() / 2];
     const double rate = t.genotypes / (t.panel + t.records);
     // Two alleles: 3 bits a genotype, and under the record models a bit
-    // more for the missing genotypes plus the altered ones (12 bytes each);
+    // more for the missing genotypes plus the altered ones (8 bytes each);
     // more alleles: a byte per allele, true and recorded.
     const double altered_bits =
-        w.records.is_design() ? 0 : 96 * w.records.error_rate.value_or(0) + 1;
+        w.records.is_design() ? 0 : 64 * w.records.error_rate.value_or(0) + 1;
     const double memory_limit = (w.markers.alleles == 2 ? 3 : 32) + altered_bits;
     table << "| " << w.label() << " | " << fixed(t.genotypes, 0) << " | " << fixed(t.wall, 3)
           << " | " << fixed(runs.front().wall, 3) << ", " << fixed(runs.back().wall, 3) << " | "
@@ -427,11 +436,113 @@ std::string panel_section(bool quick) {
          table.str();
 }
 
+double thread_seconds() {
+  timespec t{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + t.tv_nsec * 1e-9;
+}
+
+// The record models' random numbers alone, on one core: each row's gaps to
+// its missing genotypes, and its errors' gaps and numbers, drawn as the two
+// layers draw them, with no genotype read or written.
+double record_numbers_seconds(std::int32_t rows, std::int32_t markers, double missing_rate,
+                              double error_rate) {
+  using pedsim::RecordDraw;
+  pedsim::RowEvents missing(pedsim::layer_key(kSeed, 0, pedsim::Layer::kMissingData),
+                            pedsim::record_lane(RecordDraw::kCells),
+                            pedsim::record_lane(RecordDraw::kCellDraws), false);
+  pedsim::RowEvents errors(pedsim::layer_key(kSeed, 0, pedsim::Layer::kGenotypeErrors),
+                           pedsim::record_lane(RecordDraw::kCells),
+                           pedsim::record_lane(RecordDraw::kCellDraws), true);
+  std::uint64_t events = 0;
+  const auto count = [&](const std::int32_t*, const std::uint32_t*, std::size_t n) { events += n; };
+  const double start = thread_seconds();
+  for (std::int32_t row = 1; row <= rows; ++row) {
+    const auto r = static_cast<std::uint32_t>(row);
+    missing.for_each_batch(r, markers, missing_rate, pedsim::SameForEveryCell{}, count);
+    errors.for_each_batch(r, markers, error_rate, pedsim::SameForEveryCell{}, count);
+  }
+  const double seconds = thread_seconds() - start;
+  if (events == 0) std::exit(1);
+  return seconds;
+}
+
+// Waits until memory freed by the last process or file is the host's again.
+// On this virtual machine the host takes back memory the guest leaves free
+// for about two seconds, and the next gigabytes touched cost up to seconds
+// each: a process or write that starts just after another ended reuses its
+// warm pages only while it lasts under two seconds, so of two taken in turn
+// the longer would pay for both. What is compared starts settled.
+void settle(bool quick) {
+  if (!quick) std::this_thread::sleep_for(std::chrono::seconds(4));
+}
+
+// What random-allele at 0.01 with call rate 0.99 adds to the gene drop of
+// the 10^10-genotype panel (target: at most 20 %): the panel with every
+// genotype called and none altered, and with the models, in child processes
+// taken in turn, each started settled. Processor time as well as wall: here
+// the first touch of fresh memory can cost more than the work. The models'
+// own random numbers set a floor under what they add.
+std::string records_section(bool quick) {
+  const Workload pedigree = quick ? Workload{3, 20, 5, 1} : Workload{10, 20000, 2000, 1};
+  const pedsim::MarkerOptions markers = panel_markers(quick ? 1000 : 50000, 2);
+  const PanelWorkload alone{pedigree, markers, 1, random_records(0, 1)};
+  const PanelWorkload models{pedigree, markers, 1, random_records(0.01, 0.99)};
+  const int runs = quick ? 1 : 5;
+  std::vector<double> walls[2];
+  std::vector<double> users[2];
+  std::vector<double> systems[2];
+  double rows = 0;
+  for (int r = 0; r < runs; ++r) {
+    for (int k = 0; k < 2; ++k) {
+      settle(quick);
+      const PanelTiming t = time_panel(k == 0 ? alone : models);
+      walls[k].push_back(t.wall);
+      users[k].push_back(t.user);
+      systems[k].push_back(t.system);
+      rows = t.genotypes / markers.markers;
+    }
+  }
+  const double floor =
+      record_numbers_seconds(static_cast<std::int32_t>(rows), markers.markers, 0.01, 0.01);
+  const double wall[2] = {median_of(walls[0]), median_of(walls[1])};
+  const double user[2] = {median_of(users[0]), median_of(users[1])};
+  const double added_user = (user[1] - user[0]) / user[0];
+  const double added_wall = (wall[1] - wall[0]) / wall[0];
+  std::ostringstream text;
+  text << "\n## Record models on the panel\n\n" << alone.label() << " (the gene drop alone) and "
+       << models.label() << ", " << runs
+       << " runs each in child processes taken in turn, each started four seconds after the "
+          "last ended; medians. System time is mostly the first touch of fresh memory, which "
+          "on this virtual machine costs up to seconds a gigabyte once the host has taken the "
+          "memory back (about two seconds after the guest frees it): the models' run touches "
+          "2 GB more (the missing genotypes' bits and the altered genotypes).\n\n"
+          "| run | wall (s) | user (s) | system (s) |\n|---|---|---|---|\n";
+  for (int k = 0; k < 2; ++k) {
+    text << "| " << (k == 0 ? "gene drop alone" : "with the record models") << " | "
+         << fixed(wall[k], 3) << " | " << fixed(user[k], 3) << " | "
+         << fixed(median_of(systems[k]), 3) << " |\n";
+  }
+  text << "\nThe record models add " << fixed(100 * added_user, 0) << " % of processor time and "
+       << fixed(100 * added_wall, 0) << " % of wall (target 20 %: "
+       << (std::max(added_user, added_wall) <= 0.2 ? "met" : "NOT met")
+       << "). Their random numbers alone (a number and a logarithm per candidate of each layer, "
+          "and a number per candidate error) take "
+       << fixed(floor, 3) << " s on one core, " << fixed(100 * floor / user[0], 0)
+       << " % of the gene drop's processor time.\n";
+  std::cout << "pedsim_bench: record models add " << fixed(100 * added_user, 0) << " % cpu, "
+            << fixed(100 * added_wall, 0) << " % wall; their numbers alone "
+            << fixed(100 * floor / user[0], 0) << " %" << std::endl;
+  return text.str();
+}
+
 // Writing a run's genotype files, against writing as many bytes bare.
 struct FormatTiming {
   double bed = 0;
   double bare = 0;
   double bed_bytes = 0;
+  // ped.bed's rows filled into a discarding sink.
+  double fill = 0;
   double vcf = 0;
   double vcf_bytes = 0;
   double genotypes = 0;
@@ -453,10 +564,15 @@ double bare_write_seconds(std::uint64_t bytes, const fs::path& dir) {
   return seconds;
 }
 
-// One panel run in a child process, then its ped.bed (and ped.vcf.gz)
-// written `rounds` times, each after a bare write of as many bytes: the
-// medians.
-FormatTiming time_formats(const PanelWorkload& w, const fs::path& dir, int rounds, bool vcf) {
+struct DiscardingSink final : pedsim::ByteSink {
+  void write(std::string_view) override {}
+};
+
+// One panel run in a child process, then `rounds` times its ped.bed and a
+// bare write of as many bytes (or its ped.vcf.gz), each after the memory
+// settled (not in the smoke run): the medians.
+FormatTiming time_formats(const PanelWorkload& w, const fs::path& dir, int rounds, bool vcf,
+                          bool quick) {
   int channel[2];
   if (::pipe(channel) != 0) std::exit(1);
   const pid_t pid = ::fork();
@@ -469,8 +585,15 @@ FormatTiming time_formats(const PanelWorkload& w, const fs::path& dir, int round
     std::vector<double> bare;
     std::vector<double> vcf_seconds;
     FormatTiming t;
-    for (int r = 0; r < rounds; ++r) {
-      if (t.bed_bytes > 0) bare.push_back(bare_write_seconds(std::uint64_t(t.bed_bytes), dir));
+    t.genotypes = static_cast<double>(run.pedigree.created()) * run.panel.markers();
+    if (!vcf) {
+      DiscardingSink nothing;
+      const auto fill_start = Clock::now();
+      pedsim::write_bed(run, pedsim::Genotypes::kRecorded, nothing);
+      t.fill = seconds_since(fill_start);
+    }
+    for (int r = 0; r < rounds && !vcf; ++r) {
+      settle(quick);
       pedsim::OutputFile file;
       const auto start = Clock::now();
       file.open(dir.string(), "ped.bed", 11);
@@ -479,23 +602,24 @@ FormatTiming time_formats(const PanelWorkload& w, const fs::path& dir, int round
       bed.push_back(seconds_since(start));
       t.bed_bytes = static_cast<double>(fs::file_size(dir / "ped.bed"));
       fs::remove(dir / "ped.bed");
-      if (r == 0) bare.push_back(bare_write_seconds(std::uint64_t(t.bed_bytes), dir));
-      if (!vcf) continue;
-      const auto vcf_start = Clock::now();
+      settle(quick);
+      bare.push_back(bare_write_seconds(std::uint64_t(t.bed_bytes), dir));
+    }
+    for (int r = 0; r < rounds && vcf; ++r) {
+      const auto start = Clock::now();
       pedsim::write_vcf(run, pedsim::Genotypes::kRecorded,
                         {.path = (dir / "ped.vcf.gz").string(),
                          .index_path = (dir / "ped.vcf.gz.csi").string(),
                          .shown_path = "ped.vcf.gz",
                          .unit = 13});
-      vcf_seconds.push_back(seconds_since(vcf_start));
+      vcf_seconds.push_back(seconds_since(start));
       t.vcf_bytes = static_cast<double>(fs::file_size(dir / "ped.vcf.gz"));
       fs::remove(dir / "ped.vcf.gz");
       fs::remove(dir / "ped.vcf.gz.csi");
     }
-    t.bed = median_of(bed);
-    t.bare = median_of(bare);
+    t.bed = vcf ? 0 : median_of(bed);
+    t.bare = vcf ? 0 : median_of(bare);
     t.vcf = vcf ? median_of(vcf_seconds) : 0;
-    t.genotypes = static_cast<double>(run.pedigree.created()) * run.panel.markers();
     const bool sent = ::write(channel[1], &t, sizeof t) == static_cast<ssize_t>(sizeof t);
     ::_exit(sent ? 0 : 1);
   }
@@ -521,27 +645,32 @@ std::string format_section(bool quick, const fs::path& dir) {
   const PanelWorkload small{quick ? Workload{3, 20, 5, 1} : Workload{10, 20000, 2000, 1},
                             panel_markers(quick ? 100 : 1000, 2), 1, random_records(0.01, 0.99)};
   const int rounds = quick ? 1 : 3;
-  const FormatTiming bed = time_formats(big, dir, rounds, false);
-  const FormatTiming vcf = time_formats(small, dir, rounds, true);
+  const FormatTiming bed = time_formats(big, dir, rounds, false, quick);
+  const FormatTiming vcf = time_formats(small, dir, rounds, true, quick);
   const double ratio = bed.bare / bed.bed;
   std::ostringstream text;
   text << "\n## Genotype files\n\nMedians of " << rounds
        << " writes in a child process after one run in memory, to the bench's folder under "
-          "/tmp.\n\n| file | workload | bytes | seconds | MB/s | against |\n"
+          "/tmp. ped.bed and the bare write each start four seconds after the last file was "
+          "deleted, by when this machine's host has taken its memory back: a write that "
+          "starts sooner reuses warm pages only while it lasts under about two seconds, so "
+          "whichever of two writes comes second would be timed on different memory.\n\n"
+          "| file | workload | bytes | seconds | MB/s | against |\n"
           "|---|---|---|---|---|---|\n"
        << "| ped.bed | " << big.label() << " | " << fixed(bed.bed_bytes, 0) << " | "
        << fixed(bed.bed, 3) << " | " << fixed(bed.bed_bytes / bed.bed / 1e6, 0)
        << " | a bare write of as many bytes in 8 MiB blocks: " << fixed(bed.bare, 3) << " s, "
        << fixed(bed.bed_bytes / bed.bare / 1e6, 0) << " MB/s; ped.bed at " << fixed(ratio, 2)
-       << " of its speed (target >= 0.5: " << (ratio >= 0.5 ? "met" : "NOT met") << ") |\n"
+       << " of its speed (target >= 0.5: " << (ratio >= 0.5 ? "met" : "NOT met")
+       << "); its rows alone, into a discarding sink: " << fixed(bed.fill, 3) << " s |\n"
        << "| ped.vcf.gz | " << small.label() << " | " << fixed(vcf.vcf_bytes, 0) << " | "
        << fixed(vcf.vcf, 3) << " | " << fixed(vcf.vcf_bytes / vcf.vcf / 1e6, 1) << " | "
        << fixed(vcf.genotypes / vcf.vcf / 1e6, 1)
        << " x 10^6 genotypes/s, compressed on " << std::thread::hardware_concurrency()
        << " cores, then indexed |\n";
   std::cout << "pedsim_bench: ped.bed " << fixed(bed.bed, 3) << " s, bare write "
-            << fixed(bed.bare, 3) << " s (" << fixed(ratio, 2) << "); ped.vcf.gz " << fixed(vcf.vcf, 3)
-            << " s" << std::endl;
+            << fixed(bed.bare, 3) << " s (" << fixed(ratio, 2) << "), rows alone "
+            << fixed(bed.fill, 3) << " s; ped.vcf.gz " << fixed(vcf.vcf, 3) << " s" << std::endl;
   return text.str();
 }
 
@@ -619,11 +748,16 @@ std::string machine_description() {
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::cerr << "usage: pedsim_bench PEDSIM_BINARY RESULTS_MD [--quick | --formats | --pedigree]\n";
+    std::cerr << "usage: pedsim_bench PEDSIM_BINARY RESULTS_MD [--quick | --formats | --pedigree "
+                 "| --records]\n";
     return 2;
   }
   const std::string binary = fs::absolute(argv[1]).string();
   const bool quick = argc > 3 && std::string(argv[3]) == "--quick";
+  if (argc > 3 && std::string(argv[3]) == "--records") {
+    std::ofstream(argv[2]) << records_section(false);
+    return 0;
+  }
   if (argc > 3 && (std::string(argv[3]) == "--formats" || std::string(argv[3]) == "--pedigree")) {
     char pattern[] = "/tmp/pedsim-bench-XXXXXX";
     const fs::path dir = ::mkdtemp(pattern);
@@ -736,6 +870,7 @@ int main(int argc, char** argv) {
               << " x" << std::endl;
   }
   report << panel_section(quick);
+  report << records_section(quick);
   report << format_section(quick, dir);
   report << pedigree_section(quick, dir);
   std::ofstream(argv[2]) << report.str();
