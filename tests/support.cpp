@@ -165,6 +165,13 @@ ProcessResult run_pedsim(const std::vector<std::string>& args, const ProcessOpti
     ::close(err);
     std::vector<char*> argv;
     std::string binary = PEDSIM_BINARY;
+    if (!options.fail_writes_to.empty()) {
+      binary = PEDSIM_DYNAMIC_BINARY;
+      ::setenv("LD_PRELOAD", PEDSIM_FAILING_WRITES, 1);
+      ::setenv("PEDSIM_FAIL_WRITES_TO", options.fail_writes_to.c_str(), 1);
+      // A sanitizer build wants its runtime first among the libraries.
+      ::setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
+    }
     argv.push_back(binary.data());
     std::vector<std::string> copies(args);
     for (auto& a : copies) argv.push_back(a.data());

@@ -96,6 +96,9 @@ struct ProcessOptions {
   // Standard output appends to this file (relative to cwd) instead of
   // being captured.
   std::string stdout_file = {};
+  // Every write to the file of this name (or to the new file written
+  // beside it) fails as on a full disk; "": none.
+  std::string fail_writes_to = {};
 };
 
 // Runs the built pedsim binary with `args` and waits for it.

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "io/run_files.hpp"
 #include "support.hpp"
 
 namespace pedsim {
@@ -66,6 +67,74 @@ INSTANTIATE_TEST_SUITE_P(
                       WriteFailure{"FileSizeLimit", kTypicalRun, "", 1024, "File too large",
                                    "1, file "}),
     [](const auto& info) { return info.param.name; });
+
+// Every file of the table of outputs (and each index written beside one),
+// as a fresh folder gets it from one run.
+std::vector<std::string> every_output_file() {
+  std::vector<std::string> names;
+  for (const OutputKind& kind : output_kinds()) {
+    names.emplace_back(kind.path != nullptr ? std::string(kind.name.substr(2)) + ".txt"
+                                          : std::string(kind.name));
+    if (!kind.index.empty()) names.emplace_back(kind.index);
+  }
+  return names;
+}
+
+std::string column_of(const std::string& table, const std::string& column) {
+  const auto lines = test::split_lines(table);
+  const auto names = test::words(lines.at(0));
+  const auto at = std::find(names.begin(), names.end(), column) - names.begin();
+  return test::words(lines.at(1)).at(static_cast<std::size_t>(at));
+}
+
+class EachOutputFile : public ::testing::TestWithParam<std::string> {};
+
+// The disk fills up while one file is written: the run stops with the write
+// diagnostic naming that file, puts nothing half-written in place and leaves
+// run.tsv saying how it ended.
+TEST_P(EachOutputFile, FailedWriteStopsTheRunNamingIt) {
+  const std::string& file = GetParam();
+  TempDir dir;
+  ASSERT_EQ(run_pedsim({"--outdir", "bred", "5", "30", "5"}, {dir.path(), "3"}).status, 0);
+  // One run writes every file but ped.errors (the design's rule, elsewhere
+  // empty) and console.txt (a study's).
+  std::vector<std::string> args{"--pedigree", "bred/ped.pre", "--markers", "20", "--alleles", "2",
+                                "--error-model", "random-allele", "--error-rate", "0.05",
+                                "--wrong-sire", "0.2", "--swap", "0.2", "--true-genotypes",
+                                "--format", "pre,plink,plink-text,vcf", "--truth", "truth.txt",
+                                "--summary", "summary.txt", "--outdir", "run"};
+  if (file == "ped.errors") args = {"--outdir", "run", "--truth", "truth.txt", "12", "40", "8"};
+  if (file == "console.txt") args = {"--replicates", "1", "--outdir", "run", "12", "40", "8"};
+  const fs::path folder = dir.path() / "run" / (file == "console.txt" ? "r00000" : "");
+  const bool report = file == "truth.txt" || file == "summary.txt";
+  const std::string path = ((report ? dir.path() : folder) / file).lexically_normal().string();
+  ProcessOptions options{dir.path(), "-5"};
+  options.fail_writes_to = file;
+  const auto result = run_pedsim(args, options);
+  EXPECT_EQ(result.status, 38) << result.err;
+  EXPECT_NE(result.err.find("forrtl: No space left on device\nforrtl: severe (38): error during "
+                            "write, unit "),
+            std::string::npos)
+      << result.err;
+  EXPECT_NE(result.err.find(", file " + path + "\n"), std::string::npos) << result.err;
+  const bool as_formed = file == "ped.pre" || file == "ped.errors";
+  EXPECT_EQ(fs::exists(path), as_formed);
+  for (const fs::path& place : {dir.path(), folder}) {
+    for (const auto& entry : fs::directory_iterator(place)) {
+      EXPECT_EQ(entry.path().filename().string().find(".pedsim-"), std::string::npos)
+          << entry.path();
+    }
+  }
+  for (const std::string name : {"truth.txt", "summary.txt"}) {
+    EXPECT_FALSE(fs::exists(dir.path() / name)) << name;
+  }
+  if (file != "run.tsv") {
+    EXPECT_EQ(column_of(read_file(folder / "run.tsv"), "status"), "38");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, EachOutputFile, ::testing::ValuesIn(every_output_file()),
+                         [](const auto& info) { return test::case_name(info.param); });
 
 // A run large enough to work on two threads everywhere (breeding and loss in
 // halves, both shuffles side by side, records formatted on two threads)

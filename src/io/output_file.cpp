@@ -71,8 +71,14 @@ void OutputFile::stop_on_open_failure() {
   stop_with_diagnostic(open_failure_code(err), unit_, path_, err);
 }
 
+void OutputFile::stop_on_write_failure(int err) {
+  if (write_error_ == 0) write_error_ = err;
+  stop_with_diagnostic(code::kWriteError, unit_, path_, write_error_);
+}
+
 void OutputFile::open(const std::string& dir, std::string_view name, int unit, Existing existing) {
   unit_ = unit;
+  write_error_ = 0;
   path_ = full_path(dir, name);
   opened_path_ = relative_path(dir, name);
   const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (existing == Existing::kReplace ? O_TRUNC : 0);
@@ -86,6 +92,7 @@ void OutputFile::open(const std::string& dir, std::string_view name, int unit, E
 
 void OutputFile::open_beside(const std::string& target, const std::string& shown_path, int unit) {
   unit_ = unit;
+  write_error_ = 0;
   path_ = shown_path;
   const std::size_t slash = target.rfind('/');
   opened_path_ = target.substr(0, slash + 1) + "." + target.substr(slash + 1) + ".pedsim-XXXXXX";
@@ -104,27 +111,21 @@ void OutputFile::truncate() {
   // marks it to be flushed to disk when it is closed.
   struct stat file {};
   if (fd_ < 0 || ::fstat(fd_, &file) != 0 || !S_ISREG(file.st_mode) || file.st_size == 0) return;
-  if (::ftruncate(fd_, 0) != 0) {
-    const int err = errno;
-    stop_with_diagnostic(code::kWriteError, unit_, path_, err);
-  }
+  if (::ftruncate(fd_, 0) != 0) stop_on_write_failure(errno);
 }
 
 void OutputFile::write(std::string_view bytes) {
   if (fd_ < 0) return;
-  if (const int err = write_fully(fd_, bytes)) {
-    stop_with_diagnostic(code::kWriteError, unit_, path_, err);
-  }
+  if (write_error_ != 0) stop_on_write_failure(write_error_);
+  if (const int err = write_fully(fd_, bytes)) stop_on_write_failure(err);
 }
 
 void OutputFile::close() {
   if (fd_ < 0) return;
   const int fd = fd_;
   fd_ = -1;
-  if (::close(fd) != 0 && errno != EINTR) {
-    const int err = errno;
-    stop_with_diagnostic(code::kWriteError, unit_, path_, err);
-  }
+  if (::close(fd) != 0 && errno != EINTR) stop_on_write_failure(errno);
+  if (write_error_ != 0) stop_on_write_failure(write_error_);
 }
 
 void OutputFile::close_quietly() noexcept {

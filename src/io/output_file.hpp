@@ -9,7 +9,10 @@ namespace pedsim {
 
 // A file a run writes, opened as a numbered unit. Every write goes straight
 // to the system (callers write in large blocks); a failure stops the run with
-// the write diagnostic naming the unit and the file's full path.
+// the write diagnostic naming the unit and the file's full path. A failure is
+// kept: the file takes no further bytes and close() stops with it again, so
+// a writer that dropped the stop (a buffer flushed while it was left) cannot
+// make the file pass for complete.
 class OutputFile : public ByteSink {
  public:
   OutputFile() = default;
@@ -40,15 +43,19 @@ class OutputFile : public ByteSink {
   // Empties the file; a failure stops the run with the write diagnostic.
   void truncate();
   void write(std::string_view bytes) override;
-  // Closes the file; a failure stops the run with the write diagnostic.
+  // Closes the file; a failure, now or of an earlier write, stops the run
+  // with the write diagnostic.
   void close();
   // Used when the run stops: closes, never throws.
   void close_quietly() noexcept;
 
  private:
   void stop_on_open_failure();
+  [[noreturn]] void stop_on_write_failure(int err);
 
   int fd_ = -1;
+  // The system's error of the first write that failed; 0: none.
+  int write_error_ = 0;
   int unit_ = 0;
   std::string path_;
   std::string opened_path_;

@@ -155,8 +155,10 @@ void write_vcf(const Simulation& run, Genotypes genotypes, const IndexedFile& fi
   sink.close();
   // Indexed once written: this htslib (1.16) places index entries wrongly
   // when it indexes as it compresses on several threads.
+  errno = 0;
   if (bcf_index_build3(file.path.c_str(), file.index_path.c_str(), kCsiMinShift, cores()) != 0) {
-    sink.fail();
+    stop_with_diagnostic(code::kWriteError, file.unit, file.shown_index_path,
+                         errno != 0 ? errno : EIO);
   }
 }
 

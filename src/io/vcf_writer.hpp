@@ -13,6 +13,7 @@ struct IndexedFile {
   std::string path;
   std::string index_path;
   std::string shown_path;
+  std::string shown_index_path;
   int unit = 0;
 };
 
