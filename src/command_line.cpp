@@ -189,7 +189,8 @@ struct RunArguments {
 };
 
 RunArguments read_arguments(const CommandLine& line,
-                            const std::optional<std::string>& seed_variable, ByteSink& console) {
+                            const std::optional<std::string>& seed_variable, ByteSink& console,
+                            int stderr_fd) {
   const Settings& settings = line.settings;
   RunArguments arguments;
   if (settings.pedigree) {
@@ -199,6 +200,7 @@ RunArguments read_arguments(const CommandLine& line,
     arguments.seed = read_seed(line, seed_variable);
     arguments.supplied = read_pedigree(*settings.pedigree, settings.pedigree_format);
     if (settings.genotyped) read_genotyped(*settings.genotyped, *arguments.supplied);
+    write_text(stderr_fd, reading_notes(*arguments.supplied, *settings.pedigree));
   } else {
     std::tie(arguments.parameters, arguments.seed) = read_run(line, seed_variable, console);
   }
@@ -244,7 +246,7 @@ int run_once(const CommandLine& line, const std::optional<std::string>& seed_var
     // The outputs exist from the start, created if missing, but keep what they hold
     // until the arguments are known good.
     files.open();
-    const RunArguments arguments = read_arguments(line, seed_variable, console);
+    const RunArguments arguments = read_arguments(line, seed_variable, console, stderr_fd);
     report_removed(stderr_fd,
                    files.empty_outputs(arguments.seed, model_text(settings.model, settings.markers,
                                                                   settings.records)));
@@ -298,7 +300,7 @@ int run_study(const CommandLine& line, const std::optional<std::string>& seed_va
   try {
     check_study_names(line);
     StringSink echo;
-    const RunArguments arguments = read_arguments(line, seed_variable, echo);
+    const RunArguments arguments = read_arguments(line, seed_variable, echo, stderr_fd);
     const unsigned cores = std::max(1U, std::thread::hardware_concurrency());
     const Settings& settings = line.settings;
     const ReplicateStudy study{.parameters = arguments.parameters.value_or(Parameters{}),

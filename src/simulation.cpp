@@ -293,6 +293,7 @@ Simulation simulate(const SuppliedPedigree& supplied, const Seed& seed, const Ou
   run.records = records;
   run.names = supplied.names;
   run.added_founders = supplied.added_founders;
+  run.added_founder_names = supplied.added_founder_names;
   run.genotyped = supplied.genotyped;
   const std::int32_t n = supplied.animals();
   run.pedigree = Pedigree(n);

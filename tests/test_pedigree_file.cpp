@@ -64,8 +64,72 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"LongName", "a 0 0\n" + std::string(256, 'n') + " a 0\n", kTable,
                 "line 2: a name of 256 bytes, more than 255"},
         Refusal{"UnknownAnimalName", "NA 0 0\n", kTable,
-                "line 1: the animal's name 'NA' means an unknown parent"}),
+                "line 1: the animal's name 'NA' means an unknown parent"},
+        Refusal{"HeaderWithoutDam", "# herd\nanimal father birthyear\na 0 0\n", kTable,
+                "line 2: the first row is neither a row of data nor a header naming the "
+                "animal, sire and dam columns: it has no column dam (or mother)"},
+        Refusal{"HeaderTwoSires", "id sire dam father\na 0 0 0\n", kTable,
+                "line 1: the header names two father columns ('sire' and 'father')"}),
     [](const auto& info) { return info.param.name; });
+
+// A header names the columns in any order, with the usual words; other
+// columns are ignored and named; comments are skipped. Each file reads as
+// the plain table of the same pedigree.
+TEST(SuppliedPedigree, HeaderReadByItsColumnNames) {
+  const auto plain = pedsim::parse_pedigree("s 0 0 M\nd 0 0 F\nk s d F\nj s x M\n", "herd.txt",
+                                            PedigreeFormat::kTable);
+  const std::vector<std::tuple<std::string, std::vector<std::string>>> files{
+      {"id dam sire sex\ns 0 0 M\nd 0 0 F\nk d s F\nj x s M\n", {}},
+      {"# from the herd book\nID Dam Sire Birthyear Sex\ns 0 0 2001 M\nd 0 0 2001 F\n"
+       "k d s 2004 F\nj x s 2005 M\n",
+       {"Birthyear"}},
+      {"Animal_ID Father_ID Mother_ID Gender herd\ns 0 0 M 1\nd 0 0 F 1\nk s d F 2\n"
+       "j s x M 2\n",
+       {"herd"}},
+      {"calf mother father sex\ns 0 0 M\nd 0 0 F\nk d s F\nj x s M\n", {}},
+  };
+  for (const auto& [text, ignored] : files) {
+    const auto p = pedsim::parse_pedigree(text, "herd.txt", PedigreeFormat::kDetect);
+    EXPECT_EQ(p.names, plain.names) << text;
+    EXPECT_EQ(p.sire, plain.sire) << text;
+    EXPECT_EQ(p.dam, plain.dam) << text;
+    EXPECT_EQ(p.sex, plain.sex) << text;
+    EXPECT_EQ(p.ignored_columns, ignored) << text;
+    EXPECT_EQ(p.added_founder_names, std::vector<std::string>{"x"});
+  }
+}
+
+// Files that list no animal stop naming the file; a byte-order mark is no
+// part of the first name; a folder, a device or a NUL byte is refused.
+TEST(SuppliedPedigree, InputFilesThatHoldNoPedigree) {
+  pedsim::test::TempDir dir;
+  const auto file = [&dir](const std::string& name, const std::string& text) {
+    pedsim::test::write_file(dir.path() / name, text);
+    return (dir.path() / name).string();
+  };
+  const std::string none = " lists no animal (no row of data: it is empty, or holds only blank "
+                           "lines, comments, a header or unbred rows)\n";
+  for (const auto& [path, message] : std::vector<std::pair<std::string, std::string>>{
+           {file("empty.txt", ""), none},
+           {file("blank.txt", "\n  \n\t\n"), none},
+           {file("header.txt", "# herd\nanimal sire dam\n"), none},
+           {file("zeros.pre", "       0       0       0       0       0       0\n"), none},
+           {dir.str(), ": it is a folder\n"},
+           {"/dev/zero", ": it is a device; give a regular file\n"},
+           {file("nul.txt", std::string("a 0 0\nb a 0\0\n", 13)), ", line 2: byte 0x00 is not text\n"}}) {
+    try {
+      pedsim::read_pedigree(path, PedigreeFormat::kDetect);
+      ADD_FAILURE() << path;
+    } catch (const pedsim::Stop& stop) {
+      EXPECT_EQ(stop.status(), 2);
+      EXPECT_NE(stop.text().find(path + message), std::string::npos) << stop.text();
+    }
+  }
+  const auto p = pedsim::read_pedigree(file("bom.txt", "\xEF\xBB\xBFs 0 0\nk s 0\n"),
+                                       PedigreeFormat::kDetect);
+  EXPECT_EQ(p.names, (std::vector<std::string>{"", "s", "k"}));
+  EXPECT_EQ(p.added_founders, 0);
+}
 
 // Offspring listed before their parents are put after them; unlisted
 // parents become founders after the listed ones; CRLF, a header, blank

@@ -57,7 +57,9 @@ struct Simulation {
   // A pedigree the user supplied: each animal's name, by number (element 0
   // unused); empty for a bred pedigree, whose animals are their numbers.
   std::vector<std::string> names;
+  // Parents named but not listed, added as founders; the first few names.
   std::int32_t added_founders = 0;
+  std::vector<std::string> added_founder_names;
   // Per number, 1 for the animals with records, when the user says which.
   std::vector<std::uint8_t> genotyped;
   // With pedigree errors, `pedigree` holds the recorded parents and these

@@ -30,8 +30,13 @@ struct SuppliedPedigree {
   std::vector<std::int32_t> dam{0};
   std::vector<std::int32_t> sex{0};
   std::vector<std::int32_t> generation{0};
-  // Parents named but not listed, added as founders.
+  // Parents named but not listed, added as founders, and the names of the
+  // first few (a typo in a parent's name shows there).
+  static constexpr std::size_t kAddedFoundersNamed = 5;
   std::int32_t added_founders = 0;
+  std::vector<std::string> added_founder_names;
+  // A header's columns that are not the animal's, sire's, dam's or sex.
+  std::vector<std::string> ignored_columns;
   // Per number, 1 for the animals with records (--genotyped); empty: the
   // design's age schedule decides.
   std::vector<std::uint8_t> genotyped;
@@ -57,6 +62,12 @@ SuppliedPedigree read_pedigree(const std::string& path, PedigreeFormat format);
 // The same from the file's text; `path` names it in stops.
 SuppliedPedigree parse_pedigree(std::string_view text, std::string_view path,
                                 PedigreeFormat format);
+
+// What reading the file left aside or added, so that a misspelt parent or
+// a column read by mistake is seen: "pedsim: pedigree file PATH: ..." lines
+// naming a header's ignored columns and the parents added as founders; ""
+// when there is nothing to tell.
+std::string reading_notes(const SuppliedPedigree& pedigree, std::string_view path);
 
 // Reads the animals that have records, one name per line (blank lines
 // skipped), into `pedigree.genotyped`; a name not in the pedigree stops

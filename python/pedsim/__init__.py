@@ -68,8 +68,9 @@ def _table_text(frame):
         if isinstance(value, float) and value.is_integer():
             return str(int(value))
         return str(value)
-    return "".join("\t".join(field(v) for v in row) + "\n"
-                   for row in frame[columns].itertuples(index=False))
+    header = "\t".join(columns) + "\n"  # read by name, never guessed from the first row
+    return header + "".join("\t".join(field(v) for v in row) + "\n"
+                            for row in frame[columns].itertuples(index=False))
 
 
 def _to_pandas(run):

@@ -4,10 +4,10 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 
 #include "io/diagnostic.hpp"
+#include "io/input_file.hpp"
 
 namespace pedsim {
 
@@ -85,16 +85,7 @@ ErrorMatrix parse_error_matrix(std::string_view text, std::string_view path) {
 }
 
 ErrorMatrix read_error_matrix(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  if (in) text << in.rdbuf();
-  if (!in || in.bad()) {
-    const int error = errno;
-    throw Stop(code::kUsage,
-               "pedsim: cannot read error matrix " + path + ": " + std::strerror(error) + "\n",
-               error, path);
-  }
-  return parse_error_matrix(text.str(), path);
+  return parse_error_matrix(read_input_file(path, "error matrix"), path);
 }
 
 }  // namespace pedsim

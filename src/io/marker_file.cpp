@@ -4,12 +4,12 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <set>
 #include <sstream>
 #include <vector>
 
 #include "io/diagnostic.hpp"
+#include "io/input_file.hpp"
 
 namespace pedsim {
 
@@ -210,22 +210,7 @@ MarkerMap parse_marker_file(std::string_view text, std::string_view path, std::i
 }
 
 MarkerMap read_marker_file(const std::string& path, std::int32_t alleles) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    const int error = errno;
-    throw Stop(code::kUsage,
-               "pedsim: cannot read marker file " + path + ": " + std::strerror(error) + "\n",
-               error, path);
-  }
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) {
-    const int error = errno;
-    throw Stop(code::kUsage,
-               "pedsim: cannot read marker file " + path + ": " + std::strerror(error) + "\n",
-               error, path);
-  }
-  return parse_marker_file(text.str(), path, alleles);
+  return parse_marker_file(read_input_file(path, "marker file"), path, alleles);
 }
 
 }  // namespace pedsim

@@ -1,15 +1,11 @@
 // A pedigree the user supplies: read, checked and put in an order where
 // parents come first.
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <bit>
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -17,6 +13,8 @@
 #include <unordered_map>
 
 #include "io/diagnostic.hpp"
+#include "io/input_file.hpp"
+#include "io/text.hpp"
 #include "pedsim/pedsim.hpp"
 #include "platform/large_memory.hpp"
 #include "platform/side_by_side.hpp"
@@ -35,7 +33,7 @@ bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
 // The first fields of a line (as many as a row reads) and how many it has.
 struct Fields {
-  static constexpr std::size_t kKept = 6;
+  static constexpr std::size_t kKept = 16;
   std::array<std::string_view, kKept> kept;
   std::size_t count = 0;
   // The line holds a control byte other than a tab.
@@ -148,6 +146,53 @@ std::string lower(std::string_view text) {
   return out;
 }
 
+bool is_comment(std::string_view line) {
+  const std::size_t first = line.find_first_not_of(" \t");
+  return first != std::string_view::npos && line[first] == '#';
+}
+
+// Where a row's fields are: animal, sire, dam and (when any) sex, by
+// column, and how many columns a row needs.
+struct Layout {
+  static constexpr std::size_t kNone = SIZE_MAX;
+  std::size_t animal = 0;
+  std::size_t sire = 1;
+  std::size_t dam = 2;
+  std::size_t sex = 3;
+  std::size_t needed = 3;
+  // Sex is read only when the row has its column (a table's fourth).
+  bool sex_optional = true;
+  std::string needed_text = " (animal, sire, dam)";
+};
+
+Layout layout_of(PedigreeFormat format) {
+  if (format == PedigreeFormat::kFam) {
+    return {1, 2, 3, 4, 5, false, " (family, animal, sire, dam, sex)"};
+  }
+  if (format == PedigreeFormat::kPre) return {0, 1, 2, 3, 4, false, " (animal, sire, dam, sex)"};
+  return {};
+}
+
+// What a header's column names: the words of the field (lower case, marks
+// such as '_' left out, a closing "id" dropped: "Sire_ID" is "sire").
+enum class Column { kOther, kAnimal, kSire, kDam, kSex };
+
+Column column_named(std::string_view field) {
+  std::string word;
+  for (const char c : field) {
+    if (std::isalnum(static_cast<unsigned char>(c))) {
+      word += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+  }
+  if (word.size() > 2 && word.ends_with("id")) word.resize(word.size() - 2);
+  for (const std::string_view animal : {"animal", "id", "individual", "indiv", "ind", "iid", "name"})
+    if (word == animal) return Column::kAnimal;
+  if (word == "sire" || word == "father") return Column::kSire;
+  if (word == "dam" || word == "mother") return Column::kDam;
+  if (word == "sex" || word == "gender") return Column::kSex;
+  return Column::kOther;
+}
+
 // An animal's row as the file gives it: its three names (pieces of the
 // file's text, each at most kMaxNameBytes), sex and line, in 32 bytes.
 class Row {
@@ -213,14 +258,69 @@ class PedigreeReader {
       if (line.ends_with('\r')) line.remove_suffix(1);
       const Fields fields = split_blanks(line);
       if (fields.control) check_text(line, line_number);
-      if (fields.size() == 0) continue;
-      const bool header = first_row && format_ == PedigreeFormat::kTable && fields.size() >= 3 &&
-                          lower(fields[1]) == "sire" && lower(fields[2]) == "dam";
+      if (fields.size() == 0 || is_comment(line)) continue;
+      const bool header = first_row && format_ == PedigreeFormat::kTable &&
+                          read_header(fields, line_number);
       first_row = false;
       if (header) continue;
       if (format_ == PedigreeFormat::kPre && fields[0] == "0") continue;
       rows_.push_back(row_of(fields, line_number));
     }
+    if (rows_.size() == 1) {
+      stop_usage("pedigree file " + std::string(path_) +
+                 " lists no animal (no row of data: it is empty, or holds only blank lines, "
+                 "comments, a header or unbred rows)");
+    }
+  }
+
+  // A table's first row, when it names its columns: the layout they give
+  // (in any order; other columns are ignored and noted). A row that names
+  // some columns but not the animal's, sire's and dam's stops.
+  bool read_header(const Fields& fields, std::size_t line) {
+    std::array<std::size_t, 5> at;
+    at.fill(Layout::kNone);
+    std::vector<std::string> others;
+    bool named = false;
+    for (std::size_t k = 0; k < std::min(fields.size(), Fields::kKept); ++k) {
+      const Column column = column_named(fields[k]);
+      named |= column != Column::kOther;
+      std::size_t& place = at[static_cast<std::size_t>(column)];
+      if (column == Column::kOther) {
+        others.emplace_back(fields[k]);
+      } else if (place != Layout::kNone) {
+        stop(line, "the header names two " + lower(fields[k]) + " columns ('" +
+                       std::string(fields[place]) + "' and '" + std::string(fields[k]) + "')");
+      } else {
+        place = k;
+      }
+    }
+    if (!named) return false;
+    const auto animal = static_cast<std::size_t>(Column::kAnimal);
+    // "calf sire dam": the first column, unnamed, is the animal's.
+    if (at[animal] == Layout::kNone && column_named(fields[0]) == Column::kOther) {
+      at[animal] = 0;
+      others.erase(others.begin());
+    }
+    std::string missing;
+    for (const auto& [column, word] : {std::pair{Column::kAnimal, "animal (or id)"},
+                                       std::pair{Column::kSire, "sire (or father)"},
+                                       std::pair{Column::kDam, "dam (or mother)"}}) {
+      if (at[static_cast<std::size_t>(column)] != Layout::kNone) continue;
+      missing += (missing.empty() ? "" : ", ") + std::string(word);
+    }
+    if (!missing.empty()) {
+      stop(line, "the first row is neither a row of data nor a header naming the animal, sire "
+                 "and dam columns: it has no column " + missing);
+    }
+    layout_.animal = at[animal];
+    layout_.sire = at[static_cast<std::size_t>(Column::kSire)];
+    layout_.dam = at[static_cast<std::size_t>(Column::kDam)];
+    layout_.sex = at[static_cast<std::size_t>(Column::kSex)];
+    layout_.needed = 1 + std::max({layout_.animal, layout_.sire, layout_.dam});
+    layout_.sex_optional = true;
+    layout_.needed_text = " (as the header on line " + std::to_string(line) + " names them)";
+    ignored_columns_ = std::move(others);
+    return true;
   }
 
   void check_text(std::string_view line, std::size_t line_number) const {
@@ -235,27 +335,22 @@ class PedigreeReader {
   }
 
   Row row_of(const Fields& fields, std::size_t line) const {
-    const bool fam = format_ == PedigreeFormat::kFam;
-    const std::size_t needed = fam ? 5 : format_ == PedigreeFormat::kPre ? 4 : 3;
-    if (fields.size() < needed) {
+    const Layout& l = layout_;
+    if (fields.size() < l.needed) {
       stop(line, std::to_string(fields.size()) + (fields.size() == 1 ? " column" : " columns") +
-                     ", a row needs " + std::to_string(needed) +
-                     (fam           ? " (family, animal, sire, dam, sex)"
-                      : needed == 4 ? " (animal, sire, dam, sex)"
-                                    : " (animal, sire, dam)"));
+                     ", a row needs " + std::to_string(l.needed) + l.needed_text);
     }
-    const std::size_t first = fam ? 1 : 0;
-    for (const std::string_view name : {fields[first], fields[first + 1], fields[first + 2]}) {
+    for (const std::string_view name : {fields[l.animal], fields[l.sire], fields[l.dam]}) {
       if (name.size() > kMaxNameBytes) {
         stop(line, "a name of " + std::to_string(name.size()) + " bytes, more than " +
                        std::to_string(kMaxNameBytes));
       }
     }
-    Row row(fields[first], fields[first + 1], fields[first + 2], line);
+    Row row(fields[l.animal], fields[l.sire], fields[l.dam], line);
     if (is_unknown(row.animal()))
       stop(line, "the animal's name '" + std::string(row.animal()) + "' means an unknown parent");
-    if (fields.size() > first + 3)
-      row.sex = static_cast<std::int8_t>(sex_of(fields[first + 3], line));
+    if (l.sex != Layout::kNone && fields.size() > l.sex)
+      row.sex = static_cast<std::int8_t>(sex_of(fields[l.sex], line));
     return row;
   }
 
@@ -555,6 +650,9 @@ class PedigreeReader {
       number[static_cast<std::size_t>(order[k])] = static_cast<std::int32_t>(k + 1);
     SuppliedPedigree p;
     p.added_founders = static_cast<std::int32_t>(names_.size());
+    const std::size_t named = std::min(names_.size(), SuppliedPedigree::kAddedFoundersNamed);
+    p.added_founder_names.assign(names_.begin(), names_.begin() + static_cast<std::ptrdiff_t>(named));
+    p.ignored_columns = ignored_columns_;
     p.names.reserve(n + 1);
     for (auto* column : {&p.sire, &p.dam, &p.sex, &p.generation}) column->reserve(n + 1);
     constexpr std::size_t kAhead = 16;
@@ -589,6 +687,8 @@ class PedigreeReader {
 
   std::string_view path_;
   PedigreeFormat format_;
+  Layout layout_ = layout_of(format_);
+  std::vector<std::string> ignored_columns_;
   // The file's text: every name is a piece of it.
   std::string_view text_;
   // Per listed animal (from 1), its row; then the parents named but not
@@ -618,6 +718,24 @@ bool SuppliedPedigree::names_are_numbers() const {
   return true;
 }
 
+std::string reading_notes(const SuppliedPedigree& pedigree, std::string_view path) {
+  const std::string file = "pedsim: pedigree file " + std::string(path) + ": ";
+  std::string notes;
+  const std::size_t ignored = pedigree.ignored_columns.size();
+  if (ignored != 0) {
+    notes += file + (ignored == 1 ? "column " : "columns ") +
+             joined(pedigree.ignored_columns, ", ") + " ignored\n";
+  }
+  const auto added = static_cast<std::size_t>(pedigree.added_founders);
+  if (added != 0) {
+    notes += file + std::to_string(added) + (added == 1 ? " parent" : " parents") +
+             " named but not listed, added as founders: " +
+             joined(pedigree.added_founder_names, ", ") +
+             (added > pedigree.added_founder_names.size() ? ", ..." : "") + "\n";
+  }
+  return notes;
+}
+
 PedigreeFormat pedigree_format(std::string_view name) {
   if (name == "table") return PedigreeFormat::kTable;
   if (name == "fam") return PedigreeFormat::kFam;
@@ -631,52 +749,12 @@ SuppliedPedigree parse_pedigree(std::string_view text, std::string_view path,
   return PedigreeReader(path, format).read(text);
 }
 
-namespace {
-
-[[noreturn]] void stop_reading(const std::string& path, int error) {
-  throw Stop(code::kUsage,
-             "pedsim: cannot read pedigree file " + path + ": " + std::strerror(error) + "\n",
-             error, path);
-}
-
-// The whole file, read straight into memory of its size where that is
-// known (huge pages: the names are looked up all over it), else a block at
-// a time.
-std::string whole_file(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) stop_reading(path, errno);
-  struct stat info {};
-  std::string text;
-  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-    text.reserve(static_cast<std::size_t>(info.st_size) + 1);
-    prefer_huge_pages(text.data(), text.capacity());
-  }
-  std::size_t size = 0;
-  for (;;) {
-    if (size == text.size()) text.resize(std::max(text.capacity(), size + (1 << 16)));
-    const ssize_t got = ::read(fd, text.data() + size, text.size() - size);
-    if (got == 0) break;
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      const int error = errno;
-      ::close(fd);
-      stop_reading(path, error);
-    }
-    size += static_cast<std::size_t>(got);
-  }
-  ::close(fd);
-  text.resize(size);
-  return text;
-}
-
-}  // namespace
-
 SuppliedPedigree read_pedigree(const std::string& path, PedigreeFormat format) {
-  return parse_pedigree(whole_file(path), path, format);
+  return parse_pedigree(read_input_file(path, "pedigree file"), path, format);
 }
 
 void read_genotyped(const std::string& path, SuppliedPedigree& pedigree) {
-  parse_genotyped(whole_file(path), path, pedigree);
+  parse_genotyped(read_input_file(path, "genotyped file"), path, pedigree);
 }
 
 void parse_genotyped(std::string_view text, std::string_view path, SuppliedPedigree& pedigree) {

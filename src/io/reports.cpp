@@ -9,6 +9,7 @@
 #include "analysis/allele_tally.hpp"
 #include "io/buffered_writer.hpp"
 #include "io/diagnostic.hpp"
+#include "io/text.hpp"
 #include "sim/genotype_loss.hpp"
 
 namespace pedsim {
@@ -226,6 +227,11 @@ void write_supplied_summary(const Simulation& run, RunChecks& checks, BufferedWr
   file.write("\n# supplied pedigree\n");
   file.write(format("animals: %d\n", run.pedigree.created()));
   file.write(format("added_founders: %d\n", run.added_founders));
+  if (!run.added_founder_names.empty()) {
+    file.write("added_founders_first: ");
+    file.write(joined(run.added_founder_names, ","));
+    file.write("\n");
+  }
   write_panel_summary(run, checks, file);
   if (!run.records.has_design_records()) write_records_summary(run, checks, file);
   if (run.records.has_pedigree_errors()) write_pedigree_error_summary(run, file);
