@@ -251,7 +251,7 @@ int run_once(const CommandLine& line, const std::optional<std::string>& seed_var
                    files.empty_outputs(arguments.seed, model_text(settings.model, settings.markers,
                                                                   settings.records)));
     const Simulation run = arguments.simulate(files.sinks(&console, settings.quiet), settings);
-    files.finish(run);
+    report_earlier_files(stderr_fd, files.finish(run));
     warn_if_streams_overlap(run, stderr_fd);
     return 0;
   } catch (...) {

@@ -101,4 +101,25 @@ void report_removed(int stderr_fd, const std::vector<std::string>& removed) {
   write_text(stderr_fd, text + "\n");
 }
 
+void report_earlier_files(int stderr_fd, const EarlierFiles& earlier) {
+  const auto list = [](const std::vector<std::string>& paths) {
+    std::string text;
+    for (const std::string& path : paths) text += " " + path;
+    return text;
+  };
+  const std::size_t removed = earlier.removed.size();
+  if (removed != 0) {
+    write_text(stderr_fd, "pedsim: removed " + std::to_string(removed) +
+                              (removed == 1 ? " file" : " files") +
+                              " of an earlier run that this run does not write:" +
+                              list(earlier.removed) + "\n");
+  }
+  if (!earlier.kept.empty()) {
+    write_text(stderr_fd, "pedsim: warning: this run does not write" + list(earlier.kept) +
+                              (earlier.kept.size() == 1
+                                   ? ", which is from before it and does not describe it\n"
+                                   : ", which are from before it and do not describe it\n"));
+  }
+}
+
 }  // namespace pedsim

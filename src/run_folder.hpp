@@ -39,6 +39,10 @@ Failure current_failure();
 // reports).
 void write_text(int fd, std::string_view text);
 
+// Says on `stderr_fd` which files of an earlier run a finished run removed
+// or, where it cannot tell them from the user's, left in place.
+void report_earlier_files(int stderr_fd, const EarlierFiles& earlier);
+
 // Tells on `stderr_fd` which new files a killed run had left and were
 // removed.
 void report_removed(int stderr_fd, const std::vector<std::string>& removed);

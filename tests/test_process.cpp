@@ -305,12 +305,14 @@ INSTANTIATE_TEST_SUITE_P(
                    .out = "",
                    .err = "pedsim: --truth ped.vcf.gz.csi names the same file as ped.vcf.gz.csi; "
                           "give each file of a run a name of its own\n"},
-        // ped.pre is the user's when the run is not asked to write it.
+        // ped.pre is the user's when the run is not asked to write it; the
+        // run says that it does not describe this run.
         FolderCase{.name = "VcfAloneLeavesPedPre",
                    .args = {"--format", "vcf", "--truth", "t.txt", "3", "20", "5"},
                    .status = 0,
                    .out = "",
-                   .err = "",
+                   .err = "pedsim: warning: this run does not write DIR/ped.pre, which is from "
+                          "before it and does not describe it\n",
                    .left = {Left::kUnchanged, kNew, kNew, Left::kUnchanged}},
         FolderCase{.name = "OptionsAfterTheNumbers",
                    .args = {"3", "20", "5", "--summary=s.txt"},

@@ -328,6 +328,9 @@ void RunFiles::open() {
 std::vector<std::string> RunFiles::empty_outputs(const Seed& seed, const std::string& model) {
   seed_ = seed;
   model_ = model;
+  struct stat run_row {};
+  earlier_run_here_ =
+      plan_.run_row && ::lstat(relative_path(plan_.folder, kRunRowName).c_str(), &run_row) == 0;
   for (OutputFile& file : formed_) lock_for_run(file);
   std::vector<NewFileNames> folders;
   std::vector<std::string> own_new_files;
@@ -403,7 +406,32 @@ void RunFiles::write_indexed(ReportFile& file, ReportFile& index, const OutputKi
   commit(index);
 }
 
-void RunFiles::finish(const Simulation& run, std::string_view console_text) {
+EarlierFiles RunFiles::deal_with_earlier_files() const {
+  EarlierFiles earlier;
+  const auto written = [this](std::string_view name) {
+    return std::any_of(files_.begin(), files_.end(), [name](const RunFile& file) {
+      return file.label == name && file.kind->path == nullptr;
+    });
+  };
+  const auto guard = registry_ != nullptr ? registry_->lock() : std::unique_lock<std::mutex>();
+  for (const OutputKind& kind : kOutputKinds) {
+    if (kind.path != nullptr) continue;
+    for (const std::string_view name : {kind.name, kind.index}) {
+      if (name.empty() || written(name)) continue;
+      const std::string path = relative_path(plan_.folder, name);
+      struct stat file {};
+      if (::lstat(path.c_str(), &file) != 0 || !S_ISREG(file.st_mode)) continue;
+      if (!earlier_run_here_) {
+        earlier.kept.push_back(full_path(plan_.folder, name));
+      } else if (::unlink(path.c_str()) == 0) {
+        earlier.removed.push_back(full_path(plan_.folder, name));
+      }
+    }
+  }
+  return earlier;
+}
+
+EarlierFiles RunFiles::finish(const Simulation& run, std::string_view console_text) {
   for (OutputFile& file : formed_) file.close();
   RunOutcome outcome{.run = &run,
                      .seed = run.seed,
@@ -415,8 +443,12 @@ void RunFiles::finish(const Simulation& run, std::string_view console_text) {
   RunChecks checks(run);
   outcome.checks = &checks;
   if (plan_.run_row) counts_ = outcome.counts = count_run(run, checks);
+  std::optional<EarlierFiles> earlier;
   for (std::size_t k = 0; k < whole_.size(); ++k) {
     const OutputKind& kind = *whole_files_[k]->kind;
+    if (kind.written == Written::kWholeEvenOnFailure && !earlier) {
+      earlier = deal_with_earlier_files();
+    }
     if (kind.write_indexed != nullptr) {
       write_indexed(whole_[k], whole_[k + 1], kind, outcome);
       ++k;
@@ -424,7 +456,9 @@ void RunFiles::finish(const Simulation& run, std::string_view console_text) {
       write_whole(whole_[k], kind, outcome);
     }
   }
+  if (!earlier) earlier = deal_with_earlier_files();
   release_lock();
+  return *earlier;
 }
 
 void RunFiles::failed(int status, std::string_view console_text) noexcept {

@@ -111,6 +111,14 @@ std::vector<RunFile> files_of(const RunPlan& plan);
 // exist, else the same path once resolved as far as it can be.
 bool same_file(const std::string& a, const std::string& b);
 
+// Files of the run's set of names in its folder that it did not write,
+// from before it: removed when the folder holds an earlier run (its
+// run.tsv), else kept, since pedsim cannot tell them from the user's.
+struct EarlierFiles {
+  std::vector<std::string> removed;
+  std::vector<std::string> kept;
+};
+
 // Stops with a usage error when two of `files` are one file.
 void check_distinct(const std::vector<RunFile>& files);
 
@@ -174,7 +182,9 @@ class RunFiles : public Abandonable {
   OutputSinks sinks(ByteSink* console, bool quiet_console = false);
   // The run is complete: closes the outputs, puts the reports, console.txt
   // (holding `console_text`) and run.tsv in place, and releases the lock.
-  void finish(const Simulation& run, std::string_view console_text = {});
+  // Before run.tsv, the files of an earlier run that this one did not
+  // write are dealt with (see EarlierFiles) and returned.
+  EarlierFiles finish(const Simulation& run, std::string_view console_text = {});
   // A run that stopped with `status`: removes what must not stay and, when
   // the outputs were emptied, writes console.txt and run.tsv with the status.
   void failed(int status, std::string_view console_text = {}) noexcept;
@@ -191,6 +201,7 @@ class RunFiles : public Abandonable {
   void write_indexed(ReportFile& file, ReportFile& index, const OutputKind& kind,
                      const RunOutcome& outcome);
   OutputFile* formed(int unit);
+  EarlierFiles deal_with_earlier_files() const;
   void lock_for_run(OutputFile& file);
   void release_lock() noexcept;
 
@@ -206,6 +217,8 @@ class RunFiles : public Abandonable {
   // Locks held until the last file of the run is in place.
   std::vector<int> locks_;
   bool outputs_emptied_ = false;
+  // The folder held a run.tsv before this run: its files are pedsim's.
+  bool earlier_run_here_ = false;
   std::optional<Seed> seed_;
   std::string model_;
   std::optional<RunCounts> counts_;
