@@ -1,5 +1,7 @@
 #include "command_line.hpp"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -207,6 +209,8 @@ RunArguments read_arguments(const CommandLine& line,
   settings.markers.validate();
   settings.records.validate(settings.markers);
   settings.formats.check(settings.markers, settings.records);
+  check_panel_fits(arguments.supplied ? arguments.supplied->animals() : arguments.parameters->rows,
+                   settings.markers, settings.records);
   return arguments;
 }
 
@@ -242,11 +246,18 @@ int run_once(const CommandLine& line, const std::optional<std::string>& seed_var
   handle_interrupts(stderr_fd, "ped.pre and ped.errors");
   Console console(stdout_fd);
   RunFiles files(plan, &process_files());
+  // A folder to be made is made only for arguments known good: a refused
+  // command leaves no folder behind.
+  struct stat folder {};
+  const bool new_folder = settings.outdir && ::stat(settings.outdir->c_str(), &folder) != 0;
   try {
+    std::optional<RunArguments> known_good;
+    if (new_folder) known_good = read_arguments(line, seed_variable, console, stderr_fd);
     // The outputs exist from the start, created if missing, but keep what they hold
     // until the arguments are known good.
     files.open();
-    const RunArguments arguments = read_arguments(line, seed_variable, console, stderr_fd);
+    const RunArguments arguments =
+        known_good ? *std::move(known_good) : read_arguments(line, seed_variable, console, stderr_fd);
     report_removed(stderr_fd,
                    files.empty_outputs(arguments.seed, model_text(settings.model, settings.markers,
                                                                   settings.records)));

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "io/marker_file.hpp"
+#include "io/text.hpp"
 #include "pedsim/pedsim.hpp"
 #include "sim/marker_map.hpp"
 
@@ -34,6 +35,13 @@ void MarkerOptions::validate() const {
   }
   if (!(chromosome_length > 0) || !(chromosome_length <= kMaxPositionCm)) {
     throw InvalidParameters("a chromosome's length is above 0 and at most 100000 centimorgans");
+  }
+  // Each meiosis draws a crossover per Morgan of the genome.
+  const double genome_cm = chromosome_length * chromosomes.value_or(0);
+  if (genome_cm > kMaxGenomeCm) {
+    throw InvalidParameters(
+        "--chromosomes x --chromosome-length, the genome's length, is at most 1000000 cM (each "
+        "meiosis draws a crossover per Morgan); got " + number_text(genome_cm) + " cM");
   }
 }
 

@@ -5,18 +5,12 @@
 #include <tuple>
 
 #include "io/error_matrix.hpp"
+#include "io/text.hpp"
 #include "pedsim/pedsim.hpp"
 
 namespace pedsim {
 
 namespace {
-
-std::string number_text(double v) {
-  std::ostringstream text;
-  text.precision(10);
-  text << v;
-  return text.str();
-}
 
 [[noreturn]] void invalid(const std::string& message) { throw InvalidParameters(message); }
 

@@ -191,8 +191,9 @@ bool record_study(const ReplicateStudy& study) {
     stop_usage(shown_folder(study.outdir) + " holds another study (" + differences +
                "); repeat the command that made it to complete it, or give another --outdir");
   }
+  std::error_code error;
   if (!replicate_folders(study.outdir).empty() ||
-      fs::exists(relative_path(study.outdir, kTableName))) {
+      fs::exists(relative_path(study.outdir, kTableName), error)) {
     stop_usage(shown_folder(study.outdir) +
                " holds replicates that no study.tsv describes; give a new or empty folder "
                "(pedsim collect tabulates what it holds)");

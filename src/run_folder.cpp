@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <filesystem>
 #include <cstring>
 #include <new>
 #include <system_error>
@@ -85,6 +86,12 @@ Failure current_failure() {
     return {code::kSizeOverflow, severe_text(code::kSizeOverflow, 0, {}, 0)};
   } catch (const std::bad_alloc&) {
     return {code::kNoMemory, severe_text(code::kNoMemory, 0, {}, 0)};
+  } catch (const std::filesystem::filesystem_error& error) {
+    // A folder that could not be read or searched: the status of the
+    // system's error, as for a file that cannot be opened.
+    const int err = error.code().value();
+    return {open_failure_code(err), "pedsim: cannot read " + error.path1().string() + ": " +
+                                        std::strerror(err) + "\n"};
   } catch (const std::exception& error) {
     // Not expected in a run; still a stop with a message, never an abort.
     return {code::kInternalError, std::string("pedsim: internal error: ") + error.what() + "\n"};

@@ -2,6 +2,7 @@
 // the outputs of a finished run.
 
 #include <chrono>
+#include <cstdio>
 #include <optional>
 #include <span>
 #include <string>
@@ -254,6 +255,33 @@ void check_run_options(const Seed& seed, const Model& model, const MarkerOptions
   }
 }
 
+}  // namespace
+
+void check_panel_fits(std::int64_t animals, const MarkerOptions& markers,
+                      const RecordOptions& records) {
+  if (markers.is_design() && records.is_design()) return;
+  // A marker file's rows are bounded by the file itself.
+  const std::int64_t count = markers.marker_file ? 0 : markers.markers;
+  // Each haplotype's alleles (a bit each for two alleles, else a byte),
+  // the missing genotypes' bits, and the map: a name, a place and the
+  // frequencies per marker.
+  const double bits = markers.alleles == 2 ? 1 : 8;
+  const double rows = static_cast<double>(animals) + 1;
+  const double bytes = rows * static_cast<double>(count) * (2 * bits + 1) / 8 +
+                       static_cast<double>(count) * (96 + 8.0 * markers.alleles);
+  const auto limit = static_cast<double>(memory_limit());
+  if (bytes <= limit) return;
+  char text[256];
+  std::snprintf(text, sizeof text,
+                "pedsim: this run's marker panel (%lld animals x %lld markers) needs about "
+                "%.1f GB of memory, more than the %.1f GB this machine can give\n",
+                static_cast<long long>(animals), static_cast<long long>(count), bytes / 1e9,
+                limit / 1e9);
+  throw Stop(code::kNoMemory, severe_text(code::kNoMemory, 0, {}, 0) + text);
+}
+
+namespace {
+
 // The design's stream of a seed and replicate.
 UniformStream seeded_stream(const Seed& seed) {
   UniformStream stream;
@@ -285,6 +313,7 @@ Simulation simulate(const SuppliedPedigree& supplied, const Seed& seed, const Ou
                     const RecordOptions& records) {
   check_run_options(seed, model, markers, records);
   if (supplied.animals() < 1) throw InvalidParameters("the pedigree lists no animal");
+  check_panel_fits(supplied.animals(), markers, records);
   Simulation run;
   run.parameters = parameters_of(supplied);
   run.model = model;
@@ -331,6 +360,7 @@ Simulation simulate_timed(const Parameters& parameters, const Seed& seed, PhaseS
                           const OutputSinks& outputs, const Model& model,
                           const MarkerOptions& markers, const RecordOptions& records) {
   check_run_options(seed, model, markers, records);
+  check_panel_fits(parameters.rows, markers, records);
   Simulation run;
   run.parameters = parameters;
   run.model = model;

@@ -155,6 +155,26 @@ TEST(Faults, NoThreadCanBeStartedSameBytesOnOne) {
   EXPECT_EQ(read_file(dir.path() / "ped.errors"), read_file(threaded.path() / "ped.errors"));
 }
 
+// The VCF's compressor and indexer fall back to one thread where their
+// threads cannot all be started (they would wait forever for the missing
+// one): the same files, status 0.
+TEST(Faults, VcfWithoutThreadsIsTheSameFile) {
+  const std::vector<std::string> args{"--markers", "40", "--alleles", "2", "--format", "vcf",
+                                      "--error-model", "random-allele", "--error-rate", "0.01",
+                                      "3", "2000", "200"};
+  TempDir threaded;
+  ASSERT_EQ(run_pedsim(args, {threaded.path(), "11"}).status, 0);
+  TempDir dir;
+  fs::permissions(dir.path(), fs::perms::all);
+  ProcessOptions options{dir.path(), "11"};
+  options.no_threads = true;
+  const auto result = run_pedsim(args, options);
+  EXPECT_EQ(result.status, 0) << result.err;
+  for (const std::string name : {"ped.vcf.gz", "ped.vcf.gz.csi"}) {
+    EXPECT_TRUE(read_file(dir.path() / name) == read_file(threaded.path() / name)) << name;
+  }
+}
+
 // An interrupted run says so, and leaves neither its unfinished report nor an
 // earlier report of the same name, which described results now gone.
 TEST(Faults, InterruptedRunSaysSoAndLeavesNoReport) {

@@ -157,6 +157,25 @@ INSTANTIATE_TEST_SUITE_P(
                   .left = {{"ped.pre", Left::kWritten},
                            {"ped.bed", Left::kUnchanged},
                            {"errors.tsv", Left::kUnchanged}}},
+        TrustCase{.name = "RefusedCommandMakesNoFolder",
+                  .args = {"--outdir", "new/deep/dir", "x", "20", "5"},
+                  .status = 59,
+                  .left = {{"new", Left::kAbsent}}},
+        // A panel that cannot fit is refused before anything is allocated
+        // or emptied, saying how much it needs.
+        TrustCase{.name = "PanelLargerThanTheMachine",
+                  .setup = {{"--outdir", "d", "3", "20", "5"}},
+                  .args = {"--outdir", "d", "--markers", "2000000000", "3", "20", "5"},
+                  .status = 41,
+                  .err_has = {"forrtl: severe (41): insufficient virtual memory\npedsim: this "
+                              "run's marker panel (65 animals x 2000000000 markers) needs about "
+                              "520.5 GB of memory, more than the "},
+                  .left = {{"d/ped.pre", Left::kUnchanged}, {"d/run.tsv", Left::kUnchanged}}},
+        TrustCase{.name = "GenomeTooLongForItsCost",
+                  .args = {"--markers", "100", "--chromosomes", "11", "--chromosome-length",
+                           "100000", "3", "20", "5"},
+                  .status = 2,
+                  .err_has = {"the genome's length, is at most 1000000 cM", "got 1100000 cM"}},
         TrustCase{.name = "EmptyPedigreeLeavesAnEarlierRunAlone",
                   .setup = {{"--outdir", "d", "--markers", "3", "--alleles", "2", "--error-model",
                              "random-allele", "--error-rate", "0.1", "--wrong-sire", "0.3",

@@ -15,6 +15,9 @@ namespace pedsim {
 // of every chromosome.
 inline constexpr std::int32_t kMaxChromosomes = 1000000;
 inline constexpr double kMaxPositionCm = 100000;
+// The longest genome, over all chromosomes (10^4 Morgans: about 300 times a
+// mammal's), so that a run's crossovers stay in proportion to its animals.
+inline constexpr double kMaxGenomeCm = 1e6;
 
 // The markers a run is asked for. At their defaults (one marker of three
 // equally frequent alleles, unlinked, no marker file) a run is the design's:

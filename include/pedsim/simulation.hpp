@@ -155,6 +155,14 @@ Simulation simulate(const SuppliedPedigree& supplied, const Seed& seed,
                     const OutputSinks& outputs = {}, const Model& model = {},
                     const MarkerOptions& markers = {}, const RecordOptions& records = {});
 
+// Stops with status 41, saying how much it needs, when the marker panel of
+// a run of `animals` animals would take more memory than this machine can
+// give (its memory and swap, or the process's address-space limit): a run
+// that cannot finish is refused before it allocates anything. Runs without
+// a panel pass.
+void check_panel_fits(std::int64_t animals, const MarkerOptions& markers,
+                      const RecordOptions& records);
+
 // Writes the outputs of a finished run. Throws Stop when a sink fails.
 void write_outputs(const Simulation& run, const OutputSinks& outputs);
 

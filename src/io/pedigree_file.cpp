@@ -595,7 +595,15 @@ class PedigreeReader {
     std::string text =
         "animal " + std::string(name(cycle.front())) + " is among its own ancestors: ";
     std::string lines;
-    for (const std::int32_t animal : cycle) {
+    // A long cycle is named by its first links and its length.
+    constexpr std::size_t kShown = 20;
+    for (std::size_t k = 0; k < cycle.size(); ++k) {
+      if (k == kShown) {
+        text += "... (" + std::to_string(cycle.size() - kShown) + " more) ... ";
+        lines += ", ...";
+        break;
+      }
+      const std::int32_t animal = cycle[k];
       const auto [sire, dam] = parents_[static_cast<std::size_t>(animal)];
       const std::int32_t parent =
           sire != 0 && waiting[static_cast<std::size_t>(sire)] != 0 ? sire : dam;

@@ -43,6 +43,8 @@ class ReportFile : public ByteSink {
   void unlink_files(bool target_too) const noexcept;
 
   const std::string& new_path() const { return file_.opened_path(); }
+  // The full path by which diagnostics name the target, once created.
+  const std::string& shown_path() const { return file_.path(); }
   const std::string& target_path() const { return target_; }
 
  private:

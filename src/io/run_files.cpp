@@ -399,8 +399,8 @@ void RunFiles::write_indexed(ReportFile& file, ReportFile& index, const OutputKi
   }
   kind.write_indexed(outcome, {.path = file.new_path(),
                                .index_path = index.new_path(),
-                               .shown_path = full_path(".", file.target_path()),
-                               .shown_index_path = full_path(".", index.target_path()),
+                               .shown_path = file.shown_path(),
+                               .shown_index_path = index.shown_path(),
                                .unit = kind.unit});
   commit(file);
   commit(index);

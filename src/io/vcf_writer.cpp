@@ -11,6 +11,7 @@
 
 #include "io/buffered_writer.hpp"
 #include "io/diagnostic.hpp"
+#include "platform/side_by_side.hpp"
 
 namespace pedsim {
 
@@ -24,7 +25,12 @@ constexpr const char* kCompression = "w3";
 // CSI bins of 2^14 bases at the finest level, as bcftools index makes.
 constexpr int kCsiMinShift = 14;
 
-int cores() { return static_cast<int>(std::max(1U, std::thread::hardware_concurrency())); }
+unsigned cores() { return std::max(1U, std::thread::hardware_concurrency()); }
+
+// The threads htslib may take: its pool of one per core and its writer.
+// Where they cannot all be started (a process or memory limit), none: its
+// pool would wait forever for the one that failed.
+int compressing_threads() { return threads_can_start(cores() + 1) ? static_cast<int>(cores()) : 0; }
 
 // A BGZF file compressed on every core, as a sink; a failure stops the run
 // with the write diagnostic.
@@ -33,7 +39,8 @@ class BgzfSink : public ByteSink {
   explicit BgzfSink(const IndexedFile& file) : file_(file) {
     bgzf_ = bgzf_open(file.path.c_str(), kCompression);
     if (bgzf_ == nullptr) fail();
-    if (bgzf_mt(bgzf_, cores(), 64) != 0) fail();
+    const int threads = compressing_threads();
+    if (threads > 0 && bgzf_mt(bgzf_, threads, 64) != 0) fail();
   }
   BgzfSink(const BgzfSink&) = delete;
   BgzfSink& operator=(const BgzfSink&) = delete;
@@ -52,6 +59,7 @@ class BgzfSink : public ByteSink {
     if (bgzf_close(bgzf) != 0) fail();
   }
   [[noreturn]] void fail() const {
+    if (errno == ENOMEM) stop_with_diagnostic(code::kNoMemory);
     stop_with_diagnostic(code::kWriteError, file_.unit, file_.shown_path, errno != 0 ? errno : EIO);
   }
 
@@ -156,7 +164,8 @@ void write_vcf(const Simulation& run, Genotypes genotypes, const IndexedFile& fi
   // Indexed once written: this htslib (1.16) places index entries wrongly
   // when it indexes as it compresses on several threads.
   errno = 0;
-  if (bcf_index_build3(file.path.c_str(), file.index_path.c_str(), kCsiMinShift, cores()) != 0) {
+  if (bcf_index_build3(file.path.c_str(), file.index_path.c_str(), kCsiMinShift,
+                       compressing_threads()) != 0) {
     stop_with_diagnostic(code::kWriteError, file.unit, file.shown_index_path,
                          errno != 0 ? errno : EIO);
   }

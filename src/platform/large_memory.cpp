@@ -1,6 +1,8 @@
 #include "platform/large_memory.hpp"
 
 #include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/sysinfo.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -51,6 +53,19 @@ void* allocate_zeroed(std::size_t bytes) {
   void* block = reinterpret_cast<void*>(aligned);
   ::madvise(block, size, MADV_HUGEPAGE);
   return block;
+}
+
+std::uint64_t memory_limit() noexcept {
+  std::uint64_t limit = UINT64_MAX;
+  struct sysinfo machine {};
+  if (::sysinfo(&machine) == 0) {
+    limit = (std::uint64_t{machine.totalram} + machine.totalswap) * machine.mem_unit;
+  }
+  struct rlimit space {};
+  if (::getrlimit(RLIMIT_AS, &space) == 0 && space.rlim_cur != RLIM_INFINITY) {
+    limit = std::min<std::uint64_t>(limit, space.rlim_cur);
+  }
+  return limit;
 }
 
 void release_zeroed(void* block, std::size_t bytes) noexcept {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <new>
 #include <thread>
 #include <utility>
@@ -18,6 +19,10 @@ void* allocate_zeroed(std::size_t bytes);
 // otherwise (a large vector's), so that filling it takes a fault per 2 MiB
 // rather than per 4 KiB.
 void prefer_huge_pages(void* start, std::size_t bytes) noexcept;
+
+// The bytes this process can have at most: the machine's memory and swap,
+// or the address-space limit when that is lower.
+std::uint64_t memory_limit() noexcept;
 
 // Releases a block of allocate_zeroed of the same size.
 void release_zeroed(void* block, std::size_t bytes) noexcept;

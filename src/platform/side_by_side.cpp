@@ -1,8 +1,35 @@
 #include "platform/side_by_side.hpp"
 
 #include <system_error>
+#include <vector>
 
 namespace pedsim {
+
+bool threads_can_start(unsigned count) noexcept {
+  std::mutex mutex;
+  std::condition_variable released;
+  bool release = false;
+  std::vector<std::thread> threads;
+  bool started = true;
+  try {
+    threads.reserve(count);
+    while (threads.size() < count) {
+      threads.emplace_back([&] {
+        std::unique_lock lock(mutex);
+        released.wait(lock, [&] { return release; });
+      });
+    }
+  } catch (const std::exception&) {
+    started = false;
+  }
+  {
+    const std::lock_guard lock(mutex);
+    release = true;
+  }
+  released.notify_all();
+  for (std::thread& thread : threads) thread.join();
+  return started;
+}
 
 HelperThread::~HelperThread() {
   if (!thread_.joinable()) return;

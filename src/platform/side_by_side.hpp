@@ -8,6 +8,11 @@
 
 namespace pedsim {
 
+// Whether `count` threads can run at once now: each is started and they
+// end together. For a library whose thread pool cannot stand a thread that
+// fails to start (it waits for it forever), asked just before the pool is.
+bool threads_can_start(unsigned count) noexcept;
+
 // A second thread kept for the length of a run, to which pieces of work are
 // handed one at a time: starting a thread for every piece would cost tens of
 // microseconds each time, as much as a small generation's share of the work.
