@@ -8,6 +8,7 @@
 """
 
 import operator
+import os
 
 from ._pedsim import Run, _simulate, _simulate_on_pedigree
 
@@ -45,8 +46,12 @@ def simulate(ngen=None, n=None, male=None, *, seed=None, replicate=0, pedigree=N
     schedule.
     """
     keywords = dict(seed=seed, replicate=replicate, **options)
+    if "marker_file" in keywords:
+        keywords["marker_file"] = os.fspath(keywords["marker_file"])
     if pedigree is None and genotyped is not None:
         raise ValueError("genotyped= goes with pedigree=")
+    if pedigree is None and pedigree_format is not None:
+        raise ValueError("pedigree_format= goes with pedigree=")
     if pedigree is None:
         return _simulate(_int32("ngen", ngen), _int32("n", n), _int32("male", male), keywords)
     if (ngen, n, male) != (None, None, None):

@@ -196,15 +196,36 @@ py::dict error_table(const pedsim::Simulation& run) {
 
 // The keyword arguments of `simulate` are the options the command line
 // shares with it, each checked as the command line checks it.
+// A keyword's value of the type its option takes: a number (never text that
+// reads as one, nor a bool) for numbers, a str (or a path) for text.
+void check_type(const std::string& keyword, pedsim::ValueKind kind, const py::handle& value) {
+  // numpy's integers and floats count as numbers too.
+  const bool number =
+      !py::isinstance<py::bool_>(value) && !py::isinstance<py::str>(value) &&
+      (PyIndex_Check(value.ptr()) != 0 ||
+       (kind == pedsim::ValueKind::kNumber && PyNumber_Check(value.ptr()) != 0));
+  const bool text = py::isinstance<py::str>(value);
+  const bool fits = kind == pedsim::ValueKind::kText ? text : number;
+  if (fits) return;
+  const std::string wanted = kind == pedsim::ValueKind::kText      ? "a str"
+                             : kind == pedsim::ValueKind::kInteger ? "an int"
+                                                                   : "a number";
+  throw py::type_error(keyword + "= takes " + wanted + ", got " +
+                       std::string(py::str(py::type::of(value).attr("__name__"))) + " " +
+                       std::string(py::repr(value)));
+}
+
 pedsim::Settings settings_of(const py::dict& keywords) {
   pedsim::Settings settings;
   for (const auto& [key, value] : keywords) {
-    if (value.is_none()) continue;
     const std::string keyword = py::str(key);
+    // seed=None: seeded from the clocks.
+    if (keyword == "seed" && value.is_none()) continue;
     const pedsim::Option* option = pedsim::find_keyword(keyword);
     if (option == nullptr) {
       throw py::type_error("simulate() got an unexpected keyword argument '" + keyword + "'");
     }
+    check_type(keyword, option->kind, value);
     pedsim::apply_option(*option, std::string(py::str(value)), settings);
   }
   return settings;

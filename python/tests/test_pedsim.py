@@ -131,6 +131,20 @@ def test_values_out_of_range_raise_value_error(keywords):
         pedsim.simulate(3, 20, 5, **{"seed": 1, **keywords})
 
 
+@pytest.mark.parametrize("keywords, error, message", [
+    ({"markers": "5"}, TypeError, "markers= takes an int, got str '5'"),
+    ({"seed": "3"}, TypeError, "seed= takes an int, got str"),
+    ({"markers": None}, TypeError, "markers= takes an int, got NoneType"),
+    ({"markers": 5.0}, TypeError, "markers= takes an int, got float"),
+    ({"error_rate": True}, TypeError, "error_rate= takes a number, got bool"),
+    ({"error_model": 3}, TypeError, "error_model= takes a str, got int"),
+    ({"pedigree_format": "bogus"}, ValueError, "pedigree_format= goes with pedigree="),
+])
+def test_wrong_types_raise_naming_the_keyword(keywords, error, message):
+    with pytest.raises(error, match=message):
+        pedsim.simulate(3, 20, 5, **{"seed": 1, **keywords})
+
+
 def test_arrays_are_read_only():
     run = pedsim.simulate(3, 20, 5, seed=1)
     for name in ("animal", "sire", "dam", "sex", "born", "true_alleles", "lost", "recorded",
