@@ -89,7 +89,7 @@ MarkerMap marker_map_of(const MarkerOptions& options, const Model& model, const 
 }
 
 OutputSinks console_only(const OutputSinks& outputs) {
-  return {.console = outputs.console, .quiet_console = outputs.quiet_console};
+  return {.console = outputs.console, .quiet_console = outputs.quiet_console, .stop = outputs.stop};
 }
 
 bool writes_anything(const OutputSinks& outputs) {
@@ -105,6 +105,12 @@ struct RunInProgress {
   HelperThread& helper;
   PhaseClock& clock;
   PhaseSeconds& seconds;
+  const StopRequest* stop;
+
+  // Stops the run when it was asked to.
+  void check_stop() const {
+    if (stop != nullptr) stop->check();
+  }
 };
 
 // Breeds the pedigree: founders, then each generation mated (the design's
@@ -133,6 +139,7 @@ void breed_pedigree(RunInProgress& r) {
       skip_parent_selection(pedigree, r.stream);
     }
     r.clock.lap(r.seconds.selection);
+    r.check_stop();
   }
 }
 
@@ -179,8 +186,10 @@ void breed_panel(RunInProgress& r) {
   // The design's marker is marker 1 when it was bred with the pedigree.
   const bool design_first = run.markers.is_design_marker_model() && !run.is_supplied();
   if (run.records.has_design_records()) {
-    drop_genes(run.pedigree, run.genotypes, run.seed, design_first, run.panel, r.helper);
+    drop_genes(run.pedigree, run.genotypes, run.seed, design_first, run.panel, r.helper, nullptr,
+               r.stop);
     r.clock.lap(r.seconds.panel);
+    r.check_stop();
     degrade_panel(run.pedigree, run.genotypes, run.model, panel_replacement_shares(run), run.seed,
                   design_first, run.panel, r.helper);
     r.clock.lap(r.seconds.records);
@@ -194,7 +203,8 @@ void breed_panel(RunInProgress& r) {
   run.panel.set_bred(run.pedigree.created());
   RecordRows rows(run.pedigree, run.genotypes, run.model, panel_replacement_shares(run), records,
                   matrix, run.seed, run.panel);
-  drop_genes(run.pedigree, run.genotypes, run.seed, design_first, run.panel, r.helper, &rows);
+  drop_genes(run.pedigree, run.genotypes, run.seed, design_first, run.panel, r.helper, &rows,
+             r.stop);
   rows.finish();
   r.clock.lap(r.seconds.panel);
 }
@@ -346,8 +356,9 @@ Simulation simulate(const SuppliedPedigree& supplied, const Seed& seed, const Ou
   HelperThread helper;
   PhaseClock clock;
   PhaseSeconds seconds;
-  RunInProgress r{run, stream, writer ? &*writer : nullptr, helper, clock, seconds};
+  RunInProgress r{run, stream, writer ? &*writer : nullptr, helper, clock, seconds, outputs.stop};
   degrade_records(r);
+  r.check_stop();
   if (writer) writer->finish();
   run.numbers_drawn = stream.draws() - first_number;
   breed_panel(r);
@@ -390,9 +401,10 @@ Simulation simulate_timed(const Parameters& parameters, const Seed& seed, PhaseS
   if (writes_anything(formed)) writer.emplace(formed, run.pedigree, run.genotypes);
   HelperThread helper;
   PhaseClock clock;
-  RunInProgress r{run, stream, writer ? &*writer : nullptr, helper, clock, seconds};
+  RunInProgress r{run, stream, writer ? &*writer : nullptr, helper, clock, seconds, outputs.stop};
   breed_pedigree(r);
   degrade_records(r);
+  r.check_stop();
   if (writer) writer->finish();
   clock.lap(seconds.injection);
   run.numbers_drawn = stream.draws() - first_number;

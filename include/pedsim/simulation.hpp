@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -118,6 +119,22 @@ class StringSink : public ByteSink {
   std::string text;
 };
 
+// A request, from another thread, that a run stop (an interrupt in an
+// interpreter that runs it): the run looks at it between generations and
+// phases, and once it is made stops with Stop (status 130).
+class StopRequest {
+ public:
+  void request() noexcept { requested_.store(true, std::memory_order_relaxed); }
+  bool requested() const noexcept { return requested_.load(std::memory_order_relaxed); }
+  // Stops the run when the request was made.
+  void check() const {
+    if (requested()) throw Stop(130, "pedsim: interrupted\n");
+  }
+
+ private:
+  std::atomic<bool> requested_{false};
+};
+
 // The outputs of a run: the console lines after the echo of the arguments
 // (a line per generation, the two count lines, the altered animals), the
 // pedigree ("ped.pre") and the error list ("ped.errors"). Null: not written.
@@ -128,6 +145,8 @@ struct OutputSinks {
   // The console keeps only the two count lines (no generation lines, no
   // altered animals).
   bool quiet_console = false;
+  // Looked at as the run goes on; null: the run is never asked to stop.
+  const StopRequest* stop = nullptr;
 };
 
 // Breeds the pedigree of `parameters` by the rules of `model` (validated:

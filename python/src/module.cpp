@@ -6,8 +6,12 @@
 #include <pybind11/stl.h>
 #include <pybind11/stl/filesystem.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstring>
+#include <future>
+#include <system_error>
+#include <thread>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -231,6 +235,49 @@ pedsim::Settings settings_of(const py::dict& keywords) {
   return settings;
 }
 
+// Runs `work` (given a stop request) on a thread of its own while this one,
+// without the GIL, looks for an interrupt every tenth of a second: Ctrl-C
+// stops the run and raises KeyboardInterrupt at once, not when the run
+// ends. Where no thread can be started, the work runs here.
+template <class Work>
+pedsim::Simulation interruptibly(Work work) {
+  pedsim::StopRequest stop;
+  std::packaged_task<pedsim::Simulation()> task([&work, &stop] { return work(&stop); });
+  std::future<pedsim::Simulation> result = task.get_future();
+  std::thread worker;
+  try {
+    worker = std::thread(std::move(task));
+  } catch (const std::system_error&) {
+    py::gil_scoped_release unlocked;
+    return work(nullptr);
+  }
+  bool interrupted = false;
+  for (;;) {
+    std::future_status status;
+    {
+      py::gil_scoped_release unlocked;
+      status = result.wait_for(std::chrono::milliseconds(100));
+    }
+    if (status == std::future_status::ready) break;
+    if (PyErr_CheckSignals() != 0) {
+      interrupted = true;
+      stop.request();
+    }
+  }
+  {
+    py::gil_scoped_release unlocked;
+    worker.join();
+  }
+  if (interrupted) {
+    try {
+      result.get();
+    } catch (const pedsim::Stop&) {
+    }
+    throw py::error_already_set();
+  }
+  return result.get();
+}
+
 Run simulate(std::int32_t generations, std::int32_t founders, std::int32_t males,
              const py::dict& keywords) {
   const pedsim::Parameters parameters = pedsim::Parameters::make(generations, founders, males);
@@ -238,9 +285,10 @@ Run simulate(std::int32_t generations, std::int32_t founders, std::int32_t males
   pedsim::Seed seed =
       settings.seed ? pedsim::Seed{*settings.seed, "python"} : pedsim::Seed::from_clocks();
   seed.replicate = settings.replicate;
-  py::gil_scoped_release unlocked;
-  return Run(
-      pedsim::simulate(parameters, seed, {}, settings.model, settings.markers, settings.records));
+  return Run(interruptibly([&](const pedsim::StopRequest* stop) {
+    return pedsim::simulate(parameters, seed, {.stop = stop}, settings.model, settings.markers,
+                            settings.records);
+  }));
 }
 
 // Markers dropped onto a supplied pedigree: a file, or a table's text.
@@ -252,16 +300,17 @@ Run simulate_on_pedigree(const std::string& source, bool is_text, const std::str
   seed.replicate = settings.replicate;
   const pedsim::PedigreeFormat chosen =
       format.empty() ? pedsim::PedigreeFormat::kDetect : pedsim::pedigree_format(format);
-  py::gil_scoped_release unlocked;
-  pedsim::SuppliedPedigree supplied =
-      is_text
-          ? pedsim::parse_pedigree(
-                source, "<DataFrame>",
-                chosen == pedsim::PedigreeFormat::kDetect ? pedsim::PedigreeFormat::kTable : chosen)
-          : pedsim::read_pedigree(source, chosen);
-  if (genotyped) pedsim::parse_genotyped(*genotyped, "<genotyped>", supplied);
-  return Run(
-      pedsim::simulate(supplied, seed, {}, settings.model, settings.markers, settings.records));
+  return Run(interruptibly([&](const pedsim::StopRequest* stop) {
+    pedsim::SuppliedPedigree supplied =
+        is_text ? pedsim::parse_pedigree(source, "<DataFrame>",
+                                         chosen == pedsim::PedigreeFormat::kDetect
+                                             ? pedsim::PedigreeFormat::kTable
+                                             : chosen)
+                : pedsim::read_pedigree(source, chosen);
+    if (genotyped) pedsim::parse_genotyped(*genotyped, "<genotyped>", supplied);
+    return pedsim::simulate(supplied, seed, {.stop = stop}, settings.model, settings.markers,
+                            settings.records);
+  }));
 }
 
 }  // namespace

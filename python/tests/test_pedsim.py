@@ -269,3 +269,19 @@ def test_error_table_matches_errors_tsv_and_the_arrays(tmp_path):
     assert summary["altered_genotypes"] == len(table["animal"])
     assert summary["detectable_errors"] == table["detectable"].sum()
     assert summary["call_rate_marker_min"] <= summary["call_rate"] <= summary["call_rate_marker_max"]
+
+
+def test_interrupt_stops_a_long_run_at_once():
+    # The run takes about 20 s; an interrupt after 1 s stops it within a
+    # generation, where waiting for its end would take the whole run.
+    import os
+    import signal
+    import time
+    timer = threading.Timer(1.0, lambda: os.kill(os.getpid(), signal.SIGINT))
+    timer.start()
+    start = time.monotonic()
+    with pytest.raises(KeyboardInterrupt):
+        pedsim.simulate(8000, 2000, 200, seed=1)
+    timer.join()
+    assert time.monotonic() - start < 10
+    assert pedsim.simulate(3, 20, 5, seed=74565).recorded[0].tolist() == [1, 2]

@@ -174,7 +174,7 @@ void breed_rows(PanelBreeder& one, PanelBreeder& other, HelperThread& helper, st
 
 void drop_genes(const Pedigree& pedigree, const GenotypeStore& design, const Seed& seed,
                 bool design_marker_first, Panel& panel, HelperThread& helper,
-                RowObserver* observer) {
+                RowObserver* observer, const StopRequest* stop) {
   const std::int32_t bred = pedigree.created();
   panel.set_bred(bred);
   const GenotypeStore* marker_one = design_marker_first ? &design : nullptr;
@@ -187,6 +187,7 @@ void drop_genes(const Pedigree& pedigree, const GenotypeStore& design, const See
     while (last <= bred && pedigree.born[last] == pedigree.born[first]) ++last;
     breed_rows(one, other, helper, first, last);
     if (observer != nullptr) observer->generation_bred();
+    if (stop != nullptr) stop->check();
     first = last;
   }
 }
