@@ -202,7 +202,7 @@ void breed_panel(RunInProgress& r) {
                                  : ErrorMatrix{};
   run.panel.set_bred(run.pedigree.created());
   RecordRows rows(run.pedigree, run.genotypes, run.model, panel_replacement_shares(run), records,
-                  matrix, run.seed, run.panel);
+                  matrix, run.seed, run.panel, design_first);
   drop_genes(run.pedigree, run.genotypes, run.seed, design_first, run.panel, r.helper, &rows,
              r.stop);
   rows.finish();

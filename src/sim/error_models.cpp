@@ -36,7 +36,8 @@ constexpr std::uint16_t kGenotypeAlleles[3][2] = {{1, 1}, {1, 2}, {2, 2}};
 RowErrors::RowErrors(const Pedigree& pedigree, const Model& model,
                      const std::vector<double>& shares, const RecordOptions& options,
                      const ErrorMatrix& matrix, const std::vector<double>& rates, const Seed& seed,
-                     const Panel& panel, std::vector<std::uint32_t>& counts)
+                     const Panel& panel, std::vector<std::uint32_t>& counts,
+                     const GenotypeStore* design_marker)
     : pedigree_(pedigree),
       matrix_(matrix),
       rates_(rates),
@@ -45,8 +46,8 @@ RowErrors::RowErrors(const Pedigree& pedigree, const Model& model,
       counts_(counts),
       kind_(static_cast<int>(kind_of(options))),
       alleles_(panel.map().alleles),
-      error_probability_(model.error_probability),
-      replacement_(shares),
+      design_codes_(model, shares),
+      design_marker_(design_marker),
       lowest_rate_(rates.empty() ? 0 : *std::min_element(rates.begin(), rates.end())),
       highest_rate_(rates.empty() ? 0 : *std::max_element(rates.begin(), rates.end())),
       events_(layer_key(seed.value, seed.replicate, Layer::kGenotypeErrors),
@@ -191,7 +192,10 @@ void RowErrors::matrix_event(std::uint32_t draw, std::int32_t i, std::int32_t m)
 }
 
 // The design's rule on each genotype whose parents are known and missing at
-// that marker: one number per marker of the animal.
+// that marker: the numbers and codes of the design's missing-data model
+// (DesignCodes), so that a genotype struck under both models is struck
+// alike. Marker 1, when it is the design's marker, keeps the design's own
+// error where the design's rule struck it there.
 void RowErrors::design_rule(std::int32_t i) {
   const std::int32_t sire = pedigree_.sire[i];
   const std::int32_t dam = pedigree_.dam[i];
@@ -199,13 +203,14 @@ void RowErrors::design_rule(std::int32_t i) {
   LayerStream stream =
       error_stream(seed_, static_cast<std::uint32_t>(i), record_lane(RecordDraw::kDesignErrors));
   for (std::int32_t m = 0; m < panel_.markers(); ++m) {
-    const double u = stream.next_uniform();
-    if (!panel_.called(i, m) || panel_.called(sire, m) || panel_.called(dam, m) ||
-        u > error_probability_) {
-      continue;
+    std::int32_t code = design_codes_.code(stream.next_bits());
+    if (!panel_.called(i, m) || panel_.called(sire, m) || panel_.called(dam, m)) continue;
+    if (m == 0 && design_marker_ != nullptr && is_error_candidate(pedigree_, *design_marker_, i)) {
+      code = design_marker_->marker(0).recorded_first[i];
     }
+    if (code == 0) continue;
     const std::int32_t b = panel_.true_allele(i, m, 1);
-    keep(i, m, replacement_(u / error_probability_), b, panel_.true_allele(i, m, 0), b);
+    keep(i, m, code, b, panel_.true_allele(i, m, 0), b);
   }
 }
 

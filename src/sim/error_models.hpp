@@ -5,6 +5,7 @@
 
 #include "pedsim/pedsim.hpp"
 #include "sim/error_injection.hpp"
+#include "sim/panel_errors.hpp"
 #include "sim/rare_events.hpp"
 
 namespace pedsim {
@@ -38,10 +39,12 @@ std::vector<double> marker_error_rates(const RecordOptions& options, const Seed&
 // different animals may share it).
 class RowErrors {
  public:
+  // `design_marker`: the design's store when marker 1 is the design's
+  // marker, whose errors the design's rule keeps there.
   RowErrors(const Pedigree& pedigree, const Model& model, const std::vector<double>& shares,
             const RecordOptions& options, const ErrorMatrix& matrix,
             const std::vector<double>& rates, const Seed& seed, const Panel& panel,
-            std::vector<std::uint32_t>& counts);
+            std::vector<std::uint32_t>& counts, const GenotypeStore* design_marker);
   void alter(std::int32_t animal);
   // The model's change at a called genotype, from one 32-bit number.
   void event(std::uint32_t draw, std::int32_t animal, std::int32_t marker);
@@ -65,8 +68,8 @@ class RowErrors {
   std::vector<std::uint32_t>& counts_;
   int kind_;
   std::int32_t alleles_;
-  double error_probability_;
-  ReplacementAlleles replacement_;
+  DesignCodes design_codes_;
+  const GenotypeStore* design_marker_;
   double lowest_rate_;
   double highest_rate_;
   std::array<double, 3> change_{};

@@ -28,20 +28,13 @@ bool all_equal(const std::vector<double>& shares) {
 // Draws the replacement codes of candidates first..last-1.
 class PanelErrors {
  public:
-  PanelErrors(const Model& model, const std::vector<double>& shares, const Seed& seed,
-              Panel& panel)
+  PanelErrors(const DesignCodes& codes, const Seed& seed, Panel& panel)
       : panel_(panel),
+        codes_of_(codes),
         key_(layer_key(seed.value, seed.replicate, Layer::kGenotypeErrors)),
         markers_(panel.markers()),
-        // A number below the threshold is an error: probability p.
-        threshold_(static_cast<std::uint64_t>(std::llround(model.error_probability * 0x1p32))),
-        // The scale maps [0, threshold) onto [0, K+1) x 2^32; too large a
-        // scale (a probability under (K+1) / 2^32) takes the general way.
-        scale_(scale_of(shares.size(), threshold_)),
-        equal_shares_(all_equal(shares) && scale_ != 0),
-        replacement_(shares),
         numbers_((static_cast<std::size_t>(markers_) + 3) / 4 * 2),
-        codes_(equal_shares_ ? 0 : static_cast<std::size_t>(markers_)) {}
+        codes_(codes.equal_shares() ? 0 : static_cast<std::size_t>(markers_)) {}
 
   void draw(std::size_t first, std::size_t last) {
     for (std::size_t c = first; c < last; ++c) {
@@ -51,9 +44,9 @@ class PanelErrors {
       const auto* u = reinterpret_cast<const std::uint32_t*>(numbers_.data());
       // Below the threshold, u / threshold is itself uniform: it picks the
       // replacement.
-      if (equal_shares_) {
-        codes_below(u, threshold_, scale_, panel_.code_bits(), static_cast<std::size_t>(markers_),
-                    panel_.replacements(c));
+      if (codes_of_.equal_shares()) {
+        codes_below(u, codes_of_.threshold(), codes_of_.scale(), panel_.code_bits(),
+                    static_cast<std::size_t>(markers_), panel_.replacements(c));
       } else {
         codes_by_shares(u);
         pack(panel_.replacements(c));
@@ -64,10 +57,7 @@ class PanelErrors {
  private:
   void codes_by_shares(const std::uint32_t* u) {
     for (std::int32_t m = 0; m < markers_; ++m) {
-      codes_[m] = u[m] < threshold_
-                      ? static_cast<std::uint16_t>(
-                            replacement_((u[m] + 0.5) / static_cast<double>(threshold_)))
-                      : 0;
+      codes_[m] = static_cast<std::uint16_t>(codes_of_.code(u[m]));
     }
   }
 
@@ -90,12 +80,9 @@ class PanelErrors {
   }
 
   Panel& panel_;
+  const DesignCodes& codes_of_;
   std::array<std::uint32_t, 2> key_;
   std::int32_t markers_;
-  std::uint64_t threshold_;
-  std::uint32_t scale_;
-  bool equal_shares_;
-  ReplacementAlleles replacement_;
   std::vector<std::uint64_t> numbers_;
   std::vector<std::uint16_t> codes_;
 };
@@ -122,6 +109,12 @@ void keep_design_errors(const GenotypeStore& design, Panel& panel) {
 
 }  // namespace
 
+DesignCodes::DesignCodes(const Model& model, const std::vector<double>& shares)
+    : threshold_(static_cast<std::uint64_t>(std::llround(model.error_probability * 0x1p32))),
+      scale_(scale_of(shares.size(), threshold_)),
+      equal_shares_(all_equal(shares) && scale_ != 0),
+      replacement_(shares) {}
+
 void degrade_panel(const Pedigree& pedigree, const GenotypeStore& design, const Model& model,
                    const std::vector<double>& replacement_shares, const Seed& seed,
                    bool design_marker_first, Panel& panel, HelperThread& helper) {
@@ -129,8 +122,9 @@ void degrade_panel(const Pedigree& pedigree, const GenotypeStore& design, const 
     if (design.lost[i] != 0) panel.set_lost(i);
   }
   panel.set_candidates(error_candidates(pedigree, design));
-  PanelErrors one(model, replacement_shares, seed, panel);
-  PanelErrors other(model, replacement_shares, seed, panel);
+  const DesignCodes codes(model, replacement_shares);
+  PanelErrors one(codes, seed, panel);
+  PanelErrors other(codes, seed, panel);
   const std::size_t candidates = panel.candidates().size();
   helper.side_by_side([&] { one.draw(0, candidates / 2); },
                       [&] { other.draw(candidates / 2, candidates); });

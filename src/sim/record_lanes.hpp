@@ -8,7 +8,7 @@ namespace pedsim {
 // takes: an animal's on its own row, the layer's own (a marker's rate, the
 // choice of ungenotyped parents, exact error places) on row 0.
 enum class RecordDraw : std::uint32_t {
-  kDesignErrors = 0,    // the design's rule: a number per candidate and marker
+  kDesignErrors = 0,    // the design's rule: a 32-bit number per candidate and marker
   kCells = 1,           // the gaps between an animal's missing genotypes, or its errors
   kCellDraws = 6,       // two numbers per such event
   kAnimalRate = 2,      // an animal's call rate

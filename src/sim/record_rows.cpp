@@ -20,7 +20,8 @@ std::size_t room_for_errors(const RecordOptions& options, const Panel& panel) {
 
 RecordRows::RecordRows(const Pedigree& pedigree, const GenotypeStore& design, const Model& model,
                        const std::vector<double>& design_shares, const RecordOptions& options,
-                       const ErrorMatrix& matrix, const Seed& seed, Panel& panel)
+                       const ErrorMatrix& matrix, const Seed& seed, Panel& panel,
+                       bool design_marker_first)
     : options_(options),
       seed_(seed),
       panel_(panel),
@@ -31,7 +32,7 @@ RecordRows::RecordRows(const Pedigree& pedigree, const GenotypeStore& design, co
   for (int half = 0; half < 2; ++half) {
     if (panel.has_missing_mask()) missing_.emplace_back(options, seed, call_rates_, panel);
     errors_.emplace_back(pedigree, model, design_shares, options, matrix, error_rates_, seed, panel,
-                         counts_);
+                         counts_, design_marker_first ? &design : nullptr);
   }
   if (!options.exact_error_count) {
     cells_.reserve(room_for_errors(options, panel));

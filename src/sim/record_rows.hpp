@@ -17,9 +17,11 @@ namespace pedsim {
 // of errors, which needs every row first).
 class RecordRows final : public RowObserver {
  public:
+  // With `design_marker_first`, marker 1 is the design's marker.
   RecordRows(const Pedigree& pedigree, const GenotypeStore& design, const Model& model,
              const std::vector<double>& design_shares, const RecordOptions& options,
-             const ErrorMatrix& matrix, const Seed& seed, Panel& panel);
+             const ErrorMatrix& matrix, const Seed& seed, Panel& panel,
+             bool design_marker_first);
   void row_bred(std::int32_t row, int half) override;
   void generation_bred() override;
   void finish();
