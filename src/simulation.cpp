@@ -192,6 +192,7 @@ void breed_panel(RunInProgress& r) {
     r.check_stop();
     degrade_panel(run.pedigree, run.genotypes, run.model, panel_replacement_shares(run), run.seed,
                   design_first, run.panel, r.helper);
+    run.error_candidates = static_cast<std::int64_t>(run.panel.candidates().size());
     r.clock.lap(r.seconds.records);
     return;
   }
@@ -206,6 +207,7 @@ void breed_panel(RunInProgress& r) {
   drop_genes(run.pedigree, run.genotypes, run.seed, design_first, run.panel, r.helper, &rows,
              r.stop);
   rows.finish();
+  run.error_candidates = rows.error_candidates();
   r.clock.lap(r.seconds.panel);
 }
 

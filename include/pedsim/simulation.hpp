@@ -67,6 +67,11 @@ struct Simulation {
   // the animals whose parents were recorded wrongly or not at all, or
   // whose records were swapped with another's.
   std::vector<PedigreeChange> pedigree_changes;
+  // A panel's error candidates: the animals with a genotype the design's
+  // error rule could strike (called, both parents known and not called
+  // there, on the true pedigree, before any mix-up); 0 under another error
+  // model.
+  std::int64_t error_candidates = 0;
 
   bool has_panel() const { return panel.markers() > 0; }
   bool is_supplied() const { return !names.empty(); }

@@ -173,6 +173,15 @@ class TrioRows {
   std::array<std::vector<std::uint16_t>, 3> rows_;
 };
 
+// Whether any of `animals` (0: none) holds an altered genotype at marker m.
+bool any_altered_at(const Panel& panel, std::initializer_list<std::int32_t> animals,
+                    std::int32_t m) {
+  for (const std::int32_t a : animals) {
+    if (a != 0 && (is_altered_at(panel, a, m) || panel.altered_at(a, m) != nullptr)) return true;
+  }
+  return false;
+}
+
 // The conflicts of the animals checked at every marker.
 void count_whole_trios(const Pedigree& p, const Panel& panel,
                        const std::vector<std::uint8_t>& whole, PanelCounts& counts) {
@@ -180,12 +189,15 @@ void count_whole_trios(const Pedigree& p, const Panel& panel,
   for (std::int32_t i = 1; i <= p.created(); ++i) {
     if (whole[static_cast<std::size_t>(i)] == 0 || panel.lost(i)) continue;
     std::int64_t inconsistent = 0;
+    bool involving = false;
     trio.for_each_conflict(p, i, [&](std::int32_t m) {
       ++inconsistent;
       ++counts.inconsistent_by_marker[static_cast<std::size_t>(m)];
+      involving = involving || any_altered_at(panel, {i, p.sire[i], p.dam[i]}, m);
     });
     counts.inconsistent_genotypes += inconsistent;
     counts.inconsistent_animals += inconsistent > 0 ? 1 : 0;
+    counts.inconsistent_animals_involving_altered += involving ? 1 : 0;
   }
 }
 
@@ -209,6 +221,8 @@ void count_near_altered_cells(const Pedigree& p, const Panel& panel,
     const auto count_animal = [&] {
       part.inconsistent_genotypes += static_cast<std::int64_t>(markers.size());
       part.inconsistent_animals += markers.empty() ? 0 : 1;
+      // Each conflict found here is at a marker of an altered genotype.
+      part.inconsistent_animals_involving_altered += markers.empty() ? 0 : 1;
       for (const std::int32_t m : markers) {
         ++part.inconsistent_by_marker[static_cast<std::size_t>(m)];
         marked[static_cast<std::size_t>(m)] = 0;
@@ -237,6 +251,7 @@ void count_near_altered_cells(const Pedigree& p, const Panel& panel,
   for (const PanelCounts& part : halves) {
     counts.inconsistent_genotypes += part.inconsistent_genotypes;
     counts.inconsistent_animals += part.inconsistent_animals;
+    counts.inconsistent_animals_involving_altered += part.inconsistent_animals_involving_altered;
     for (std::size_t m = 0; m < part.inconsistent_by_marker.size(); ++m) {
       counts.inconsistent_by_marker[m] += part.inconsistent_by_marker[m];
     }
@@ -294,7 +309,7 @@ RunCounts count_run(const Simulation& run, RunChecks& checks) {
     ++counts.animals;
     counts.records_lost += panel.lost(i) ? 1 : 0;
   }
-  counts.error_candidates = static_cast<std::int64_t>(panel.candidates().size());
+  counts.error_candidates = run.error_candidates;
   const PanelCounts& panel_counts = checks.panel_counts();
   if (!run.records.has_design_records()) {
     counts.records = record_figures(run.pedigree, panel, checks.detectable());

@@ -62,6 +62,9 @@ struct PanelCounts {
   std::int64_t altered_animals = 0;
   std::int64_t inconsistent_genotypes = 0;
   std::int64_t inconsistent_animals = 0;
+  // Of those animals, the ones with a conflict at a marker where the
+  // animal or a recorded parent holds an altered genotype.
+  std::int64_t inconsistent_animals_involving_altered = 0;
   // Per marker, its genotypes that conflict with a genotyped parent's (on
   // two-allele markers, PLINK's count of Mendel errors in trios).
   std::vector<std::int64_t> inconsistent_by_marker;

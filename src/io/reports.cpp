@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cmath>
+#include <optional>
 #include <cstdio>
 #include <string>
 
@@ -183,7 +185,7 @@ void write_panel_summary(const Simulation& run, RunChecks& checks, BufferedWrite
   write_spread(file, "founder_heterozygosity", heterozygosity, panel.markers());
   write_spread(file, "minor_allele_frequency", rarest, panel.markers());
   const PanelCounts& counts_of_panel = checks.panel_counts();
-  file.write(format("panel_error_candidates: %zu\n", panel.candidates().size()));
+  file.write(format("panel_error_candidates: %lld\n", static_cast<long long>(run.error_candidates)));
   file.write(format("panel_altered_genotypes: %lld\n", counts_of_panel.altered_genotypes));
   file.write(format("panel_altered_animals: %lld\n", counts_of_panel.altered_animals));
   file.write(
@@ -237,6 +239,43 @@ void write_supplied_summary(const Simulation& run, RunChecks& checks, BufferedWr
   if (run.records.has_pedigree_errors()) write_pedigree_error_summary(run, file);
 }
 
+// The error rule's candidates, the animals it altered, their expected
+// share and the animals in conflict with their genotyped parents, split by
+// whether an altered genotype is in the conflict.
+struct ErrorCandidateFigures {
+  std::int64_t candidates = 0;
+  std::int64_t altered = 0;
+  std::optional<double> expected_share;
+  InconsistencyCount inconsistent;
+};
+
+ErrorCandidateFigures design_candidate_figures(const Simulation& run) {
+  const RunCounts counts = count_run(run.pedigree, run.genotypes);
+  return {counts.error_candidates, counts.altered, run.model.expected_altered_share(),
+          count_inconsistencies(run.pedigree, run.genotypes)};
+}
+
+// Of a panel, as its files hold it: a candidate is altered at a marker with
+// probability q (the design's marker model: the model's share; else the
+// replacement, among K+1 alleles, differs from the true one K times in
+// K+1), so at one of M markers or more with 1 - (1 - q)^M. Under other
+// records models no one share is expected.
+ErrorCandidateFigures panel_candidate_figures(const Simulation& run, RunChecks& checks) {
+  const PanelCounts& counts = checks.panel_counts();
+  ErrorCandidateFigures figures{run.error_candidates, counts.altered_animals, std::nullopt, {}};
+  if (run.records.has_design_records()) {
+    const double alleles = run.panel.map().alleles;
+    const double q = run.markers.is_design_marker_model()
+                         ? run.model.expected_altered_share()
+                         : run.model.error_probability * alleles / (alleles + 1);
+    figures.expected_share = 1 - std::pow(1 - q, run.panel.markers());
+  }
+  figures.inconsistent.involving_altered = counts.inconsistent_animals_involving_altered;
+  figures.inconsistent.not_involving_altered =
+      counts.inconsistent_animals - counts.inconsistent_animals_involving_altered;
+  return figures;
+}
+
 }  // namespace
 
 void write_summary(const Simulation& run, ByteSink& out) {
@@ -263,13 +302,17 @@ void write_summary(const Simulation& run, RunChecks& checks, ByteSink& out) {
   file.write(format("rows: %d\n", p.rows()));
   file.write(format("unfilled_rows: %d\n", p.rows() - p.created()));
 
+  // The records as the outputs hold them: a panel's, whose whole records
+  // the age schedule removes only under the design's missing-data model.
   std::vector<GenerationCounts> generations(static_cast<std::size_t>(parameters.generations) + 1);
   for (std::int32_t i = 1; i <= p.created(); ++i) {
     auto& g = generations[static_cast<std::size_t>(p.born[i])];
     ++g.animals;
     ++(p.sex[i] == kMale ? g.males : g.females);
-    ++(run.genotypes.lost[i] == 1 ? g.lost : g.kept);
+    const bool lost = run.has_panel() ? run.panel.lost(i) : run.genotypes.lost[i] == 1;
+    ++(lost ? g.lost : g.kept);
   }
+  const bool age_schedule = !run.has_panel() || run.records.missing_model == "design";
   file.write("\n# generation animals males females kept lost lost_share loss_probability\n");
   for (std::size_t g = 0; g < generations.size(); ++g) {
     const auto& c = generations[g];
@@ -277,8 +320,9 @@ void write_summary(const Simulation& run, RunChecks& checks, ByteSink& out) {
         1.0,
         loss_threshold(parameters.generations, static_cast<std::int32_t>(g), run.model.loss_step));
     const double share = c.animals == 0 ? 0.0 : static_cast<double>(c.lost) / c.animals;
-    file.write(format("generation %zu %lld %lld %lld %lld %lld %.4f %.4f\n", g, c.animals, c.males,
-                      c.females, c.kept, c.lost, share, probability));
+    file.write(format("generation %zu %lld %lld %lld %lld %lld %.4f ", g, c.animals, c.males,
+                      c.females, c.kept, c.lost, share) +
+               (age_schedule ? format("%.4f\n", probability) : std::string("NA\n")));
   }
 
   if (run.is_supplied()) {
@@ -306,20 +350,21 @@ void write_summary(const Simulation& run, RunChecks& checks, ByteSink& out) {
     }
   }
 
-  const RunCounts counts = count_run(p, run.genotypes);
-  const InconsistencyCount inconsistent = count_inconsistencies(p, run.genotypes);
+  const ErrorCandidateFigures figures = run.has_panel() ? panel_candidate_figures(run, checks)
+                                                        : design_candidate_figures(run);
   file.write("\n");
-  file.write(format("error_candidates: %lld\n", counts.error_candidates));
-  file.write(format("altered_animals: %lld\n", counts.altered));
+  file.write(format("error_candidates: %lld\n", figures.candidates));
+  file.write(format("altered_animals: %lld\n", figures.altered));
   file.write(format("altered_share: %.4f\n",
-                    counts.error_candidates == 0
+                    figures.candidates == 0
                         ? 0.0
-                        : static_cast<double>(counts.altered) / counts.error_candidates));
-  file.write(format("altered_share_expected: %.4g\n", run.model.expected_altered_share()));
+                        : static_cast<double>(figures.altered) / figures.candidates));
+  file.write("altered_share_expected: " +
+             (figures.expected_share ? format("%.4g", *figures.expected_share) : "NA") + "\n");
   file.write(format("mendelian_inconsistencies_involving_altered: %lld\n",
-                    inconsistent.involving_altered));
+                    figures.inconsistent.involving_altered));
   file.write(format("mendelian_inconsistencies_not_involving_altered: %lld\n",
-                    inconsistent.not_involving_altered));
+                    figures.inconsistent.not_involving_altered));
   if (run.has_panel()) write_panel_summary(run, checks, file);
   if (!run.records.has_design_records()) write_records_summary(run, checks, file);
   if (run.records.has_pedigree_errors()) write_pedigree_error_summary(run, file);

@@ -202,9 +202,11 @@ void RowErrors::design_rule(std::int32_t i) {
   if (sire == 0 || dam == 0) return;
   LayerStream stream =
       error_stream(seed_, static_cast<std::uint32_t>(i), record_lane(RecordDraw::kDesignErrors));
+  bool candidate = false;
   for (std::int32_t m = 0; m < panel_.markers(); ++m) {
     std::int32_t code = design_codes_.code(stream.next_bits());
     if (!panel_.called(i, m) || panel_.called(sire, m) || panel_.called(dam, m)) continue;
+    candidate = true;
     if (m == 0 && design_marker_ != nullptr && is_error_candidate(pedigree_, *design_marker_, i)) {
       code = design_marker_->marker(0).recorded_first[i];
     }
@@ -212,6 +214,7 @@ void RowErrors::design_rule(std::int32_t i) {
     const std::int32_t b = panel_.true_allele(i, m, 1);
     keep(i, m, code, b, panel_.true_allele(i, m, 0), b);
   }
+  candidates += candidate ? 1 : 0;
 }
 
 std::vector<double> marker_error_rates(const RecordOptions& o, const Seed& seed,

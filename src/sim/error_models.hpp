@@ -50,6 +50,8 @@ class RowErrors {
   void event(std::uint32_t draw, std::int32_t animal, std::int32_t marker);
 
   std::vector<AlteredCell> cells;
+  // Animals with a genotype the design's rule could strike.
+  std::int64_t candidates = 0;
 
  private:
   int true_copies(std::int32_t i, std::int32_t m) const;

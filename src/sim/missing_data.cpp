@@ -28,8 +28,10 @@ double animal_call_rate(const RecordOptions& o, const Seed& seed, std::int32_t a
   return beta_number(stream, factor_mean(o), *o.animal_call_rate_spread);
 }
 
-// round(p x parents) of the animals that are parents, chosen evenly (a
-// partial shuffle of them in animal order), lose every genotype.
+// round(p x parents) of the animals that are parents have no genotype at
+// all: those whose records the missing-data model already removed count
+// toward them, and the rest are chosen evenly among the parents that still
+// have records (a partial shuffle of them in animal order).
 void leave_parents_ungenotyped(const Pedigree& pedigree, double share, const Seed& seed,
                                Panel& panel) {
   std::vector<std::uint8_t> is_parent(static_cast<std::size_t>(pedigree.created()) + 1);
@@ -38,11 +40,15 @@ void leave_parents_ungenotyped(const Pedigree& pedigree, double share, const See
     is_parent[static_cast<std::size_t>(pedigree.dam[i])] = 1;
   }
   std::vector<std::int32_t> parents;
+  std::size_t all = 0;
   for (std::int32_t i = 1; i <= pedigree.created(); ++i) {
-    if (is_parent[static_cast<std::size_t>(i)] != 0) parents.push_back(i);
+    if (is_parent[static_cast<std::size_t>(i)] == 0) continue;
+    ++all;
+    if (!panel.lost(i)) parents.push_back(i);
   }
-  const auto chosen =
-      static_cast<std::size_t>(std::llround(share * static_cast<double>(parents.size())));
+  const auto wanted = static_cast<std::size_t>(std::llround(share * static_cast<double>(all)));
+  const std::size_t already = all - parents.size();
+  const std::size_t chosen = wanted > already ? wanted - already : 0;
   LayerStream stream = missing_stream(seed, 0, record_lane(RecordDraw::kParents));
   for (std::size_t k = 0; k < chosen; ++k) {
     const auto left = static_cast<double>(parents.size() - k);

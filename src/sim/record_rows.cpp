@@ -53,6 +53,12 @@ void RecordRows::generation_bred() {
   }
 }
 
+std::int64_t RecordRows::error_candidates() const {
+  std::int64_t candidates = 0;
+  for (const RowErrors& errors : errors_) candidates += errors.candidates;
+  return candidates;
+}
+
 void RecordRows::finish() {
   if (options_.exact_error_count) exact_errors(options_, seed_, errors_[0], panel_);
   generation_bred();

@@ -25,6 +25,8 @@ class RecordRows final : public RowObserver {
   void row_bred(std::int32_t row, int half) override;
   void generation_bred() override;
   void finish();
+  // The animals with a genotype the design's rule could strike.
+  std::int64_t error_candidates() const;
 
  private:
   const RecordOptions& options_;
