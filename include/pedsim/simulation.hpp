@@ -187,6 +187,18 @@ Simulation simulate(const SuppliedPedigree& supplied, const Seed& seed,
 void check_panel_fits(std::int64_t animals, const MarkerOptions& markers,
                       const RecordOptions& records);
 
+// What the truth file and the one-marker fields give of each animal (index
+// i - 1 for animal i, rows never bred left out): the first marker's true
+// alleles and recorded alleles as the run's files hold them (a panel's
+// marker 1, after any mix-up), whether the animal's records were removed
+// whole, and whether any of its recorded genotypes was altered (the animals
+// of ped.errors, or of errors.tsv under another error model).
+struct AnimalTruth {
+  std::vector<std::int32_t> true_first, true_second, recorded_first, recorded_second;
+  std::vector<std::uint8_t> lost, altered;
+};
+AnimalTruth animal_truth(const Simulation& run);
+
 // Writes the outputs of a finished run. Throws Stop when a sink fails.
 void write_outputs(const Simulation& run, const OutputSinks& outputs);
 

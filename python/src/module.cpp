@@ -116,10 +116,29 @@ auto column_property(const pedsim::Column<T> pedsim::Pedigree::*column) {
 }
 
 // A property viewing two allele columns of marker 0 as one (animals, 2) array.
+// A run with a marker panel: its animals' first-marker truth as the files
+// hold it (copied out: the panel keeps no such columns).
+py::array truth_pairs(const std::vector<std::int32_t>& first, const std::vector<std::int32_t>& second) {
+  py::array_t<std::int32_t> pairs({static_cast<py::ssize_t>(first.size()), py::ssize_t{2}});
+  auto out = pairs.mutable_unchecked<2>();
+  for (std::size_t k = 0; k < first.size(); ++k) {
+    out(static_cast<py::ssize_t>(k), 0) = first[k];
+    out(static_cast<py::ssize_t>(k), 1) = second[k];
+  }
+  return read_only(pairs);
+}
+
+// The alleles of the first marker: views of the design's columns, or a
+// panel's marker 1 as its files hold it.
 auto alleles_property(const pedsim::CodeColumn pedsim::MarkerColumns::*first,
-                      const pedsim::CodeColumn pedsim::MarkerColumns::*second) {
-  return [first, second](const py::object& self) {
+                      const pedsim::CodeColumn pedsim::MarkerColumns::*second, bool recorded) {
+  return [first, second, recorded](const py::object& self) -> py::array {
     const Run& r = self.cast<const Run&>();
+    if (r.simulation().has_panel()) {
+      const pedsim::AnimalTruth t = pedsim::animal_truth(r.simulation());
+      return recorded ? truth_pairs(t.recorded_first, t.recorded_second)
+                      : truth_pairs(t.true_first, t.true_second);
+    }
     const pedsim::MarkerColumns& m = r.simulation().genotypes.marker(0);
     return allele_pairs_view(m.*first, m.*second, r.animals(), self);
   };
@@ -193,7 +212,9 @@ py::dict error_table(const pedsim::Simulation& run) {
   table["true_allele2"] = read_only(true2);
   table["recorded_allele1"] = read_only(recorded1);
   table["recorded_allele2"] = read_only(recorded2);
-  table["model"] = run.records.error_model_name();
+  table["model"] = read_only(py::module_::import("numpy").attr("full")(
+      n, py::str(run.records.error_model_name()), "<U" + std::to_string(std::max<std::size_t>(
+                                                             1, run.records.error_model_name().size()))));
   table["detectable"] = read_only(detectable);
   return table;
 }
@@ -349,34 +370,47 @@ PYBIND11_MODULE(_pedsim, m) {
                              "Generation of birth, 0 for a founder.")
       .def_property_readonly(
           "true_alleles",
-          alleles_property(&pedsim::MarkerColumns::true_first, &pedsim::MarkerColumns::true_second),
-          "True genotype of each animal, (animals, 2).")
+          alleles_property(&pedsim::MarkerColumns::true_first, &pedsim::MarkerColumns::true_second,
+                           false),
+          "True genotype of each animal at the first marker, (animals, 2).")
       .def_property_readonly(
           "lost",
-          [](const py::object& self) {
+          [](const py::object& self) -> py::array {
             const Run& r = self.cast<const Run&>();
+            if (r.simulation().has_panel()) {
+              return read_only(py::array(py::cast(pedsim::animal_truth(r.simulation()).lost)));
+            }
             return column_view(r.simulation().genotypes.lost, r.animals(), self);
           },
-          "1 where the genotype record was removed.")
+          "1 where the animal's records were removed whole.")
       .def_property_readonly(
           "recorded",
           alleles_property(&pedsim::MarkerColumns::recorded_first,
-                           &pedsim::MarkerColumns::recorded_second),
-          "Recorded genotype of each animal, (animals, 2); 0/0 when not genotyped.")
+                           &pedsim::MarkerColumns::recorded_second, true),
+          "Recorded genotype of each animal at the first marker, as ped.pre holds it, "
+          "(animals, 2); 0/0 when not called.")
       .def_property_readonly(
           "altered",
           [](const Run& r) {
+            const pedsim::AnimalTruth t = pedsim::animal_truth(r.simulation());
             py::array_t<bool> altered(r.animals());
             auto out = altered.mutable_unchecked<1>();
-            for (std::int32_t i = 0; i < r.animals(); ++i) out(i) = false;
-            for (const pedsim::AlteredAnimal& a : r.simulation().altered) out(a.animal - 1) = true;
+            for (std::int32_t i = 0; i < r.animals(); ++i) {
+              out(i) = t.altered[static_cast<std::size_t>(i)] != 0;
+            }
             return read_only(altered);
           },
-          "True where error injection altered the recorded first allele.")
+          "True for the animals with an altered recorded genotype (at any marker of a panel).")
       .def_property_readonly(
           "errors",
           [](py::object self) {
             const Run& r = self.cast<const Run&>();
+            if (r.simulation().has_panel()) {
+              throw py::value_error(
+                  "run.errors lists the design's one marker, which this run's files do not hold "
+                  "as such; use run.error_table (another error model), or compare "
+                  "run.recorded_genotypes with run.true_genotypes (ped.errors' rows)");
+            }
             const auto& altered = r.simulation().altered;
             static_assert(sizeof(pedsim::AlteredAnimal) == 2 * sizeof(std::int32_t));
             return read_only(py::array(py::dtype::of<std::int32_t>(),

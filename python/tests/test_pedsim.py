@@ -253,7 +253,7 @@ def test_error_table_matches_errors_tsv_and_the_arrays(tmp_path):
     run = pedsim.simulate(4, 300, 30, seed=8, markers=40, alleles=3, error_model="random-allele",
                           error_rate=0.03, missing_model="random", call_rate=0.9)
     table = run.error_table
-    assert table["model"] == "random-allele" and len(table["animal"]) > 0
+    assert (table["model"] == "random-allele").all() and len(table["model"]) == len(table["animal"]) > 0
     rows, cols = table["animal"] - 1, table["marker_index"]
     assert (run.recorded_genotypes[rows, cols, 0] == table["recorded_allele1"]).all()
     assert (run.true_genotypes[rows, cols, 1] == table["true_allele2"]).all()

@@ -87,6 +87,52 @@ bool has_candidate_parent(const Pedigree& p, const Panel& panel, std::int32_t i)
   return false;
 }
 
+}  // namespace
+
+AnimalTruth animal_truth(const Simulation& run) {
+  const std::int32_t n = run.pedigree.created();
+  AnimalTruth t;
+  for (auto* column : {&t.true_first, &t.true_second, &t.recorded_first, &t.recorded_second}) {
+    column->resize(static_cast<std::size_t>(n));
+  }
+  t.lost.resize(static_cast<std::size_t>(n));
+  t.altered.resize(static_cast<std::size_t>(n));
+  if (!run.has_panel()) {
+    const MarkerColumns& m = run.genotypes.marker(0);
+    for (std::int32_t i = 1; i <= n; ++i) {
+      const auto k = static_cast<std::size_t>(i - 1);
+      t.true_first[k] = m.true_first[i];
+      t.true_second[k] = m.true_second[i];
+      t.recorded_first[k] = m.recorded_first[i];
+      t.recorded_second[k] = m.recorded_second[i];
+      t.lost[k] = run.genotypes.lost[i];
+      t.altered[k] = is_altered(run.pedigree, run.genotypes, i) ? 1 : 0;
+    }
+    return t;
+  }
+  const Panel& panel = run.panel;
+  for (std::int32_t i = 1; i <= n; ++i) {
+    const auto k = static_cast<std::size_t>(i - 1);
+    t.true_first[k] = panel.true_allele(i, 0, 0);
+    t.true_second[k] = panel.true_allele(i, 0, 1);
+    t.recorded_first[k] = panel.recorded_allele(i, 0, 0);
+    t.recorded_second[k] = panel.recorded_allele(i, 0, 1);
+    t.lost[k] = panel.lost(i) ? 1 : 0;
+    t.altered[k] = panel.altered_of(i).empty() ? 0 : 1;
+  }
+  for (const std::int32_t animal : panel.candidates()) {
+    if (animal > n) continue;
+    for (std::int32_t m = 0; m < panel.markers(); ++m) {
+      if (!is_altered_at(panel, animal, m)) continue;
+      t.altered[static_cast<std::size_t>(animal - 1)] = 1;
+      break;
+    }
+  }
+  return t;
+}
+
+namespace {
+
 // Altered genotypes and animals: the design's rule's replacement codes, or
 // another model's list.
 void count_altered(const Panel& panel, PanelCounts& counts) {

@@ -124,17 +124,17 @@ std::string run_row_text(const Seed& seed, const std::optional<RunCounts>& count
 
 void write_truth(const Simulation& run, ByteSink& out) {
   const Pedigree& p = run.pedigree;
-  const GenotypeStore& g = run.genotypes;
-  const MarkerColumns& m = g.marker(0);
+  const AnimalTruth t = animal_truth(run);
   BufferedWriter file(out);
   file.write(
       "animal\tsire\tdam\tsex\tgeneration\ttrue_allele1\ttrue_allele2\tlost\t"
       "recorded_allele1\trecorded_allele2\taltered\n");
   // Rows that hold no animal (never bred) are left out.
   for (std::int32_t i = 1; i <= p.created(); ++i) {
-    write_row(file, {p.animal(i), p.sire[i], p.dam[i], p.sex[i], p.born[i], m.true_first[i],
-                     m.true_second[i], g.lost[i], m.recorded_first[i], m.recorded_second[i],
-                     is_altered(p, g, i) ? 1 : 0});
+    const auto k = static_cast<std::size_t>(i - 1);
+    write_row(file, {p.animal(i), p.sire[i], p.dam[i], p.sex[i], p.born[i], t.true_first[k],
+                     t.true_second[k], t.lost[k], t.recorded_first[k], t.recorded_second[k],
+                     t.altered[k]});
   }
   file.flush();
 }
