@@ -276,6 +276,31 @@ ErrorCandidateFigures panel_candidate_figures(const Simulation& run, RunChecks& 
   return figures;
 }
 
+// The founders' genotypes at the design's marker against the
+// Hardy-Weinberg expectation.
+void write_founder_genotypes(const Simulation& run, BufferedWriter& file) {
+  const Parameters& parameters = run.parameters;
+  const std::int32_t alleles = run.model.alleles();
+  std::vector<std::vector<std::int64_t>> founders(
+      static_cast<std::size_t>(alleles) + 1,
+      std::vector<std::int64_t>(static_cast<std::size_t>(alleles) + 1));
+  for (std::int32_t i = 1; i <= parameters.founders; ++i) {
+    const Genotype g = run.genotypes.true_genotype(i);
+    ++founders[static_cast<std::size_t>(g.first)][static_cast<std::size_t>(g.second)];
+  }
+  file.write("\n# founder_genotype count expected\n");
+  for (std::int32_t a = 1; a <= alleles; ++a) {
+    for (std::int32_t b = a; b <= alleles; ++b) {
+      const double pa = run.model.allele_frequencies[static_cast<std::size_t>(a - 1)];
+      const double pb = run.model.allele_frequencies[static_cast<std::size_t>(b - 1)];
+      const double expected = parameters.founders * (a == b ? pa * pa : 2 * pa * pb);
+      file.write(format("founder_genotype %d/%d %lld %.2f\n", a, b,
+                        founders[static_cast<std::size_t>(a)][static_cast<std::size_t>(b)],
+                        expected));
+    }
+  }
+}
+
 }  // namespace
 
 void write_summary(const Simulation& run, ByteSink& out) {
@@ -330,25 +355,8 @@ void write_summary(const Simulation& run, RunChecks& checks, ByteSink& out) {
     file.flush();
     return;
   }
-  const std::int32_t alleles = run.model.alleles();
-  std::vector<std::vector<std::int64_t>> founders(
-      static_cast<std::size_t>(alleles) + 1,
-      std::vector<std::int64_t>(static_cast<std::size_t>(alleles) + 1));
-  for (std::int32_t i = 1; i <= parameters.founders; ++i) {
-    const Genotype g = run.genotypes.true_genotype(i);
-    ++founders[static_cast<std::size_t>(g.first)][static_cast<std::size_t>(g.second)];
-  }
-  file.write("\n# founder_genotype count expected\n");
-  for (std::int32_t a = 1; a <= alleles; ++a) {
-    for (std::int32_t b = a; b <= alleles; ++b) {
-      const double pa = run.model.allele_frequencies[static_cast<std::size_t>(a - 1)];
-      const double pb = run.model.allele_frequencies[static_cast<std::size_t>(b - 1)];
-      const double expected = parameters.founders * (a == b ? pa * pa : 2 * pa * pb);
-      file.write(format("founder_genotype %d/%d %lld %.2f\n", a, b,
-                        founders[static_cast<std::size_t>(a)][static_cast<std::size_t>(b)],
-                        expected));
-    }
-  }
+  // The design's marker's founders, where the files hold that marker.
+  if (!run.has_panel() || run.markers.is_design_marker_model()) write_founder_genotypes(run, file);
 
   const ErrorCandidateFigures figures = run.has_panel() ? panel_candidate_figures(run, checks)
                                                         : design_candidate_figures(run);
