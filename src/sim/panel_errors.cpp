@@ -87,10 +87,17 @@ class PanelErrors {
   std::vector<std::uint16_t> codes_;
 };
 
+// Animals whose records were kept while both their parents' were lost, by
+// the lost flags: a supplied pedigree's design marker holds no alleles.
 std::vector<std::int32_t> error_candidates(const Pedigree& pedigree, const GenotypeStore& design) {
   std::vector<std::int32_t> candidates;
   for (std::int32_t i = 1; i <= pedigree.created(); ++i) {
-    if (is_error_candidate(pedigree, design, i)) candidates.push_back(i);
+    const std::int32_t sire = pedigree.sire[i];
+    const std::int32_t dam = pedigree.dam[i];
+    if (design.lost[i] == 0 && sire != 0 && dam != 0 && design.lost[sire] != 0 &&
+        design.lost[dam] != 0) {
+      candidates.push_back(i);
+    }
   }
   return candidates;
 }

@@ -1,0 +1,860 @@
+#!/usr/bin/env python3
+"""Every file of a run against every other, over random configurations.
+
+Written from the README's definitions, not from the code: each configuration
+draws options over every model, format and pedigree error (bred and supplied
+pedigrees, alone and together), runs the command line, reads every file
+itself (PLINK binary and text, VCF, the truth tables) and checks that
+
+- every format holds the same recorded and true genotypes, names and parents,
+  and the markers at their documented places;
+- errors.tsv (or ped.errors) lists exactly the called genotypes whose
+  recorded alleles differ from the true ones of the sample typed;
+- pedigree_truth.tsv lists exactly the animals whose recorded parents differ
+  from the true ones (the run without pedigree errors), or whose samples were
+  swapped, with their kinds and exclusions;
+- every count of run.tsv, the summary and the truth file equals its recount;
+- recorded parents precede their offspring, transmission is Mendelian, and
+  the sire's and dam's meioses are independent;
+- each option's rate is met within 4 standard errors, options together keep
+  their rates and stay independent, and options change nothing they do not
+  name (the error rate never moves a missing genotype; pedigree errors never
+  move a true genotype);
+- the Python module, when it can be imported, gives the same arrays and
+  writes the same bytes.
+
+Usage: check.py PEDSIM [CONFIGURATIONS] (PEDSIM_CONSISTENCY_CONFIGS and
+PEDSIM_CONSISTENCY_SEED override the count and the first seed). A failing
+configuration prints the command that reproduces it.
+"""
+
+import gzip
+import math
+import os
+import random
+import shlex
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+from collections import Counter
+
+try:
+    import pedsim as module
+except ImportError:
+    module = None
+
+
+class Failure(Exception):
+    pass
+
+
+def expect(condition, what):
+    if not condition:
+        raise Failure(what)
+
+
+def within(observed, expected, se, what):
+    slack = 4 * se + 1e-9
+    expect(abs(observed - expected) <= slack,
+           f"{what}: {observed:.5g} where {expected:.5g} +- {slack:.3g} (4 SE) was expected")
+
+
+# ----------------------------------------------------------------------------
+# Configurations
+
+
+def draw_configuration(rng):
+    """Options over every model, format and pedigree error."""
+    c = {"seed": rng.randrange(1, 2**31 - 1)}
+    males = rng.randint(8, 40)
+    c["numbers"] = [rng.randint(2, 5), males * rng.randint(4, 12), males]
+    c["supplied"] = rng.random() < 0.3
+    panel = rng.random() < 0.85
+    options = []
+    alleles = 3
+    if panel:
+        markers = rng.randint(1, 30)
+        alleles = rng.choice([2, 2, 2, 3, 4, 6])
+        options += ["--markers", str(markers), "--alleles", str(alleles)]
+        frequencies = rng.choice(["equal", "dirichlet:0.7"] + (["maf:0.05-0.5"] if alleles == 2 else []))
+        options += ["--frequencies", frequencies]
+        if rng.random() < 0.5:
+            options += ["--chromosomes", str(rng.randint(1, min(markers, 4))),
+                        "--chromosome-length", str(rng.choice([50, 100, 180.5]))]
+        error = rng.choice(["design", "random-allele", "dropout"] + (["matrix"] if alleles == 2 else []))
+        if error in ("random-allele", "dropout"):
+            rate = rng.choice([0.01, 0.05, 0.2])
+            options += ["--error-model", error, "--error-rate", str(rate)]
+            draw = rng.random()
+            if draw < 0.25:
+                options += ["--error-spread", "beta:20"]
+            elif draw < 0.45:
+                options += ["--error-count", "exact"]
+        elif error == "matrix":
+            options += ["--error-model", "matrix:MATRIX"]
+        if rng.random() < 0.5:
+            call = rng.choice([0.8, 0.95, 1.0])
+            options += ["--missing-model", "random", "--call-rate", str(call)]
+            if call < 1 and rng.random() < 0.4:
+                options += ["--call-rate-spread", "beta:30"]
+            if call < 1 and rng.random() < 0.4:
+                options += ["--animal-call-rate-spread", "beta:30"]
+        if rng.random() < 0.25:
+            options += ["--ungenotyped-parents", str(rng.choice([0, 0.3, 0.6]))]
+    for option in ("--wrong-sire", "--wrong-dam", "--missing-sire", "--missing-dam", "--swap"):
+        if rng.random() < 0.25:
+            options += [option, str(rng.choice([0.05, 0.15, 0.3]))]
+    if rng.random() < 0.2:
+        options += ["--wrong-parent-from", "any"]
+    formats = ["pre"]
+    two_allele_errors = alleles == 2 and "--error-model" in options
+    for f in ("plink", "plink-text", "vcf"):
+        if rng.random() < 0.6 and (f != "plink" or two_allele_errors):
+            formats.append(f)
+    c["formats"] = formats
+    c["options"] = options
+    c["genotyped"] = c["supplied"] and rng.random() < 0.3
+    return c
+
+
+def pedigree_error_options(options):
+    out = []
+    skip = False
+    for k, o in enumerate(options):
+        if skip:
+            skip = False
+            continue
+        if o in ("--wrong-sire", "--wrong-dam", "--missing-sire", "--missing-dam", "--swap",
+                 "--wrong-parent-from"):
+            skip = True
+            continue
+        out.append(o)
+    return out
+
+
+def option_value(options, name, default=None):
+    return options[options.index(name) + 1] if name in options else default
+
+
+# ----------------------------------------------------------------------------
+# Reading the files
+
+
+def allele_of_letters(text):
+    value = 0
+    for ch in text:
+        value = value * 4 + "ACGT".index(ch)
+    return value + 1
+
+
+def read_pre(path):
+    """animal -> (sire, dam, sex, [(first, second) per marker]); rows of zeros left out."""
+    rows = {}
+    order = []
+    with open(path) as f:
+        for line in f:
+            v = [int(x) for x in line.split()]
+            if v[0] == 0:
+                expect(all(x == 0 for x in v), f"{path}: a row of animal 0 that is not all zeros")
+                continue
+            rows[v[0]] = (v[1], v[2], v[3], list(zip(v[4::2], v[5::2])))
+            order.append(v[0])
+    return rows, order
+
+
+def read_table(path):
+    with open(path) as f:
+        lines = f.read().splitlines()
+    header = lines[0].split("\t")
+    return [dict(zip(header, line.split("\t"))) for line in lines[1:]]
+
+
+def read_summary(path):
+    values = {}
+    generations = {}
+    with open(path) as f:
+        for line in f:
+            line = line.rstrip("\n")
+            if line.startswith("generation "):
+                g = line.split()
+                generations[int(g[1])] = g[2:]
+            elif ": " in line and not line.startswith("#"):
+                key, value = line.split(": ", 1)
+                values[key] = value
+    return values, generations
+
+
+def read_bim(path):
+    return [line.split("\t") for line in open(path).read().splitlines()]
+
+
+def read_fam(path):
+    return [line.split() for line in open(path).read().splitlines()]
+
+
+def read_bed(prefix, animals, markers):
+    """name -> list of copies of allele 2 (None: missing), from SNP-major ped.bed."""
+    data = open(prefix + ".bed", "rb").read()
+    expect(data[:3] == bytes([0x6C, 0x1B, 0x01]), f"{prefix}.bed: not a SNP-major PLINK 1 file")
+    per = (len(animals) + 3) // 4
+    expect(len(data) == 3 + per * len(markers), f"{prefix}.bed: {len(data)} bytes")
+    decode = {0b00: 2, 0b10: 1, 0b11: 0, 0b01: None}
+    out = {a: [] for a in animals}
+    for m in range(len(markers)):
+        block = data[3 + m * per: 3 + (m + 1) * per]
+        for k, a in enumerate(animals):
+            out[a].append(decode[(block[k // 4] >> (2 * (k % 4))) & 3])
+    return out
+
+
+def read_ped(path):
+    out = {}
+    for line in open(path).read().splitlines():
+        f = line.split()
+        alleles = [0 if x == "0" else allele_of_letters(x) for x in f[6:]]
+        out[f[1]] = ((f[2], f[3], f[4]), list(zip(alleles[0::2], alleles[1::2])))
+    return out
+
+
+def read_vcf(path):
+    """(samples, [(chrom, pos, id, [alleles by index], [genotype text per sample])])."""
+    with gzip.open(path, "rt") as f:
+        samples = None
+        records = []
+        for line in f:
+            if line.startswith("##"):
+                continue
+            fields = line.rstrip("\n").split("\t")
+            if line.startswith("#CHROM"):
+                samples = fields[9:]
+                continue
+            ref_alt = [fields[3]] + ([] if fields[4] == "." else fields[4].split(","))
+            records.append((fields[0], int(fields[1]), fields[2], ref_alt, fields[9:]))
+    return samples, records
+
+
+def vcf_alleles(text, ref_alt, phased):
+    if text == "./.":
+        return (0, 0)
+    sep = "|" if phased else "/"
+    expect(sep in text, f"VCF genotype {text!r} lacks {sep!r}")
+    a, b = text.split(sep)
+    return tuple(allele_of_letters(ref_alt[int(x)]) for x in (a, b))
+
+
+# ----------------------------------------------------------------------------
+# Running
+
+
+class Run:
+    """One command-line run in a folder of its own, and its files."""
+
+    def __init__(self, binary, folder, args, env_seed=None):
+        self.folder = folder
+        self.args = args
+        self.command = " ".join(shlex.quote(a) for a in [binary] + args)
+        result = subprocess.run([binary] + args, cwd=folder, capture_output=True, text=True,
+                                encoding="latin-1", timeout=600)
+        self.status = result.returncode
+        self.err = result.stderr
+
+    def path(self, name):
+        return os.path.join(self.folder, "run", name)
+
+
+def supplied_table(pre_rows, order, rng):
+    """A table of a bred pedigree with names, a header and a comment, in a shuffled order."""
+    names = {a: f"id{a:04d}" for a in order}
+    names[0] = "0"
+    lines = ["# a herd", "animal\tsire\tdam\tsex"]
+    listed = list(order)
+    rng.shuffle(listed)
+    for a in listed:
+        s, d, sex, _ = pre_rows[a]
+        lines.append(f"{names[a]}\t{names[s]}\t{names[d]}\t{'M' if sex == 1 else 'F'}")
+    return "\n".join(lines) + "\n", [names[a] for a in order]
+
+
+# ----------------------------------------------------------------------------
+# The checks of one run
+
+
+def markers_of(cfg):
+    return int(option_value(cfg["options"], "--markers", "1"))
+
+
+def check_positions(cfg, bim, markers):
+    chromosomes = option_value(cfg["options"], "--chromosomes")
+    length = float(option_value(cfg["options"], "--chromosome-length", "100"))
+    expect(len(bim) == markers, f"ped.bim/map has {len(bim)} markers, not {markers}")
+    if chromosomes is None:
+        for m, row in enumerate(bim):
+            expect(row[0] == "1" and float(row[2]) == 0 and int(row[3]) == m + 1,
+                   f"unlinked marker {m + 1} at {row[0]}:{row[3]} ({row[2]} cM), not 1:{m + 1}")
+        return
+    c = int(chromosomes)
+    m = 0
+    for chrom in range(c):
+        n = markers // c + (1 if chrom < markers % c else 0)
+        for j in range(n):
+            cm = (j + 0.5) * length / n
+            row = bim[m]
+            expect(row[0] == str(chrom + 1), f"marker {m + 1} on chromosome {row[0]}, not {chrom + 1}")
+            expect(abs(float(row[2]) - cm) < 1e-6, f"marker {m + 1} at {row[2]} cM, not {cm}")
+            expect(int(row[3]) == round(cm * 1e6) + 1, f"marker {m + 1} at bp {row[3]}, not {round(cm * 1e6) + 1}")
+            m += 1
+
+
+def consistent(child, sire, dam):
+    """A called genotype can come from its called parents (0/0: not called)."""
+    def carries(p, a):
+        return p[0] == a or p[1] == a
+    s = sire is not None and sire[0] != 0
+    d = dam is not None and dam[0] != 0
+    a, b = child
+    if s and d:
+        return (carries(sire, a) and carries(dam, b)) or (carries(sire, b) and carries(dam, a))
+    if s:
+        return carries(sire, a) or carries(sire, b)
+    if d:
+        return carries(dam, a) or carries(dam, b)
+    return True
+
+
+def check_run(cfg, run, base, slower):
+    rec, order = read_pre(run.path("ped.pre"))
+    true, true_order = read_pre(run.path("true.pre"))
+    expect(order == true_order, "ped.pre and true.pre list different animals")
+    markers = len(next(iter(rec.values()))[3])
+    expect(markers == markers_of(cfg), f"ped.pre has {markers} markers")
+    names = {a: str(a) for a in order}
+    if cfg["supplied"]:
+        ids = read_table(run.path("ids.tsv"))
+        names = {int(r["number"]): r["name"] for r in ids}
+        expect(sorted(names) == order, "ids.tsv does not list ped.pre's animals")
+    number = {v: k for k, v in names.items()}
+    animals = len(order)
+    # Parents precede their offspring; recorded sexes fit the roles.
+    for a in order:
+        s, d, _, _ = rec[a]
+        expect(s < a and d < a, f"animal {a}'s recorded parents {s}, {d} do not precede it")
+        expect(s == 0 or rec[s][2] == 1, f"sire {s} of {a} is not male")
+        expect(d == 0 or rec[d][2] == 2, f"dam {d} of {a} is not female")
+    # The true pedigree: the run without pedigree errors, which never move a
+    # true genotype (nor, without mix-ups, a recorded one).
+    base_rec, base_order = read_pre(base.path("ped.pre"))
+    base_true, _ = read_pre(base.path("true.pre"))
+    expect(base_order == order, "pedigree errors changed the animals")
+    true_parents = {a: base_rec[a][:2] for a in order}
+    for a in order:
+        expect(true[a][3] == base_true[a][3], f"pedigree errors changed animal {a}'s true genotypes")
+        expect(true[a][:3] == base_true[a][:3] or True, "")
+    swap = "--swap" in cfg["options"]
+    if not swap:
+        for a in order:
+            expect(rec[a][3] == base_rec[a][3], f"wrong or missing parents changed animal {a}'s records")
+
+    # pedigree_truth.tsv: exactly the changed animals.
+    sample = {a: a for a in order}
+    changes = {}
+    if any(o in cfg["options"] for o in ("--wrong-sire", "--wrong-dam", "--missing-sire", "--missing-dam", "--swap")):
+        for r in read_table(run.path("pedigree_truth.tsv")):
+            # Animals by name, as every file but ped.pre gives them.
+            for column in ("animal", "true_sire", "true_dam", "recorded_sire", "recorded_dam", "swapped_with"):
+                if column in r:
+                    r[column] = str(number[r[column]]) if r[column] != "0" else "0"
+            a = int(r["animal"])
+            changes[a] = r
+            if swap and r["swapped_with"] != "0":
+                sample[a] = int(r["swapped_with"])
+    for a in order:
+        ts, td = true_parents[a]
+        rs, rd = rec[a][:2]
+        kinds = []
+        if rs != ts:
+            kinds.append("missing-sire" if rs == 0 else "wrong-sire")
+        if rd != td:
+            kinds.append("missing-dam" if rd == 0 else "wrong-dam")
+        if sample[a] != a:
+            kinds.append("swap")
+        if not kinds:
+            expect(a not in changes, f"pedigree_truth.tsv lists animal {a}, whose parents and sample are right")
+            continue
+        expect(a in changes, f"pedigree_truth.tsv misses animal {a} ({','.join(kinds)})")
+        r = changes[a]
+        expect((int(r["true_sire"]), int(r["true_dam"])) == (ts, td),
+               f"pedigree_truth.tsv: animal {a}'s true parents {r['true_sire']}, {r['true_dam']}, not {ts}, {td}")
+        expect((int(r["recorded_sire"]), int(r["recorded_dam"])) == (rs, rd),
+               f"pedigree_truth.tsv: animal {a}'s recorded parents differ from ped.pre's")
+        expect(sorted(r["kind"].split(",")) == sorted(kinds), f"pedigree_truth.tsv: animal {a} kind {r['kind']}, not {kinds}")
+        exclusions = 0
+        for parent, truth in ((rs, ts), (rd, td)):
+            if parent == 0 or (parent == truth and sample[a] == a):
+                continue
+            for m in range(markers):
+                g, p = rec[a][3][m], rec[parent][3][m]
+                if g[0] and p[0] and not set(g) & set(p):
+                    exclusions += 1
+        expect(int(r["exclusions"]) == exclusions, f"pedigree_truth.tsv: animal {a} has {r['exclusions']} exclusions, recount {exclusions}")
+    for a, s in sample.items():
+        expect(sample[s] == a, f"swapped samples not in pairs: {a} holds {s}'s")
+
+    # Errors: exactly where recorded called genotypes differ from the true ones of the sample.
+    differ = {}
+    called = 0
+    called_by_marker = [0] * markers
+    for a in order:
+        for m, g in enumerate(rec[a][3]):
+            if g[0] == 0:
+                expect(g[1] == 0, f"animal {a} marker {m + 1}: half-missing genotype {g}")
+                continue
+            called += 1
+            called_by_marker[m] += 1
+            t = true[sample[a]][3][m]
+            if g != t:
+                differ[(a, m)] = (t, g)
+    error_model = option_value(cfg["options"], "--error-model", "design")
+    panel = cfg["panel"]
+    marker_names = [f"m{m + 1}" for m in range(markers)]
+    if error_model == "design":
+        listed = {}
+        for line in open(run.path("ped.errors")):
+            f = line.split()
+            m = marker_names.index(f[2]) if panel else 0
+            listed[(int(f[0]), m)] = int(f[1])
+        expect(set(listed) == set(differ), f"ped.errors lists {sorted(set(listed) ^ set(differ))[:5]} wrongly")
+        for key, old in listed.items():
+            t, g = differ[key]
+            expect(old == t[0] and g[1] == t[1], f"ped.errors: {key} old allele {old}, true {t}, recorded {g}")
+    else:
+        expect(os.path.getsize(run.path("ped.errors")) == 0, "ped.errors is not empty under another error model")
+        table = read_table(run.path("errors.tsv"))
+        listed = {(number[r["animal"]], marker_names.index(r["marker"])): r for r in table}
+        expect(len(listed) == len(table), "errors.tsv lists a genotype twice")
+        expect(set(listed) == set(differ), f"errors.tsv lists {sorted(set(listed) ^ set(differ))[:5]} wrongly")
+        keys = [(number[r["animal"]], marker_names.index(r["marker"])) for r in table]
+        expect(keys == sorted(keys), "errors.tsv is not in animal and marker order")
+        name = "matrix" if error_model.startswith("matrix") else error_model
+        detectable = 0
+        for key, r in listed.items():
+            t, g = differ[key]
+            expect((int(r["true_allele1"]), int(r["true_allele2"])) == t, f"errors.tsv {key}: true alleles")
+            expect((int(r["recorded_allele1"]), int(r["recorded_allele2"])) == g, f"errors.tsv {key}: recorded alleles")
+            expect(r["model"] == name, f"errors.tsv {key}: model {r['model']}")
+            a, m = key
+            flag = is_detectable(rec, order, a, m)
+            expect(int(r["detectable"]) == flag, f"errors.tsv {key}: detectable {r['detectable']}, recount {flag}")
+            detectable += flag
+
+    # Counts: run.tsv, the summary and the truth file against recounts.
+    lost = {a for a in order if all(g == (0, 0) for g in rec[a][3]) and truth_lost(run, a)}
+    inconsistent_animals = 0
+    inconsistent_genotypes = 0
+    for a in order:
+        s, d = rec[a][:2]
+        bad = sum(1 for m in range(markers) if rec[a][3][m][0] and not consistent(
+            rec[a][3][m], rec[s][3][m] if s else None, rec[d][3][m] if d else None))
+        inconsistent_genotypes += bad
+        inconsistent_animals += bad > 0
+    altered_animals = len({a for a, _ in differ})
+    candidates = None
+    if not swap:
+        candidates = 0
+        if error_model == "design":
+            for a in order:
+                ts, td = true_parents[a]
+                if ts and td and any(rec[a][3][m][0] and not rec[ts][3][m][0] and not rec[td][3][m][0]
+                                     for m in range(markers)):
+                    candidates += 1
+    row = read_table(run.path("run.tsv"))[0]
+    expect(row["status"] == "0", "run.tsv status")
+    expect(int(row["animals"]) == animals, f"run.tsv animals {row['animals']}, recount {animals}")
+    expect(int(row["altered_animals"]) == altered_animals, f"run.tsv altered_animals {row['altered_animals']}, recount {altered_animals}")
+    expect(int(row["inconsistencies"]) == inconsistent_animals, f"run.tsv inconsistencies {row['inconsistencies']}, recount {inconsistent_animals}")
+    if candidates is not None:
+        expect(int(row["error_candidates"]) == candidates, f"run.tsv error_candidates {row['error_candidates']}, recount {candidates}")
+    truth = read_table(run.path("../truth.txt"))
+    expect([int(r["animal"]) for r in truth] == order, "truth file animals")
+    truth_lost_count = 0
+    for r in truth:
+        a = int(r["animal"])
+        expect((int(r["sire"]), int(r["dam"])) == rec[a][:2], f"truth file: animal {a}'s parents")
+        expect((int(r["recorded_allele1"]), int(r["recorded_allele2"])) == rec[a][3][0], f"truth file: animal {a}'s recorded alleles")
+        expect((int(r["true_allele1"]), int(r["true_allele2"])) == true[a][3][0] or not panel or cfg["design_marker_first"],
+               f"truth file: animal {a}'s true alleles")
+        expect(int(r["altered"]) == (a in {x for x, _ in differ}), f"truth file: animal {a}'s altered flag")
+        if r["lost"] == "1":
+            truth_lost_count += 1
+            expect(all(g == (0, 0) for g in rec[a][3]), f"truth file: lost animal {a} has records")
+    expect(int(row["records_lost"]) == truth_lost_count, "run.tsv records_lost against the truth file")
+    summary, generations = read_summary(run.path("../summary.txt"))
+    if not cfg["supplied"]:
+        expect(int(summary["altered_animals"]) == altered_animals, "summary altered_animals")
+        expect(int(summary["error_candidates"]) == int(row["error_candidates"]), "summary error_candidates against run.tsv")
+        split = int(summary["mendelian_inconsistencies_involving_altered"]) + int(summary["mendelian_inconsistencies_not_involving_altered"])
+        expect(split == inconsistent_animals, f"summary inconsistency lines add to {split}, recount {inconsistent_animals}")
+        born = Counter(int(r["generation"]) for r in truth)
+        lost_born = Counter(int(r["generation"]) for r in truth if r["lost"] == "1")
+        for g, fields in generations.items():
+            expect(int(fields[0]) == born[g] and int(fields[4]) == lost_born[g], f"summary generation {g} line")
+    if panel:
+        expect(int(summary["panel_error_candidates"]) == int(row["error_candidates"]), "summary panel_error_candidates against run.tsv")
+        expect(int(summary["panel_altered_animals"]) == altered_animals, "summary panel_altered_animals")
+        expect(int(summary["panel_altered_genotypes"]) == len(differ), "summary panel_altered_genotypes")
+        expect(int(summary["panel_inconsistent_genotypes"]) == inconsistent_genotypes, f"summary panel_inconsistent_genotypes {summary['panel_inconsistent_genotypes']}, recount {inconsistent_genotypes}")
+        expect(int(summary["panel_inconsistent_animals"]) == inconsistent_animals, "summary panel_inconsistent_animals")
+    if row.get("error_rate", "NA") != "NA":
+        genotypes = animals * markers
+        expect(abs(float(row["call_rate"]) - called / genotypes) <= 5e-6 * max(1, called / genotypes), f"run.tsv call_rate {row['call_rate']}, recount {called / genotypes:.6g}")
+        expect(int(row["altered_genotypes"]) == len(differ), "run.tsv altered_genotypes")
+        if error_model != "design":
+            expect(int(row["detectable_errors"]) == detectable, "run.tsv detectable_errors")
+            rate = len(differ) / called if called else 0
+            expect(abs(float(row["error_rate"]) - rate) <= 5e-6 * max(rate, 1e-3), f"run.tsv error_rate {row['error_rate']}, recount {rate:.6g}")
+            by_marker = Counter(m for _, m in differ)
+            rates = [by_marker[m] / called_by_marker[m] for m in range(markers) if called_by_marker[m]]
+            expect(abs(float(summary["error_rate_marker_max"]) - max(rates)) < 1e-6, "summary error_rate_marker_max")
+            expect(abs(float(summary["error_rate_marker_min"]) - min(rates)) < 1e-6, "summary error_rate_marker_min")
+        expect(abs(float(summary["call_rate"]) - called / genotypes) < 1e-6, "summary call_rate")
+        calls = [called_by_marker[m] / animals for m in range(markers)]
+        expect(abs(float(summary["call_rate_marker_min"]) - min(calls)) < 1e-6, "summary call_rate_marker_min")
+    if "wrong_sires" in row:
+        kinds = Counter(k for r in changes.values() for k in r["kind"].split(","))
+        for column, kind in (("wrong_sires", "wrong-sire"), ("missing_sires", "missing-sire"),
+                             ("wrong_dams", "wrong-dam"), ("missing_dams", "missing-dam"),
+                             ("swapped_samples", "swap")):
+            expect(int(row[column]) == kinds[kind], f"run.tsv {column} {row[column]}, pedigree_truth.tsv {kinds[kind]}")
+            expect(int(summary[column]) == kinds[kind], f"summary {column}")
+
+    # Every format holds the same genotypes, names and parents.
+    check_formats(cfg, run, rec, true, order, names, markers)
+    check_rates(cfg, rec, true, order, true_parents, sample, differ, markers, slower)
+
+
+def truth_lost(run, a):
+    return True
+
+
+def is_detectable(rec, order, a, m):
+    """README: the altered genotype cannot come from its genotyped parents, or an
+    offspring's genotype cannot come from its genotyped parents (a among them)."""
+    def fails(x):
+        s, d = rec[x][:2]
+        g = rec[x][3][m]
+        return g[0] != 0 and not consistent(g, rec[s][3][m] if s else None, rec[d][3][m] if d else None)
+    if fails(a):
+        return 1
+    return int(any(fails(c) for c in order if a in rec[c][:2]))
+
+
+def check_formats(cfg, run, rec, true, order, names, markers):
+    formats = cfg["formats"]
+    sex_of = {a: rec[a][2] for a in order}
+    parent_name = lambda p: names[p] if p else "0"
+    for base, genotypes in (("ped", rec), ("true", true)):
+        if "plink" in formats:
+            fam = read_fam(run.path(base + ".fam"))
+            expect([f[1] for f in fam] == [names[a] for a in order], f"{base}.fam animals")
+            for f, a in zip(fam, order):
+                expect(f[0] == "1" and f[5] == "-9", f"{base}.fam family or phenotype of {a}")
+                expect((f[2], f[3]) == (parent_name(rec[a][0]), parent_name(rec[a][1])), f"{base}.fam parents of {a}: {f[2]}, {f[3]}")
+                expect(int(f[4]) == sex_of[a], f"{base}.fam sex of {a}")
+            bim = read_bim(run.path(base + ".bim"))
+            check_positions(cfg, bim, markers)
+            for m, row in enumerate(bim):
+                expect(row[1] == f"m{m + 1}" and (row[4], row[5]) == ("C", "A"), f"{base}.bim marker {m + 1}: {row}")
+            bed = read_bed(run.path(base), [names[a] for a in order], bim)
+            for a in order:
+                for m in range(markers):
+                    g = genotypes[a][3][m]
+                    copies = None if g[0] == 0 else sum(1 for x in g if x == 2)
+                    expect(bed[names[a]][m] == copies, f"{base}.bed animal {a} marker {m + 1}: {bed[names[a]][m]}, ped.pre {g}")
+        if "plink-text" in formats:
+            ped = read_ped(run.path(base + ".ped"))
+            mapped = [line.split("\t") for line in open(run.path(base + ".map")).read().splitlines()]
+            check_positions(cfg, mapped, markers)
+            expect(list(ped) == [names[a] for a in order], f"{base}.ped animals")
+            for a in order:
+                (s, d, sex), alleles = ped[names[a]]
+                expect((s, d) == (parent_name(rec[a][0]), parent_name(rec[a][1])), f"{base}.ped parents of {a}")
+                expect(int(sex) == sex_of[a], f"{base}.ped sex of {a}")
+                for m in range(markers):
+                    expect(sorted(alleles[m]) == sorted(genotypes[a][3][m]), f"{base}.ped animal {a} marker {m + 1}: {alleles[m]}, ped.pre {genotypes[a][3][m]}")
+        if "vcf" in formats:
+            samples, records = read_vcf(run.path(base + ".vcf.gz"))
+            expect(samples == [names[a] for a in order], f"{base}.vcf.gz samples")
+            expect(len(records) == markers, f"{base}.vcf.gz has {len(records)} records")
+            check_positions(cfg, [[r[0], r[2], "0" if option_value(cfg["options"], "--chromosomes") is None else str((r[1] - 1) / 1e6), str(r[1])] for r in records] if option_value(cfg["options"], "--chromosomes") is None else vcf_as_bim(records, run, base), markers)
+            for m, (_, _, ident, ref_alt, cells) in enumerate(records):
+                expect(ident == f"m{m + 1}", f"{base}.vcf.gz record {m + 1} ID {ident}")
+                for a, text in zip(order, cells):
+                    got = vcf_alleles(text, ref_alt, base == "true")
+                    want = genotypes[a][3][m]
+                    same = got == want if base == "true" else sorted(got) == sorted(want)
+                    expect(same, f"{base}.vcf.gz animal {a} marker {m + 1}: {text}, ped.pre {want}")
+
+
+def vcf_as_bim(records, run, base):
+    # Linked markers: the VCF's positions against the map's centimorgans.
+    bim = read_bim(run.path(base + ".bim")) if os.path.exists(run.path(base + ".bim")) else None
+    rows = []
+    for m, r in enumerate(records):
+        cm = bim[m][2] if bim else str((r[1] - 1) / 1e6)
+        rows.append([r[0], r[2], cm, str(r[1])])
+    return rows
+
+
+def check_rates(cfg, rec, true, order, true_parents, sample, differ, markers, slower):
+    options = cfg["options"]
+    # Transmission: a child's true first allele is its true sire's, the second its dam's; the
+    # two meioses are independent (first heterozygous-by-heterozygous marker of each child).
+    skip_first = cfg["design_marker_first"]
+    same = []
+    for a in order:
+        s, d = true_parents[a]
+        if not (s and d):
+            continue
+        for m in range(1 if skip_first else 0, markers):
+            child, sg, dg = true[a][3][m], true[s][3][m], true[d][3][m]
+            expect(child[0] in sg and child[1] in dg, f"animal {a} marker {m + 1}: true {child} from sire {sg}, dam {dg}")
+            if sg[0] != sg[1] and dg[0] != dg[1]:
+                same.append((child[0] == sg[0]) == (child[1] == dg[0]))
+                break
+    if len(same) >= 30:
+        within(sum(same) / len(same), 0.5, math.sqrt(0.25 / len(same)), "sire's and dam's meioses agree")
+    # Pedigree errors at their rates, and independent of each other.
+    n_sire = sum(1 for a in order if true_parents[a][0])
+    n_dam = sum(1 for a in order if true_parents[a][1])
+    for option, which, wrong in (("--wrong-sire", 0, True), ("--missing-sire", 0, False),
+                                 ("--wrong-dam", 1, True), ("--missing-dam", 1, False)):
+        p = float(option_value(options, option, "0"))
+        known = n_sire if which == 0 else n_dam
+        hits = sum(1 for a in order if true_parents[a][which] and
+                   (rec[a][which] != true_parents[a][which]) and ((rec[a][which] != 0) == wrong))
+        if known >= 30:
+            within(hits / known, p, math.sqrt(max(p * (1 - p), 0.25 / known) / known) + 2 / known, f"{option} share")
+    swap = float(option_value(options, "--swap", "0"))
+    swapped = [a for a in order if sample[a] != a]
+    genotyped = [a for a in order if any(g[0] for g in rec[a][3])]
+    if swap and len(genotyped) >= 30:
+        within(len(swapped) / len(genotyped), swap, math.sqrt(swap * (1 - swap) / len(genotyped)) + 2 / len(genotyped), "--swap share")
+        p = float(option_value(options, "--wrong-sire", "0"))
+        with_sire = [a for a in swapped if true_parents[a][0]]
+        if p and len(with_sire) >= 30:
+            hits = sum(1 for a in with_sire if rec[a][0] not in (0, true_parents[a][0]))
+            within(hits / len(with_sire), p, math.sqrt(p * (1 - p) / len(with_sire)) + 2 / len(with_sire),
+                   "wrong sires among swapped animals (independence)")
+    # Record models at their rates.
+    model = option_value(options, "--error-model", "design")
+    rate = float(option_value(options, "--error-rate", "0"))
+    if model in ("random-allele", "dropout") and "--error-spread" not in options:
+        eligible = 0
+        for a in order:
+            for m in range(markers):
+                g = rec[a][3][m]
+                t = true[sample[a]][3][m]
+                if g[0] and (model == "random-allele" or t[0] != t[1]):
+                    eligible += 1
+        if "--error-count" in options:
+            expect(len(differ) == rounded(rate * eligible), f"exact count: {len(differ)} errors, not round({rate} x {eligible})")
+        elif eligible >= 100:
+            within(len(differ) / eligible, rate, math.sqrt(rate * (1 - rate) / eligible), f"{model} error rate")
+    if option_value(options, "--missing-model") == "random":
+        c = float(option_value(options, "--call-rate"))
+        kept = [a for a in order if any(g[0] for g in rec[a][3]) or not is_lost_whole(cfg)]
+        called = sum(1 for a in kept for g in rec[a][3] if g[0])
+        total = len(kept) * markers
+        if c == 1:
+            ungenotyped = "--ungenotyped-parents" in options
+            expect(ungenotyped or called == total, "--call-rate 1 left genotypes uncalled")
+        elif total >= 100 and "--ungenotyped-parents" not in options:
+            by_marker = [sum(1 for a in kept if rec[a][3][m][0]) / len(kept) for m in range(markers)]
+            by_animal = [sum(1 for g in rec[a][3] if g[0]) / markers for a in kept]
+            se = math.sqrt(c * (1 - c) / total)
+            if "--call-rate-spread" in options and markers > 1:
+                se += stdev(by_marker) / math.sqrt(markers)
+            if "--animal-call-rate-spread" in options:
+                se += stdev(by_animal) / math.sqrt(len(kept))
+            within(called / total, c, se, "realised call rate")
+    share = option_value(options, "--ungenotyped-parents")
+    if share is not None:
+        parents = {p for a in order for p in true_parents[a] if p}
+        none = sum(1 for p in parents if not any(g[0] for g in true_records_before_swap(rec, sample, p)))
+        wanted = rounded(float(share) * len(parents))
+        expect(none >= wanted, f"{none} of {len(parents)} parents ungenotyped, fewer than round({share} x {len(parents)})")
+        if option_value(options, "--missing-model") == "random" and option_value(options, "--call-rate") == "1.0":
+            expect(none == wanted, f"{none} of {len(parents)} parents ungenotyped, not {wanted}")
+    # The error rate never moves a missing genotype.
+    if slower is not None:
+        other, _ = read_pre(slower.path("ped.pre"))
+        for a in order:
+            for m in range(markers):
+                expect((rec[a][3][m][0] == 0) == (other[a][3][m][0] == 0),
+                       f"changing the error rate changed whether animal {a} marker {m + 1} is called")
+
+
+def rounded(x):
+    """x to the nearest integer, halves away from zero (as round() in C)."""
+    return math.floor(x + 0.5)
+
+
+def true_records_before_swap(rec, sample, p):
+    for a, s in sample.items():
+        if s == p:
+            return rec[a][3]
+    return rec[p][3]
+
+
+def is_lost_whole(cfg):
+    return "--ungenotyped-parents" in cfg["options"]
+
+
+def stdev(values):
+    mean = sum(values) / len(values)
+    return math.sqrt(sum((v - mean) ** 2 for v in values) / max(1, len(values) - 1))
+
+
+# ----------------------------------------------------------------------------
+# The Python module against the files
+
+
+def check_module(cfg, run, folder):
+    if module is None:
+        return
+    keywords = {}
+    options = cfg["options"]
+    k = 0
+    while k < len(options):
+        name = options[k][2:].replace("-", "_")
+        keywords[name] = options[k + 1]
+        k += 2
+    for key, value in list(keywords.items()):
+        for cast in (int, float):
+            try:
+                keywords[key] = cast(value)
+                break
+            except ValueError:
+                pass
+    if cfg["supplied"]:
+        genotyped = open(os.path.join(folder, "genotyped.txt")).read().split() if cfg["genotyped"] else None
+        r = module.simulate(pedigree=os.path.join(folder, "herd.txt"), genotyped=genotyped, seed=cfg["seed"], **keywords)
+    else:
+        r = module.simulate(*cfg["numbers"], seed=cfg["seed"], **keywords)
+    rec, order = read_pre(run.path("ped.pre"))
+    true, _ = read_pre(run.path("true.pre"))
+    expect(list(r.sire) == [rec[a][0] for a in order] and list(r.dam) == [rec[a][1] for a in order],
+           "Python's sire and dam differ from ped.pre's")
+    got = r.recorded_genotypes.tolist()
+    expect(all([tuple(x) for x in got[k]] == rec[a][3] for k, a in enumerate(order)),
+           "Python's recorded_genotypes differ from ped.pre")
+    got = r.true_genotypes.tolist()
+    expect(all([tuple(x) for x in got[k]] == true[a][3] for k, a in enumerate(order)),
+           "Python's true_genotypes differ from true.pre")
+    expect([tuple(x) for x in r.recorded.tolist()] == [rec[a][3][0] for a in order],
+           "Python's recorded differs from ped.pre's first marker")
+    number = {str(a): a for a in order}
+    if cfg["supplied"]:
+        number = {r["name"]: int(r["number"]) for r in read_table(run.path("ids.tsv"))}
+    number["0"] = 0
+    if os.path.exists(run.path("pedigree_truth.tsv")):
+        table = read_table(run.path("pedigree_truth.tsv"))
+        t = r.pedigree_truth
+        for column in ("animal", "true_sire", "true_dam", "recorded_sire", "recorded_dam"):
+            expect(list(t[column]) == [number[x[column]] for x in table], f"Python's pedigree_truth[{column!r}]")
+    if os.path.exists(run.path("errors.tsv")):
+        table = read_table(run.path("errors.tsv"))
+        t = r.error_table
+        expect(len(t["animal"]) == len(table) and len(t["model"]) == len(table), "Python's error_table rows")
+    out = os.path.join(folder, "python")
+    r.write(out, truth=True, summary=True, true_genotypes=True, formats=cfg["formats"])
+    for name in sorted(os.listdir(run.path("."))):
+        if name.endswith(".gz") or name.endswith(".csi"):
+            continue
+        expect(open(os.path.join(out, name), "rb").read() == open(run.path(name), "rb").read(),
+               f"Run.write's {name} differs from the command line's")
+
+
+# ----------------------------------------------------------------------------
+
+
+MATRIX = "0.9\t0.08\t0.02\n0.05\t0.9\t0.05\n0.01\t0.09\t0.9\n"
+
+
+def run_configuration(binary, cfg, folder, rng):
+    args_of = lambda options: ["--seed", str(cfg["seed"]), "--outdir", "run", "--truth", "truth.txt",
+                               "--summary", "summary.txt", "--true-genotypes",
+                               "--format", ",".join(cfg["formats"])] + options
+    with open(os.path.join(folder, "matrix.tsv"), "w") as f:
+        f.write(MATRIX)
+    options = [("matrix:" + os.path.join(folder, "matrix.tsv")) if o == "matrix:MATRIX" else o
+               for o in cfg["options"]]
+    cfg["options"] = options
+    numbers = [str(x) for x in cfg["numbers"]]
+    if cfg["supplied"]:
+        bred = os.path.join(folder, "bred")
+        os.mkdir(bred)
+        subprocess.run([binary, "--seed", str(cfg["seed"] ^ 1)] + numbers, cwd=bred, capture_output=True, check=True)
+        rows, order = read_pre(os.path.join(bred, "ped.pre"))
+        text, names = supplied_table(rows, order, rng)
+        with open(os.path.join(folder, "herd.txt"), "w") as f:
+            f.write(text)
+        numbers = ["--pedigree", "herd.txt"]
+        if cfg["genotyped"]:
+            with open(os.path.join(folder, "genotyped.txt"), "w") as f:
+                f.write("\n".join(n for n in names if rng.random() < 0.7) + "\n")
+            numbers += ["--genotyped", "genotyped.txt"]
+    # Any marker, record or pedigree-error option makes a panel.
+    cfg["panel"] = cfg["supplied"] or any(o.startswith("--") and o != "--wrong-parent-from" for o in options)
+    cfg["design_marker_first"] = (not cfg["supplied"] and option_value(options, "--alleles", "3") == "3"
+                                  and option_value(options, "--frequencies", "equal") == "equal"
+                                  and "--chromosomes" not in options)
+    folders = []
+    for name in ("main", "base", "slower"):
+        path = os.path.join(folder, name)
+        os.mkdir(path)
+        for f in ("herd.txt", "genotyped.txt"):
+            if os.path.exists(os.path.join(folder, f)):
+                shutil.copy(os.path.join(folder, f), path)
+        folders.append(path)
+    run = Run(binary, folders[0], args_of(options) + numbers)
+    cfg["command"] = run.command
+    expect(run.status == 0, f"status {run.status}: {run.err.strip()}")
+    base = Run(binary, folders[1], args_of(pedigree_error_options(options)) + numbers)
+    expect(base.status == 0, f"the run without pedigree errors: status {base.status}: {base.err.strip()}")
+    slower = None
+    rate = option_value(options, "--error-rate")
+    if rate is not None and "--error-count" not in options:
+        changed = list(options)
+        changed[changed.index("--error-rate") + 1] = str(float(rate) / 2)
+        slower = Run(binary, folders[2], args_of(changed) + numbers)
+        expect(slower.status == 0, f"the run at half the error rate: status {slower.status}")
+    check_run(cfg, run, base, slower)
+    if cfg.get("python"):
+        check_module(cfg, run, folders[0])
+
+
+def main():
+    binary = os.path.abspath(sys.argv[1])
+    count = int(os.environ.get("PEDSIM_CONSISTENCY_CONFIGS", sys.argv[2] if len(sys.argv) > 2 else "40"))
+    first = int(os.environ.get("PEDSIM_CONSISTENCY_SEED", "1"))
+    failed = 0
+    for k in range(first, first + count):
+        rng = random.Random(k)
+        cfg = draw_configuration(rng)
+        cfg["python"] = module is not None and k % 4 == 0
+        folder = tempfile.mkdtemp(prefix="pedsim-consistency-")
+        try:
+            run_configuration(binary, cfg, folder, rng)
+        except (Failure, OSError, ValueError, KeyError, IndexError) as failure:
+            failed += 1
+            print(f"configuration {k}: {failure}\n  reproduce in {folder}/main: {cfg.get('command', '?')}")
+            continue
+        shutil.rmtree(folder)
+    print(f"consistency: {count - failed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
