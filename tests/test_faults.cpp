@@ -136,44 +136,45 @@ TEST_P(EachOutputFile, FailedWriteStopsTheRunNamingIt) {
 INSTANTIATE_TEST_SUITE_P(Table, EachOutputFile, ::testing::ValuesIn(every_output_file()),
                          [](const auto& info) { return test::case_name(info.param); });
 
-// A run large enough to work on two threads everywhere (breeding and loss in
-// halves, both shuffles side by side, records formatted on two threads)
-// gives the same bytes when no thread can be started.
-TEST(Faults, NoThreadCanBeStartedSameBytesOnOne) {
-  const std::vector<std::string> args{"2", "140000", "1000"};
+struct OneThreadCase {
+  std::string name;
+  std::vector<std::string> args;
+  std::vector<std::string> files;
+};
+
+class OneThread : public ::testing::TestWithParam<OneThreadCase> {};
+
+// Where no thread can be started, a run gives the same bytes on one.
+TEST_P(OneThread, SameBytesAsOnTwo) {
+  const auto& c = GetParam();
   TempDir threaded;
-  const auto expected = run_pedsim(args, {threaded.path(), "11"});
+  const auto expected = run_pedsim(c.args, {threaded.path(), "11"});
   ASSERT_EQ(expected.status, 0);
   TempDir dir;
   fs::permissions(dir.path(), fs::perms::all);
   ProcessOptions options{dir.path(), "11"};
   options.no_threads = true;
-  const auto result = run_pedsim(args, options);
+  const auto result = run_pedsim(c.args, options);
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out, expected.out);
-  EXPECT_TRUE(read_file(dir.path() / "ped.pre") == read_file(threaded.path() / "ped.pre"));
-  EXPECT_EQ(read_file(dir.path() / "ped.errors"), read_file(threaded.path() / "ped.errors"));
-}
-
-// The VCF's compressor and indexer fall back to one thread where their
-// threads cannot all be started (they would wait forever for the missing
-// one): the same files, status 0.
-TEST(Faults, VcfWithoutThreadsIsTheSameFile) {
-  const std::vector<std::string> args{"--markers", "40", "--alleles", "2", "--format", "vcf",
-                                      "--error-model", "random-allele", "--error-rate", "0.01",
-                                      "3", "2000", "200"};
-  TempDir threaded;
-  ASSERT_EQ(run_pedsim(args, {threaded.path(), "11"}).status, 0);
-  TempDir dir;
-  fs::permissions(dir.path(), fs::perms::all);
-  ProcessOptions options{dir.path(), "11"};
-  options.no_threads = true;
-  const auto result = run_pedsim(args, options);
-  EXPECT_EQ(result.status, 0) << result.err;
-  for (const std::string name : {"ped.vcf.gz", "ped.vcf.gz.csi"}) {
+  for (const std::string& name : c.files) {
     EXPECT_TRUE(read_file(dir.path() / name) == read_file(threaded.path() / name)) << name;
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, OneThread,
+    ::testing::Values(
+        // Large enough to work on two threads everywhere (breeding and loss in
+        // halves, both shuffles side by side, records formatted on two threads).
+        OneThreadCase{"Design", {"2", "140000", "1000"}, {"ped.pre", "ped.errors"}},
+        // The VCF's compressor and indexer would wait forever for a thread
+        // that could not start: they fall back to one.
+        OneThreadCase{"Vcf",
+                      {"--markers", "40", "--alleles", "2", "--format", "vcf", "--error-model",
+                       "random-allele", "--error-rate", "0.01", "3", "2000", "200"},
+                      {"ped.vcf.gz", "ped.vcf.gz.csi"}}),
+    [](const auto& info) { return info.param.name; });
 
 // An interrupted run says so, and leaves neither its unfinished report nor an
 // earlier report of the same name, which described results now gone.

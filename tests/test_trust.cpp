@@ -117,6 +117,11 @@ std::vector<std::string> with(std::vector<std::string> args, std::vector<std::st
   return args;
 }
 
+// A panel run with errors and wrong sires into folder d.
+const std::vector<std::string> kPanelRunInD{
+    "--outdir", "d",   "--markers",    "3",   "--alleles", "2",  "--error-model", "random-allele",
+    "--error-rate", "0.1", "--wrong-sire", "0.3", "2",         "30", "5"};
+
 void plant_unfinished(const fs::path& dir) {
   test::write_file(dir / "s" / "r00001" / ".t.txt.pedsim-AbC123", "half\n");
   test::write_file(dir / "s" / ".replicates.tsv.pedsim-xYz789", "half\n");
@@ -133,10 +138,8 @@ INSTANTIATE_TEST_SUITE_P(
                   .err_has = {"--outdir needs a value that is not empty"},
                   .left = {{"ped.pre", Left::kUnchanged}}},
         TrustCase{.name = "EarlierRunsFilesThatThisRunDoesNotWriteAreRemoved",
-                  .setup = {{"--outdir", "d", "--markers", "3", "--alleles", "2", "--error-model",
-                             "random-allele", "--error-rate", "0.1", "--wrong-sire", "0.3",
-                             "--swap", "0.2", "--true-genotypes", "--format", "plink,vcf", "2",
-                             "30", "5"}},
+                  .setup = {with(kPanelRunInD, {"--swap", "0.2", "--true-genotypes", "--format",
+                                                "plink,vcf"})},
                   .args = {"--outdir", "d", "2", "30", "5"},
                   .status = 0,
                   .err_has = {"pedsim: removed 12 files of an earlier run that this run does "
@@ -177,9 +180,7 @@ INSTANTIATE_TEST_SUITE_P(
                   .status = 2,
                   .err_has = {"the genome's length, is at most 1000000 cM", "got 1100000 cM"}},
         TrustCase{.name = "EmptyPedigreeLeavesAnEarlierRunAlone",
-                  .setup = {{"--outdir", "d", "--markers", "3", "--alleles", "2", "--error-model",
-                             "random-allele", "--error-rate", "0.1", "--wrong-sire", "0.3",
-                             "--format", "pre,plink", "2", "30", "5"}},
+                  .setup = {with(kPanelRunInD, {"--format", "pre,plink"})},
                   .prepare = [](const fs::path& d) { test::write_file(d / "herd.txt", "\n"); },
                   .args = {"--outdir", "d", "--pedigree", "herd.txt", "--format", "plink",
                            "--markers", "3", "--alleles", "2", "--error-model", "random-allele",
