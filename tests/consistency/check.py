@@ -75,7 +75,7 @@ def draw_configuration(rng):
     options = []
     alleles = 3
     if panel:
-        markers = rng.randint(1, 30)
+        markers = rng.randint(1, 40)
         alleles = rng.choice([2, 2, 2, 3, 4, 6])
         options += ["--markers", str(markers), "--alleles", str(alleles)]
         frequencies = rng.choice(["equal", "dirichlet:0.7"] + (["maf:0.05-0.5"] if alleles == 2 else []))
@@ -95,11 +95,11 @@ def draw_configuration(rng):
         elif error == "matrix":
             options += ["--error-model", "matrix:MATRIX"]
         if rng.random() < 0.5:
-            call = rng.choice([0.8, 0.95, 1.0])
+            call = rng.choice([0.7, 0.9, 1.0])
             options += ["--missing-model", "random", "--call-rate", str(call)]
-            if call < 1 and rng.random() < 0.4:
+            if call < 1 and rng.random() < 0.5:
                 options += ["--call-rate-spread", "beta:30"]
-            if call < 1 and rng.random() < 0.4:
+            if call < 1 and rng.random() < 0.5:
                 options += ["--animal-call-rate-spread", "beta:30"]
         if rng.random() < 0.25:
             options += ["--ungenotyped-parents", str(rng.choice([0, 0.3, 0.6]))]
