@@ -611,6 +611,7 @@ FormatTiming time_formats(const PanelWorkload& w, const fs::path& dir, int round
                         {.path = (dir / "ped.vcf.gz").string(),
                          .index_path = (dir / "ped.vcf.gz.csi").string(),
                          .shown_path = "ped.vcf.gz",
+                         .shown_index_path = "ped.vcf.gz.csi",
                          .unit = 13});
       vcf_seconds.push_back(seconds_since(start));
       t.vcf_bytes = static_cast<double>(fs::file_size(dir / "ped.vcf.gz"));

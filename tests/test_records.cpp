@@ -373,6 +373,7 @@ struct BadRecords {
 TEST(RecordModels, FaultsAreUsageErrors) {
   const test::TempDir dir;
   test::write_file(dir.path() / "bad.tsv", "0.9\t0.1\t0\n0.5\t0.4\t0.2\n0\t0\t1\n");
+  test::write_file(dir.path() / "short.tsv", "1\t0\t0\n0.05\t0.9\t0.05\n0\t0.07\t0.9\n");
   for (const BadRecords& bad : std::vector<BadRecords>{
            {{"--error-model", "random-allele"}, "--error-model random-allele needs --error-rate"},
            {{"--error-rate", "0.1"}, "--error-rate, --error-spread and --error-count go with"},
@@ -385,6 +386,8 @@ TEST(RecordModels, FaultsAreUsageErrors) {
            {{"--call-rate", "0.9"}, "--call-rate and its spreads go with --missing-model random"},
            {{"--error-model", "matrix:bad.tsv", "--alleles", "2", "--markers", "3"},
             "error matrix bad.tsv, line 2: the row sums to 1.1, not 1"},
+           {{"--error-model", "matrix:short.tsv", "--alleles", "2"},
+            "error matrix short.tsv, line 3: the row sums to 0.97, not 1"},
            {{"--error-model", "matrix:bad.tsv"}, "is for two-allele markers"},
        }) {
     std::vector<std::string> args = bad.args;
