@@ -141,7 +141,9 @@ constexpr std::array kOptions{
            }},
     Option{
         "--ungenotyped-parents", "p", ValueKind::kNumber, 0, 1,
-        "a share p of the parents have no genotype at all", Reach::kSimulate,
+        "a share p of the parents have no genotype at all (parents\n"
+        "lost otherwise count toward it)",
+        Reach::kSimulate,
         [](Settings& s, std::string_view v) { s.records.ungenotyped_parents = *parse_number(v); }},
     Option{"--wrong-sire", "P", ValueKind::kNumber, 0, 1,
            "a share P of the animals with a known sire are recorded\n"
@@ -175,8 +177,8 @@ constexpr std::array kOptions{
            [](Settings& s, std::string_view v) { s.records.swap = *parse_number(v); }},
     Option{"--pedigree", "FILE", ValueKind::kText, 0, 0,
            "drop the markers onto the pedigree in FILE (animal sire dam\n"
-           "[sex], a PLINK .fam or a ped.pre) instead of breeding one:\n"
-           "no NGEN N MALE",
+           "[sex], or the columns a header names; a PLINK .fam or a\n"
+           "ped.pre) instead of breeding one: no NGEN N MALE",
            Reach::kCommandLine, [](Settings& s, std::string_view v) { s.pedigree = text_of(v); }},
     Option{"--pedigree-format", "F", ValueKind::kText, 0, 0,
            "table, fam or pre (default: by the file's name)", Reach::kCommandLine,

@@ -73,9 +73,13 @@ def _table_text(frame):
         if isinstance(value, float) and value.is_integer():
             return str(int(value))
         return str(value)
-    header = "\t".join(columns) + "\n"  # read by name, never guessed from the first row
-    return header + "".join("\t".join(field(v) for v in row) + "\n"
-                            for row in frame[columns].itertuples(index=False))
+    lines = ["\t".join(columns)]  # read by name, never guessed from the first row
+    for row in frame[columns].itertuples(index=False):
+        fields = [field(v) for v in row]
+        if fields[0].startswith("#"):  # a pedigree file's comment line
+            raise ValueError(f"a pedigree's animal name may not start with '#', got {fields[0]!r}")
+        lines.append("\t".join(fields))
+    return "\n".join(lines) + "\n"
 
 
 def _to_pandas(run):

@@ -30,7 +30,6 @@ class ReportFile : public ByteSink {
   // Creates the new file; a failure stops the run with the file-open
   // diagnostic naming the unit and the target's full path.
   void create();
-  bool is_aimed() const { return !target_.empty(); }
   bool is_open() const { return file_.is_open(); }
   void write(std::string_view bytes) override { file_.write(bytes); }
   // Closes the file and puts it in place of its target.

@@ -767,6 +767,27 @@ def check_module(cfg, run, folder):
                f"Run.write's {name} differs from the command line's")
 
 
+def check_study(binary, cfg, run, folder, numbers):
+    """A study of two replicates: replicate 0 is the single run, and
+    replicates.tsv holds each replicate's run.tsv line."""
+    args = ["--seed", str(cfg["seed"]), "--replicates", "2", "--outdir", "study", "--true-genotypes",
+            "--format", ",".join(cfg["formats"])] + cfg["options"] + numbers
+    result = subprocess.run([binary] + args, cwd=folder, capture_output=True, text=True,
+                            encoding="latin-1", timeout=600)
+    expect(result.returncode == 0, f"the study: status {result.returncode}: {result.stderr.strip()}")
+    study = os.path.join(folder, "study")
+    for name in os.listdir(run.path(".")):
+        if name == "run.tsv":
+            continue
+        expect(open(os.path.join(study, "r00000", name), "rb").read() == open(run.path(name), "rb").read(),
+               f"the study's replicate 0 {name} differs from the single run's")
+    table = open(os.path.join(study, "replicates.tsv")).read().splitlines()
+    for k in range(2):
+        line = open(os.path.join(study, f"r{k:05d}", "run.tsv")).read().splitlines()
+        expect(line[0] == table[0] and line[1] == table[1 + k],
+               f"replicates.tsv's line of replicate {k} differs from its run.tsv")
+
+
 # ----------------------------------------------------------------------------
 
 
@@ -824,6 +845,8 @@ def run_configuration(binary, cfg, folder, rng):
     check_run(cfg, run, base, slower)
     if cfg.get("python"):
         check_module(cfg, run, folders[0])
+    if cfg.get("study"):
+        check_study(binary, cfg, run, folders[0], numbers)
 
 
 def main():
@@ -835,6 +858,7 @@ def main():
         rng = random.Random(k)
         cfg = draw_configuration(rng)
         cfg["python"] = module is not None and k % 4 == 0
+        cfg["study"] = k % 5 == 1
         folder = tempfile.mkdtemp(prefix="pedsim-consistency-")
         try:
             run_configuration(binary, cfg, folder, rng)
