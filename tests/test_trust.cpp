@@ -150,6 +150,18 @@ INSTANTIATE_TEST_SUITE_P(
                            {"d/true.vcf.gz.csi", Left::kAbsent},
                            {"d/errors.tsv", Left::kAbsent},
                            {"d/pedigree_truth.tsv", Left::kAbsent}}},
+        // A file of an earlier run's names changed after that run (a PLINK
+        // conversion written over ped.bed) is the user's: kept and named.
+        TrustCase{.name = "FileChangedAfterTheEarlierRunIsKept",
+                  .setup = {with(kPanelRunInD, {"--format", "pre,plink"})},
+                  .prepare = [](const fs::path& d) { test::write_file(d / "d/ped.bed", "mine"); },
+                  .args = {"--outdir", "d", "2", "30", "5"},
+                  .status = 0,
+                  .err_has = {"pedsim: removed 4 files of an earlier run",
+                              "pedsim: warning: this run does not write ", "/d/ped.bed, which is"},
+                  .left = {{"d/ped.bed", Left::kUnchanged},
+                           {"d/ped.bim", Left::kAbsent},
+                           {"d/errors.tsv", Left::kAbsent}}},
         TrustCase{.name = "FilesBesideARunWithoutItsTableAreKeptAndNamed",
                   .setup = {{"--markers", "3", "--alleles", "2", "--error-model", "random-allele",
                              "--error-rate", "0.1", "--format", "pre,plink", "2", "30", "5"}},

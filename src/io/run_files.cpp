@@ -329,8 +329,9 @@ std::vector<std::string> RunFiles::empty_outputs(const Seed& seed, const std::st
   seed_ = seed;
   model_ = model;
   struct stat run_row {};
-  earlier_run_here_ =
-      plan_.run_row && ::lstat(relative_path(plan_.folder, kRunRowName).c_str(), &run_row) == 0;
+  if (plan_.run_row && ::lstat(relative_path(plan_.folder, kRunRowName).c_str(), &run_row) == 0) {
+    earlier_run_end_ = run_row.st_mtim;
+  }
   for (OutputFile& file : formed_) lock_for_run(file);
   std::vector<NewFileNames> folders;
   std::vector<std::string> own_new_files;
@@ -421,7 +422,11 @@ EarlierFiles RunFiles::deal_with_earlier_files() const {
       const std::string path = relative_path(plan_.folder, name);
       struct stat file {};
       if (::lstat(path.c_str(), &file) != 0 || !S_ISREG(file.st_mode)) continue;
-      if (!earlier_run_here_) {
+      const bool earlier_runs =
+          earlier_run_end_ && (file.st_mtim.tv_sec < earlier_run_end_->tv_sec ||
+                               (file.st_mtim.tv_sec == earlier_run_end_->tv_sec &&
+                                file.st_mtim.tv_nsec <= earlier_run_end_->tv_nsec));
+      if (!earlier_runs) {
         earlier.kept.push_back(full_path(plan_.folder, name));
       } else if (::unlink(path.c_str()) == 0) {
         earlier.removed.push_back(full_path(plan_.folder, name));

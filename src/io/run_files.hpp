@@ -1,5 +1,6 @@
 #pragma once
 
+#include <ctime>
 #include <deque>
 #include <mutex>
 #include <optional>
@@ -112,8 +113,9 @@ std::vector<RunFile> files_of(const RunPlan& plan);
 bool same_file(const std::string& a, const std::string& b);
 
 // Files of the run's set of names in its folder that it did not write,
-// from before it: removed when the folder holds an earlier run (its
-// run.tsv), else kept, since pedsim cannot tell them from the user's.
+// from before it: removed when they are an earlier run's (the folder held
+// its run.tsv, written last, and they were not changed after it), else
+// kept, since pedsim cannot tell them from the user's.
 struct EarlierFiles {
   std::vector<std::string> removed;
   std::vector<std::string> kept;
@@ -217,8 +219,9 @@ class RunFiles : public Abandonable {
   // Locks held until the last file of the run is in place.
   std::vector<int> locks_;
   bool outputs_emptied_ = false;
-  // The folder held a run.tsv before this run: its files are pedsim's.
-  bool earlier_run_here_ = false;
+  // When the folder held a run.tsv before this run, when that was written:
+  // the files of that run are no newer.
+  std::optional<std::timespec> earlier_run_end_;
   std::optional<Seed> seed_;
   std::string model_;
   std::optional<RunCounts> counts_;
