@@ -42,8 +42,6 @@ struct SuppliedPedigree {
   std::vector<std::uint8_t> genotyped;
 
   std::int32_t animals() const { return static_cast<std::int32_t>(names.size()) - 1; }
-  // Whether the names are the numbers 1..n in order.
-  bool names_are_numbers() const;
 };
 
 // PedigreeFormat of a name given to --pedigree-format ("table", "fam",

@@ -719,13 +719,6 @@ PedigreeFormat format_of_name(std::string_view path) {
 
 }  // namespace
 
-bool SuppliedPedigree::names_are_numbers() const {
-  for (std::size_t a = 1; a < names.size(); ++a) {
-    if (names[a] != std::to_string(a)) return false;
-  }
-  return true;
-}
-
 std::string reading_notes(const SuppliedPedigree& pedigree, std::string_view path) {
   const std::string file = "pedsim: pedigree file " + std::string(path) + ": ";
   std::string notes;
