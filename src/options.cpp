@@ -24,27 +24,17 @@ std::string text_of(std::string_view value) { return std::string(value); }
 
 // The A of "beta:A" (A > 0); anything else stops naming the option.
 double beta_concentration(std::string_view option, std::string_view value) {
-  double a = 0;
-  const std::string_view number = value.substr(std::min<std::size_t>(5, value.size()));
-  const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), a);
-  if (!value.starts_with("beta:") || number.empty() || error != std::errc{} ||
-      end != number.data() + number.size() || !(a > 0) || !std::isfinite(a)) {
+  const std::optional<double> a =
+      value.starts_with("beta:") ? parse_finite(value.substr(5)) : std::nullopt;
+  if (!a || !(*a > 0)) {
     stop_usage(std::string(option)
                    .append(" takes beta:A with A above 0, got '")
                    .append(value)
                    .append("'"));
   }
-  return a;
+  return *a;
 }
 
-std::optional<double> parse_number(std::string_view value) {
-  double v = 0;
-  const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), v);
-  if (error != std::errc{} || end != value.data() + value.size() || !std::isfinite(v)) {
-    return std::nullopt;
-  }
-  return v;
-}
 
 constexpr std::array kOptions{
     Option{"--seed", "T", ValueKind::kInteger, kInt32Low, kInt32High,
@@ -96,7 +86,7 @@ constexpr std::array kOptions{
            [](Settings& s, std::string_view v) { s.markers.chromosomes = as_int32(v); }},
     Option{"--chromosome-length", "L", ValueKind::kNumber, 1e-9, kMaxPositionCm,
            "centimorgans per chromosome (default 100)", Reach::kSimulate,
-           [](Settings& s, std::string_view v) { s.markers.chromosome_length = *parse_number(v); }},
+           [](Settings& s, std::string_view v) { s.markers.chromosome_length = *parse_finite(v); }},
     Option{"--marker-file", "FILE", ValueKind::kText, 0, 0,
            "the markers' map, tab-separated: marker, chromosome,\n"
            "position_cm, optionally freq_1..freq_K",
@@ -109,7 +99,7 @@ constexpr std::array kOptions{
            [](Settings& s, std::string_view v) { s.records.error_model = text_of(v); }},
     Option{"--error-rate", "e", ValueKind::kNumber, 0, 1,
            "the error rate of random-allele and dropout", Reach::kSimulate,
-           [](Settings& s, std::string_view v) { s.records.error_rate = *parse_number(v); }},
+           [](Settings& s, std::string_view v) { s.records.error_rate = *parse_finite(v); }},
     Option{"--error-spread", "beta:A", ValueKind::kText, 0, 0,
            "each marker's error rate from a Beta of mean e and\n"
            "concentration A",
@@ -128,7 +118,7 @@ constexpr std::array kOptions{
            [](Settings& s, std::string_view v) { s.records.missing_model = text_of(v); }},
     Option{"--call-rate", "c", ValueKind::kNumber, 0, 1,
            "random: each genotype called with probability c", Reach::kSimulate,
-           [](Settings& s, std::string_view v) { s.records.call_rate = *parse_number(v); }},
+           [](Settings& s, std::string_view v) { s.records.call_rate = *parse_finite(v); }},
     Option{"--call-rate-spread", "beta:A", ValueKind::kText, 0, 0,
            "each marker's call rate from a Beta around c", Reach::kSimulate,
            [](Settings& s, std::string_view v) {
@@ -144,27 +134,27 @@ constexpr std::array kOptions{
         "a share p of the parents have no genotype at all (parents\n"
         "lost otherwise count toward it)",
         Reach::kSimulate,
-        [](Settings& s, std::string_view v) { s.records.ungenotyped_parents = *parse_number(v); }},
+        [](Settings& s, std::string_view v) { s.records.ungenotyped_parents = *parse_finite(v); }},
     Option{"--wrong-sire", "P", ValueKind::kNumber, 0, 1,
            "a share P of the animals with a known sire are recorded\n"
            "with another male (pedigree_truth.tsv lists them)",
            Reach::kSimulate,
-           [](Settings& s, std::string_view v) { s.records.wrong_sire = *parse_number(v); }},
+           [](Settings& s, std::string_view v) { s.records.wrong_sire = *parse_finite(v); }},
     Option{"--wrong-dam", "P", ValueKind::kNumber, 0, 1,
            "a share P of the animals with a known dam are recorded\n"
            "with another female",
            Reach::kSimulate,
-           [](Settings& s, std::string_view v) { s.records.wrong_dam = *parse_number(v); }},
+           [](Settings& s, std::string_view v) { s.records.wrong_dam = *parse_finite(v); }},
     Option{"--missing-sire", "P", ValueKind::kNumber, 0, 1,
            "a share P of the animals with a known sire are recorded\n"
            "with the sire unknown",
            Reach::kSimulate,
-           [](Settings& s, std::string_view v) { s.records.missing_sire = *parse_number(v); }},
+           [](Settings& s, std::string_view v) { s.records.missing_sire = *parse_finite(v); }},
     Option{"--missing-dam", "P", ValueKind::kNumber, 0, 1,
            "a share P of the animals with a known dam are recorded\n"
            "with the dam unknown",
            Reach::kSimulate,
-           [](Settings& s, std::string_view v) { s.records.missing_dam = *parse_number(v); }},
+           [](Settings& s, std::string_view v) { s.records.missing_dam = *parse_finite(v); }},
     Option{"--wrong-parent-from", "F", ValueKind::kText, 0, 0,
            "same-generation (the true parent's; default) or any\n"
            "(any animal of its sex listed before the animal)",
@@ -174,7 +164,7 @@ constexpr std::array kOptions{
            "a share P of the genotyped animals exchange their records\n"
            "in pairs (sample mix-ups)",
            Reach::kSimulate,
-           [](Settings& s, std::string_view v) { s.records.swap = *parse_number(v); }},
+           [](Settings& s, std::string_view v) { s.records.swap = *parse_finite(v); }},
     Option{"--pedigree", "FILE", ValueKind::kText, 0, 0,
            "drop the markers onto the pedigree in FILE (animal sire dam\n"
            "[sex], or the columns a header names; a PLINK .fam or a\n"
@@ -227,7 +217,7 @@ void check_value(const Option& option, std::string_view value) {
       return;
     }
     case ValueKind::kNumber: {
-      const auto v = parse_number(value);
+      const auto v = parse_finite(value);
       if (!v || *v < option.low || *v > option.high) {
         stop_usage(name + " must be a number from " + limit(option.low) + " to " +
                    limit(option.high) + ", got " + given);
@@ -238,6 +228,16 @@ void check_value(const Option& option, std::string_view value) {
 }
 
 }  // namespace
+
+std::optional<double> parse_finite(std::string_view text) {
+  double v = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), v);
+  if (text.empty() || error != std::errc{} || end != text.data() + text.size() ||
+      !std::isfinite(v)) {
+    return std::nullopt;
+  }
+  return v;
+}
 
 std::optional<std::int32_t> parse_int32(std::string_view text) {
   if (text.starts_with('+')) text.remove_prefix(1);

@@ -77,5 +77,7 @@ std::string options_usage();
 
 // A strict decimal 32-bit signed integer (optional sign, digits, nothing else).
 std::optional<std::int32_t> parse_int32(std::string_view text);
+// A finite decimal number and nothing else (no blanks, no sign "+").
+std::optional<double> parse_finite(std::string_view text);
 
 }  // namespace pedsim

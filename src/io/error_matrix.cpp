@@ -24,12 +24,8 @@ constexpr double kRowSumTolerance = 1e-6;
 }
 
 std::optional<double> probability(std::string_view text) {
-  double v = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), v);
-  if (text.empty() || error != std::errc{} || end != text.data() + text.size() || !(v >= 0) ||
-      v > 1) {
-    return std::nullopt;
-  }
+  const auto v = parse_finite(text);
+  if (!v || !(*v >= 0) || *v > 1) return std::nullopt;
   return v;
 }
 

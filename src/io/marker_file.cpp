@@ -28,15 +28,6 @@ std::vector<std::string_view> split_tabs(std::string_view line) {
   }
 }
 
-std::optional<double> number_of(std::string_view text) {
-  double v = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), v);
-  if (text.empty() || error != std::errc{} || end != text.data() + text.size() ||
-      !std::isfinite(v)) {
-    return std::nullopt;
-  }
-  return v;
-}
 
 bool is_chromosome(std::string_view text) {
   if (text == "X" || text == "Y" || text == "XY" || text == "MT") return true;
@@ -162,7 +153,7 @@ class MarkerFileReader {
   }
 
   void position(std::size_t line, std::string_view text, std::int32_t chromosome) {
-    const auto cm = number_of(text);
+    const auto cm = parse_finite(text);
     if (!cm || *cm < 0 || *cm > kMaxPositionCm) {
       stop(line, "position_cm", quoted(text) + " is not a number of centimorgans from 0 to 100000");
     }
@@ -180,7 +171,7 @@ class MarkerFileReader {
     if (fields.size() > 3) f.assign(static_cast<std::size_t>(alleles_), 0.0);
     double sum = 0;
     for (std::size_t k = 3; k < fields.size(); ++k) {
-      const auto v = number_of(fields[k]);
+      const auto v = parse_finite(fields[k]);
       if (!v || *v < 0 || *v > 1) {
         stop(line, columns_[k], quoted(fields[k]) + " is not a frequency from 0 to 1");
       }

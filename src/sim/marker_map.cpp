@@ -11,15 +11,6 @@ namespace pedsim {
 
 namespace {
 
-std::optional<double> number_of(std::string_view text) {
-  double v = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), v);
-  if (text.empty() || error != std::errc{} || end != text.data() + text.size() ||
-      !std::isfinite(v)) {
-    return std::nullopt;
-  }
-  return v;
-}
 
 std::vector<double> drawn_frequencies(const FrequencyRule& rule, std::int32_t alleles,
                                       LayerStream stream) {
@@ -64,7 +55,7 @@ void spread(MarkerMap& map, std::int32_t markers, std::int32_t chromosomes, doub
 std::optional<FrequencyRule> parse_frequency_rule(std::string_view text) {
   if (text == "equal") return FrequencyRule{};
   if (text.starts_with("dirichlet:")) {
-    const auto a = number_of(text.substr(10));
+    const auto a = parse_finite(text.substr(10));
     if (!a || *a <= 0) return std::nullopt;
     return FrequencyRule{.kind = FrequencyRule::Kind::kDirichlet, .concentration = *a};
   }
@@ -72,8 +63,8 @@ std::optional<FrequencyRule> parse_frequency_rule(std::string_view text) {
     const std::string_view range = text.substr(4);
     const std::size_t dash = range.find('-');
     if (dash == std::string_view::npos) return std::nullopt;
-    const auto low = number_of(range.substr(0, dash));
-    const auto high = number_of(range.substr(dash + 1));
+    const auto low = parse_finite(range.substr(0, dash));
+    const auto high = parse_finite(range.substr(dash + 1));
     if (!low || !high || *low < 0 || *low > *high || *high > 0.5) return std::nullopt;
     return FrequencyRule{.kind = FrequencyRule::Kind::kMinorAllele, .low = *low, .high = *high};
   }
