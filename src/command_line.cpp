@@ -226,14 +226,10 @@ void warn_if_streams_overlap(const Simulation& run, int stderr_fd) {
 int run_once(const CommandLine& line, const std::optional<std::string>& seed_variable,
              int stdout_fd, int stderr_fd) {
   const Settings& settings = line.settings;
-  RunPlan plan{.truth = settings.truth,
-               .summary = settings.summary,
-               .ids = settings.pedigree.has_value(),
-               .pedigree_truth = settings.records.has_pedigree_errors(),
-               .formats = settings.formats,
-               .true_genotypes = settings.true_genotypes,
-               .columns = table_columns(settings.records),
-               .error_table = !settings.records.is_design_errors()};
+  RunPlan plan = plan_for(settings.records, settings.formats, settings.true_genotypes,
+                          settings.pedigree.has_value());
+  plan.truth = settings.truth;
+  plan.summary = settings.summary;
   if (settings.outdir) {
     plan.folder = *settings.outdir;
     plan.make_folder = true;
@@ -276,15 +272,10 @@ int run_once(const CommandLine& line, const std::optional<std::string>& seed_var
 // With --replicates, reports are plain names in each replicate's folder,
 // beside the files every replicate writes.
 void check_study_names(const CommandLine& line) {
-  const RunPlan plan{.truth = std::nullopt,
-                     .summary = std::nullopt,
-                     .run_row = true,
-                     .console_copy = true,
-                     .ids = line.settings.pedigree.has_value(),
-                     .pedigree_truth = line.settings.records.has_pedigree_errors(),
-                     .formats = line.settings.formats,
-                     .true_genotypes = line.settings.true_genotypes,
-                     .error_table = !line.settings.records.is_design_errors()};
+  RunPlan plan = plan_for(line.settings.records, line.settings.formats,
+                          line.settings.true_genotypes, line.settings.pedigree.has_value());
+  plan.run_row = true;
+  plan.console_copy = true;
   std::vector<std::pair<std::string, std::string>> taken;
   for (const RunFile& file : files_of(plan)) taken.emplace_back(file.label, file.label);
   for (const auto& [option, name] : {std::pair{"--truth", &line.settings.truth},

@@ -207,19 +207,15 @@ RunPlan replicate_plan(const ReplicateStudy& study, std::int32_t replicate) {
   const auto in_folder = [&folder](const std::optional<std::string>& name) {
     return name ? std::optional(relative_path(folder, *name)) : std::nullopt;
   };
-  return {.folder = folder,
-          .make_folder = true,
-          .own_folder = true,
-          .truth = in_folder(study.truth),
-          .summary = in_folder(study.summary),
-          .run_row = true,
-          .console_copy = true,
-          .ids = study.supplied != nullptr,
-          .pedigree_truth = study.records.has_pedigree_errors(),
-          .formats = study.formats,
-          .true_genotypes = study.true_genotypes,
-          .columns = table_columns(study.records),
-          .error_table = !study.records.is_design_errors()};
+  RunPlan plan = plan_for(study.records, study.formats, study.true_genotypes,
+                          study.supplied != nullptr, folder);
+  plan.make_folder = true;
+  plan.own_folder = true;
+  plan.truth = in_folder(study.truth);
+  plan.summary = in_folder(study.summary);
+  plan.run_row = true;
+  plan.console_copy = true;
+  return plan;
 }
 
 // What one replicate gave: its line of the table, why it failed, and the

@@ -426,17 +426,11 @@ void write_files(const Simulation& run, const std::string& folder,
   const auto in_folder = [&folder](const std::optional<std::string>& name) {
     return name ? std::optional(relative_path(folder, *name)) : std::nullopt;
   };
-  const RunPlan plan{.folder = folder,
-                     .make_folder = true,
-                     .truth = in_folder(truth),
-                     .summary = in_folder(summary),
-                     .run_row = true,
-                     .ids = run.is_supplied(),
-                     .pedigree_truth = run.records.has_pedigree_errors(),
-                     .formats = formats,
-                     .true_genotypes = true_genotypes,
-                     .columns = table_columns(run.records),
-                     .error_table = !run.records.is_design_errors()};
+  RunPlan plan = plan_for(run.records, formats, true_genotypes, run.is_supplied(), folder);
+  plan.make_folder = true;
+  plan.truth = in_folder(truth);
+  plan.summary = in_folder(summary);
+  plan.run_row = true;
   check_distinct(files_of(plan));
   RunFiles files(plan);
   try {

@@ -190,6 +190,19 @@ constexpr OutputKind kOutputKinds[] = {
 
 std::span<const OutputKind> output_kinds() { return kOutputKinds; }
 
+RunPlan plan_for(const RecordOptions& records, const Formats& formats, bool true_genotypes,
+                 bool supplied_pedigree, std::string folder) {
+  RunPlan plan;
+  plan.folder = std::move(folder);
+  plan.ids = supplied_pedigree;
+  plan.pedigree_truth = records.has_pedigree_errors();
+  plan.formats = formats;
+  plan.true_genotypes = true_genotypes;
+  plan.columns = table_columns(records);
+  plan.error_table = !records.is_design_errors();
+  return plan;
+}
+
 std::vector<RunFile> files_of(const RunPlan& plan) {
   std::vector<RunFile> files;
   for (const OutputKind& kind : kOutputKinds) {

@@ -53,6 +53,13 @@ struct RunPlan {
   bool error_table = false;
 };
 
+// The plan of a run's files in `folder` as its records, formats and
+// pedigree decide them: ids.tsv for a supplied pedigree, pedigree_truth.tsv,
+// errors.tsv, the genotype files and run.tsv's columns. The caller adds the
+// reports, run.tsv, console.txt and how the folder is made.
+RunPlan plan_for(const RecordOptions& records, const Formats& formats, bool true_genotypes,
+                 bool supplied_pedigree, std::string folder = ".");
+
 // A run as the files written whole at its end see it: finished (`run` set)
 // or stopped with `status`.
 struct RunOutcome {
