@@ -24,11 +24,11 @@
 #include <thread>
 #include <vector>
 
-#include "io/output_file.hpp"
-#include "io/plink_writer.hpp"
-#include "io/vcf_writer.hpp"
+#include "files/unit_file.hpp"
+#include "formats/plink.hpp"
+#include "formats/vcf.hpp"
 #include "pedsim/pedsim.hpp"
-#include "phase_timing.hpp"
+#include "platform/phase_timing.hpp"
 #include "random/draw_blocks.hpp"
 #include "random/layer_stream.hpp"
 #include "reference/literal.hpp"
@@ -159,8 +159,8 @@ Phases time_phases(const Workload& w, const fs::path& dir) {
         pedsim::simulate_timed(parameters_of(w), {kSeed, "PEDSIM_SEED"}, seconds);
     const auto t = Clock::now();
     {
-      pedsim::OutputFile pre;
-      pedsim::OutputFile errors;
+      pedsim::UnitFile pre;
+      pedsim::UnitFile errors;
       pre.open(dir.string(), "ped.pre", 1);
       errors.open(dir.string(), "ped.errors", 2);
       pedsim::write_outputs(run, {nullptr, &pre, &errors});
@@ -594,7 +594,7 @@ FormatTiming time_formats(const PanelWorkload& w, const fs::path& dir, int round
     }
     for (int r = 0; r < rounds && !vcf; ++r) {
       settle(quick);
-      pedsim::OutputFile file;
+      pedsim::UnitFile file;
       const auto start = Clock::now();
       file.open(dir.string(), "ped.bed", 11);
       pedsim::write_bed(run, pedsim::Genotypes::kRecorded, file);

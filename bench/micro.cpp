@@ -6,7 +6,7 @@
 #include <numeric>
 #include <vector>
 
-#include "io/records.hpp"
+#include "formats/design_records.hpp"
 #include "random/uniform_stream.hpp"
 #include "sim/shuffle.hpp"
 

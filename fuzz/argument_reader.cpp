@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "command_line.hpp"
+#include "cli/command_line.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view argument(reinterpret_cast<const char*>(data), size);

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "io/marker_file.hpp"
+#include "input/marker_file.hpp"
 
 namespace {
 

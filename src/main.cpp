@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "command_line.hpp"
+#include "cli/command_line.hpp"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <climits>
 #include <string>
 
-#include "command_line.hpp"
-#include "io/diagnostic.hpp"
+#include "cli/command_line.hpp"
+#include "files/diagnostic.hpp"
 #include "pedsim/pedsim.hpp"
 #include "support.hpp"
 

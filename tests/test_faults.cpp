@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "io/run_files.hpp"
+#include "files/run_files.hpp"
 #include "support.hpp"
 
 namespace pedsim {

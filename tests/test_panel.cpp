@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "analysis/allele_tally.hpp"
-#include "io/marker_file.hpp"
+#include "input/marker_file.hpp"
 #include "pedsim/pedsim.hpp"
 #include "support.hpp"
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "io/error_matrix.hpp"
-#include "io/plink_writer.hpp"
+#include "input/error_matrix.hpp"
+#include "formats/plink.hpp"
 #include "pedsim/pedsim.hpp"
 #include "sim/panel_kernels.hpp"
 #include "sim/rare_events.hpp"

@@ -5,7 +5,7 @@
 #include <set>
 
 #include "analysis/counts.hpp"
-#include "io/reports.hpp"
+#include "reports/reports.hpp"
 #include "support.hpp"
 
 namespace pedsim {

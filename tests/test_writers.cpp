@@ -9,9 +9,9 @@
 #include <utility>
 #include <vector>
 
-#include "io/buffered_writer.hpp"
-#include "io/diagnostic.hpp"
-#include "io/records.hpp"
+#include "files/buffered_writer.hpp"
+#include "files/diagnostic.hpp"
+#include "formats/design_records.hpp"
 #include "platform/code_columns.hpp"
 #include "support.hpp"
 

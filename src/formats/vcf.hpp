@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+
+#include "formats/genotype_view.hpp"
+#include "pedsim/pedsim.hpp"
+
+namespace pedsim {
+
+// Where a file written by a library that opens files itself goes: the new
+// file and its index, and how diagnostics name the file and its unit.
+struct IndexedFile {
+  std::string path;
+  std::string index_path;
+  std::string shown_path;
+  std::string shown_index_path;
+  int unit = 0;
+};
+
+// VCF 4.2, BGZF-compressed on every core by htslib, with a CSI index: one sample per
+// animal (named by its number), one record per marker at its chromosome and
+// base pair, ID its name, REF allele 1 and ALT alleles 2 up to the highest
+// the marker holds (letters as in every format). Recorded genotypes are
+// unphased, "./." where nothing was recorded; true genotypes are phased,
+// the sire's allele first.
+void write_vcf(const Simulation& run, Genotypes genotypes, const IndexedFile& file);
+
+}  // namespace pedsim

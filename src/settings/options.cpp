@@ -1,0 +1,297 @@
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+#include "files/diagnostic.hpp"
+#include "pedsim/pedsim.hpp"
+
+namespace pedsim {
+
+namespace {
+
+constexpr double kInt32Low = std::numeric_limits<std::int32_t>::min();
+constexpr double kInt32High = std::numeric_limits<std::int32_t>::max();
+
+std::int32_t as_int32(std::string_view value) {
+  std::int32_t v = 0;
+  std::from_chars(value.data() + (value.starts_with('+') ? 1 : 0), value.data() + value.size(), v);
+  return v;
+}
+
+std::string text_of(std::string_view value) { return std::string(value); }
+
+// The A of "beta:A" (A > 0); anything else stops naming the option.
+double beta_concentration(std::string_view option, std::string_view value) {
+  const std::optional<double> a =
+      value.starts_with("beta:") ? parse_finite(value.substr(5)) : std::nullopt;
+  if (!a || !(*a > 0)) {
+    stop_usage(std::string(option)
+                   .append(" takes beta:A with A above 0, got '")
+                   .append(value)
+                   .append("'"));
+  }
+  return *a;
+}
+
+
+constexpr std::array kOptions{
+    Option{"--seed", "T", ValueKind::kInteger, kInt32Low, kInt32High,
+           "seed the random stream with T, as PEDSIM_SEED=T does", Reach::kSimulate,
+           [](Settings& s, std::string_view v) { s.seed = as_int32(v); }},
+    Option{"--replicate", "R", ValueKind::kInteger, 0, kMaxReplicate,
+           "replicate R (0 to 99999) of the seed: its stream jumped ahead\n"
+           "by R x 2^44 numbers; 0 is the seeded stream itself",
+           Reach::kSimulate, [](Settings& s, std::string_view v) { s.replicate = as_int32(v); }},
+    Option{"--outdir", "DIR", ValueKind::kText, 0, 0,
+           "write ped.pre, ped.errors and run.tsv (the run's line of a\n"
+           "replicate table) in DIR, made if missing",
+           Reach::kCommandLine, [](Settings& s, std::string_view v) { s.outdir = text_of(v); }},
+    Option{"--replicates", "K", ValueKind::kInteger, 1, kMaxReplicate + 1,
+           "run replicates R0 to R0+K-1 side by side, each in DIR/rNNNNN\n"
+           "with its console.txt; DIR/replicates.tsv tabulates them and\n"
+           "DIR/study.tsv records the study: the same command resumes it",
+           Reach::kCommandLine,
+           [](Settings& s, std::string_view v) { s.replicates = as_int32(v); }},
+    Option{"--jobs", "N", ValueKind::kInteger, 1, 1024,
+           "replicates run at once (default: the number of cores)", Reach::kCommandLine,
+           [](Settings& s, std::string_view v) { s.jobs = as_int32(v); }},
+    Option{"--truth", "FILE", ValueKind::kText, 0, 0,
+           "per animal, tab-separated: animal, sire, dam, sex, generation,\n"
+           "true alleles, lost flag, recorded alleles, altered flag (unit 3)",
+           Reach::kCommandLine, [](Settings& s, std::string_view v) { s.truth = text_of(v); }},
+    Option{"--summary", "FILE", ValueKind::kText, 0, 0,
+           "a short report of the run, its seed included (unit 4)", Reach::kCommandLine,
+           [](Settings& s, std::string_view v) { s.summary = text_of(v); }},
+    Option{"--quiet", "", ValueKind::kFlag, 0, 0,
+           "the console keeps the arguments and the two count lines only", Reach::kCommandLine,
+           [](Settings& s, std::string_view) { s.quiet = true; }},
+    Option{"--markers", "M", ValueKind::kInteger, 1, kInt32High,
+           "markers per animal (default 1), named m1..mM", Reach::kSimulate,
+           [](Settings& s, std::string_view v) { s.markers.markers = as_int32(v); }},
+    Option{"--alleles", "K", ValueKind::kInteger, 2, 255, "alleles per marker (default 3)",
+           Reach::kSimulate,
+           [](Settings& s, std::string_view v) { s.markers.alleles = as_int32(v); }},
+    Option{"--frequencies", "F", ValueKind::kText, 0, 0,
+           "each marker's allele frequencies: equal (default),\n"
+           "dirichlet:A (symmetric Dirichlet, A > 0) or, for two\n"
+           "alleles, maf:LOW-HIGH (minor allele uniform in the range)",
+           Reach::kSimulate,
+           [](Settings& s, std::string_view v) { s.markers.frequencies = text_of(v); }},
+    Option{"--chromosomes", "C", ValueKind::kInteger, 1, kMaxChromosomes,
+           "spread the markers evenly over C chromosomes, with\n"
+           "crossovers by Haldane's map (default: unlinked)",
+           Reach::kSimulate,
+           [](Settings& s, std::string_view v) { s.markers.chromosomes = as_int32(v); }},
+    Option{"--chromosome-length", "L", ValueKind::kNumber, 1e-9, kMaxPositionCm,
+           "centimorgans per chromosome (default 100)", Reach::kSimulate,
+           [](Settings& s, std::string_view v) { s.markers.chromosome_length = *parse_finite(v); }},
+    Option{"--marker-file", "FILE", ValueKind::kText, 0, 0,
+           "the markers' map, tab-separated: marker, chromosome,\n"
+           "position_cm, optionally freq_1..freq_K",
+           Reach::kSimulate,
+           [](Settings& s, std::string_view v) { s.markers.marker_file = text_of(v); }},
+    Option{"--error-model", "E", ValueKind::kText, 0, 0,
+           "design (default), random-allele, dropout or matrix:FILE\n"
+           "(two alleles: P(recorded | true) over 0, 1, 2 copies)",
+           Reach::kSimulate,
+           [](Settings& s, std::string_view v) { s.records.error_model = text_of(v); }},
+    Option{"--error-rate", "e", ValueKind::kNumber, 0, 1,
+           "the error rate of random-allele and dropout", Reach::kSimulate,
+           [](Settings& s, std::string_view v) { s.records.error_rate = *parse_finite(v); }},
+    Option{"--error-spread", "beta:A", ValueKind::kText, 0, 0,
+           "each marker's error rate from a Beta of mean e and\n"
+           "concentration A",
+           Reach::kSimulate,
+           [](Settings& s, std::string_view v) {
+             s.records.error_spread = beta_concentration("--error-spread", v);
+           }},
+    Option{"--error-count", "exact", ValueKind::kText, 0, 0,
+           "exactly round(e x genotypes) errors, placed evenly", Reach::kSimulate,
+           [](Settings& s, std::string_view v) {
+             if (v != "exact") stop_usage("--error-count takes exact, got '" + text_of(v) + "'");
+             s.records.exact_error_count = true;
+           }},
+    Option{"--missing-model", "M", ValueKind::kText, 0, 0,
+           "design (default: the age schedule) or random", Reach::kSimulate,
+           [](Settings& s, std::string_view v) { s.records.missing_model = text_of(v); }},
+    Option{"--call-rate", "c", ValueKind::kNumber, 0, 1,
+           "random: each genotype called with probability c", Reach::kSimulate,
+           [](Settings& s, std::string_view v) { s.records.call_rate = *parse_finite(v); }},
+    Option{"--call-rate-spread", "beta:A", ValueKind::kText, 0, 0,
+           "each marker's call rate from a Beta around c", Reach::kSimulate,
+           [](Settings& s, std::string_view v) {
+             s.records.call_rate_spread = beta_concentration("--call-rate-spread", v);
+           }},
+    Option{"--animal-call-rate-spread", "beta:A", ValueKind::kText, 0, 0,
+           "each animal's call rate from a Beta around c", Reach::kSimulate,
+           [](Settings& s, std::string_view v) {
+             s.records.animal_call_rate_spread = beta_concentration("--animal-call-rate-spread", v);
+           }},
+    Option{
+        "--ungenotyped-parents", "p", ValueKind::kNumber, 0, 1,
+        "a share p of the parents have no genotype at all (parents\n"
+        "lost otherwise count toward it)",
+        Reach::kSimulate,
+        [](Settings& s, std::string_view v) { s.records.ungenotyped_parents = *parse_finite(v); }},
+    Option{"--wrong-sire", "P", ValueKind::kNumber, 0, 1,
+           "a share P of the animals with a known sire are recorded\n"
+           "with another male (pedigree_truth.tsv lists them)",
+           Reach::kSimulate,
+           [](Settings& s, std::string_view v) { s.records.wrong_sire = *parse_finite(v); }},
+    Option{"--wrong-dam", "P", ValueKind::kNumber, 0, 1,
+           "a share P of the animals with a known dam are recorded\n"
+           "with another female",
+           Reach::kSimulate,
+           [](Settings& s, std::string_view v) { s.records.wrong_dam = *parse_finite(v); }},
+    Option{"--missing-sire", "P", ValueKind::kNumber, 0, 1,
+           "a share P of the animals with a known sire are recorded\n"
+           "with the sire unknown",
+           Reach::kSimulate,
+           [](Settings& s, std::string_view v) { s.records.missing_sire = *parse_finite(v); }},
+    Option{"--missing-dam", "P", ValueKind::kNumber, 0, 1,
+           "a share P of the animals with a known dam are recorded\n"
+           "with the dam unknown",
+           Reach::kSimulate,
+           [](Settings& s, std::string_view v) { s.records.missing_dam = *parse_finite(v); }},
+    Option{"--wrong-parent-from", "F", ValueKind::kText, 0, 0,
+           "same-generation (the true parent's; default) or any\n"
+           "(any animal of its sex listed before the animal)",
+           Reach::kSimulate,
+           [](Settings& s, std::string_view v) { s.records.wrong_parent_from = text_of(v); }},
+    Option{"--swap", "P", ValueKind::kNumber, 0, 1,
+           "a share P of the genotyped animals exchange their records\n"
+           "in pairs (sample mix-ups)",
+           Reach::kSimulate,
+           [](Settings& s, std::string_view v) { s.records.swap = *parse_finite(v); }},
+    Option{"--pedigree", "FILE", ValueKind::kText, 0, 0,
+           "drop the markers onto the pedigree in FILE (animal sire dam\n"
+           "[sex], or the columns a header names; a PLINK .fam or a\n"
+           "ped.pre) instead of breeding one: no NGEN N MALE",
+           Reach::kCommandLine, [](Settings& s, std::string_view v) { s.pedigree = text_of(v); }},
+    Option{"--pedigree-format", "F", ValueKind::kText, 0, 0,
+           "table, fam or pre (default: by the file's name)", Reach::kCommandLine,
+           [](Settings& s, std::string_view v) { s.pedigree_format = pedigree_format(v); }},
+    Option{"--genotyped", "FILE", ValueKind::kText, 0, 0,
+           "with --pedigree: exactly the animals in FILE (one name\n"
+           "per line) have records, in place of the age schedule",
+           Reach::kCommandLine, [](Settings& s, std::string_view v) { s.genotyped = text_of(v); }},
+    Option{"--format", "LIST", ValueKind::kText, 0, 0,
+           "the files of the recorded genotypes, comma-separated:\n"
+           "pre (ped.pre), plink (ped.bed, .bim, .fam), plink-text\n"
+           "(ped.ped, .map), vcf (ped.vcf.gz, .csi); default pre",
+           Reach::kCommandLine,
+           [](Settings& s, std::string_view v) { s.formats = Formats::parse(v); }},
+    Option{"--true-genotypes", "", ValueKind::kFlag, 0, 0,
+           "write the true genotypes of every marker in the same\n"
+           "formats, named true (true.pre, true.bed, ...; unit 9)",
+           Reach::kCommandLine, [](Settings& s, std::string_view) { s.true_genotypes = true; }},
+};
+
+std::string limit(double v) {
+  char text[32];
+  const auto end = std::to_chars(text, text + sizeof text, v).ptr;
+  return std::string(text, end);
+}
+
+void check_value(const Option& option, std::string_view value) {
+  const std::string name(option.name);
+  const std::string given = std::string("'").append(value).append("'");
+  switch (option.kind) {
+    case ValueKind::kFlag:
+      return;
+    case ValueKind::kText:
+      if (value.empty()) stop_usage(name + " needs a value that is not empty");
+      return;
+    case ValueKind::kInteger: {
+      const auto v = parse_int32(value);
+      if (option.low == kInt32Low && option.high == kInt32High) {
+        if (!v) stop_usage(name + " must be a decimal 32-bit signed integer, got " + given);
+        return;
+      }
+      if (!v || *v < option.low || *v > option.high) {
+        stop_usage(name + " must be an integer from " + limit(option.low) + " to " +
+                   limit(option.high) + ", got " + given);
+      }
+      return;
+    }
+    case ValueKind::kNumber: {
+      const auto v = parse_finite(value);
+      if (!v || *v < option.low || *v > option.high) {
+        stop_usage(name + " must be a number from " + limit(option.low) + " to " +
+                   limit(option.high) + ", got " + given);
+      }
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+std::optional<double> parse_finite(std::string_view text) {
+  double v = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), v);
+  if (text.empty() || error != std::errc{} || end != text.data() + text.size() ||
+      !std::isfinite(v)) {
+    return std::nullopt;
+  }
+  return v;
+}
+
+std::optional<std::int32_t> parse_int32(std::string_view text) {
+  if (text.starts_with('+')) text.remove_prefix(1);
+  std::int32_t v = 0;
+  if (text.empty() || text.starts_with('+')) return std::nullopt;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), v);
+  if (error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+  return v;
+}
+
+std::span<const Option> options() { return kOptions; }
+
+const Option* find_option(std::string_view name) {
+  const auto found = std::find_if(kOptions.begin(), kOptions.end(),
+                                  [name](const Option& o) { return o.name == name; });
+  return found == kOptions.end() ? nullptr : &*found;
+}
+
+const Option* find_keyword(std::string_view keyword) {
+  for (const Option& option : kOptions) {
+    std::string name(option.name.substr(2));
+    std::replace(name.begin(), name.end(), '-', '_');
+    if (option.reach == Reach::kSimulate && name == keyword) return &option;
+  }
+  return nullptr;
+}
+
+void apply_option(const Option& option, std::string_view value, Settings& settings) {
+  check_value(option, value);
+  option.store(settings, value);
+}
+
+std::string options_usage() {
+  constexpr std::size_t kHelpColumn = 18;
+  std::string text;
+  for (const Option& option : kOptions) {
+    std::string head = std::string("  ").append(option.name);
+    if (!option.value_name.empty()) head.append(" ").append(option.value_name);
+    // A name too long for the column stands on a line of its own.
+    if (head.size() >= kHelpColumn) {
+      text += head + "\n";
+      head.clear();
+    }
+    head.resize(kHelpColumn, ' ');
+    std::string_view help = option.help;
+    for (std::size_t line = 0;; ++line) {
+      const std::size_t end = help.find('\n');
+      text += (line == 0 ? head : std::string(kHelpColumn, ' ')) +
+              std::string(help.substr(0, end)) + "\n";
+      if (end == std::string_view::npos) break;
+      help.remove_prefix(end + 1);
+    }
+  }
+  return text;
+}
+
+}  // namespace pedsim
