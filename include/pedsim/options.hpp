@@ -61,6 +61,9 @@ struct Option {
   Reach reach;
   // Puts a value that was checked against its kind and limits in place.
   void (*store)(Settings& settings, std::string_view value);
+  // The usage's lines of the values a table gives it (models, formats), or
+  // null.
+  std::string (*choices)() = nullptr;
 };
 
 // Every option, in the order of the usage text.

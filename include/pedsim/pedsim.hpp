@@ -18,6 +18,7 @@
 #include "pedsim/formats.hpp"
 #include "pedsim/genotypes.hpp"
 #include "pedsim/model.hpp"
+#include "pedsim/models.hpp"
 #include "pedsim/options.hpp"
 #include "pedsim/parameters.hpp"
 #include "pedsim/pedigree.hpp"

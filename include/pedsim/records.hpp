@@ -6,6 +6,7 @@
 #include <string>
 
 #include "pedsim/markers.hpp"
+#include "pedsim/models.hpp"
 
 namespace pedsim {
 
@@ -13,7 +14,7 @@ namespace pedsim {
 // of the called ones are wrong. At their defaults, the design's rules: an
 // age schedule of lost animals, and the design's error rule.
 struct RecordOptions {
-  // "design", "random-allele", "dropout" or "matrix:FILE".
+  // A row of error_models(): "design", "random-allele", ..., "matrix:FILE".
   std::string error_model = "design";
   // The error rate e of random-allele and dropout.
   std::optional<double> error_rate;
@@ -23,7 +24,7 @@ struct RecordOptions {
   // Exactly round(e x called genotypes) errors, placed uniformly over the
   // called genotypes, instead of one trial per genotype.
   bool exact_error_count = false;
-  // "design" or "random".
+  // A row of missing_models(): "design" or "random".
   std::string missing_model = "design";
   // The random model's call rate c: each genotype called with probability c.
   std::optional<double> call_rate;
@@ -57,6 +58,9 @@ struct RecordOptions {
   bool is_design() const {
     return is_design_errors() && is_design_missing() && !has_pedigree_errors();
   }
+  // The models' rows (of options that passed validate()).
+  const ErrorModel& error_model_row() const { return *find_error_model(error_model); }
+  const MissingModel& missing_model_row() const { return *find_missing_model(missing_model); }
   // The error model's name in errors.tsv: "random-allele", "matrix", ...
   std::string error_model_name() const;
   // How reports name the record model: "error_model=random-allele ...".

@@ -4,8 +4,8 @@
 #include <array>
 #include <charconv>
 #include <cmath>
-#include <optional>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "analysis/allele_tally.hpp"
@@ -185,7 +185,8 @@ void write_panel_summary(const Simulation& run, RunChecks& checks, BufferedWrite
   write_spread(file, "founder_heterozygosity", heterozygosity, panel.markers());
   write_spread(file, "minor_allele_frequency", rarest, panel.markers());
   const PanelCounts& counts_of_panel = checks.panel_counts();
-  file.write(format("panel_error_candidates: %lld\n", static_cast<long long>(run.error_candidates)));
+  file.write(
+      format("panel_error_candidates: %lld\n", static_cast<long long>(run.error_candidates)));
   file.write(format("panel_altered_genotypes: %lld\n", counts_of_panel.altered_genotypes));
   file.write(format("panel_altered_animals: %lld\n", counts_of_panel.altered_animals));
   file.write(
@@ -337,7 +338,8 @@ void write_summary(const Simulation& run, RunChecks& checks, ByteSink& out) {
     const bool lost = run.has_panel() ? run.panel.lost(i) : run.genotypes.lost[i] == 1;
     ++(lost ? g.lost : g.kept);
   }
-  const bool age_schedule = !run.has_panel() || run.records.missing_model == "design";
+  const bool age_schedule =
+      !run.has_panel() || run.records.missing_model_row().placement == MissingPlacement::kAnimals;
   file.write("\n# generation animals males females kept lost lost_share loss_probability\n");
   for (std::size_t g = 0; g < generations.size(); ++g) {
     const auto& c = generations[g];
@@ -358,15 +360,14 @@ void write_summary(const Simulation& run, RunChecks& checks, ByteSink& out) {
   // The design's marker's founders, where the files hold that marker.
   if (!run.has_panel() || run.markers.is_design_marker_model()) write_founder_genotypes(run, file);
 
-  const ErrorCandidateFigures figures = run.has_panel() ? panel_candidate_figures(run, checks)
-                                                        : design_candidate_figures(run);
+  const ErrorCandidateFigures figures =
+      run.has_panel() ? panel_candidate_figures(run, checks) : design_candidate_figures(run);
   file.write("\n");
   file.write(format("error_candidates: %lld\n", figures.candidates));
   file.write(format("altered_animals: %lld\n", figures.altered));
-  file.write(format("altered_share: %.4f\n",
-                    figures.candidates == 0
-                        ? 0.0
-                        : static_cast<double>(figures.altered) / figures.candidates));
+  file.write(format(
+      "altered_share: %.4f\n",
+      figures.candidates == 0 ? 0.0 : static_cast<double>(figures.altered) / figures.candidates));
   file.write("altered_share_expected: " +
              (figures.expected_share ? format("%.4g", *figures.expected_share) : "NA") + "\n");
   file.write(format("mendelian_inconsistencies_involving_altered: %lld\n",

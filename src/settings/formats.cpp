@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "files/diagnostic.hpp"
+#include "models/model_lists.hpp"
 #include "pedsim/pedsim.hpp"
 
 namespace pedsim {
@@ -60,11 +61,15 @@ void Formats::check(const MarkerOptions& markers, const RecordOptions& records) 
                    .append(" (--alleles)")
                    .append(other));
   }
-  if (records.is_design_errors()) {
-    stop_usage(std::string("--format plink holds two alleles per marker, and --error-model design "
-                           "records a third (allele 3) on a two-allele marker; choose "
-                           "--error-model random-allele, dropout or matrix:FILE")
-                   .append(other));
+  if (records.error_model_row().adds_allele) {
+    stop_usage(
+        std::string("--format plink holds two alleles per marker, and --error-model ")
+            .append(records.error_model_row().name)
+            .append(" records a third (allele 3) on a two-allele marker; choose --error-model ")
+            .append(listed_names(
+                error_models(), [](const ErrorModel& m) { return m.usage_name(); },
+                [](const ErrorModel& m) { return !m.adds_allele; }))
+            .append(other));
   }
 }
 

@@ -35,7 +35,6 @@ double beta_concentration(std::string_view option, std::string_view value) {
   return *a;
 }
 
-
 constexpr std::array kOptions{
     Option{"--seed", "T", ValueKind::kInteger, kInt32Low, kInt32High,
            "seed the random stream with T, as PEDSIM_SEED=T does", Reach::kSimulate,
@@ -93,12 +92,11 @@ constexpr std::array kOptions{
            Reach::kSimulate,
            [](Settings& s, std::string_view v) { s.markers.marker_file = text_of(v); }},
     Option{"--error-model", "E", ValueKind::kText, 0, 0,
-           "design (default), random-allele, dropout or matrix:FILE\n"
-           "(two alleles: P(recorded | true) over 0, 1, 2 copies)",
-           Reach::kSimulate,
-           [](Settings& s, std::string_view v) { s.records.error_model = text_of(v); }},
+           "the error model, one of:", Reach::kSimulate,
+           [](Settings& s, std::string_view v) { s.records.error_model = text_of(v); },
+           error_models_usage},
     Option{"--error-rate", "e", ValueKind::kNumber, 0, 1,
-           "the error rate of random-allele and dropout", Reach::kSimulate,
+           "the error rate of the models above that take one", Reach::kSimulate,
            [](Settings& s, std::string_view v) { s.records.error_rate = *parse_finite(v); }},
     Option{"--error-spread", "beta:A", ValueKind::kText, 0, 0,
            "each marker's error rate from a Beta of mean e and\n"
@@ -114,10 +112,11 @@ constexpr std::array kOptions{
              s.records.exact_error_count = true;
            }},
     Option{"--missing-model", "M", ValueKind::kText, 0, 0,
-           "design (default: the age schedule) or random", Reach::kSimulate,
-           [](Settings& s, std::string_view v) { s.records.missing_model = text_of(v); }},
+           "the missing-data model, one of:", Reach::kSimulate,
+           [](Settings& s, std::string_view v) { s.records.missing_model = text_of(v); },
+           missing_models_usage},
     Option{"--call-rate", "c", ValueKind::kNumber, 0, 1,
-           "random: each genotype called with probability c", Reach::kSimulate,
+           "the call rate of the models above that take one", Reach::kSimulate,
            [](Settings& s, std::string_view v) { s.records.call_rate = *parse_finite(v); }},
     Option{"--call-rate-spread", "beta:A", ValueKind::kText, 0, 0,
            "each marker's call rate from a Beta around c", Reach::kSimulate,
@@ -289,6 +288,14 @@ std::string options_usage() {
               std::string(help.substr(0, end)) + "\n";
       if (end == std::string_view::npos) break;
       help.remove_prefix(end + 1);
+    }
+    if (option.choices != nullptr) {
+      const std::string choices = option.choices();
+      for (std::size_t at = 0; at < choices.size();) {
+        const std::size_t end = choices.find('\n', at);
+        text += std::string(kHelpColumn, ' ') + choices.substr(at, end + 1 - at);
+        at = end + 1;
+      }
     }
   }
   return text;

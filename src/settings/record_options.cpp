@@ -5,8 +5,10 @@
 #include <tuple>
 
 #include "input/error_matrix.hpp"
-#include "reports/text.hpp"
+#include "models/error_kernels.hpp"
+#include "models/model_lists.hpp"
 #include "pedsim/pedsim.hpp"
+#include "reports/text.hpp"
 
 namespace pedsim {
 
@@ -17,43 +19,66 @@ namespace {
 }  // namespace
 
 std::string RecordOptions::error_model_name() const {
-  return error_model.starts_with("matrix:") ? "matrix" : error_model;
+  return std::string(error_model.substr(0, error_model.find(':')));
 }
 
-void RecordOptions::validate(const MarkerOptions& markers) const {
-  const bool rate_model = error_model == "random-allele" || error_model == "dropout";
-  const bool matrix = error_model.starts_with("matrix:");
-  if (!rate_model && !matrix && error_model != "design") {
-    invalid("the error model is design, random-allele, dropout or matrix:FILE, got '" +
-            error_model + "'");
+namespace {
+
+void check_error_model(const RecordOptions& o, const MarkerOptions& markers) {
+  const ErrorModel* model = find_error_model(o.error_model);
+  if (model == nullptr) {
+    invalid("the error model is " + error_model_list() + ", got '" + o.error_model + "'");
   }
-  if (rate_model && !error_rate) invalid("--error-model " + error_model + " needs --error-rate");
-  if (!rate_model && (error_rate || error_spread || exact_error_count)) {
-    invalid("--error-rate, --error-spread and --error-count go with --error-model random-allele "
-            "or dropout");
+  const std::string flag = "--error-model " + std::string(model->name);
+  if (model->takes_rate && !o.error_rate) invalid(flag + " needs --error-rate");
+  if (!model->takes_rate && (o.error_rate || o.error_spread || o.exact_error_count)) {
+    invalid("--error-rate, --error-spread and --error-count go with --error-model " +
+            listed_names(
+                error_models(), [](const ErrorModel& m) { return std::string(m.name); },
+                [](const ErrorModel& m) { return m.takes_rate; }));
   }
-  if (error_spread && exact_error_count) {
-    invalid("--error-spread and --error-count exact do not go together: an exact count has one "
-            "rate");
+  if (o.error_spread && o.exact_error_count) {
+    invalid(
+        "--error-spread and --error-count exact do not go together: an exact count has one "
+        "rate");
   }
-  if (error_spread && (*error_rate <= 0 || *error_rate >= 1)) {
+  if (o.error_spread && (*o.error_rate <= 0 || *o.error_rate >= 1)) {
     invalid("--error-spread needs an --error-rate above 0 and below 1");
   }
-  if (matrix) {
-    if (markers.alleles != 2) invalid("--error-model matrix: is for two-allele markers (--alleles 2)");
-    read_error_matrix(error_model.substr(7));
+  if (model->two_alleles_only && markers.alleles != 2) {
+    invalid(flag + " is for two-allele markers (--alleles 2)");
   }
-  if (missing_model != "design" && missing_model != "random") {
-    invalid("the missing-data model is design or random, got '" + missing_model + "'");
+  if (model->kernel->kind == ErrorKernel::Kind::kMatrix) {
+    read_error_matrix(std::string(error_model_argument(o.error_model)));
   }
-  const bool random = missing_model == "random";
-  if (random && !call_rate) invalid("--missing-model random needs --call-rate");
-  if (!random && (call_rate || call_rate_spread || animal_call_rate_spread)) {
-    invalid("--call-rate and its spreads go with --missing-model random");
+}
+
+void check_missing_model(const RecordOptions& o) {
+  const MissingModel* model = find_missing_model(o.missing_model);
+  if (model == nullptr) {
+    invalid("the missing-data model is " + missing_model_list() + ", got '" + o.missing_model +
+            "'");
   }
-  if ((call_rate_spread || animal_call_rate_spread) && (*call_rate <= 0 || *call_rate >= 1)) {
+  if (model->takes_call_rate && !o.call_rate) {
+    invalid("--missing-model " + o.missing_model + " needs --call-rate");
+  }
+  if (!model->takes_call_rate && (o.call_rate || o.call_rate_spread || o.animal_call_rate_spread)) {
+    invalid("--call-rate and its spreads go with --missing-model " +
+            listed_names(
+                missing_models(), [](const MissingModel& m) { return std::string(m.name); },
+                [](const MissingModel& m) { return m.takes_call_rate; }));
+  }
+  if ((o.call_rate_spread || o.animal_call_rate_spread) &&
+      (*o.call_rate <= 0 || *o.call_rate >= 1)) {
     invalid("a call-rate spread needs a --call-rate above 0 and below 1");
   }
+}
+
+}  // namespace
+
+void RecordOptions::validate(const MarkerOptions& markers) const {
+  check_error_model(*this, markers);
+  check_missing_model(*this);
   for (const auto& [parent, wrong, missing] :
        {std::tuple{"sire", wrong_sire, missing_sire}, std::tuple{"dam", wrong_dam, missing_dam}}) {
     if (wrong + missing > 1) {

@@ -62,7 +62,7 @@ void leave_parents_ungenotyped(const Pedigree& pedigree, double share, const See
 
 void prepare_missing(const Pedigree& pedigree, const GenotypeStore& design,
                      const RecordOptions& options, const Seed& seed, Panel& panel) {
-  if (options.missing_model == "design") {
+  if (options.missing_model_row().placement == MissingPlacement::kAnimals) {
     for (std::int32_t i = 1; i <= pedigree.created(); ++i) {
       if (design.lost[i] != 0) panel.set_lost(i);
     }

@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "pedsim/pedsim.hpp"
-#include "sim/error_models.hpp"
 #include "sim/gene_drop.hpp"
 #include "sim/missing_data.hpp"
+#include "sim/row_errors.hpp"
 
 namespace pedsim {
 
@@ -20,8 +20,7 @@ class RecordRows final : public RowObserver {
   // With `design_marker_first`, marker 1 is the design's marker.
   RecordRows(const Pedigree& pedigree, const GenotypeStore& design, const Model& model,
              const std::vector<double>& design_shares, const RecordOptions& options,
-             const ErrorMatrix& matrix, const Seed& seed, Panel& panel,
-             bool design_marker_first);
+             const ErrorMatrix& matrix, const Seed& seed, Panel& panel, bool design_marker_first);
   void row_bred(std::int32_t row, int half) override;
   void generation_bred() override;
   void finish();

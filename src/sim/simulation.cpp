@@ -11,15 +11,15 @@
 #include "analysis/counts.hpp"
 #include "analysis/error_truth.hpp"
 #include "files/diagnostic.hpp"
-#include "input/error_matrix.hpp"
-#include "input/marker_file.hpp"
+#include "files/run_files.hpp"
 #include "files/unit_file.hpp"
 #include "formats/design_outputs.hpp"
 #include "formats/pre_panel.hpp"
-#include "files/run_files.hpp"
+#include "input/error_matrix.hpp"
+#include "input/marker_file.hpp"
 #include "pedsim/pedsim.hpp"
-#include "platform/phase_timing.hpp"
 #include "platform/large_memory.hpp"
+#include "platform/phase_timing.hpp"
 #include "random/uniform_stream.hpp"
 #include "sim/column_storage.hpp"
 #include "sim/error_injection.hpp"
@@ -198,9 +198,10 @@ void breed_panel(RunInProgress& r) {
   }
   // The records of each animal are drawn as it is bred.
   const RecordOptions& records = run.records;
-  const ErrorMatrix matrix = records.error_model.starts_with("matrix:")
-                                 ? read_error_matrix(records.error_model.substr(7))
-                                 : ErrorMatrix{};
+  const ErrorMatrix matrix =
+      records.error_model_row().kernel->kind == ErrorKernel::Kind::kMatrix
+          ? read_error_matrix(std::string(error_model_argument(records.error_model)))
+          : ErrorMatrix{};
   run.panel.set_bred(run.pedigree.created());
   RecordRows rows(run.pedigree, run.genotypes, run.model, panel_replacement_shares(run), records,
                   matrix, run.seed, run.panel, design_first);
@@ -449,7 +450,7 @@ void write_files(const Simulation& run, const std::string& folder,
 
 void write_outputs(const Simulation& run, const OutputSinks& outputs) {
   DesignOutputs writer(run.has_panel() ? console_only(outputs) : outputs, run.pedigree,
-                      run.genotypes);
+                       run.genotypes);
   for (std::int32_t g = 1; g <= run.parameters.generations; ++g) writer.generation_begins(g);
   writer.counts(run.parameters.founders, run.parameters.rows);
   if (!run.has_panel()) {

@@ -3,6 +3,7 @@
 #include <array>
 #include <vector>
 
+#include "models/error_kernels.hpp"
 #include "pedsim/pedsim.hpp"
 #include "sim/error_injection.hpp"
 #include "sim/panel_errors.hpp"
@@ -10,21 +11,18 @@
 
 namespace pedsim {
 
-// The error models alter called genotypes of the panel, every number from
-// the error layer's streams, once the missing genotypes of the animal (and
-// of its parents) are in place. The events of each animal are placed along
-// its markers by gaps over every genotype, called or not, and those on
-// missing genotypes dropped, so which called genotypes are altered never
-// depends on which others are missing (except with an exact count, and
-// under the design's rule, whose candidates are the genotypes whose
+// The error models (a row each of error_models(), with its kernel) alter
+// called genotypes of the panel, every number from the error layer's streams, once the missing
+// genotypes of the animal (and of its parents) are in place. The events of each animal are placed
+// along its markers by gaps over every genotype, called or not, and those on missing genotypes
+// dropped, so which called genotypes are altered never depends on which others are missing (except
+// with an exact count, and under the design's rule, whose candidates are the genotypes whose
 // parents' are missing).
-// - design: a called genotype whose parents are known and missing at that
-//   marker takes, with the model's error probability, a replacement first
-//   allele among 1..K+1 by the design's shares.
-// - random-allele: with probability e_m, one allele (either, evenly) is
-//   replaced by another of the marker's alleles, evenly.
-// - dropout: with probability e_m, a heterozygote is recorded as a
-//   homozygote of one of its alleles, evenly.
+// - the design's rule: a called genotype whose parents are known and missing
+//   at that marker takes, with the model's error probability, a replacement
+//   first allele among 1..K+1 by the design's shares.
+// - a rate model: each called genotype, with probability e_m, takes the
+//   model's change (its kernel, from one 32-bit number).
 // - matrix: a two-allele genotype of g copies of allele 2 is recorded as g'
 //   with probability matrix[g][g'].
 // e_m is the error rate, or with a spread each marker's drawn from a Beta
@@ -68,7 +66,7 @@ class RowErrors {
   Seed seed_;
   const Panel& panel_;
   std::vector<std::uint32_t>& counts_;
-  int kind_;
+  const ErrorKernel& kernel_;
   std::int32_t alleles_;
   DesignCodes design_codes_;
   const GenotypeStore* design_marker_;

@@ -1,9 +1,10 @@
-#include "sim/error_models.hpp"
+#include "sim/row_errors.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <unordered_set>
 
+#include "models/error_kernels.hpp"
 #include "random/distributions.hpp"
 #include "random/layer_words.hpp"
 #include "sim/error_injection.hpp"
@@ -18,13 +19,8 @@ LayerStream error_stream(const Seed& seed, std::uint32_t row, std::uint32_t lane
   return LayerStream(seed.value, seed.replicate, Layer::kGenotypeErrors, row, lane);
 }
 
-enum class Kind { kDesign, kRandomAllele, kDropout, kMatrix };
-
-Kind kind_of(const RecordOptions& o) {
-  if (o.error_model == "design") return Kind::kDesign;
-  if (o.error_model == "random-allele") return Kind::kRandomAllele;
-  if (o.error_model == "dropout") return Kind::kDropout;
-  return Kind::kMatrix;
+const ErrorKernel& kernel_of(const RecordOptions& options) {
+  return *find_error_model(options.error_model)->kernel;
 }
 
 // Copies of allele 2 in a two-allele genotype, and back.
@@ -44,7 +40,7 @@ RowErrors::RowErrors(const Pedigree& pedigree, const Model& model,
       seed_(seed),
       panel_(panel),
       counts_(counts),
-      kind_(static_cast<int>(kind_of(options))),
+      kernel_(kernel_of(options)),
       alleles_(panel.map().alleles),
       design_codes_(model, shares),
       design_marker_(design_marker),
@@ -58,18 +54,17 @@ RowErrors::RowErrors(const Pedigree& pedigree, const Model& model,
 
 void RowErrors::alter(std::int32_t i) {
   const auto row = static_cast<std::uint32_t>(i);
-  switch (static_cast<Kind>(kind_)) {
-    case Kind::kDesign:
+  switch (kernel_.kind) {
+    case ErrorKernel::Kind::kDesignRule:
       design_rule(i);
       return;
-    case Kind::kMatrix:
+    case ErrorKernel::Kind::kMatrix:
       events_.for_each(
           row, panel_.markers(), highest_change_,
           [&](std::int32_t m) { return change_[static_cast<std::size_t>(true_copies(i, m))]; },
           [&](std::int32_t m, std::uint32_t draw) { matrix_event(draw, i, m); });
       return;
-    case Kind::kRandomAllele:
-    case Kind::kDropout: {
+    case ErrorKernel::Kind::kRate: {
       if (panel_.lost(i)) return;
       const auto on = [&](const std::int32_t* markers, const std::uint32_t* draws,
                           std::size_t count) { alter_batch(i, markers, draws, count); };
@@ -95,83 +90,21 @@ void RowErrors::keep(std::int32_t i, std::int32_t m, std::int32_t first, std::in
   ++counts_[static_cast<std::size_t>(i)];
 }
 
-namespace {
-
-// x where `pick` is set, else y, by arithmetic (the pick is a random bit,
-// which a branch would mispredict half the time).
-std::int32_t either(bool pick, std::int32_t x, std::int32_t y) {
-  return y ^ ((x ^ y) & -static_cast<std::int32_t>(pick));
-}
-
-// The random-allele or dropout change of genotype (a, b) by one 32-bit
-// number: its low bit picks the allele, the other 31 the replacement.
-std::array<std::int32_t, 2> changed(bool dropout, std::int32_t alleles, std::uint32_t draw,
-                                    std::int32_t a, std::int32_t b) {
-  const bool second_side = (draw & 1) != 0;
-  const std::int32_t old = either(second_side, b, a);
-  if (dropout) return {old, old};
-  // Another of the marker's alleles, evenly.
-  auto other = 1 + static_cast<std::int32_t>(
-                       (std::uint64_t{draw >> 1} * static_cast<std::uint64_t>(alleles - 1)) >> 31);
-  other += static_cast<std::int32_t>(other >= old);
-  return {either(second_side, a, other), either(second_side, other, b)};
-}
-
-// Animal i's row as the error models read it.
-struct RowWords {
-  const std::uint64_t* missing;  // null: every genotype called
-  const std::uint64_t* from_sire;
-  const std::uint64_t* from_dam;
-};
-
-// The events of a batch, without a branch on the data: every event's cell
-// is written, and kept when called and changed. The panel's bits per allele
-// (1: two alleles) and the model are fixed, so that the loop is short.
-template <int kBits, bool kDropout>
-std::size_t alter_events(const RowWords& row, std::int32_t alleles, const std::int32_t* markers,
-                         const std::uint32_t* draws, std::size_t count, AlteredCell* out) {
-  constexpr std::uint64_t kCode = (std::uint64_t{1} << kBits) - 1;
-  const std::int32_t marker_alleles = kBits == 1 ? 2 : alleles;
-  std::size_t kept = 0;
-  for (std::size_t k = 0; k < count; ++k) {
-    const std::int32_t m = markers[k];
-    const bool called = row.missing == nullptr || ((row.missing[m / 64] >> (m % 64)) & 1) == 0;
-    const std::size_t bit = static_cast<std::size_t>(m) * kBits;
-    const auto a = static_cast<std::int32_t>((row.from_sire[bit / 64] >> (bit % 64)) & kCode) + 1;
-    const auto b = static_cast<std::int32_t>((row.from_dam[bit / 64] >> (bit % 64)) & kCode) + 1;
-    const auto [first, second] = changed(kDropout, marker_alleles, draws[k], a, b);
-    out[kept] = {m, static_cast<std::uint16_t>(first), static_cast<std::uint16_t>(second)};
-    kept += called && (first != a || second != b) ? 1 : 0;
-  }
-  return kept;
-}
-
-}  // namespace
-
 void RowErrors::event(std::uint32_t draw, std::int32_t i, std::int32_t m) {
   if (!panel_.called(i, m)) return;
   const std::int32_t a = panel_.true_allele(i, m, 0);
   const std::int32_t b = panel_.true_allele(i, m, 1);
-  const auto [first, second] =
-      changed(static_cast<Kind>(kind_) == Kind::kDropout, alleles_, draw, a, b);
+  const auto [first, second] = kernel_.change(draw, alleles_, a, b);
   keep(i, m, first, second, a, b);
 }
 
-void RowErrors::alter_batch(std::int32_t i, const std::int32_t* markers,
-                            const std::uint32_t* draws, std::size_t count) {
+void RowErrors::alter_batch(std::int32_t i, const std::int32_t* markers, const std::uint32_t* draws,
+                            std::size_t count) {
   if (batch_.size() < count) batch_.resize(count);
   const RowWords row{panel_.has_missing_mask() ? panel_.missing(i) : nullptr,
                      panel_.haplotype(i, 0), panel_.haplotype(i, 1)};
-  const bool dropout = static_cast<Kind>(kind_) == Kind::kDropout;
-  const auto alter = [&](auto events) {
-    return events(row, alleles_, markers, draws, count, batch_.data());
-  };
-  std::size_t kept = 0;
-  if (panel_.bits() == 1) {
-    kept = dropout ? alter(alter_events<1, true>) : alter(alter_events<1, false>);
-  } else {
-    kept = dropout ? alter(alter_events<8, true>) : alter(alter_events<8, false>);
-  }
+  const BatchKernel batch = panel_.bits() == 1 ? kernel_.batch_one_bit : kernel_.batch_eight_bits;
+  const std::size_t kept = batch(row, alleles_, markers, draws, count, batch_.data());
   cells.insert(cells.end(), batch_.begin(), batch_.begin() + static_cast<std::ptrdiff_t>(kept));
   counts_[static_cast<std::size_t>(i)] += static_cast<std::uint32_t>(kept);
 }
@@ -231,20 +164,20 @@ std::vector<double> marker_error_rates(const RecordOptions& o, const Seed& seed,
 
 namespace {
 
-// Whether the model can alter (i, m): called, and for dropout heterozygous.
-bool can_alter(const Panel& panel, Kind kind, std::int32_t i, std::int32_t m) {
-  if (!panel.called(i, m)) return false;
-  return kind != Kind::kDropout || panel.true_allele(i, m, 0) != panel.true_allele(i, m, 1);
+// Whether the model can alter (i, m): called, and a genotype it changes.
+bool can_alter(const Panel& panel, const ErrorKernel& kernel, std::int32_t i, std::int32_t m) {
+  return panel.called(i, m) &&
+         kernel.alters(panel.true_allele(i, m, 0), panel.true_allele(i, m, 1));
 }
 
 }  // namespace
 
 void exact_errors(const RecordOptions& options, const Seed& seed, RowErrors& errors,
                   const Panel& panel) {
-  const Kind kind = kind_of(options);
+  const ErrorKernel& kernel = kernel_of(options);
   std::uint64_t eligible = 0;
   for (std::int32_t i = 1; i <= panel.bred(); ++i) {
-    for (std::int32_t m = 0; m < panel.markers(); ++m) eligible += can_alter(panel, kind, i, m);
+    for (std::int32_t m = 0; m < panel.markers(); ++m) eligible += can_alter(panel, kernel, i, m);
   }
   const auto count = static_cast<std::uint64_t>(
       std::llround(options.error_rate.value_or(0) * static_cast<double>(eligible)));
@@ -262,7 +195,7 @@ void exact_errors(const RecordOptions& options, const Seed& seed, RowErrors& err
     LayerStream stream =
         error_stream(seed, static_cast<std::uint32_t>(i), record_lane(RecordDraw::kExactErrors));
     for (std::int32_t m = 0; m < panel.markers() && next != order.end(); ++m) {
-      if (!can_alter(panel, kind, i, m)) continue;
+      if (!can_alter(panel, kernel, i, m)) continue;
       if (index++ == *next) {
         errors.event(stream.next_bits(), i, m);
         ++next;

@@ -1,0 +1,42 @@
+// The missing-data models: a row each.
+
+#include <algorithm>
+
+#include "models/model_lists.hpp"
+#include "pedsim/models.hpp"
+
+namespace pedsim {
+
+namespace {
+
+constexpr MissingModel kMissingModels[] = {
+    {.name = "design",
+     .help = "(default) the age schedule: older animals lose their\n"
+             "records more often",
+     .takes_call_rate = false,
+     .placement = MissingPlacement::kAnimals},
+    {.name = "random",
+     .help = "each genotype called with probability c (--call-rate)",
+     .takes_call_rate = true,
+     .placement = MissingPlacement::kGenotypes},
+};
+
+}  // namespace
+
+std::span<const MissingModel> missing_models() { return kMissingModels; }
+
+const MissingModel* find_missing_model(std::string_view name) {
+  const auto* row = std::find_if(std::begin(kMissingModels), std::end(kMissingModels),
+                                 [&](const MissingModel& m) { return m.name == name; });
+  return row == std::end(kMissingModels) ? nullptr : row;
+}
+
+std::string missing_model_list() {
+  return listed_names(missing_models(), [](const MissingModel& m) { return std::string(m.name); });
+}
+
+std::string missing_models_usage() {
+  return usage_lines(missing_models(), [](const MissingModel& m) { return std::string(m.name); });
+}
+
+}  // namespace pedsim
