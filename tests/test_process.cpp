@@ -284,21 +284,23 @@ INSTANTIATE_TEST_SUITE_P(
                    .status = 2,
                    .out = "",
                    .err = "pedsim: --format takes a comma-separated list of pre, plink, "
-                          "plink-text and vcf, got 'pre,bed'\n"},
+                          "plink-text or vcf, got 'pre,bed'\n"},
         FolderCase{.name = "PlinkWithThreeAlleles",
                    .args = {"--format", "plink", "3", "20", "5"},
                    .status = 2,
                    .out = kEchoed,
-                   .err = "pedsim: --format plink holds two alleles per marker, and these markers "
-                          "have 3 (--alleles); write --format vcf or pre, which hold any number\n"},
-        FolderCase{.name = "PlinkWithTheDesignErrorRule",
-                   .args = {"--format", "plink", "--markers", "9", "--alleles", "2", "3", "20", "5"},
-                   .status = 2,
-                   .out = kEchoed,
-                   .err = "pedsim: --format plink holds two alleles per marker, and --error-model "
-                          "design records a third (allele 3) on a two-allele marker; choose "
-                          "--error-model random-allele, dropout or matrix:FILE; write --format vcf "
-                          "or pre, which hold any number\n"},
+                   .err = "pedsim: --format plink holds 2 alleles per marker, and these markers "
+                          "have 3 (--alleles); write --format pre, plink-text or vcf, which hold "
+                          "them\n"},
+        FolderCase{
+            .name = "PlinkWithTheDesignErrorRule",
+            .args = {"--format", "plink", "--markers", "9", "--alleles", "2", "3", "20", "5"},
+            .status = 2,
+            .out = kEchoed,
+            .err = "pedsim: --format plink holds 2 alleles per marker, and --error-model "
+                   "design records allele 3 on a 2-allele marker; choose --error-model "
+                   "random-allele, dropout or matrix:FILE, or write --format pre, "
+                   "plink-text or vcf\n"},
         FolderCase{.name = "ReportNamesTheVcfIndex",
                    .args = {"--format", "vcf", "--truth", "ped.vcf.gz.csi", "3", "20", "5"},
                    .status = 2,
@@ -360,8 +362,8 @@ TEST(Process, PanelFilesAgreeWithEachOtherAndTheDesignRun) {
   const auto reference = test::split_lines(read_file(golden.dir / "ped.pre"));
   for (const auto& [markers, alleles] : {std::pair{"4", "2"}, std::pair{"3", "3"}}) {
     TempDir dir;
-    std::vector<std::string> args{"--markers", markers, "--alleles", alleles, "--true-genotypes",
-                                  "--outdir", "o"};
+    std::vector<std::string> args{"--markers",        markers,    "--alleles", alleles,
+                                  "--true-genotypes", "--outdir", "o"};
     args.insert(args.end(), golden.args.begin(), golden.args.end());
     const auto result = run_pedsim(args, {dir.path(), golden.seed});
     ASSERT_EQ(result.status, 0) << result.err;
@@ -400,8 +402,7 @@ TEST(Process, PanelFilesAgreeWithEachOtherAndTheDesignRun) {
       if (line.find_first_of("=g") == std::string::npos) shown.insert(test::words(line)[0]);
     }
     EXPECT_EQ(shown, altered_animals);
-    EXPECT_NE(read_file(dir.path() / "o" / "run.tsv")
-                  .find(std::string("markers=").append(markers)),
+    EXPECT_NE(read_file(dir.path() / "o" / "run.tsv").find(std::string("markers=").append(markers)),
               std::string::npos);
   }
 }
@@ -410,21 +411,22 @@ TEST(Process, PanelFilesAgreeWithEachOtherAndTheDesignRun) {
 // study records them; a study asked for other formats is refused.
 TEST(Process, StudyWritesTheFormatsInEachReplicate) {
   TempDir dir;
-  std::vector<std::string> args{"--replicates", "2", "--outdir", "s", "--format", "plink,vcf",
-                                "--true-genotypes", "--markers", "70", "--alleles", "2",
-                                "--error-model", "random-allele", "--error-rate", "0.01",
-                                "3", "60", "6"};
+  std::vector<std::string> args{
+      "--replicates", "2",  "--outdir",  "s", "--format",      "plink,vcf",     "--true-genotypes",
+      "--markers",    "70", "--alleles", "2", "--error-model", "random-allele", "--error-rate",
+      "0.01",         "3",  "60",        "6"};
   const auto result = run_pedsim(args, {dir.path(), "4"});
   ASSERT_EQ(result.status, 0) << result.err;
   for (const std::string folder : {"r00000", "r00001"}) {
-    for (const std::string name : {"ped.bed", "ped.bim", "ped.fam", "ped.vcf.gz", "ped.vcf.gz.csi",
-                                   "true.bed", "true.vcf.gz", "true.vcf.gz.csi", "ped.errors",
-                                   "errors.tsv", "run.tsv"}) {
+    for (const std::string name :
+         {"ped.bed", "ped.bim", "ped.fam", "ped.vcf.gz", "ped.vcf.gz.csi", "true.bed",
+          "true.vcf.gz", "true.vcf.gz.csi", "ped.errors", "errors.tsv", "run.tsv"}) {
       EXPECT_TRUE(fs::exists(dir.path() / "s" / folder / name)) << folder << "/" << name;
     }
     EXPECT_FALSE(fs::exists(dir.path() / "s" / folder / "ped.pre"));
     // 60 + 3 x 54 animals, four to a byte, 70 markers, after three magic bytes.
-    EXPECT_EQ(fs::file_size(dir.path() / "s" / folder / "ped.bed"), 3 + 70 * ((60 + 3 * 54 + 3) / 4));
+    EXPECT_EQ(fs::file_size(dir.path() / "s" / folder / "ped.bed"),
+              3 + 70 * ((60 + 3 * 54 + 3) / 4));
   }
   EXPECT_NE(read_file(dir.path() / "s" / "study.tsv").find("\nformats\tplink,vcf\n"),
             std::string::npos);

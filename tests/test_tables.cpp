@@ -22,6 +22,8 @@ std::vector<std::string> documented_rows() {
   for (const MissingModel& m : missing_models()) {
     rows.push_back("--missing-model " + std::string(m.name));
   }
+  for (const GenotypeFormat& f : genotype_formats())
+    rows.push_back("--format " + std::string(f.name));
   return rows;
 }
 

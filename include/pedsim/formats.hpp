@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -8,35 +10,53 @@
 
 namespace pedsim {
 
-// A file format that holds a run's recorded genotypes and pedigree.
-enum class Format : unsigned {
-  kPre = 1,        // ped.pre (and ped.errors, written whatever the format)
-  kPlink = 2,      // PLINK 1 binary: ped.bed, ped.bim, ped.fam
-  kPlinkText = 4,  // PLINK text: ped.ped, ped.map
-  kVcf = 8,        // ped.vcf.gz, BGZF with a CSI index (ped.vcf.gz.csi)
+// The files of a format and their writers, inside the library.
+struct FormatFiles;
+
+// A file format that holds a run's recorded genotypes and pedigree: a row
+// of genotype_formats(). The usage, --format's checks, the README's list
+// (checked by a test) and the Python docstring come from the rows.
+struct GenotypeFormat {
+  // As --format names it: "plink".
+  std::string_view name;
+  // Its files, for the usage: "ped.bed, .bim, .fam (PLINK 1 binary)".
+  std::string_view help;
+  // The most alleles per marker its files hold, 0 for any number.
+  std::int32_t max_alleles;
+  const FormatFiles* files;
 };
 
-// The formats a run writes; ped.pre alone by default.
+// Every format, ped.pre's first.
+std::span<const GenotypeFormat> genotype_formats();
+// The format of this name, or null.
+const GenotypeFormat* find_genotype_format(std::string_view name);
+// The usage's lines of the formats, each "  NAME  help".
+std::string genotype_formats_usage();
+
+// The formats a run writes; ped.pre's alone by default.
 class Formats {
  public:
   Formats() = default;
-  // A comma-separated list of "pre", "plink", "plink-text" and "vcf"; an
-  // unknown or empty name stops (status 2) naming --format.
+  // A comma-separated list of the formats' names; an unknown or empty name
+  // stops (status 2) naming --format.
   static Formats parse(std::string_view list);
-  bool has(Format format) const { return (set_ & static_cast<unsigned>(format)) != 0; }
-  void add(Format format) { set_ |= static_cast<unsigned>(format); }
-  bool is_default() const { return set_ == static_cast<unsigned>(Format::kPre); }
-  // The list in a fixed order: "pre,plink,plink-text,vcf".
+  bool has(const GenotypeFormat& format) const { return (set_ & bit(format)) != 0; }
+  bool has(std::string_view name) const;
+  void add(const GenotypeFormat& format) { set_ |= bit(format); }
+  bool is_default() const { return set_ == 1; }
+  // The list in the table's order: "pre,plink,plink-text,vcf".
   std::string text() const;
   // Stops (status 2) before anything is written when a format cannot hold
-  // the genotypes the options give: PLINK's binary files hold two alleles
-  // per marker, and the design's error rule can record a third.
+  // the genotypes the options give: more alleles than it holds, counting the
+  // one an error model may add.
   void check(const MarkerOptions& markers, const RecordOptions& records) const;
 
   friend bool operator==(const Formats&, const Formats&) = default;
 
  private:
-  unsigned set_ = static_cast<unsigned>(Format::kPre);
+  static std::uint64_t bit(const GenotypeFormat& format);
+  // Bit k: row k of genotype_formats().
+  std::uint64_t set_ = 1;
 };
 
 }  // namespace pedsim

@@ -9,13 +9,13 @@
 #include <chrono>
 #include <cstdint>
 #include <cstring>
-#include <future>
-#include <system_error>
-#include <thread>
 #include <filesystem>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <type_traits>
 #include <vector>
 
@@ -118,7 +118,8 @@ auto column_property(const pedsim::Column<T> pedsim::Pedigree::*column) {
 // A property viewing two allele columns of marker 0 as one (animals, 2) array.
 // A run with a marker panel: its animals' first-marker truth as the files
 // hold it (copied out: the panel keeps no such columns).
-py::array truth_pairs(const std::vector<std::int32_t>& first, const std::vector<std::int32_t>& second) {
+py::array truth_pairs(const std::vector<std::int32_t>& first,
+                      const std::vector<std::int32_t>& second) {
   py::array_t<std::int32_t> pairs({static_cast<py::ssize_t>(first.size()), py::ssize_t{2}});
   auto out = pairs.mutable_unchecked<2>();
   for (std::size_t k = 0; k < first.size(); ++k) {
@@ -213,8 +214,8 @@ py::dict error_table(const pedsim::Simulation& run) {
   table["recorded_allele1"] = read_only(recorded1);
   table["recorded_allele2"] = read_only(recorded2);
   table["model"] = read_only(py::module_::import("numpy").attr("full")(
-      n, py::str(run.records.error_model_name()), "<U" + std::to_string(std::max<std::size_t>(
-                                                             1, run.records.error_model_name().size()))));
+      n, py::str(run.records.error_model_name()),
+      "<U" + std::to_string(std::max<std::size_t>(1, run.records.error_model_name().size()))));
   table["detectable"] = read_only(detectable);
   return table;
 }
@@ -225,10 +226,9 @@ py::dict error_table(const pedsim::Simulation& run) {
 // reads as one, nor a bool) for numbers, a str (or a path) for text.
 void check_type(const std::string& keyword, pedsim::ValueKind kind, const py::handle& value) {
   // numpy's integers and floats count as numbers too.
-  const bool number =
-      !py::isinstance<py::bool_>(value) && !py::isinstance<py::str>(value) &&
-      (PyIndex_Check(value.ptr()) != 0 ||
-       (kind == pedsim::ValueKind::kNumber && PyNumber_Check(value.ptr()) != 0));
+  const bool number = !py::isinstance<py::bool_>(value) && !py::isinstance<py::str>(value) &&
+                      (PyIndex_Check(value.ptr()) != 0 ||
+                       (kind == pedsim::ValueKind::kNumber && PyNumber_Check(value.ptr()) != 0));
   const bool text = py::isinstance<py::str>(value);
   const bool fits = kind == pedsim::ValueKind::kText ? text : number;
   if (fits) return;
@@ -334,10 +334,28 @@ Run simulate_on_pedigree(const std::string& source, bool is_text, const std::str
   }));
 }
 
+// Run.write's docstring, naming the formats of the table.
+std::string format_names_doc() {
+  std::string names;
+  for (const pedsim::GenotypeFormat& format : pedsim::genotype_formats()) {
+    names.append(names.empty() ? "" : ", ").append("\"").append(format.name).append("\"");
+  }
+  return "Writes the genotype files of formats (" + names +
+         "), ped.errors and run.tsv in folder, as the command line does with --outdir and "
+         "--format, holding the folder's lock; truth and summary: True for truth.txt and "
+         "summary.txt, or a file name; true_genotypes: the true genotypes in the same formats "
+         "(true.pre, true.bed, ...). Raises ValueError for an empty folder name, two names of "
+         "one file or a format that cannot hold the run's genotypes, BlockingIOError while "
+         "another run writes the folder, and OSError with the errno and file name when a file "
+         "cannot be written.";
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_pedsim, m) {
   m.doc() = "Simulates an animal pedigree with its marker genotypes, in memory.";
+  // pybind11 keeps the docstring's pointer: the text lives as the module does.
+  static const std::string write_doc = format_names_doc();
 
   py::register_exception_translator([](std::exception_ptr failure) {
     try {
@@ -368,11 +386,10 @@ PYBIND11_MODULE(_pedsim, m) {
       .def_property_readonly("sex", column_property(&pedsim::Pedigree::sex), "1 male, 2 female.")
       .def_property_readonly("born", column_property(&pedsim::Pedigree::born),
                              "Generation of birth, 0 for a founder.")
-      .def_property_readonly(
-          "true_alleles",
-          alleles_property(&pedsim::MarkerColumns::true_first, &pedsim::MarkerColumns::true_second,
-                           false),
-          "True genotype of each animal at the first marker, (animals, 2).")
+      .def_property_readonly("true_alleles",
+                             alleles_property(&pedsim::MarkerColumns::true_first,
+                                              &pedsim::MarkerColumns::true_second, false),
+                             "True genotype of each animal at the first marker, (animals, 2).")
       .def_property_readonly(
           "lost",
           [](const py::object& self) -> py::array {
@@ -548,15 +565,7 @@ PYBIND11_MODULE(_pedsim, m) {
                              [](const Run& r) { return r.simulation().numbers_drawn; })
       .def("write", &Run::write, py::arg("folder"), py::arg("truth") = false,
            py::arg("summary") = false, py::arg("true_genotypes") = false,
-           py::arg("formats") = std::vector<std::string>{"pre"},
-           "Writes the genotype files of formats (\"pre\", \"plink\", \"plink-text\", \"vcf\"), "
-           "ped.errors and run.tsv in folder, as the command line does with --outdir and "
-           "--format, holding the folder's lock; truth and summary: True for truth.txt and "
-           "summary.txt, or a file name; true_genotypes: the true genotypes in the same formats "
-           "(true.pre, true.bed, ...). Raises ValueError for an empty folder name, two names of "
-           "one file or a format that cannot hold the run's genotypes, BlockingIOError while "
-           "another run writes the folder, and OSError with the errno and file name when a file "
-           "cannot be written.");
+           py::arg("formats") = std::vector<std::string>{"pre"}, write_doc.c_str());
 
   m.def("_simulate", &simulate, py::arg("ngen"), py::arg("n"), py::arg("male"),
         py::arg("keywords"));

@@ -10,11 +10,9 @@
 #include <filesystem>
 
 #include "files/diagnostic.hpp"
+#include "formats/format_files.hpp"
 #include "formats/pre_panel.hpp"
 #include "reports/pedigree_truth.hpp"
-#include "formats/plink_text.hpp"
-#include "formats/plink.hpp"
-#include "formats/vcf.hpp"
 
 namespace pedsim {
 
@@ -65,31 +63,12 @@ void write_summary_of(const RunOutcome& outcome, ByteSink& out) {
   write_summary(*outcome.run, *outcome.checks, out);
 }
 
-void write_true_genotypes_of(const RunOutcome& outcome, ByteSink& out) {
-  write_true_genotypes(*outcome.run, out);
-}
-
 void write_error_table_of(const RunOutcome& outcome, ByteSink& out) {
   write_error_table(*outcome.run, outcome.checks->detectable(), out);
 }
 
-using GenotypeWriter = void (*)(const Simulation& run, Genotypes genotypes, ByteSink& out);
-
-template <GenotypeWriter writer, Genotypes genotypes>
-void write_genotype_file_of(const RunOutcome& outcome, ByteSink& out) {
-  writer(*outcome.run, genotypes, out);
-}
-
-template <Genotypes genotypes>
-void write_vcf_of(const RunOutcome& outcome, const IndexedFile& file) {
-  write_vcf(*outcome.run, genotypes, file);
-}
-
-template <Format format, bool truth = false>
-bool asks_for(const RunPlan& plan) {
-  return plan.formats.has(format) && (!truth || plan.true_genotypes);
-}
-
+// ped.pre: the first format's recorded genotypes, written as the run forms.
+bool asks_for_pre(const RunPlan& plan) { return plan.formats.has(genotype_formats()[0]); }
 bool asks_for_console(const RunPlan& plan) { return plan.console_copy; }
 bool asks_for_ids(const RunPlan& plan) { return plan.ids; }
 bool asks_for_pedigree_truth(const RunPlan& plan) { return plan.pedigree_truth; }
@@ -103,34 +82,13 @@ bool asks_for_run_row(const RunPlan& plan) { return plan.run_row; }
 bool asks_for_error_table(const RunPlan& plan) { return plan.error_table; }
 
 using Written = OutputKind::Written;
-constexpr Genotypes kRecorded = Genotypes::kRecorded;
-constexpr Genotypes kTrue = Genotypes::kTrue;
 
-// A file of a format, of the recorded or the true genotypes.
-template <GenotypeWriter writer, Genotypes genotypes, Format format, int unit>
-constexpr OutputKind genotype_kind(std::string_view name) {
-  return {.name = name,
-          .unit = unit,
-          .written = Written::kWhole,
-          .asked = asks_for<format, genotypes == kTrue>,
-          .write = write_genotype_file_of<writer, genotypes>};
-}
-
-template <Genotypes genotypes>
-constexpr OutputKind vcf_kind(std::string_view name, std::string_view index) {
-  return {.name = name,
-          .unit = unit::kVcf,
-          .written = Written::kWhole,
-          .asked = asks_for<Format::kVcf, genotypes == kTrue>,
-          .index = index,
-          .write_indexed = write_vcf_of<genotypes>};
-}
-
-constexpr OutputKind kOutputKinds[] = {
+// The files before the genotype formats' and after them.
+constexpr OutputKind kFirstKinds[] = {
     {.name = kPedPreName,
      .unit = unit::kPedPre,
      .written = Written::kAsFormed,
-     .asked = asks_for<Format::kPre>},
+     .asked = asks_for_pre},
     {.name = kPedErrorsName, .unit = unit::kPedErrors, .written = Written::kAsFormed},
     {.name = "--truth",
      .unit = unit::kTruth,
@@ -147,23 +105,9 @@ constexpr OutputKind kOutputKinds[] = {
      .written = Written::kWhole,
      .asked = asks_for_ids,
      .write = write_ids_of},
-    {.name = kTrueGenotypesName,
-     .unit = unit::kTrueGenotypes,
-     .written = Written::kWhole,
-     .asked = asks_for<Format::kPre, true>,
-     .write = write_true_genotypes_of},
-    genotype_kind<write_bed, kRecorded, Format::kPlink, unit::kPlink>("ped.bed"),
-    genotype_kind<write_bim, kRecorded, Format::kPlink, unit::kPlink>("ped.bim"),
-    genotype_kind<write_fam, kRecorded, Format::kPlink, unit::kPlink>("ped.fam"),
-    genotype_kind<write_bed, kTrue, Format::kPlink, unit::kPlink>("true.bed"),
-    genotype_kind<write_bim, kTrue, Format::kPlink, unit::kPlink>("true.bim"),
-    genotype_kind<write_fam, kTrue, Format::kPlink, unit::kPlink>("true.fam"),
-    genotype_kind<write_ped, kRecorded, Format::kPlinkText, unit::kPlinkText>("ped.ped"),
-    genotype_kind<write_map, kRecorded, Format::kPlinkText, unit::kPlinkText>("ped.map"),
-    genotype_kind<write_ped, kTrue, Format::kPlinkText, unit::kPlinkText>("true.ped"),
-    genotype_kind<write_map, kTrue, Format::kPlinkText, unit::kPlinkText>("true.map"),
-    vcf_kind<kRecorded>("ped.vcf.gz", "ped.vcf.gz.csi"),
-    vcf_kind<kTrue>("true.vcf.gz", "true.vcf.gz.csi"),
+};
+
+constexpr OutputKind kLastKinds[] = {
     {.name = kPedigreeTruthName,
      .unit = unit::kPedigreeTruth,
      .written = Written::kWhole,
@@ -186,9 +130,46 @@ constexpr OutputKind kOutputKinds[] = {
      .write = write_run_row},
 };
 
+// A format's file of the recorded or the true genotypes.
+OutputKind format_kind(const GenotypeFormat& format, const FormatFile& file, Genotypes genotypes) {
+  const bool truth = genotypes == Genotypes::kTrue;
+  return {.name = truth ? file.true_name : file.recorded_name,
+          .unit = format.files->unit,
+          .written = Written::kWhole,
+          .index = truth ? file.true_index : file.recorded_index,
+          .format = &format,
+          .format_file = &file,
+          .genotypes = genotypes};
+}
+
+std::vector<OutputKind> every_output_kind() {
+  std::vector<OutputKind> kinds(std::begin(kFirstKinds), std::end(kFirstKinds));
+  for (const GenotypeFormat& format : genotype_formats()) {
+    for (const Genotypes genotypes : {Genotypes::kRecorded, Genotypes::kTrue}) {
+      for (const FormatFile& file : format.files->files) {
+        const OutputKind kind = format_kind(format, file, genotypes);
+        if (!kind.name.empty()) kinds.push_back(kind);
+      }
+    }
+  }
+  kinds.insert(kinds.end(), std::begin(kLastKinds), std::end(kLastKinds));
+  return kinds;
+}
+
+bool is_asked(const OutputKind& kind, const RunPlan& plan) {
+  if (kind.format != nullptr) {
+    return plan.formats.has(*kind.format) &&
+           (kind.genotypes == Genotypes::kRecorded || plan.true_genotypes);
+  }
+  return kind.asked == nullptr || kind.asked(plan);
+}
+
 }  // namespace
 
-std::span<const OutputKind> output_kinds() { return kOutputKinds; }
+std::span<const OutputKind> output_kinds() {
+  static const std::vector<OutputKind> kinds = every_output_kind();
+  return kinds;
+}
 
 RunPlan plan_for(const RecordOptions& records, const Formats& formats, bool true_genotypes,
                  bool supplied_pedigree, std::string folder) {
@@ -205,11 +186,11 @@ RunPlan plan_for(const RecordOptions& records, const Formats& formats, bool true
 
 std::vector<RunFile> files_of(const RunPlan& plan) {
   std::vector<RunFile> files;
-  for (const OutputKind& kind : kOutputKinds) {
+  for (const OutputKind& kind : output_kinds()) {
     if (kind.path != nullptr) {
       const std::optional<std::string>& path = plan.*kind.path;
       if (path) files.push_back({&kind, std::string(kind.name) + " " + *path, *path});
-    } else if (kind.asked == nullptr || kind.asked(plan)) {
+    } else if (is_asked(kind, plan)) {
       files.push_back({&kind, std::string(kind.name), relative_path(plan.folder, kind.name)});
       if (!kind.index.empty()) {
         files.push_back(
@@ -400,7 +381,11 @@ void RunFiles::write_whole(WholeFile& file, const OutputKind& kind, const RunOut
     const auto guard = hold();
     file.create();
   }
-  kind.write(outcome, file);
+  if (kind.format_file != nullptr) {
+    kind.format_file->write(*outcome.run, kind.genotypes, file);
+  } else {
+    kind.write(outcome, file);
+  }
   commit(file);
 }
 
@@ -411,11 +396,12 @@ void RunFiles::write_indexed(WholeFile& file, WholeFile& index, const OutputKind
     const auto guard = hold();
     f->create();
   }
-  kind.write_indexed(outcome, {.path = file.new_path(),
-                               .index_path = index.new_path(),
-                               .shown_path = file.shown_path(),
-                               .shown_index_path = index.shown_path(),
-                               .unit = kind.unit});
+  kind.format_file->write_indexed(*outcome.run, kind.genotypes,
+                                  {.path = file.new_path(),
+                                   .index_path = index.new_path(),
+                                   .shown_path = file.shown_path(),
+                                   .shown_index_path = index.shown_path(),
+                                   .unit = kind.unit});
   commit(file);
   commit(index);
 }
@@ -428,7 +414,7 @@ EarlierFiles RunFiles::deal_with_earlier_files() const {
     });
   };
   const auto guard = registry_ != nullptr ? registry_->lock() : std::unique_lock<std::mutex>();
-  for (const OutputKind& kind : kOutputKinds) {
+  for (const OutputKind& kind : output_kinds()) {
     if (kind.path != nullptr) continue;
     for (const std::string_view name : {kind.name, kind.index}) {
       if (name.empty() || written(name)) continue;
@@ -467,7 +453,7 @@ EarlierFiles RunFiles::finish(const Simulation& run, std::string_view console_te
     if (kind.written == Written::kWholeEvenOnFailure && !earlier) {
       earlier = deal_with_earlier_files();
     }
-    if (kind.write_indexed != nullptr) {
+    if (!kind.index.empty()) {
       write_indexed(whole_[k], whole_[k + 1], kind, outcome);
       ++k;
     } else {

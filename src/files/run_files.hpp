@@ -11,9 +11,9 @@
 
 #include "files/unit_file.hpp"
 #include "files/whole_file.hpp"
-#include "reports/reports.hpp"
-#include "formats/vcf.hpp"
+#include "formats/format_files.hpp"
 #include "pedsim/pedsim.hpp"
+#include "reports/reports.hpp"
 
 namespace pedsim {
 
@@ -92,9 +92,14 @@ struct OutputKind {
   // The writer of a file written whole.
   void (*write)(const RunOutcome& outcome, ByteSink& out) = nullptr;
   // A file written by a library that opens files itself, with an index
-  // beside it: the index's name, and the writer of both new files.
+  // beside it: the index's name (written by the format's writer).
   std::string_view index = {};
-  void (*write_indexed)(const RunOutcome& outcome, const IndexedFile& file) = nullptr;
+  // A file of a genotype format (asked for by the plan's formats): its
+  // format, its file and writer there, and whether it holds the recorded
+  // or the true genotypes.
+  const GenotypeFormat* format = nullptr;
+  const FormatFile* format_file = nullptr;
+  Genotypes genotypes = Genotypes::kRecorded;
 };
 
 // Every kind of file, in the order they are written: ped.pre, ped.errors,

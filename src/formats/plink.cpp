@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "files/buffered_writer.hpp"
+#include "formats/format_files.hpp"
 #include "platform/code_columns.hpp"
 #include "platform/large_memory.hpp"
 #include "platform/side_by_side.hpp"
@@ -342,5 +343,17 @@ void write_fam(const Simulation& run, Genotypes genotypes, ByteSink& sink) {
                      view.animal_name(p.dam[i]), std::to_string(p.sex[i]), "-9"});
   }
 }
+
+namespace {
+
+constexpr FormatFile kPlinkFileList[] = {
+    {.recorded_name = "ped.bed", .true_name = "true.bed", .write = write_bed},
+    {.recorded_name = "ped.bim", .true_name = "true.bim", .write = write_bim},
+    {.recorded_name = "ped.fam", .true_name = "true.fam", .write = write_fam},
+};
+
+}  // namespace
+
+extern const FormatFiles kPlinkFiles{.unit = 11, .files = kPlinkFileList};
 
 }  // namespace pedsim

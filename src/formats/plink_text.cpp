@@ -5,6 +5,7 @@
 #include <charconv>
 
 #include "files/buffered_writer.hpp"
+#include "formats/format_files.hpp"
 
 namespace pedsim {
 
@@ -60,5 +61,16 @@ void write_map(const Simulation& run, Genotypes genotypes, ByteSink& sink) {
     out.write("\n");
   }
 }
+
+namespace {
+
+constexpr FormatFile kPlinkTextFileList[] = {
+    {.recorded_name = "ped.ped", .true_name = "true.ped", .write = write_ped},
+    {.recorded_name = "ped.map", .true_name = "true.map", .write = write_map},
+};
+
+}  // namespace
+
+extern const FormatFiles kPlinkTextFiles{.unit = 12, .files = kPlinkTextFileList};
 
 }  // namespace pedsim

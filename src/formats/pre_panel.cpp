@@ -10,8 +10,10 @@
 
 #include "analysis/error_truth.hpp"
 #include "files/buffered_writer.hpp"
-#include "formats/genotype_view.hpp"
+#include "files/diagnostic.hpp"
 #include "formats/design_records.hpp"
+#include "formats/format_files.hpp"
+#include "formats/genotype_view.hpp"
 #include "platform/large_memory.hpp"
 #include "platform/side_by_side.hpp"
 
@@ -260,5 +262,20 @@ void write_error_table(const Simulation& run, const std::vector<std::uint8_t>& d
   const std::size_t pairs = (stretches + 1) / 2;
   for (const Text& t : text[(pairs - 1) % 2]) out.write({t.data(), t.size()});
 }
+
+namespace {
+
+void write_true_pre(const Simulation& run, Genotypes, ByteSink& out) {
+  write_true_genotypes(run, out);
+}
+
+// ped.pre is written as the run forms (unit 1); true.pre once it is done.
+constexpr FormatFile kPreFileList[] = {
+    {.recorded_name = "", .true_name = "true.pre", .write = write_true_pre},
+};
+
+}  // namespace
+
+extern const FormatFiles kPreFiles{.unit = unit::kTrueGenotypes, .files = kPreFileList};
 
 }  // namespace pedsim

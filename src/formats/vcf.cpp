@@ -171,4 +171,18 @@ void write_vcf(const Simulation& run, Genotypes genotypes, const IndexedFile& fi
   }
 }
 
+namespace {
+
+constexpr FormatFile kVcfFileList[] = {
+    {.recorded_name = "ped.vcf.gz",
+     .true_name = "true.vcf.gz",
+     .recorded_index = "ped.vcf.gz.csi",
+     .true_index = "true.vcf.gz.csi",
+     .write_indexed = write_vcf},
+};
+
+}  // namespace
+
+extern const FormatFiles kVcfFiles{.unit = 13, .files = kVcfFileList};
+
 }  // namespace pedsim

@@ -2,20 +2,10 @@
 
 #include <string>
 
-#include "formats/genotype_view.hpp"
+#include "formats/format_files.hpp"
 #include "pedsim/pedsim.hpp"
 
 namespace pedsim {
-
-// Where a file written by a library that opens files itself goes: the new
-// file and its index, and how diagnostics name the file and its unit.
-struct IndexedFile {
-  std::string path;
-  std::string index_path;
-  std::string shown_path;
-  std::string shown_index_path;
-  int unit = 0;
-};
 
 // VCF 4.2, BGZF-compressed on every core by htslib, with a CSI index: one sample per
 // animal (named by its number), one record per marker at its chromosome and

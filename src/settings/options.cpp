@@ -177,11 +177,9 @@ constexpr std::array kOptions{
            "per line) have records, in place of the age schedule",
            Reach::kCommandLine, [](Settings& s, std::string_view v) { s.genotyped = text_of(v); }},
     Option{"--format", "LIST", ValueKind::kText, 0, 0,
-           "the files of the recorded genotypes, comma-separated:\n"
-           "pre (ped.pre), plink (ped.bed, .bim, .fam), plink-text\n"
-           "(ped.ped, .map), vcf (ped.vcf.gz, .csi); default pre",
-           Reach::kCommandLine,
-           [](Settings& s, std::string_view v) { s.formats = Formats::parse(v); }},
+           "the files of the recorded genotypes, comma-separated:", Reach::kCommandLine,
+           [](Settings& s, std::string_view v) { s.formats = Formats::parse(v); },
+           genotype_formats_usage},
     Option{"--true-genotypes", "", ValueKind::kFlag, 0, 0,
            "write the true genotypes of every marker in the same\n"
            "formats, named true (true.pre, true.bed, ...; unit 9)",
