@@ -26,7 +26,8 @@ struct Settings {
   bool quiet = false;
   // A pedigree file to drop the markers onto, in place of NGEN N MALE.
   std::optional<std::string> pedigree;
-  PedigreeFormat pedigree_format = PedigreeFormat::kDetect;
+  // null: by the file's name.
+  const PedigreeFormat* pedigree_format = nullptr;
   // The animals of the pedigree that have records, one per line.
   std::optional<std::string> genotyped;
   // The files of the recorded genotypes and pedigree (ped.pre by default).

@@ -319,15 +319,14 @@ Run simulate_on_pedigree(const std::string& source, bool is_text, const std::str
   pedsim::Seed seed =
       settings.seed ? pedsim::Seed{*settings.seed, "python"} : pedsim::Seed::from_clocks();
   seed.replicate = settings.replicate;
-  const pedsim::PedigreeFormat chosen =
-      format.empty() ? pedsim::PedigreeFormat::kDetect : pedsim::pedigree_format(format);
+  const pedsim::PedigreeFormat* chosen =
+      format.empty() ? nullptr : &pedsim::pedigree_format(format);
   return Run(interruptibly([&](const pedsim::StopRequest* stop) {
     pedsim::SuppliedPedigree supplied =
-        is_text ? pedsim::parse_pedigree(source, "<DataFrame>",
-                                         chosen == pedsim::PedigreeFormat::kDetect
-                                             ? pedsim::PedigreeFormat::kTable
-                                             : chosen)
-                : pedsim::read_pedigree(source, chosen);
+        is_text
+            ? pedsim::parse_pedigree(source, "<DataFrame>",
+                                     chosen != nullptr ? chosen : &pedsim::pedigree_formats()[0])
+            : pedsim::read_pedigree(source, chosen);
     if (genotyped) pedsim::parse_genotyped(*genotyped, "<genotyped>", supplied);
     return pedsim::simulate(supplied, seed, {.stop = stop}, settings.model, settings.markers,
                             settings.records);

@@ -1,7 +1,6 @@
 // A pedigree the user supplies: read, checked and put in an order where
 // parents come first.
 
-
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -14,10 +13,10 @@
 
 #include "files/diagnostic.hpp"
 #include "input/input_file.hpp"
-#include "reports/text.hpp"
 #include "pedsim/pedsim.hpp"
 #include "platform/large_memory.hpp"
 #include "platform/side_by_side.hpp"
+#include "reports/text.hpp"
 
 namespace pedsim {
 
@@ -165,12 +164,16 @@ struct Layout {
   std::string needed_text = " (animal, sire, dam)";
 };
 
-Layout layout_of(PedigreeFormat format) {
-  if (format == PedigreeFormat::kFam) {
-    return {1, 2, 3, 4, 5, false, " (family, animal, sire, dam, sex)"};
-  }
-  if (format == PedigreeFormat::kPre) return {0, 1, 2, 3, 4, false, " (animal, sire, dam, sex)"};
-  return {};
+Layout layout_of(const PedigreeFormat& format) {
+  return {
+      format.animal,
+      format.sire,
+      format.dam,
+      format.sex,
+      1 + (format.sex_optional ? std::max({format.animal, format.sire, format.dam})
+                               : std::max({format.animal, format.sire, format.dam, format.sex})),
+      format.sex_optional,
+      std::string(format.columns_text)};
 }
 
 // What a header's column names: the words of the field (lower case, marks
@@ -185,7 +188,8 @@ Column column_named(std::string_view field) {
     }
   }
   if (word.size() > 2 && word.ends_with("id")) word.resize(word.size() - 2);
-  for (const std::string_view animal : {"animal", "id", "individual", "indiv", "ind", "iid", "name"})
+  for (const std::string_view animal :
+       {"animal", "id", "individual", "indiv", "ind", "iid", "name"})
     if (word == animal) return Column::kAnimal;
   if (word == "sire" || word == "father") return Column::kSire;
   if (word == "dam" || word == "mother") return Column::kDam;
@@ -218,7 +222,8 @@ class Row {
 
 class PedigreeReader {
  public:
-  PedigreeReader(std::string_view path, PedigreeFormat format) : path_(path), format_(format) {}
+  PedigreeReader(std::string_view path, const PedigreeFormat& format)
+      : path_(path), format_(format) {}
 
   SuppliedPedigree read(std::string_view text) {
     text_ = text;
@@ -226,7 +231,7 @@ class PedigreeReader {
     number_animals();
     check_roles();
     std::vector<std::int32_t> generation = generations();
-    if (format_ == PedigreeFormat::kPre) keep_bred_generations(generation);
+    if (format_.unbred_rows) keep_bred_generations(generation);
     return in_order(generation);
   }
 
@@ -259,11 +264,10 @@ class PedigreeReader {
       const Fields fields = split_blanks(line);
       if (fields.control) check_text(line, line_number);
       if (fields.size() == 0 || is_comment(line)) continue;
-      const bool header = first_row && format_ == PedigreeFormat::kTable &&
-                          read_header(fields, line_number);
+      const bool header = first_row && format_.header && read_header(fields, line_number);
       first_row = false;
       if (header) continue;
-      if (format_ == PedigreeFormat::kPre && fields[0] == "0") continue;
+      if (format_.unbred_rows && fields[0] == "0") continue;
       rows_.push_back(row_of(fields, line_number));
     }
     if (rows_.size() == 1) {
@@ -309,8 +313,10 @@ class PedigreeReader {
       missing += (missing.empty() ? "" : ", ") + std::string(word);
     }
     if (!missing.empty()) {
-      stop(line, "the first row is neither a row of data nor a header naming the animal, sire "
-                 "and dam columns: it has no column " + missing);
+      stop(line,
+           "the first row is neither a row of data nor a header naming the animal, sire "
+           "and dam columns: it has no column " +
+               missing);
     }
     layout_.animal = at[animal];
     layout_.sire = at[static_cast<std::size_t>(Column::kSire)];
@@ -359,7 +365,7 @@ class PedigreeReader {
     if (s == "1" || s == "m" || s == "male") return kMale;
     if (s == "2" || s == "f" || s == "female") return kFemale;
     // PLINK's other codes (0, -9, ...) are an unknown sex.
-    if (format_ != PedigreeFormat::kTable || s == "0" || s == "na" || s == ".") return kUnknownSex;
+    if (format_.any_code_unknown_sex || s == "0" || s == "na" || s == ".") return kUnknownSex;
     stop(line, "sex '" + std::string(text) + "' is not 1, 2, M, F, male, female, 0, NA or '.'");
   }
 
@@ -659,7 +665,8 @@ class PedigreeReader {
     SuppliedPedigree p;
     p.added_founders = static_cast<std::int32_t>(names_.size());
     const std::size_t named = std::min(names_.size(), SuppliedPedigree::kAddedFoundersNamed);
-    p.added_founder_names.assign(names_.begin(), names_.begin() + static_cast<std::ptrdiff_t>(named));
+    p.added_founder_names.assign(names_.begin(),
+                                 names_.begin() + static_cast<std::ptrdiff_t>(named));
     p.ignored_columns = ignored_columns_;
     p.names.reserve(n + 1);
     for (auto* column : {&p.sire, &p.dam, &p.sex, &p.generation}) column->reserve(n + 1);
@@ -694,7 +701,7 @@ class PedigreeReader {
   }
 
   std::string_view path_;
-  PedigreeFormat format_;
+  const PedigreeFormat& format_;
   Layout layout_ = layout_of(format_);
   std::vector<std::string> ignored_columns_;
   // The file's text: every name is a piece of it.
@@ -711,12 +718,6 @@ class PedigreeReader {
   std::vector<std::int32_t> sex_;
 };
 
-PedigreeFormat format_of_name(std::string_view path) {
-  if (path.ends_with(".fam")) return PedigreeFormat::kFam;
-  if (path.ends_with(".pre")) return PedigreeFormat::kPre;
-  return PedigreeFormat::kTable;
-}
-
 }  // namespace
 
 std::string reading_notes(const SuppliedPedigree& pedigree, std::string_view path) {
@@ -729,28 +730,21 @@ std::string reading_notes(const SuppliedPedigree& pedigree, std::string_view pat
   }
   const auto added = static_cast<std::size_t>(pedigree.added_founders);
   if (added != 0) {
-    notes += file + std::to_string(added) + (added == 1 ? " parent" : " parents") +
-             " named but not listed, added as founders: " +
-             joined(pedigree.added_founder_names, ", ") +
-             (added > pedigree.added_founder_names.size() ? ", ..." : "") + "\n";
+    notes +=
+        file + std::to_string(added) + (added == 1 ? " parent" : " parents") +
+        " named but not listed, added as founders: " + joined(pedigree.added_founder_names, ", ") +
+        (added > pedigree.added_founder_names.size() ? ", ..." : "") + "\n";
   }
   return notes;
 }
 
-PedigreeFormat pedigree_format(std::string_view name) {
-  if (name == "table") return PedigreeFormat::kTable;
-  if (name == "fam") return PedigreeFormat::kFam;
-  if (name == "pre") return PedigreeFormat::kPre;
-  stop_usage(std::string("--pedigree-format is table, fam or pre, got '").append(name).append("'"));
-}
-
 SuppliedPedigree parse_pedigree(std::string_view text, std::string_view path,
-                                PedigreeFormat format) {
-  if (format == PedigreeFormat::kDetect) format = format_of_name(path);
-  return PedigreeReader(path, format).read(text);
+                                const PedigreeFormat* format) {
+  return PedigreeReader(path, format != nullptr ? *format : pedigree_format_of_path(path))
+      .read(text);
 }
 
-SuppliedPedigree read_pedigree(const std::string& path, PedigreeFormat format) {
+SuppliedPedigree read_pedigree(const std::string& path, const PedigreeFormat* format) {
   return parse_pedigree(read_input_file(path, "pedigree file"), path, format);
 }
 

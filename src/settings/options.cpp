@@ -170,8 +170,9 @@ constexpr std::array kOptions{
            "ped.pre) instead of breeding one: no NGEN N MALE",
            Reach::kCommandLine, [](Settings& s, std::string_view v) { s.pedigree = text_of(v); }},
     Option{"--pedigree-format", "F", ValueKind::kText, 0, 0,
-           "table, fam or pre (default: by the file's name)", Reach::kCommandLine,
-           [](Settings& s, std::string_view v) { s.pedigree_format = pedigree_format(v); }},
+           "the pedigree file's layout (default: by its name):", Reach::kCommandLine,
+           [](Settings& s, std::string_view v) { s.pedigree_format = &pedigree_format(v); },
+           pedigree_formats_usage},
     Option{"--genotyped", "FILE", ValueKind::kText, 0, 0,
            "with --pedigree: exactly the animals in FILE (one name\n"
            "per line) have records, in place of the age schedule",
