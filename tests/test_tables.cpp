@@ -27,6 +27,13 @@ std::vector<std::string> documented_rows() {
   return rows;
 }
 
+TEST(Tables, EveryMarkerStatisticIsInTheReadme) {
+  const std::string readme = test::read_file(PEDSIM_README);
+  for (const MarkerStatistic& s : marker_statistics()) {
+    EXPECT_NE(readme.find("`" + std::string(s.name) + "`"), std::string::npos) << s.name;
+  }
+}
+
 TEST(Tables, EveryRowIsInTheReadmeAndTheUsage) {
   const std::string readme = test::read_file(PEDSIM_README);
   const std::string usage = options_usage();

@@ -17,6 +17,7 @@
 #include "pedsim/errors.hpp"
 #include "pedsim/formats.hpp"
 #include "pedsim/genotypes.hpp"
+#include "pedsim/marker_statistics.hpp"
 #include "pedsim/model.hpp"
 #include "pedsim/models.hpp"
 #include "pedsim/options.hpp"

@@ -333,6 +333,21 @@ Run simulate_on_pedigree(const std::string& source, bool is_text, const std::str
   }));
 }
 
+// Run.marker_statistics's docstring, naming the table's columns.
+const std::string& marker_statistics_doc() {
+  static const std::string doc = [] {
+    std::string text =
+        "The panel's statistics per marker, a dict of arrays (one value per marker; empty "
+        "without a marker panel):";
+    for (const pedsim::MarkerStatistic& s : pedsim::marker_statistics()) {
+      text.append(" ").append(s.name).append(": ").append(s.help).append(";");
+    }
+    text.back() = '.';
+    return text;
+  }();
+  return doc;
+}
+
 // Run.write's docstring, naming the formats of the table.
 std::string format_names_doc() {
   std::string names;
@@ -535,6 +550,20 @@ PYBIND11_MODULE(_pedsim, m) {
           },
           "Per marker, the called genotypes that conflict with their called parents' "
           "(PLINK's Mendel errors of trios, on two-allele markers).")
+      .def_property_readonly(
+          "marker_statistics",
+          [](const Run& r) {
+            py::dict d;
+            if (!r.simulation().has_panel()) return d;
+            const pedsim::MarkerTable table = pedsim::marker_table(r.simulation());
+            for (std::size_t k = 0; k < table.columns.size(); ++k) {
+              const std::vector<double>& column = table.columns[k];
+              d[py::str(std::string(pedsim::marker_statistics()[k].name))] =
+                  py::array_t<double>(static_cast<py::ssize_t>(column.size()), column.data());
+            }
+            return d;
+          },
+          marker_statistics_doc().c_str())
       .def_property_readonly(
           "record_summary",
           [](const Run& r) {

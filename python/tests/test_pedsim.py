@@ -269,6 +269,19 @@ def test_error_table_matches_errors_tsv_and_the_arrays(tmp_path):
     assert summary["altered_genotypes"] == len(table["animal"])
     assert summary["detectable_errors"] == table["detectable"].sum()
     assert summary["call_rate_marker_min"] <= summary["call_rate"] <= summary["call_rate_marker_max"]
+    # The per-marker table against recounts from the arrays.
+    stats = run.marker_statistics
+    true, recorded = run.true_genotypes, run.recorded_genotypes
+    bred = true[:, 0, 0] != 0
+    is_called = recorded[bred, :, 0] != 0
+    called = is_called.sum(axis=0)
+    changed = ((recorded[bred] != true[bred]).any(axis=2) & is_called).sum(axis=0)
+    copies = np.stack([(true[bred] == a).sum(axis=(0, 2)) for a in (1, 2, 3)])
+    assert np.allclose(stats["call_rate"], called / bred.sum())
+    assert np.allclose(stats["error_rate"], changed / called)
+    assert np.allclose(stats["minor_allele_frequency"], copies.min(axis=0) / (2 * bred.sum()))
+    assert (stats["inconsistent_genotypes"] == run.inconsistencies_per_marker).all()
+    assert summary["error_rate_marker_max"] == stats["error_rate"].max()
 
 
 def test_interrupt_stops_a_long_run_at_once():

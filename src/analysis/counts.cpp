@@ -6,6 +6,7 @@
 #include <bit>
 
 #include "analysis/error_truth.hpp"
+#include "analysis/marker_counts.hpp"
 #include "analysis/recorded_words.hpp"
 #include "sim/error_injection.hpp"
 
@@ -331,6 +332,14 @@ const PanelCounts& RunChecks::panel_counts() {
 const std::vector<std::uint8_t>& RunChecks::detectable() {
   check();
   return detectable_;
+}
+
+const MarkerTable& RunChecks::marker_table() {
+  if (!marker_table_) {
+    marker_table_ =
+        pedsim::marker_table(count_markers(run_, panel_counts().inconsistent_by_marker));
+  }
+  return *marker_table_;
 }
 
 PedigreeErrorCounts count_pedigree_errors(const std::vector<PedigreeChange>& changes) {

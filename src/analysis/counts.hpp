@@ -81,6 +81,7 @@ class RunChecks {
   explicit RunChecks(const Simulation& run) : run_(run) {}
   const PanelCounts& panel_counts();
   const std::vector<std::uint8_t>& detectable();
+  const MarkerTable& marker_table();
 
  private:
   void check();
@@ -89,6 +90,7 @@ class RunChecks {
   bool checked_ = false;
   PanelCounts counts_;
   std::vector<std::uint8_t> detectable_;
+  std::optional<MarkerTable> marker_table_;
 };
 
 // The counts of a run: of the design's marker, or of its panel (animals

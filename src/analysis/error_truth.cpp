@@ -1,5 +1,6 @@
 #include "analysis/error_truth.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <bit>
 
@@ -65,34 +66,16 @@ std::vector<std::uint8_t> detectable_flags(const Pedigree& pedigree, const Panel
   return flags;
 }
 
-RecordSummary summarize_records(const Simulation& run,
-                                const std::vector<std::uint8_t>& detectable) {
+RecordSummary summarize_records(const Simulation& run, const std::vector<std::uint8_t>& detectable,
+                                const MarkerTable& table) {
   const Panel& panel = run.panel;
-  const auto markers = static_cast<std::size_t>(panel.markers());
-  // Called: every animal with records, less those missing at the marker.
-  std::int64_t kept = 0;
-  for (std::int32_t i = 1; i <= panel.bred(); ++i) kept += panel.lost(i) ? 0 : 1;
-  std::vector<std::int64_t> called(markers, kept);
-  std::vector<std::int64_t> altered(markers);
-  for (std::int32_t i = 1; i <= panel.bred() && panel.has_missing_mask(); ++i) {
-    if (panel.lost(i)) continue;
-    for_each_marker(std::span<const std::uint64_t>(panel.missing(i), panel.mask_words()),
-                    [&](std::int32_t m) {
-                      if (static_cast<std::size_t>(m) < markers)
-                        --called[static_cast<std::size_t>(m)];
-                    });
-  }
-  for (const AlteredCell& cell : panel.altered()) ++altered[static_cast<std::size_t>(cell.marker)];
   RecordSummary r;
-  r.call_rate_marker_min = r.error_rate_marker_min = 1;
-  for (std::size_t m = 0; m < markers; ++m) {
-    const double call = panel.bred() == 0 ? 0 : static_cast<double>(called[m]) / panel.bred();
-    const double error = called[m] == 0 ? 0 : static_cast<double>(altered[m]) / called[m];
-    r.call_rate_marker_min = std::min(r.call_rate_marker_min, call);
-    r.call_rate_marker_max = std::max(r.call_rate_marker_max, call);
-    r.error_rate_marker_min = std::min(r.error_rate_marker_min, error);
-    r.error_rate_marker_max = std::max(r.error_rate_marker_max, error);
-  }
+  const auto [call_min, call_max] = std::ranges::minmax(table.column("call_rate"));
+  const auto [error_min, error_max] = std::ranges::minmax(table.column("error_rate"));
+  r.call_rate_marker_min = call_min;
+  r.call_rate_marker_max = call_max;
+  r.error_rate_marker_min = error_min;
+  r.error_rate_marker_max = error_max;
   const RecordFigures figures = record_figures(run.pedigree, panel, detectable);
   r.call_rate = figures.call_rate();
   r.error_rate = figures.error_rate();

@@ -64,8 +64,10 @@ struct RecordFigures {
 RecordFigures record_figures(const Pedigree& pedigree, const Panel& panel,
                              const std::vector<std::uint8_t>& detectable);
 
-// The record models' realised rates, given the detectable flags.
-RecordSummary summarize_records(const Simulation& run, const std::vector<std::uint8_t>& detectable);
+// The record models' realised rates, given the detectable flags and the
+// per-marker table.
+RecordSummary summarize_records(const Simulation& run, const std::vector<std::uint8_t>& detectable,
+                                const MarkerTable& table);
 
 // Per altered genotype of the panel, in its order: 1 when detectable.
 std::vector<std::uint8_t> detectable_flags(const Pedigree& pedigree, const Panel& panel);

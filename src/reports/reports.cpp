@@ -8,7 +8,6 @@
 #include <optional>
 #include <string>
 
-#include "analysis/allele_tally.hpp"
 #include "files/buffered_writer.hpp"
 #include "files/diagnostic.hpp"
 #include "reports/text.hpp"
@@ -141,21 +140,14 @@ void write_truth(const Simulation& run, ByteSink& out) {
 
 namespace {
 
-struct Spread {
+// The mean, least and greatest of a column of the per-marker table.
+void write_spread(BufferedWriter& file, const char* name, const std::vector<double>& column) {
   double sum = 0;
-  double low = 1;
-  double high = 0;
-  void add(double x) {
-    sum += x;
-    low = std::min(low, x);
-    high = std::max(high, x);
-  }
-};
-
-void write_spread(BufferedWriter& file, const char* name, const Spread& s, std::int32_t markers) {
-  file.write(format("%s_mean: %.4f\n", name, s.sum / markers));
-  file.write(format("%s_min: %.4f\n", name, s.low));
-  file.write(format("%s_max: %.4f\n", name, s.high));
+  for (const double x : column) sum += x;
+  const auto [low, high] = std::ranges::minmax(column);
+  file.write(format("%s_mean: %.4f\n", name, sum / static_cast<double>(column.size())));
+  file.write(format("%s_min: %.4f\n", name, low));
+  file.write(format("%s_max: %.4f\n", name, high));
 }
 
 // The panel's model and aggregates over its markers: founders'
@@ -171,19 +163,10 @@ void write_panel_summary(const Simulation& run, RunChecks& checks, BufferedWrite
   file.write(format("markers: %d\n", panel.markers()));
   file.write(format("alleles: %d\n", map.alleles));
   file.write(format("chromosomes: %zu\n", map.chromosome_names.size()));
-  Spread heterozygosity;
-  Spread rarest;
-  const std::int32_t founders = run.parameters.founders;
-  const AlleleTally tally = tally_alleles(panel, founders);
-  for (std::int32_t m = 0; m < panel.markers(); ++m) {
-    heterozygosity.add(static_cast<double>(tally.heterozygous[static_cast<std::size_t>(m)]) /
-                       founders);
-    std::int64_t least = tally.of(m, 1);
-    for (std::int32_t a = 2; a <= map.alleles; ++a) least = std::min(least, tally.of(m, a));
-    rarest.add(panel.bred() == 0 ? 0.0 : static_cast<double>(least) / (2.0 * panel.bred()));
+  const MarkerTable& table = checks.marker_table();
+  for (const char* name : {"founder_heterozygosity", "minor_allele_frequency"}) {
+    write_spread(file, name, table.column(name));
   }
-  write_spread(file, "founder_heterozygosity", heterozygosity, panel.markers());
-  write_spread(file, "minor_allele_frequency", rarest, panel.markers());
   const PanelCounts& counts_of_panel = checks.panel_counts();
   file.write(
       format("panel_error_candidates: %lld\n", static_cast<long long>(run.error_candidates)));
@@ -198,7 +181,7 @@ void write_panel_summary(const Simulation& run, RunChecks& checks, BufferedWrite
 
 // The record models and their realised rates, overall and across markers.
 void write_records_summary(const Simulation& run, RunChecks& checks, BufferedWriter& file) {
-  const RecordSummary r = summarize_records(run, checks.detectable());
+  const RecordSummary r = summarize_records(run, checks.detectable(), checks.marker_table());
   file.write("\n# records\n");
   file.write("record_model: " + run.records.describe() + "\n");
   file.write(format("call_rate: %.6f\n", r.call_rate));

@@ -237,7 +237,8 @@ std::vector<std::int64_t> inconsistencies_by_marker(const Simulation& run) {
 }
 
 RecordSummary summarize_records(const Simulation& run) {
-  return summarize_records(run, detectable_flags(run.pedigree, run.panel));
+  RunChecks checks(run);
+  return summarize_records(run, checks.detectable(), checks.marker_table());
 }
 
 std::string model_text(const Model& model, const MarkerOptions& markers,
