@@ -81,8 +81,8 @@ TEST_P(OneCandidate, DrawsAndAlteration) {
   genotypes.marker(0).recorded_first[3] = static_cast<std::int8_t>(c.old_allele);
   genotypes.marker(0).recorded_second[3] = 2;
   UniformStream stream = stream_where([&c](UniformStream& s) {
-    const double x = s.draw_uniform();
-    return c.draws(x, s.draw_uniform());
+    const double x = UniformStream::to_uniform(s.next_z());
+    return c.draws(x, UniformStream::to_uniform(s.next_z()));
   });
   std::vector<AlteredAnimal> altered;
   inject_errors(Model{}, pedigree, genotypes, stream, altered);

@@ -46,23 +46,13 @@ TEST(LayerStream, UniformAndIndependentAcrossLayersAndReplicates) {
   }
 }
 
-TEST(LayerStream, SeekingEqualsDrawing) {
-  for (const std::uint64_t position : {0ULL, 1ULL, 3ULL, 4ULL, 4097ULL}) {
-    LayerStream drawn(-5, 0, Layer::kPedigreeErrors);
-    for (std::uint64_t k = 0; k < position; ++k) drawn.next_bits();
-    LayerStream sought(-5, 0, Layer::kPedigreeErrors);
-    sought.seek(position);
-    for (int k = 0; k < 9; ++k) ASSERT_EQ(sought.next_bits(), drawn.next_bits()) << position;
-  }
-}
-
 // The bulk fill, run a vector of blocks at a time, gives a stream's numbers
 // exactly as they come one by one.
 TEST(LayerStream, BulkWordsAreTheStreamsNumbers) {
   std::array<std::uint64_t, 38> words{};
   fill_layer_words(layer_key(-9, 12, Layer::kMarkers), 777, 5, 3, words.data(), words.size() / 2);
   LayerStream stream(-9, 12, Layer::kMarkers, 777, 5);
-  stream.seek(3 * 4);
+  for (int k = 0; k < 3 * 4; ++k) stream.next_bits();
   for (const std::uint64_t word : words) {
     const std::uint64_t low = stream.next_bits();
     ASSERT_EQ(word, low | (std::uint64_t{stream.next_bits()} << 32));

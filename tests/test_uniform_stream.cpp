@@ -26,7 +26,7 @@ class StreamStep : public ::testing::TestWithParam<StepCase> {};
 TEST_P(StreamStep, OneDrawFromAChosenState) {
   const auto& c = GetParam();
   UniformStream stream(c.s1, c.s2);
-  EXPECT_EQ(stream.draw_uniform(), static_cast<double>(c.z) * UniformStream::kScale);
+  EXPECT_EQ(UniformStream::to_uniform(stream.next_z()), static_cast<double>(c.z) * UniformStream::kScale);
   EXPECT_EQ(stream.s1(), c.next_s1);
   EXPECT_EQ(stream.s2(), c.next_s2);
   EXPECT_EQ(stream.draws(), 1U);
@@ -130,7 +130,7 @@ TEST(DrawnAhead, HandsOutTheStreamInOrderAndFinishesWhereItStopped) {
     stepped.seed_from_sum(static_cast<std::int32_t>(used) + 3);
     UniformStream ahead_stream = stepped;
     DrawnAhead ahead(ahead_stream);
-    for (std::size_t i = 0; i < used; ++i) ASSERT_EQ(ahead.next_uniform(), stepped.draw_uniform());
+    for (std::size_t i = 0; i < used; ++i) ASSERT_EQ(ahead.next_uniform(), UniformStream::to_uniform(stepped.next_z()));
     ahead.finish();
     EXPECT_EQ(ahead_stream.draws(), stepped.draws()) << used;
     EXPECT_EQ(ahead_stream.next_z(), stepped.next_z()) << used;

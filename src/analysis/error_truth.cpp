@@ -5,7 +5,7 @@
 #include <bit>
 
 #include "analysis/counts.hpp"
-#include "platform/side_by_side.hpp"
+#include "platform/helper_thread.hpp"
 
 namespace pedsim {
 

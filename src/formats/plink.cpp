@@ -12,7 +12,7 @@
 #include "formats/format_files.hpp"
 #include "platform/code_columns.hpp"
 #include "platform/large_memory.hpp"
-#include "platform/side_by_side.hpp"
+#include "platform/helper_thread.hpp"
 
 namespace pedsim {
 

@@ -15,7 +15,7 @@
 #include "formats/format_files.hpp"
 #include "formats/genotype_view.hpp"
 #include "platform/large_memory.hpp"
-#include "platform/side_by_side.hpp"
+#include "platform/helper_thread.hpp"
 
 namespace pedsim {
 

@@ -11,7 +11,7 @@
 
 #include "files/buffered_writer.hpp"
 #include "files/diagnostic.hpp"
-#include "platform/side_by_side.hpp"
+#include "platform/helper_thread.hpp"
 
 namespace pedsim {
 

@@ -15,7 +15,7 @@
 #include "input/input_file.hpp"
 #include "pedsim/pedsim.hpp"
 #include "platform/large_memory.hpp"
-#include "platform/side_by_side.hpp"
+#include "platform/helper_thread.hpp"
 #include "reports/text.hpp"
 
 namespace pedsim {

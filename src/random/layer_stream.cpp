@@ -17,12 +17,6 @@ LayerStream::LayerStream(std::int32_t seed, std::int32_t replicate, Layer layer,
                          std::uint32_t row, std::uint32_t lane)
     : key_(layer_key(seed, replicate, layer)), row_(row), lane_(lane) {}
 
-void LayerStream::seek(std::uint64_t position) {
-  block_index_ = position / block_.size();
-  refill();
-  used_ = position % block_.size();
-}
-
 void LayerStream::refill() {
   // The counter: the block, the row, the lane, the block's high bits.
   const r123::Philox4x32::ctr_type counter = {{static_cast<std::uint32_t>(block_index_), row_,

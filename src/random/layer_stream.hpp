@@ -47,9 +47,6 @@ class LayerStream {
     const std::uint64_t low = next_bits() >> 6;
     return (static_cast<double>((high << 26) | low) + 0.5) * 0x1.0p-53;
   }
-  // Moves to 32-bit number `position` of the layer's stream.
-  void seek(std::uint64_t position);
-
  private:
   void refill();
 

@@ -61,9 +61,6 @@ class UniformStream {
     return combine(s1_, s2_);
   }
 
-  // The next number of the stream, strictly between 0 and 1.
-  double draw_uniform() { return to_uniform(next_z()); }
-
   // Fills `out` with the integers of the next out.size() draws, in order,
   // exactly as that many next_z calls would, and advances the stream past
   // them. Long fills run independent jumped-ahead lanes side by side.

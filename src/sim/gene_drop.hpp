@@ -1,7 +1,7 @@
 #pragma once
 
 #include "pedsim/pedsim.hpp"
-#include "platform/side_by_side.hpp"
+#include "platform/helper_thread.hpp"
 
 namespace pedsim {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "pedsim/pedsim.hpp"
-#include "platform/side_by_side.hpp"
+#include "platform/helper_thread.hpp"
 #include "random/uniform_stream.hpp"
 
 namespace pedsim {

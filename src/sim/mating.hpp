@@ -5,7 +5,7 @@
 
 #include "pedsim/pedsim.hpp"
 #include "platform/large_memory.hpp"
-#include "platform/side_by_side.hpp"
+#include "platform/helper_thread.hpp"
 #include "random/uniform_stream.hpp"
 #include "sim/parent_lists.hpp"
 

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "pedsim/pedsim.hpp"
-#include "platform/side_by_side.hpp"
+#include "platform/helper_thread.hpp"
 #include "sim/error_injection.hpp"
 
 namespace pedsim {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "platform/large_memory.hpp"
-#include "platform/side_by_side.hpp"
+#include "platform/helper_thread.hpp"
 #include "random/uniform_stream.hpp"
 
 namespace pedsim {

@@ -7,6 +7,13 @@
 
 namespace pedsim::reference {
 
+namespace {
+
+// The stream's next number, one draw at a time.
+double draw(UniformStream& stream) { return UniformStream::to_uniform(stream.next_z()); }
+
+}  // namespace
+
 KeyMatrix::KeyMatrix(std::int32_t nrow, std::int32_t ncol)
     : nrow_(std::max(nrow, 0)),
       ncol_(std::max(ncol, 1)),
@@ -29,7 +36,7 @@ void selection_sort_rows(KeyMatrix& matrix, std::int32_t kcol) {
 void shuffle_literally(std::span<std::int32_t> list, UniformStream& stream) {
   const auto n = static_cast<std::int32_t>(list.size());
   KeyMatrix keys(n, 2);
-  for (std::int32_t k = 1; k <= n; ++k) keys.at(k, 1) = stream.draw_uniform();
+  for (std::int32_t k = 1; k <= n; ++k) keys.at(k, 1) = draw(stream);
   for (std::int32_t k = 1; k <= n; ++k) keys.at(k, 2) = static_cast<double>(list[k - 1]);
   selection_sort_rows(keys, 1);
   for (std::int32_t k = 1; k <= n; ++k) {
@@ -59,7 +66,7 @@ std::optional<Genotype> transmit(Genotype sire, Genotype dam, UniformStream& str
     }
     int quarter = 0;
     if (row.draws == 1) {
-      const double x = stream.draw_uniform();
+      const double x = draw(stream);
       quarter = x <= 0.25 ? 0 : x <= 0.5 ? 1 : x <= 0.75 ? 2 : 3;
     }
     const int child = row.offspring[static_cast<std::size_t>(quarter)];
@@ -72,7 +79,7 @@ void create_founders(const Parameters& p, Pedigree& pedigree, GenotypeStore& gen
                      UniformStream& stream, ParentLists& parents) {
   MarkerColumns& m = genotypes.marker(0);
   for (std::int32_t i = 1; i <= p.founders; ++i) {
-    const double x = stream.draw_uniform();
+    const double x = draw(stream);
     Genotype g{3, 3};
     if (x <= 0.1111111119389534) {
       g = {1, 1};
@@ -114,7 +121,7 @@ std::int32_t mate_generation(const Parameters& p, Pedigree& pedigree, GenotypeSt
         m.true_first[i] = static_cast<std::int8_t>(child->first);
         m.true_second[i] = static_cast<std::int8_t>(child->second);
       }
-      pedigree.sex[i] = static_cast<std::int8_t>(stream.draw_uniform() > 0.5 ? 2 : 1);
+      pedigree.sex[i] = static_cast<std::int8_t>(draw(stream) > 0.5 ? 2 : 1);
       pedigree.sire[i] = sire;
       pedigree.dam[i] = d;
       pedigree.born[i] = g;
@@ -150,7 +157,7 @@ void lose_genotypes(std::int32_t generations, const Pedigree& pedigree, Genotype
     m.recorded_second[i] = m.true_second[i];
   }
   for (std::int32_t i = 1; i <= pedigree.rows(); ++i) {
-    const double x = stream.draw_uniform();
+    const double x = draw(stream);
     const std::int32_t k = generations - pedigree.born[i] + 1;
     const double t = static_cast<double>(k) * 0.10000000149011612;
     if (x <= t && genotypes.lost[i] == 0) {
@@ -170,9 +177,9 @@ std::vector<AlteredAnimal> inject_errors(const Pedigree& pedigree, GenotypeStore
         m.recorded_first[pedigree.sire[i]] != 0 || m.recorded_first[pedigree.dam[i]] != 0) {
       continue;
     }
-    if (stream.draw_uniform() > 0.5) continue;
+    if (draw(stream) > 0.5) continue;
     const std::int32_t old = m.recorded_first[i];
-    const double y = stream.draw_uniform();
+    const double y = draw(stream);
     const std::int32_t replacement = y <= 0.25 ? 1 : y <= 0.5 ? 2 : y < 0.75 ? 3 : 4;
     m.recorded_first[i] = static_cast<std::int8_t>(replacement);
     if (replacement != old) altered.push_back({i, old});

@@ -1,4 +1,4 @@
-#include "platform/side_by_side.hpp"
+#include "platform/helper_thread.hpp"
 
 #include <system_error>
 #include <vector>

@@ -4,7 +4,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/side_by_side.hpp"
+#include "platform/helper_thread.hpp"
 
 namespace pedsim {
 namespace {
