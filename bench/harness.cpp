@@ -24,7 +24,7 @@
 #include <thread>
 #include <vector>
 
-#include "files/unit_file.hpp"
+#include "io/unit_file.hpp"
 #include "formats/plink.hpp"
 #include "formats/vcf.hpp"
 #include "pedsim/pedsim.hpp"

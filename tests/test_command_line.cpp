@@ -4,7 +4,7 @@
 #include <string>
 
 #include "cli/command_line.hpp"
-#include "files/diagnostic.hpp"
+#include "io/diagnostic.hpp"
 #include "pedsim/pedsim.hpp"
 #include "support.hpp"
 

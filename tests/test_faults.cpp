@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "files/run_files.hpp"
+#include "run/run_files.hpp"
 #include "support.hpp"
 
 namespace pedsim {

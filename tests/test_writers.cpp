@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "files/buffered_writer.hpp"
-#include "files/diagnostic.hpp"
+#include "io/buffered_writer.hpp"
+#include "io/diagnostic.hpp"
 #include "formats/design_records.hpp"
 #include "platform/code_columns.hpp"
 #include "support.hpp"

@@ -10,7 +10,7 @@
 #include <system_error>
 #include <thread>
 
-#include "files/diagnostic.hpp"
+#include "io/diagnostic.hpp"
 
 namespace pedsim {
 

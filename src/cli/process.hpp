@@ -7,10 +7,10 @@
 // run (run_files.hpp), the replicate table (reports.hpp), diagnostics, the
 // console's echo of the arguments (records.hpp), and the process's
 // interrupts and failures below.
-#include "files/diagnostic.hpp"
+#include "io/diagnostic.hpp"
 #include "formats/design_records.hpp"
 #include "reports/reports.hpp"
-#include "files/run_files.hpp"
+#include "run/run_files.hpp"
 
 namespace pedsim {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "files/buffered_writer.hpp"
+#include "io/buffered_writer.hpp"
 #include "formats/record_formatters.hpp"
 #include "pedsim/pedsim.hpp"
 #include "sim/error_injection.hpp"

@@ -3,9 +3,9 @@
 
 #include <algorithm>
 
-#include "files/diagnostic.hpp"
+#include "io/diagnostic.hpp"
 #include "formats/format_files.hpp"
-#include "models/model_lists.hpp"
+#include "text/lists.hpp"
 
 namespace pedsim {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "files/buffered_writer.hpp"
+#include "io/buffered_writer.hpp"
 
 namespace pedsim {
 

@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-#include "files/buffered_writer.hpp"
+#include "io/buffered_writer.hpp"
 #include "formats/format_files.hpp"
 #include "platform/code_columns.hpp"
 #include "platform/large_memory.hpp"

@@ -4,7 +4,7 @@
 #include <array>
 #include <charconv>
 
-#include "files/buffered_writer.hpp"
+#include "io/buffered_writer.hpp"
 #include "formats/format_files.hpp"
 
 namespace pedsim {

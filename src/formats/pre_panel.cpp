@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "analysis/error_truth.hpp"
-#include "files/buffered_writer.hpp"
-#include "files/diagnostic.hpp"
+#include "io/buffered_writer.hpp"
+#include "io/diagnostic.hpp"
 #include "formats/design_records.hpp"
 #include "formats/format_files.hpp"
 #include "formats/genotype_view.hpp"

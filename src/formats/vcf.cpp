@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "files/buffered_writer.hpp"
-#include "files/diagnostic.hpp"
+#include "io/buffered_writer.hpp"
+#include "io/diagnostic.hpp"
 #include "platform/helper_thread.hpp"
 
 namespace pedsim {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <sstream>
 
-#include "files/diagnostic.hpp"
+#include "io/diagnostic.hpp"
 #include "input/input_file.hpp"
 
 namespace pedsim {

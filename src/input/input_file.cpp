@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "files/diagnostic.hpp"
+#include "io/diagnostic.hpp"
 #include "platform/large_memory.hpp"
 
 namespace pedsim {

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <vector>
 
-#include "files/diagnostic.hpp"
+#include "io/diagnostic.hpp"
 #include "input/input_file.hpp"
 
 namespace pedsim {

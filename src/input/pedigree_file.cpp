@@ -11,12 +11,12 @@
 #include <optional>
 #include <unordered_map>
 
-#include "files/diagnostic.hpp"
+#include "io/diagnostic.hpp"
 #include "input/input_file.hpp"
 #include "pedsim/pedsim.hpp"
 #include "platform/large_memory.hpp"
 #include "platform/helper_thread.hpp"
-#include "reports/text.hpp"
+#include "text/text.hpp"
 
 namespace pedsim {
 

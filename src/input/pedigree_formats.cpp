@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "files/diagnostic.hpp"
-#include "models/model_lists.hpp"
+#include "io/diagnostic.hpp"
+#include "text/lists.hpp"
 #include "pedsim/pedsim.hpp"
 
 namespace pedsim {

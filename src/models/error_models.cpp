@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "models/error_kernels.hpp"
-#include "models/model_lists.hpp"
+#include "text/lists.hpp"
 
 namespace pedsim {
 

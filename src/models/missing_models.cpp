@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "models/model_lists.hpp"
+#include "text/lists.hpp"
 #include "pedsim/models.hpp"
 
 namespace pedsim {

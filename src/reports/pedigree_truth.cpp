@@ -3,7 +3,7 @@
 #include <bit>
 
 #include "analysis/recorded_words.hpp"
-#include "files/buffered_writer.hpp"
+#include "io/buffered_writer.hpp"
 #include "formats/genotype_view.hpp"
 
 namespace pedsim {

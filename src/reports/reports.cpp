@@ -8,9 +8,9 @@
 #include <optional>
 #include <string>
 
-#include "files/buffered_writer.hpp"
-#include "files/diagnostic.hpp"
-#include "reports/text.hpp"
+#include "io/buffered_writer.hpp"
+#include "io/diagnostic.hpp"
+#include "text/text.hpp"
 #include "sim/genotype_loss.hpp"
 
 namespace pedsim {

@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "input/marker_file.hpp"
-#include "reports/text.hpp"
+#include "text/text.hpp"
 #include "pedsim/pedsim.hpp"
 #include "sim/marker_map.hpp"
 

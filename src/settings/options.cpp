@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "files/diagnostic.hpp"
+#include "io/diagnostic.hpp"
 #include "pedsim/pedsim.hpp"
 
 namespace pedsim {

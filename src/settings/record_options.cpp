@@ -6,9 +6,9 @@
 
 #include "input/error_matrix.hpp"
 #include "models/error_kernels.hpp"
-#include "models/model_lists.hpp"
+#include "text/lists.hpp"
 #include "pedsim/pedsim.hpp"
-#include "reports/text.hpp"
+#include "text/text.hpp"
 
 namespace pedsim {
 

@@ -10,9 +10,9 @@
 
 #include "analysis/counts.hpp"
 #include "analysis/error_truth.hpp"
-#include "files/diagnostic.hpp"
-#include "files/run_files.hpp"
-#include "files/unit_file.hpp"
+#include "io/diagnostic.hpp"
+#include "run/run_files.hpp"
+#include "io/unit_file.hpp"
 #include "formats/design_outputs.hpp"
 #include "formats/pre_panel.hpp"
 #include "input/error_matrix.hpp"

@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "files/unit_file.hpp"
-#include "files/whole_file.hpp"
+#include "io/unit_file.hpp"
+#include "io/whole_file.hpp"
 #include "formats/format_files.hpp"
 #include "pedsim/pedsim.hpp"
 #include "reports/reports.hpp"

@@ -1,4 +1,4 @@
-#include "files/diagnostic.hpp"
+#include "io/diagnostic.hpp"
 
 #include <cerrno>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "files/run_files.hpp"
+#include "run/run_files.hpp"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "files/diagnostic.hpp"
+#include "io/diagnostic.hpp"
 #include "formats/format_files.hpp"
 #include "formats/pre_panel.hpp"
 #include "reports/pedigree_truth.hpp"

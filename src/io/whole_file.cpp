@@ -1,4 +1,4 @@
-#include "files/whole_file.hpp"
+#include "io/whole_file.hpp"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "files/diagnostic.hpp"
+#include "io/diagnostic.hpp"
 
 namespace pedsim {
 

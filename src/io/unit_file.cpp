@@ -1,4 +1,4 @@
-#include "files/unit_file.hpp"
+#include "io/unit_file.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "files/diagnostic.hpp"
+#include "io/diagnostic.hpp"
 
 namespace pedsim {
 

@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "files/unit_file.hpp"
+#include "io/unit_file.hpp"
 #include "pedsim/pedsim.hpp"
 
 namespace pedsim {
