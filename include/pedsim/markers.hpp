@@ -109,7 +109,8 @@ struct AlteredCell {
 // model is not the design's), where the design's error rule replaced an
 // error candidate's first allele (only candidates hold room for that), and
 // at the altered genotypes of another error model, held as a list; after a
-// sample mix-up, the true ones of the animal whose sample was typed.
+// sample mix-up, the true ones of the animal whose sample was typed. Read
+// only: the rules that fill it are the library's.
 class Panel {
  public:
   Panel() = default;
@@ -120,7 +121,6 @@ class Panel {
   std::int32_t animals() const { return animals_; }
   // Animals 1..bred have genotypes; later rows were never bred (0/0).
   std::int32_t bred() const { return bred_; }
-  void set_bred(std::int32_t animals) { bred_ = animals; }
   // Allele 1..K of `animal` at `marker` on haplotype `side` (0: from the
   // sire, 1: from the dam); 0 for a row never bred.
   std::int32_t true_allele(std::int32_t animal, std::int32_t marker, int side) const {
@@ -141,10 +141,6 @@ class Panel {
   std::int32_t sample(std::int32_t animal) const {
     return samples_.empty() ? animal : samples_[static_cast<std::size_t>(animal)];
   }
-  // Exchanges the records of each pair (sample mix-ups): afterwards the
-  // records under one animal's number are the other's sample, with its
-  // missing genotypes and errors.
-  void swap_records(std::span<const std::pair<std::int32_t, std::int32_t>> pairs);
   bool lost(std::int32_t animal) const {
     return animal > bred_ || lost_[static_cast<std::size_t>(animal)] != 0;
   }
@@ -153,12 +149,9 @@ class Panel {
   // Memory the genotypes take, in bytes.
   std::size_t bytes() const;
 
-  // Storage, for the rules that fill it and the writers that read it.
+  // Storage, for the writers that read it.
   // Haplotype `side` of `animal`: `words()` 64-bit words holding the
   // markers' alleles minus 1, at `bits()` bits each from the low bits up.
-  std::uint64_t* haplotype(std::int32_t animal, int side) {
-    return haplotypes_.data() + (std::size_t(animal) * 2 + side) * row_words_;
-  }
   const std::uint64_t* haplotype(std::int32_t animal, int side) const {
     return haplotypes_.data() + (std::size_t(animal) * 2 + side) * row_words_;
   }
@@ -167,16 +160,13 @@ class Panel {
   // The error candidates (animals whose parents' records were both lost
   // while their own were kept): they hold a row of replacement codes. After
   // a mix-up, the animals whose records hold such a row.
-  void set_candidates(const std::vector<std::int32_t>& animals);
   const std::vector<std::int32_t>& candidates() const { return candidates_; }
   // Candidate number `c`'s replacement codes, as the errors are drawn (a
   // mix-up moves rows between animals): `code_bits()` bits per marker from
   // the low bits up, 0 where no error struck.
-  std::uint64_t* replacements(std::size_t c) { return codes_.data() + c * code_words_; }
   const std::uint64_t* replacements(std::size_t c) const { return codes_.data() + c * code_words_; }
   std::size_t code_words() const { return code_words_; }
   int code_bits() const { return code_bits_; }
-  void set_lost(std::int32_t animal) { lost_[static_cast<std::size_t>(animal)] = 1; }
 
   // Whether `animal`'s genotype at `marker` was called: its records were
   // kept and the genotype is not missing.
@@ -186,19 +176,11 @@ class Panel {
     const std::uint64_t* row = missing(animal);
     return ((row[marker / 64] >> (marker % 64)) & 1) == 0;
   }
-  // Makes room for a bit per genotype, set where the genotype is missing.
-  void add_missing_mask() { missing_ = WordBlock((std::size_t(animals_) + 1) * mask_row_words_); }
   bool has_missing_mask() const { return missing_.size() != 0; }
   std::size_t mask_words() const { return (static_cast<std::size_t>(map_.size()) + 63) / 64; }
-  std::uint64_t* missing(std::int32_t animal) {
-    return missing_.data() + std::size_t(animal) * mask_row_words_;
-  }
   const std::uint64_t* missing(std::int32_t animal) const {
     return missing_.data() + std::size_t(animal) * mask_row_words_;
   }
-  // The genotypes another error model altered, in animal and marker order:
-  // counts[i] of them are animal i's (counts: one per animal, 0 first).
-  void set_altered(std::vector<AlteredCell> cells, std::span<const std::uint32_t> counts);
   const std::vector<AlteredCell>& altered() const { return altered_; }
   // visit(animal, cell) for each altered genotype, in the list's order.
   template <class Visit>
@@ -213,7 +195,28 @@ class Panel {
   std::span<const AlteredCell> altered_of(std::int32_t animal) const;
 
  private:
+  // The library's rules fill the panel through PanelFill; users read it.
+  friend class PanelFill;
   std::int32_t candidate_row(std::int32_t animal) const;
+  void set_bred(std::int32_t animals) { bred_ = animals; }
+  // Exchanges the records of each pair (sample mix-ups): afterwards the
+  // records under one animal's number are the other's sample, with its
+  // missing genotypes and errors.
+  void swap_records(std::span<const std::pair<std::int32_t, std::int32_t>> pairs);
+  std::uint64_t* haplotype(std::int32_t animal, int side) {
+    return haplotypes_.data() + (std::size_t(animal) * 2 + side) * row_words_;
+  }
+  void set_candidates(const std::vector<std::int32_t>& animals);
+  std::uint64_t* replacements(std::size_t c) { return codes_.data() + c * code_words_; }
+  void set_lost(std::int32_t animal) { lost_[static_cast<std::size_t>(animal)] = 1; }
+  // Makes room for a bit per genotype, set where the genotype is missing.
+  void add_missing_mask() { missing_ = WordBlock((std::size_t(animals_) + 1) * mask_row_words_); }
+  std::uint64_t* missing(std::int32_t animal) {
+    return missing_.data() + std::size_t(animal) * mask_row_words_;
+  }
+  // The genotypes another error model altered, in animal and marker order:
+  // counts[i] of them are animal i's (counts: one per animal, 0 first).
+  void set_altered(std::vector<AlteredCell> cells, std::span<const std::uint32_t> counts);
 
   MarkerMap map_;
   std::int32_t animals_ = 0;

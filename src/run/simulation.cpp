@@ -10,17 +10,17 @@
 
 #include "analysis/counts.hpp"
 #include "analysis/error_truth.hpp"
-#include "io/diagnostic.hpp"
-#include "run/run_files.hpp"
-#include "io/unit_file.hpp"
 #include "formats/design_outputs.hpp"
 #include "formats/pre_panel.hpp"
 #include "input/error_matrix.hpp"
 #include "input/marker_file.hpp"
+#include "io/diagnostic.hpp"
+#include "io/unit_file.hpp"
 #include "pedsim/pedsim.hpp"
 #include "platform/large_memory.hpp"
 #include "platform/phase_timing.hpp"
 #include "random/uniform_stream.hpp"
+#include "run/run_files.hpp"
 #include "sim/column_storage.hpp"
 #include "sim/error_injection.hpp"
 #include "sim/founders.hpp"
@@ -29,6 +29,7 @@
 #include "sim/marker_map.hpp"
 #include "sim/mating.hpp"
 #include "sim/panel_errors.hpp"
+#include "sim/panel_fill.hpp"
 #include "sim/parent_lists.hpp"
 #include "sim/parent_selection.hpp"
 #include "sim/pedigree_errors.hpp"
@@ -202,7 +203,7 @@ void breed_panel(RunInProgress& r) {
       records.error_model_row().kernel->kind == ErrorKernel::Kind::kMatrix
           ? read_error_matrix(std::string(error_model_argument(records.error_model)))
           : ErrorMatrix{};
-  run.panel.set_bred(run.pedigree.created());
+  PanelFill(run.panel).set_bred(run.pedigree.created());
   RecordRows rows(run.pedigree, run.genotypes, run.model, panel_replacement_shares(run), records,
                   matrix, run.seed, run.panel, design_first);
   drop_genes(run.pedigree, run.genotypes, run.seed, design_first, run.panel, r.helper, &rows,

@@ -7,6 +7,7 @@
 
 #include "random/layer_stream.hpp"
 #include "random/layer_words.hpp"
+#include "sim/panel_fill.hpp"
 #include "sim/panel_kernels.hpp"
 #include "sim/panel_lanes.hpp"
 #include "sim/panel_words.hpp"
@@ -91,7 +92,7 @@ class PanelBreeder {
     const auto* u = reinterpret_cast<const std::uint32_t*>(
         numbers(i, panel_lane(side == 0 ? PanelDraw::kFounderFirst : PanelDraw::kFounderSecond),
                 numbers_.size() / 2));
-    std::uint64_t* haplotype = panel_.haplotype(i, side);
+    std::uint64_t* haplotype = PanelFill(panel_).haplotype(i, side);
     const auto markers = static_cast<std::size_t>(markers_);
     if (panel_.bits() == 1) {
       bits_at_or_above(u, bounds_.data(), markers, haplotype);
@@ -107,8 +108,8 @@ class PanelBreeder {
     } else {
       random_mask(child, draw);
     }
-    select_bits(panel_.haplotype(parent, 0), panel_.haplotype(parent, 1), mask_.data(),
-                mask_.size(), panel_.haplotype(child, side));
+    select_bits(PanelFill(panel_).haplotype(parent, 0), PanelFill(panel_).haplotype(parent, 1), mask_.data(),
+                mask_.size(), PanelFill(panel_).haplotype(child, side));
   }
 
   // Unlinked: marker m comes from the second haplotype when bit m of the
@@ -145,8 +146,8 @@ class PanelBreeder {
   // Marker 1 is the design's marker, as it was bred.
   void copy_design_marker(std::int32_t i) {
     const MarkerColumns& marker = design_->marker(0);
-    PanelWords(panel_.haplotype(i, 0), panel_.bits()).set(0, marker.true_first[i] - 1);
-    PanelWords(panel_.haplotype(i, 1), panel_.bits()).set(0, marker.true_second[i] - 1);
+    PanelWords(PanelFill(panel_).haplotype(i, 0), panel_.bits()).set(0, marker.true_first[i] - 1);
+    PanelWords(PanelFill(panel_).haplotype(i, 1), panel_.bits()).set(0, marker.true_second[i] - 1);
   }
 
   const Pedigree& pedigree_;
@@ -176,7 +177,7 @@ void drop_genes(const Pedigree& pedigree, const GenotypeStore& design, const See
                 bool design_marker_first, Panel& panel, HelperThread& helper,
                 RowObserver* observer, const StopRequest* stop) {
   const std::int32_t bred = pedigree.created();
-  panel.set_bred(bred);
+  PanelFill(panel).set_bred(bred);
   const GenotypeStore* marker_one = design_marker_first ? &design : nullptr;
   PanelBreeder one(pedigree, marker_one, seed, panel, observer, 0);
   PanelBreeder other(pedigree, marker_one, seed, panel, observer, 1);

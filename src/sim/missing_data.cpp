@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "random/distributions.hpp"
+#include "sim/panel_fill.hpp"
 #include "sim/panel_words.hpp"
 #include "sim/record_lanes.hpp"
 
@@ -54,7 +55,7 @@ void leave_parents_ungenotyped(const Pedigree& pedigree, double share, const See
     const auto left = static_cast<double>(parents.size() - k);
     const std::size_t pick = k + static_cast<std::size_t>(stream.next_uniform() * left);
     std::swap(parents[k], parents[std::min(pick, parents.size() - 1)]);
-    panel.set_lost(parents[k]);
+    PanelFill(panel).set_lost(parents[k]);
   }
 }
 
@@ -64,10 +65,10 @@ void prepare_missing(const Pedigree& pedigree, const GenotypeStore& design,
                      const RecordOptions& options, const Seed& seed, Panel& panel) {
   if (options.missing_model_row().placement == MissingPlacement::kAnimals) {
     for (std::int32_t i = 1; i <= pedigree.created(); ++i) {
-      if (design.lost[i] != 0) panel.set_lost(i);
+      if (design.lost[i] != 0) PanelFill(panel).set_lost(i);
     }
   } else {
-    panel.add_missing_mask();
+    PanelFill(panel).add_missing_mask();
   }
   if (options.ungenotyped_parents) {
     leave_parents_ungenotyped(pedigree, *options.ungenotyped_parents, seed, panel);
@@ -105,7 +106,7 @@ MissingRows::MissingRows(const RecordOptions& options, const Seed& seed,
 // are placed.
 void MissingRows::draw(std::int32_t animal) {
   const double s = animal_call_rate(options_, seed_, animal);
-  std::uint64_t* row = panel_.missing(animal);
+  std::uint64_t* row = PanelFill(panel_).missing(animal);
   const std::int32_t markers = panel_.markers();
   const auto r = static_cast<std::uint32_t>(animal);
   const auto place = [&](double p_max, auto&& p, auto&& on) {

@@ -8,6 +8,7 @@
 #include "random/layer_stream.hpp"
 #include "random/layer_words.hpp"
 #include "sim/error_injection.hpp"
+#include "sim/panel_fill.hpp"
 #include "sim/panel_kernels.hpp"
 #include "sim/panel_words.hpp"
 
@@ -46,10 +47,10 @@ class PanelErrors {
       // replacement.
       if (codes_of_.equal_shares()) {
         codes_below(u, codes_of_.threshold(), codes_of_.scale(), panel_.code_bits(),
-                    static_cast<std::size_t>(markers_), panel_.replacements(c));
+                    static_cast<std::size_t>(markers_), PanelFill(panel_).replacements(c));
       } else {
         codes_by_shares(u);
-        pack(panel_.replacements(c));
+        pack(PanelFill(panel_).replacements(c));
       }
     }
   }
@@ -109,7 +110,7 @@ void keep_design_errors(const GenotypeStore& design, Panel& panel) {
   for (std::size_t c = 0; c < panel.candidates().size(); ++c) {
     const std::int32_t i = panel.candidates()[c];
     const std::int32_t recorded = marker.recorded_first[i];
-    PanelWords(panel.replacements(c), panel.code_bits())
+    PanelWords(PanelFill(panel).replacements(c), panel.code_bits())
         .set(0, recorded != marker.true_first[i] ? static_cast<std::uint32_t>(recorded) : 0);
   }
 }
@@ -126,9 +127,9 @@ void degrade_panel(const Pedigree& pedigree, const GenotypeStore& design, const 
                    const std::vector<double>& replacement_shares, const Seed& seed,
                    bool design_marker_first, Panel& panel, HelperThread& helper) {
   for (std::int32_t i = 1; i <= pedigree.created(); ++i) {
-    if (design.lost[i] != 0) panel.set_lost(i);
+    if (design.lost[i] != 0) PanelFill(panel).set_lost(i);
   }
-  panel.set_candidates(error_candidates(pedigree, design));
+  PanelFill(panel).set_candidates(error_candidates(pedigree, design));
   const DesignCodes codes(model, replacement_shares);
   PanelErrors one(codes, seed, panel);
   PanelErrors other(codes, seed, panel);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/large_memory.hpp"
+#include "sim/panel_fill.hpp"
 
 namespace pedsim {
 
@@ -62,7 +63,7 @@ std::int64_t RecordRows::error_candidates() const {
 void RecordRows::finish() {
   if (options_.exact_error_count) exact_errors(options_, seed_, errors_[0], panel_);
   generation_bred();
-  panel_.set_altered(std::move(cells_), counts_);
+  PanelFill(panel_).set_altered(std::move(cells_), counts_);
 }
 
 }  // namespace pedsim

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "random/layer_stream.hpp"
+#include "sim/panel_fill.hpp"
 
 namespace pedsim {
 
@@ -36,7 +37,7 @@ std::vector<PedigreeChange> swap_samples(Panel& panel, const Pedigree& pedigree,
                                          std::vector<PedigreeChange> changes, double share,
                                          const Seed& seed) {
   if (share <= 0) return changes;
-  panel.swap_records(draw_pairs(panel, pedigree, share, seed));
+  PanelFill(panel).swap_records(draw_pairs(panel, pedigree, share, seed));
   std::vector<PedigreeChange> merged;
   auto next = changes.begin();
   for (std::int32_t i = 1; i <= pedigree.created(); ++i) {
