@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -58,5 +59,21 @@ class Formats {
   // Bit k: row k of genotype_formats().
   std::uint64_t set_ = 1;
 };
+
+struct Simulation;
+
+// Writes the files a command-line run with --outdir `folder` writes: the
+// genotype files of `formats` (ped.pre by default), ped.errors and run.tsv
+// in `folder` (made, with its parents, when missing), the true genotypes in
+// the same formats when asked, and the truth file and summary under the
+// names given, in `folder` too, holding the folder's lock as the command
+// line does. Throws Stop: status 2 for an empty folder name, two names of
+// one file, a format that cannot hold the run's genotypes, or another run
+// writing the folder; else the diagnostic of the file that cannot be
+// written.
+void write_files(const Simulation& run, const std::string& folder,
+                 const std::optional<std::string>& truth = std::nullopt,
+                 const std::optional<std::string>& summary = std::nullopt,
+                 bool true_genotypes = false, const Formats& formats = {});
 
 }  // namespace pedsim

@@ -6,9 +6,11 @@
 #include <string>
 
 #include "pedsim/markers.hpp"
-#include "pedsim/models.hpp"
 
 namespace pedsim {
+
+struct ErrorModel;
+struct MissingModel;
 
 // How a run's records are degraded: which genotypes are missing and which
 // of the called ones are wrong. At their defaults, the design's rules: an
@@ -59,8 +61,8 @@ struct RecordOptions {
     return is_design_errors() && is_design_missing() && !has_pedigree_errors();
   }
   // The models' rows (of options that passed validate()).
-  const ErrorModel& error_model_row() const { return *find_error_model(error_model); }
-  const MissingModel& missing_model_row() const { return *find_missing_model(missing_model); }
+  const ErrorModel& error_model_row() const;
+  const MissingModel& missing_model_row() const;
   // The error model's name in errors.tsv: "random-allele", "matrix", ...
   std::string error_model_name() const;
   // How reports name the record model: "error_model=random-allele ...".

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "pedsim/pedsim.hpp"
+#include "pedsim/simulation.hpp"
 
 namespace pedsim {
 

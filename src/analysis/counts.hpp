@@ -5,7 +5,8 @@
 #include <vector>
 
 #include "analysis/error_truth.hpp"
-#include "pedsim/pedsim.hpp"
+#include "pedsim/marker_statistics.hpp"
+#include "pedsim/simulation.hpp"
 
 namespace pedsim {
 

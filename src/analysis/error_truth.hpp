@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "analysis/recorded_words.hpp"
-#include "pedsim/pedsim.hpp"
+#include "pedsim/marker_statistics.hpp"
+#include "pedsim/simulation.hpp"
 
 namespace pedsim {
 

@@ -4,7 +4,8 @@
 #include <vector>
 
 #include "analysis/allele_tally.hpp"
-#include "pedsim/pedsim.hpp"
+#include "pedsim/marker_statistics.hpp"
+#include "pedsim/simulation.hpp"
 
 namespace pedsim {
 

@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "pedsim/pedsim.hpp"
+#include "pedsim/simulation.hpp"
 
 namespace pedsim {
 

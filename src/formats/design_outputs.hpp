@@ -5,7 +5,7 @@
 
 #include "io/buffered_writer.hpp"
 #include "formats/record_formatters.hpp"
-#include "pedsim/pedsim.hpp"
+#include "pedsim/simulation.hpp"
 #include "sim/error_injection.hpp"
 
 namespace pedsim {

@@ -5,7 +5,8 @@
 #include <string_view>
 
 #include "formats/genotype_view.hpp"
-#include "pedsim/pedsim.hpp"
+#include "pedsim/formats.hpp"
+#include "pedsim/simulation.hpp"
 
 namespace pedsim {
 

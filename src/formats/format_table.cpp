@@ -5,6 +5,7 @@
 
 #include "io/diagnostic.hpp"
 #include "formats/format_files.hpp"
+#include "pedsim/models.hpp"
 #include "text/lists.hpp"
 
 namespace pedsim {

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "pedsim/pedsim.hpp"
+#include "pedsim/simulation.hpp"
 
 namespace pedsim {
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "formats/genotype_view.hpp"
-#include "pedsim/pedsim.hpp"
+#include "pedsim/simulation.hpp"
 
 namespace pedsim {
 

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "pedsim/pedsim.hpp"
+#include "pedsim/simulation.hpp"
 #include "platform/large_memory.hpp"
 
 namespace pedsim {

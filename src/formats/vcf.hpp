@@ -3,7 +3,7 @@
 #include <string>
 
 #include "formats/format_files.hpp"
-#include "pedsim/pedsim.hpp"
+#include "pedsim/simulation.hpp"
 
 namespace pedsim {
 

@@ -8,6 +8,7 @@
 
 #include "io/diagnostic.hpp"
 #include "input/input_file.hpp"
+#include "pedsim/options.hpp"
 
 namespace pedsim {
 

@@ -10,6 +10,7 @@
 
 #include "io/diagnostic.hpp"
 #include "input/input_file.hpp"
+#include "pedsim/options.hpp"
 
 namespace pedsim {
 

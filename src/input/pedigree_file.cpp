@@ -13,7 +13,7 @@
 
 #include "io/diagnostic.hpp"
 #include "input/input_file.hpp"
-#include "pedsim/pedsim.hpp"
+#include "pedsim/simulation.hpp"
 #include "platform/large_memory.hpp"
 #include "platform/helper_thread.hpp"
 #include "text/text.hpp"

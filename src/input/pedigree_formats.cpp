@@ -4,7 +4,7 @@
 
 #include "io/diagnostic.hpp"
 #include "text/lists.hpp"
-#include "pedsim/pedsim.hpp"
+#include "pedsim/simulation.hpp"
 
 namespace pedsim {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "pedsim/pedsim.hpp"
+#include "pedsim/simulation.hpp"
 
 namespace pedsim {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "io/unit_file.hpp"
-#include "pedsim/pedsim.hpp"
+#include "pedsim/simulation.hpp"
 
 namespace pedsim {
 

@@ -10,6 +10,7 @@
 
 #include "io/buffered_writer.hpp"
 #include "io/diagnostic.hpp"
+#include "pedsim/models.hpp"
 #include "text/text.hpp"
 #include "sim/genotype_loss.hpp"
 

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "analysis/counts.hpp"
-#include "pedsim/pedsim.hpp"
+#include "pedsim/simulation.hpp"
 
 namespace pedsim {
 

@@ -12,7 +12,8 @@
 #include "io/unit_file.hpp"
 #include "io/whole_file.hpp"
 #include "formats/format_files.hpp"
-#include "pedsim/pedsim.hpp"
+#include "pedsim/formats.hpp"
+#include "pedsim/simulation.hpp"
 #include "reports/reports.hpp"
 
 namespace pedsim {

@@ -6,7 +6,7 @@
 
 #include "input/marker_file.hpp"
 #include "text/text.hpp"
-#include "pedsim/pedsim.hpp"
+#include "pedsim/simulation.hpp"
 #include "sim/marker_map.hpp"
 
 namespace pedsim {

@@ -5,7 +5,9 @@
 #include <limits>
 
 #include "io/diagnostic.hpp"
-#include "pedsim/pedsim.hpp"
+#include "pedsim/models.hpp"
+#include "pedsim/options.hpp"
+#include "pedsim/simulation.hpp"
 
 namespace pedsim {
 

@@ -6,8 +6,9 @@
 
 #include "input/error_matrix.hpp"
 #include "models/error_kernels.hpp"
+#include "pedsim/models.hpp"
 #include "text/lists.hpp"
-#include "pedsim/pedsim.hpp"
+#include "pedsim/simulation.hpp"
 #include "text/text.hpp"
 
 namespace pedsim {
@@ -17,6 +18,12 @@ namespace {
 [[noreturn]] void invalid(const std::string& message) { throw InvalidParameters(message); }
 
 }  // namespace
+
+const ErrorModel& RecordOptions::error_model_row() const { return *find_error_model(error_model); }
+
+const MissingModel& RecordOptions::missing_model_row() const {
+  return *find_missing_model(missing_model);
+}
 
 std::string RecordOptions::error_model_name() const {
   return std::string(error_model.substr(0, error_model.find(':')));

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "pedsim/pedsim.hpp"
+#include "pedsim/simulation.hpp"
 #include "random/uniform_stream.hpp"
 #include "sim/parent_lists.hpp"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "pedsim/pedsim.hpp"
+#include "pedsim/simulation.hpp"
 #include "platform/helper_thread.hpp"
 
 namespace pedsim {

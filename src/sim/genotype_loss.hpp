@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "pedsim/pedsim.hpp"
+#include "pedsim/simulation.hpp"
 #include "platform/helper_thread.hpp"
 #include "random/uniform_stream.hpp"
 

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "pedsim/options.hpp"
 #include "random/distributions.hpp"
 #include "random/layer_stream.hpp"
 #include "sim/panel_lanes.hpp"

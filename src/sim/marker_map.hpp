@@ -4,7 +4,7 @@
 #include <optional>
 #include <string_view>
 
-#include "pedsim/pedsim.hpp"
+#include "pedsim/simulation.hpp"
 
 namespace pedsim {
 

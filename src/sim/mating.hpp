@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "pedsim/pedsim.hpp"
+#include "pedsim/simulation.hpp"
 #include "platform/large_memory.hpp"
 #include "platform/helper_thread.hpp"
 #include "random/uniform_stream.hpp"

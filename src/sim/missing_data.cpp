@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "pedsim/models.hpp"
 #include "random/distributions.hpp"
 #include "sim/panel_fill.hpp"
 #include "sim/panel_words.hpp"

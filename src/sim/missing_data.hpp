@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "pedsim/pedsim.hpp"
+#include "pedsim/simulation.hpp"
 #include "sim/rare_events.hpp"
 
 namespace pedsim {

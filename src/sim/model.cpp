@@ -1,7 +1,7 @@
 #include <cmath>
 #include <string>
 
-#include "pedsim/pedsim.hpp"
+#include "pedsim/simulation.hpp"
 
 namespace pedsim {
 

@@ -4,7 +4,7 @@
 #include <numeric>
 #include <utility>
 
-#include "pedsim/pedsim.hpp"
+#include "pedsim/simulation.hpp"
 #include "platform/large_memory.hpp"
 
 namespace pedsim {

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "pedsim/pedsim.hpp"
+#include "pedsim/simulation.hpp"
 #include "platform/helper_thread.hpp"
 #include "sim/error_injection.hpp"
 

@@ -1,7 +1,7 @@
 #include <limits>
 #include <string>
 
-#include "pedsim/pedsim.hpp"
+#include "pedsim/simulation.hpp"
 #include "random/uniform_stream.hpp"
 
 namespace pedsim {

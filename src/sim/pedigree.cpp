@@ -2,7 +2,7 @@
 #include <new>
 #include <utility>
 
-#include "pedsim/pedsim.hpp"
+#include "pedsim/simulation.hpp"
 #include "platform/large_memory.hpp"
 
 namespace pedsim {

@@ -3,7 +3,7 @@
 #include <optional>
 #include <vector>
 
-#include "pedsim/pedsim.hpp"
+#include "pedsim/simulation.hpp"
 #include "sim/gene_drop.hpp"
 #include "sim/missing_data.hpp"
 #include "sim/row_errors.hpp"

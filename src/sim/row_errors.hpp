@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "models/error_kernels.hpp"
-#include "pedsim/pedsim.hpp"
+#include "pedsim/simulation.hpp"
 #include "sim/error_injection.hpp"
 #include "sim/panel_errors.hpp"
 #include "sim/rare_events.hpp"

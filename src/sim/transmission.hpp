@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "pedsim/pedsim.hpp"
+#include "pedsim/simulation.hpp"
 
 namespace pedsim {
 
