@@ -30,7 +30,8 @@ std::vector<std::string> documented_rows() {
 TEST(Tables, EveryMarkerStatisticIsInTheReadme) {
   const std::string readme = test::read_file(PEDSIM_README);
   for (const MarkerStatistic& s : marker_statistics()) {
-    EXPECT_NE(readme.find("`" + std::string(s.name) + "`"), std::string::npos) << s.name;
+    const std::string quoted = std::string("`").append(s.name).append("`");
+    EXPECT_NE(readme.find(quoted), std::string::npos) << s.name;
   }
 }
 
