@@ -10,9 +10,11 @@
 import operator
 import os
 
-from ._pedsim import Run, _simulate, _simulate_on_pedigree
+from ._pedsim import (Run, _simulate, _simulate_on_pedigree, error_models, genotype_formats,
+                      missing_models, pedigree_formats)
 
-__all__ = ["Run", "simulate"]
+__all__ = ["Run", "simulate", "error_models", "missing_models", "genotype_formats",
+           "pedigree_formats"]
 
 
 def _int32(name, value):
@@ -33,12 +35,13 @@ def simulate(ngen=None, n=None, male=None, *, seed=None, replicate=0, pedigree=N
     options, named with "_" for "-": markers=, alleles=, frequencies=,
     chromosomes=, chromosome_length=, marker_file= ask for a marker panel,
     whose genotypes are run.true_genotypes and run.recorded_genotypes,
-    (animals, markers, 2). Raises ValueError for arguments no
+    (animals, markers, 2); error_model= is one of {error_models} and
+    missing_model= one of {missing_models}. Raises ValueError for arguments no
     pedigree can be bred from or outside their limits. The work runs without
     the GIL, so runs can go side by side in threads. The run's arrays are
     read-only views.
 
-    pedigree: a pedigree file's path (pedigree_format "table", "fam" or "pre";
+    pedigree: a pedigree file's path (pedigree_format one of {pedigree_formats};
     default by its name) or a pandas DataFrame with columns animal, sire,
     dam and optionally sex (missing values: unknown), in place of NGEN N
     MALE; run.names gives the animals' names by number. genotyped: the names
@@ -104,3 +107,13 @@ def _to_pandas(run):
 
 Run.to_pandas = _to_pandas
 Run.to_pandas.__doc__ = "One DataFrame row per animal (needs pandas)."
+
+
+def _listed(names):
+    return ", ".join(f'"{name}"' for name in names)
+
+
+# The models and formats named in the docstring are the library's tables.
+simulate.__doc__ = simulate.__doc__.format(
+    error_models=_listed(error_models), missing_models=_listed(missing_models),
+    pedigree_formats=_listed(pedigree_formats))

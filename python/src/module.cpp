@@ -333,6 +333,19 @@ Run simulate_on_pedigree(const std::string& source, bool is_text, const std::str
   }));
 }
 
+// The names of a table's rows, as a Python list.
+template <typename Row, typename Name>
+py::list row_names(std::span<const Row> rows, Name name) {
+  py::list names;
+  for (const Row& row : rows) names.append(py::str(std::string(name(row))));
+  return names;
+}
+
+template <typename Row>
+py::list row_names(std::span<const Row> rows) {
+  return row_names(rows, [](const Row& row) { return row.name; });
+}
+
 // Run.marker_statistics's docstring, naming the table's columns.
 const std::string& marker_statistics_doc() {
   static const std::string doc = [] {
@@ -595,6 +608,12 @@ PYBIND11_MODULE(_pedsim, m) {
            py::arg("summary") = false, py::arg("true_genotypes") = false,
            py::arg("formats") = std::vector<std::string>{"pre"}, write_doc.c_str());
 
+  // The names of each table's rows, for the docstrings and for users.
+  m.attr("error_models") =
+      row_names(pedsim::error_models(), [](const pedsim::ErrorModel& r) { return r.usage_name(); });
+  m.attr("missing_models") = row_names(pedsim::missing_models());
+  m.attr("genotype_formats") = row_names(pedsim::genotype_formats());
+  m.attr("pedigree_formats") = row_names(pedsim::pedigree_formats());
   m.def("_simulate", &simulate, py::arg("ngen"), py::arg("n"), py::arg("male"),
         py::arg("keywords"));
   m.def("_simulate_on_pedigree", &simulate_on_pedigree, py::arg("source"), py::arg("is_text"),

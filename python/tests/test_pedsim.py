@@ -239,6 +239,10 @@ def test_panel_arrays_match_the_files_and_the_marker_file(tmp_path):
 
 
 def test_panel_keywords_are_checked():
+    # The docstring names the library's tables' rows, whatever they hold.
+    for name in pedsim.error_models + pedsim.missing_models + pedsim.pedigree_formats:
+        assert f'"{name}"' in pedsim.simulate.__doc__
+    assert "vcf" in pedsim.genotype_formats
     with pytest.raises(ValueError, match="maf: frequencies are for two-allele markers"):
         pedsim.simulate(3, 20, 5, seed=1, markers=10, frequencies="maf:0.1-0.2")
     with pytest.raises(ValueError, match="line 1, column x"):
