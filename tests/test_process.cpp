@@ -201,6 +201,12 @@ INSTANTIATE_TEST_SUITE_P(
                    2,
                    "",
                    "pedsim: unknown option '--frobnicate' (see --help)\n"},
+        FolderCase{"MisspeltOption",
+                   {"3", "20", "5", "--eror-rate", "0.1"},
+                   2,
+                   "",
+                   "pedsim: unknown option '--eror-rate'; did you mean --error-rate? (see "
+                   "--help)\n"},
         FolderCase{"OptionWithoutValue",
                    {"3", "20", "5", "--truth"},
                    2,

@@ -73,6 +73,10 @@ std::span<const Option> options();
 const Option* find_option(std::string_view name);
 // The option whose Python keyword is `keyword` ("error_rate"), or null.
 const Option* find_keyword(std::string_view keyword);
+// The option ("--error-rate", or with `keyword` its Python keyword,
+// "error_rate") nearest a misspelt name, within a few characters; "" for
+// none.
+std::string nearest_name(std::string_view name, bool keyword);
 // Checks `value` against the option's kind and limits and stores it; a value
 // that does not fit throws Stop (status 2) naming the option and the value.
 void apply_option(const Option& option, std::string_view value, Settings& settings);

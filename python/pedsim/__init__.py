@@ -56,6 +56,10 @@ def simulate(ngen=None, n=None, male=None, *, seed=None, replicate=0, pedigree=N
     if pedigree is None and pedigree_format is not None:
         raise ValueError("pedigree_format= goes with pedigree=")
     if pedigree is None:
+        missing = [name for name, value in (("ngen", ngen), ("n", n), ("male", male)) if value is None]
+        if missing:
+            raise TypeError("simulate() needs ngen, n and male (or pedigree=); missing: "
+                            + ", ".join(missing))
         return _simulate(_int32("ngen", ngen), _int32("n", n), _int32("male", male), keywords)
     if (ngen, n, male) != (None, None, None):
         raise ValueError("pedigree= takes the place of ngen, n and male; give one or the other")

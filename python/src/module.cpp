@@ -248,7 +248,9 @@ pedsim::Settings settings_of(const py::dict& keywords) {
     if (keyword == "seed" && value.is_none()) continue;
     const pedsim::Option* option = pedsim::find_keyword(keyword);
     if (option == nullptr) {
-      throw py::type_error("simulate() got an unexpected keyword argument '" + keyword + "'");
+      const std::string nearest = pedsim::nearest_name(keyword, true);
+      throw py::type_error("simulate() got an unexpected keyword argument '" + keyword + "'" +
+                           (nearest.empty() ? "" : "; did you mean " + nearest + "?"));
     }
     check_type(keyword, option->kind, value);
     pedsim::apply_option(*option, std::string(py::str(value)), settings);

@@ -139,10 +139,17 @@ def test_values_out_of_range_raise_value_error(keywords):
     ({"error_rate": True}, TypeError, "error_rate= takes a number, got bool"),
     ({"error_model": 3}, TypeError, "error_model= takes a str, got int"),
     ({"pedigree_format": "bogus"}, ValueError, "pedigree_format= goes with pedigree="),
+    ({"eror_rate": 0.1}, TypeError, "unexpected keyword argument 'eror_rate'; did you mean error_rate"),
+    ({"frobnicate": 1}, TypeError, "unexpected keyword argument 'frobnicate'$"),
 ])
 def test_wrong_types_raise_naming_the_keyword(keywords, error, message):
     with pytest.raises(error, match=message):
         pedsim.simulate(3, 20, 5, **{"seed": 1, **keywords})
+
+
+def test_missing_numbers_are_named():
+    with pytest.raises(TypeError, match="needs ngen, n and male .or pedigree=.; missing: n, male"):
+        pedsim.simulate(3, seed=1)
 
 
 def test_arrays_are_read_only():

@@ -9,9 +9,9 @@
 #include <tuple>
 #include <utility>
 
-#include "pedsim/pedsim.hpp"
-#include "cli/studies.hpp"
 #include "cli/process.hpp"
+#include "cli/studies.hpp"
+#include "pedsim/pedsim.hpp"
 
 namespace pedsim {
 
@@ -61,7 +61,8 @@ constexpr std::string_view kUsageAfterOptions =
     "Exit status: 0 success; 2 a usage error (an unknown option, arguments outside\n"
     "the limits, an invalid seed, two names of one file, a console sent to a file\n"
     "of the run, another run writing in this folder, a folder holding another\n"
-    "study, a marker file or error matrix that cannot be read or used); 24, 59, 64 an argument missing or not an integer; 9, 10, 29, 30, 42,\n"
+    "study, a marker file or error matrix that cannot be read or used); 24, 59, 64 an argument "
+    "missing or not an integer; 9, 10, 29, 30, 42,\n"
     "43 a file that cannot be created; 38 a failed write; 41, 179 not enough\n"
     "memory or a table too large; 70 an internal error; 130, 143 interrupted\n"
     "(SIGINT, SIGTERM). With --replicates, the status of the first replicate that\n"
@@ -252,8 +253,9 @@ int run_once(const CommandLine& line, const std::optional<std::string>& seed_var
     // The outputs exist from the start, created if missing, but keep what they hold
     // until the arguments are known good.
     files.open();
-    const RunArguments arguments =
-        known_good ? *std::move(known_good) : read_arguments(line, seed_variable, console, stderr_fd);
+    const RunArguments arguments = known_good
+                                       ? *std::move(known_good)
+                                       : read_arguments(line, seed_variable, console, stderr_fd);
     report_removed(stderr_fd,
                    files.empty_outputs(arguments.seed, model_text(settings.model, settings.markers,
                                                                   settings.records)));
@@ -305,26 +307,26 @@ int run_study(const CommandLine& line, const std::optional<std::string>& seed_va
     const RunArguments arguments = read_arguments(line, seed_variable, echo, stderr_fd);
     const unsigned cores = std::max(1U, std::thread::hardware_concurrency());
     const Settings& settings = line.settings;
-    const ReplicateStudy study{.parameters = arguments.parameters.value_or(Parameters{}),
-                               .supplied = arguments.supplied
-                                               ? std::make_shared<const SuppliedPedigree>(
-                                                     *arguments.supplied)
-                                               : nullptr,
-                               .pedigree_file = settings.pedigree.value_or(""),
-                               .seed = arguments.seed,
-                               .outdir = *settings.outdir,
-                               .first = settings.replicate,
-                               .count = *settings.replicates,
-                               .jobs = settings.jobs.value_or(static_cast<int>(cores)),
-                               .truth = settings.truth,
-                               .summary = settings.summary,
-                               .quiet = settings.quiet,
-                               .formats = settings.formats,
-                               .true_genotypes = settings.true_genotypes,
-                               .model = settings.model,
-                               .markers = settings.markers,
-                               .records = settings.records,
-                               .echo = echo.text};
+    const ReplicateStudy study{
+        .parameters = arguments.parameters.value_or(Parameters{}),
+        .supplied = arguments.supplied
+                        ? std::make_shared<const SuppliedPedigree>(*arguments.supplied)
+                        : nullptr,
+        .pedigree_file = settings.pedigree.value_or(""),
+        .seed = arguments.seed,
+        .outdir = *settings.outdir,
+        .first = settings.replicate,
+        .count = *settings.replicates,
+        .jobs = settings.jobs.value_or(static_cast<int>(cores)),
+        .truth = settings.truth,
+        .summary = settings.summary,
+        .quiet = settings.quiet,
+        .formats = settings.formats,
+        .true_genotypes = settings.true_genotypes,
+        .model = settings.model,
+        .markers = settings.markers,
+        .records = settings.records,
+        .echo = echo.text};
     check_study_console(study, stdout_fd, stderr_fd);
     Console(stdout_fd).write(echo.text);
     handle_interrupts(stderr_fd, "the replicates being written");
@@ -412,7 +414,11 @@ CommandLine parse_command_line(std::span<const std::string_view> args) {
     const std::size_t equals = arg.find('=');
     const std::string_view name = arg.substr(0, equals);
     const Option* option = find_option(name);
-    if (option == nullptr) stop_usage("unknown option '" + std::string(name) + "' (see --help)");
+    if (option == nullptr) {
+      const std::string nearest = nearest_name(name, false);
+      stop_usage("unknown option '" + std::string(name) + "'" +
+                 (nearest.empty() ? "" : "; did you mean " + nearest + "?") + " (see --help)");
+    }
     given.push_back(name);
     if (option->kind == ValueKind::kFlag) {
       if (equals != std::string_view::npos) {

@@ -1,12 +1,14 @@
+#include "pedsim/options.hpp"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include "io/diagnostic.hpp"
 #include "pedsim/models.hpp"
-#include "pedsim/options.hpp"
 #include "pedsim/simulation.hpp"
 
 namespace pedsim {
@@ -256,13 +258,54 @@ const Option* find_option(std::string_view name) {
   return found == kOptions.end() ? nullptr : &*found;
 }
 
+std::string keyword_of(const Option& option) {
+  std::string name(option.name.substr(2));
+  std::replace(name.begin(), name.end(), '-', '_');
+  return name;
+}
+
 const Option* find_keyword(std::string_view keyword) {
   for (const Option& option : kOptions) {
-    std::string name(option.name.substr(2));
-    std::replace(name.begin(), name.end(), '-', '_');
-    if (option.reach == Reach::kSimulate && name == keyword) return &option;
+    if (option.reach == Reach::kSimulate && keyword_of(option) == keyword) return &option;
   }
   return nullptr;
+}
+
+namespace {
+
+// The fewest single-character insertions, deletions and substitutions that
+// turn one text into the other.
+std::size_t edit_distance(std::string_view a, std::string_view b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+}  // namespace
+
+std::string nearest_name(std::string_view name, bool keyword) {
+  std::string best;
+  // A slip of a few characters, not a different word.
+  std::size_t best_distance = std::max<std::size_t>(2, name.size() / 4) + 1;
+  for (const Option& option : kOptions) {
+    if (keyword && option.reach != Reach::kSimulate) continue;
+    const std::string candidate = keyword ? keyword_of(option) : std::string(option.name);
+    const std::size_t distance = edit_distance(name, candidate);
+    if (distance < best_distance) {
+      best = candidate;
+      best_distance = distance;
+    }
+  }
+  return best;
 }
 
 void apply_option(const Option& option, std::string_view value, Settings& settings) {
