@@ -304,9 +304,9 @@ INSTANTIATE_TEST_SUITE_P(
             .status = 2,
             .out = kEchoed,
             .err = "pedsim: --format plink holds 2 alleles per marker, and --error-model "
-                   "design records allele 3 on a 2-allele marker; choose --error-model "
-                   "random-allele, dropout or matrix:FILE, or write --format pre, "
-                   "plink-text or vcf\n"},
+                   "design records allele 3 on a 2-allele marker; add --error-rate E, or "
+                   "--error-model none, random-allele, dropout or matrix:FILE, or write "
+                   "--format pre, plink-text or vcf\n"},
         FolderCase{.name = "ReportNamesTheVcfIndex",
                    .args = {"--format", "vcf", "--truth", "ped.vcf.gz.csi", "3", "20", "5"},
                    .status = 2,

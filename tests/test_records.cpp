@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "input/error_matrix.hpp"
 #include "formats/plink.hpp"
+#include "input/error_matrix.hpp"
 #include "pedsim/pedsim.hpp"
 #include "sim/panel_kernels.hpp"
 #include "sim/rare_events.hpp"
@@ -62,9 +62,8 @@ bool is_het(const Panel& p, std::int32_t i, std::int32_t m) {
 // turns heterozygotes only into a homozygote of one of their alleles; on
 // panels held as bytes and as bits.
 TEST(RecordModels, ModelsChangeWhatTheySayAtTheirRates) {
-  for (const auto& [model, alleles] :
-       {std::pair{"random-allele", 5}, std::pair{"dropout", 4}, std::pair{"random-allele", 2},
-        std::pair{"dropout", 2}}) {
+  for (const auto& [model, alleles] : {std::pair{"random-allele", 5}, std::pair{"dropout", 4},
+                                       std::pair{"random-allele", 2}, std::pair{"dropout", 2}}) {
     const double e = 0.04;
     const double c = 0.8;
     const Simulation run = run_with(snps(200, alleles), with_call_rate(errors(model, e), c));
@@ -299,7 +298,8 @@ TEST(RecordModels, UngenotypedParentsAreAShareOfTheParents) {
     aged_parents += parents.count(i) != 0 && aged.panel.lost(i);
     design_parents += parents.count(i) != 0 && design.panel.lost(i);
   }
-  const auto share = static_cast<std::size_t>(std::llround(0.3 * static_cast<double>(parents.size())));
+  const auto share =
+      static_cast<std::size_t>(std::llround(0.3 * static_cast<double>(parents.size())));
   EXPECT_EQ(lost, share);
   EXPECT_EQ(aged_parents, std::max(share, design_parents));
 }
@@ -368,6 +368,27 @@ struct BadRecords {
   std::string message;
 };
 
+// A rate given alone picks the model that takes it, in either order with
+// other options; a model named explicitly is kept.
+TEST(RecordModels, ARateAlonePicksItsModel) {
+  for (const auto& [args, model] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"--error-rate", "0.1"},
+            "error_model=random-allele error_rate=0.1 missing_model=design"},
+           {{"--call-rate", "0.9"}, "error_model=design missing_model=random call_rate=0.9"},
+           {{"--error-rate", "0.1", "--error-model", "dropout"}, "error_model=dropout"},
+           {{"--error-model", "none", "--missing-model", "none"},
+            "error_model=none missing_model=none"},
+       }) {
+    Settings settings;
+    for (std::size_t k = 0; k < args.size(); k += 2) {
+      apply_option(*find_option(args[k]), args[k + 1], settings);
+    }
+    EXPECT_NE(settings.records.describe().find(model), std::string::npos)
+        << settings.records.describe();
+    settings.records.validate(settings.markers);
+  }
+}
+
 // Options that do not go together, and faulty matrix files, stop with
 // status 2 before any file is touched, naming what is wrong.
 TEST(RecordModels, FaultsAreUsageErrors) {
@@ -376,14 +397,16 @@ TEST(RecordModels, FaultsAreUsageErrors) {
   test::write_file(dir.path() / "short.tsv", "1\t0\t0\n0.05\t0.9\t0.05\n0\t0.07\t0.9\n");
   for (const BadRecords& bad : std::vector<BadRecords>{
            {{"--error-model", "random-allele"}, "--error-model random-allele needs --error-rate"},
-           {{"--error-rate", "0.1"}, "--error-rate, --error-spread and --error-count go with"},
-           {{"--error-model", "typo"}, "the error model is design, random-allele, dropout"},
+           {{"--error-model", "design", "--error-rate", "0.1"},
+            "--error-rate, --error-spread and --error-count go with"},
+           {{"--error-model", "typo"}, "the error model is design, none, random-allele, dropout"},
            {{"--error-model", "dropout", "--error-rate", "0.1", "--error-spread", "beta:0"},
             "--error-spread takes beta:A with A above 0, got 'beta:0'"},
            {{"--error-model", "dropout", "--error-rate", "0.1", "--error-count", "some"},
             "--error-count takes exact"},
            {{"--missing-model", "random"}, "--missing-model random needs --call-rate"},
-           {{"--call-rate", "0.9"}, "--call-rate and its spreads go with --missing-model random"},
+           {{"--call-rate", "0.9", "--missing-model", "design"},
+            "--call-rate and its spreads go with --missing-model random"},
            {{"--error-model", "matrix:bad.tsv", "--alleles", "2", "--markers", "3"},
             "error matrix bad.tsv, line 2: the row sums to 1.1, not 1"},
            {{"--error-model", "matrix:short.tsv", "--alleles", "2"},

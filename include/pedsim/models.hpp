@@ -43,6 +43,7 @@ std::string_view error_model_argument(std::string_view model);
 
 // How the missing genotypes of a model are placed.
 enum class MissingPlacement {
+  kNone,      // none: every genotype is called
   kAnimals,   // whole animals lose their records (the design's age schedule)
   kGenotypes  // each genotype, by a call rate
 };

@@ -30,6 +30,10 @@ struct Settings {
   const PedigreeFormat* pedigree_format = nullptr;
   // The animals of the pedigree that have records, one per line.
   std::optional<std::string> genotyped;
+  // The models were named (--error-model, --missing-model): a rate given
+  // alone then picks none.
+  bool error_model_named = false;
+  bool missing_model_named = false;
   // The files of the recorded genotypes and pedigree (ped.pre by default).
   Formats formats;
   // The true genotypes of every marker, in the same formats (true.pre, ...).

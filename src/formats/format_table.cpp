@@ -3,8 +3,8 @@
 
 #include <algorithm>
 
-#include "io/diagnostic.hpp"
 #include "formats/format_files.hpp"
+#include "io/diagnostic.hpp"
 #include "pedsim/models.hpp"
 #include "text/lists.hpp"
 
@@ -113,7 +113,7 @@ void Formats::check(const MarkerOptions& markers, const RecordOptions& records) 
     if (errors.adds_allele && alleles + 1 > format.max_alleles) {
       stop_usage(holds + "--error-model " + std::string(errors.name) + " records allele " +
                  std::to_string(alleles + 1) + " on a " + std::to_string(alleles) +
-                 "-allele marker; choose --error-model " +
+                 "-allele marker; add --error-rate E, or --error-model " +
                  listed_names(
                      error_models(), [](const ErrorModel& m) { return m.usage_name(); },
                      [](const ErrorModel& m) { return !m.adds_allele; }) +

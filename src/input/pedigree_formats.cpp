@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "io/diagnostic.hpp"
-#include "text/lists.hpp"
 #include "pedsim/simulation.hpp"
+#include "text/lists.hpp"
 
 namespace pedsim {
 
@@ -13,8 +13,8 @@ namespace {
 constexpr PedigreeFormat kPedigreeFormats[] = {
     {.name = "table",
      .suffix = "",
-     .help = "animal sire dam [sex], an optional header row naming\n"
-             "the columns in any order",
+     .help = "animal sire dam [sex], or the columns a\n"
+             "header row names, in any order",
      .animal = 0,
      .sire = 1,
      .dam = 2,
@@ -26,7 +26,8 @@ constexpr PedigreeFormat kPedigreeFormats[] = {
      .unbred_rows = false},
     {.name = "fam",
      .suffix = ".fam",
-     .help = "PLINK .fam: family, animal, sire, dam, sex, phenotype",
+     .help = "PLINK .fam: family, animal, sire, dam, sex,\n"
+             "phenotype",
      .animal = 1,
      .sire = 2,
      .dam = 3,

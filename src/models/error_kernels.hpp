@@ -25,6 +25,7 @@ using BatchKernel = std::size_t (*)(const RowWords& row, std::int32_t alleles,
 // The rule of an error model, as the error layer runs it.
 struct ErrorKernel {
   enum class Kind {
+    kNone,        // no errors
     kDesignRule,  // the design's rule, an animal at a time
     kMatrix,      // a genotype's change by its row of the matrix
     kRate,        // each genotype changed with the marker's rate

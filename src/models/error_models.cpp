@@ -36,6 +36,7 @@ struct Dropout {
   static bool alters(std::int32_t a, std::int32_t b) { return a != b; }
 };
 
+constexpr ErrorKernel kNoErrors{ErrorKernel::Kind::kNone};
 constexpr ErrorKernel kDesignRule{ErrorKernel::Kind::kDesignRule};
 constexpr ErrorKernel kMatrix{ErrorKernel::Kind::kMatrix};
 constexpr ErrorKernel kRandomAllele = rate_kernel<RandomAllele>();
@@ -44,31 +45,40 @@ constexpr ErrorKernel kDropout = rate_kernel<Dropout>();
 constexpr ErrorModel kErrorModels[] = {
     {.name = "design",
      .argument = "",
-     .help = "(default) a genotype whose parents are known and\n"
-             "missing may take a new first allele, 1..K+1",
+     .help = "(default) a genotype whose parents are both\n"
+             "known and missing may take a new first\n"
+             "allele, 1..K+1",
      .takes_rate = false,
      .two_alleles_only = false,
      .adds_allele = true,
      .kernel = &kDesignRule},
+    {.name = "none",
+     .argument = "",
+     .help = "no errors",
+     .takes_rate = false,
+     .two_alleles_only = false,
+     .adds_allele = false,
+     .kernel = &kNoErrors},
     {.name = "random-allele",
      .argument = "",
-     .help = "with rate e, one allele replaced by another of the marker's",
+     .help = "with rate e, one allele becomes another of\n"
+             "the marker's",
      .takes_rate = true,
      .two_alleles_only = false,
      .adds_allele = false,
      .kernel = &kRandomAllele},
     {.name = "dropout",
      .argument = "",
-     .help = "with rate e, a heterozygote recorded as a homozygote of\n"
-             "one of its alleles",
+     .help = "with rate e, a heterozygote becomes a\n"
+             "homozygote of one of its alleles",
      .takes_rate = true,
      .two_alleles_only = false,
      .adds_allele = false,
      .kernel = &kDropout},
     {.name = "matrix",
      .argument = "FILE",
-     .help = "two alleles: P(recorded | true) over 0, 1, 2 copies of\n"
-             "allele 2, a 3 x 3 table in FILE",
+     .help = "two alleles: P(recorded | true) over 0, 1\n"
+             "and 2 copies of allele 2, 3 x 3, in FILE",
      .takes_rate = false,
      .two_alleles_only = true,
      .adds_allele = false,

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "text/lists.hpp"
 #include "pedsim/models.hpp"
+#include "text/lists.hpp"
 
 namespace pedsim {
 
@@ -11,12 +11,16 @@ namespace {
 
 constexpr MissingModel kMissingModels[] = {
     {.name = "design",
-     .help = "(default) the age schedule: older animals lose their\n"
-             "records more often",
+     .help = "(default) the age schedule: older animals\n"
+             "lose their records more often",
      .takes_call_rate = false,
      .placement = MissingPlacement::kAnimals},
+    {.name = "none",
+     .help = "every genotype called",
+     .takes_call_rate = false,
+     .placement = MissingPlacement::kNone},
     {.name = "random",
-     .help = "each genotype called with probability c (--call-rate)",
+     .help = "each genotype called with probability c",
      .takes_call_rate = true,
      .placement = MissingPlacement::kGenotypes},
 };

@@ -39,6 +39,29 @@ double beta_concentration(std::string_view option, std::string_view value) {
   return *a;
 }
 
+// The models a rate given alone picks: the first of each table that takes one.
+std::string rate_error_model() {
+  for (const ErrorModel& m : error_models()) {
+    if (m.takes_rate) return std::string(m.name);
+  }
+  return {};
+}
+
+std::string rate_missing_model() {
+  for (const MissingModel& m : missing_models()) {
+    if (m.takes_call_rate) return std::string(m.name);
+  }
+  return {};
+}
+
+std::string rate_error_model_usage() {
+  return "(given alone: --error-model " + rate_error_model() + ")\n";
+}
+
+std::string rate_missing_model_usage() {
+  return "(given alone: --missing-model " + rate_missing_model() + ")\n";
+}
+
 constexpr std::array kOptions{
     Option{"--seed", "T", ValueKind::kInteger, kInt32Low, kInt32High,
            "seed the random stream with T, as PEDSIM_SEED=T does", Reach::kSimulate,
@@ -97,11 +120,18 @@ constexpr std::array kOptions{
            [](Settings& s, std::string_view v) { s.markers.marker_file = text_of(v); }},
     Option{"--error-model", "E", ValueKind::kText, 0, 0,
            "the error model, one of:", Reach::kSimulate,
-           [](Settings& s, std::string_view v) { s.records.error_model = text_of(v); },
+           [](Settings& s, std::string_view v) {
+             s.records.error_model = text_of(v);
+             s.error_model_named = true;
+           },
            error_models_usage},
     Option{"--error-rate", "e", ValueKind::kNumber, 0, 1,
            "the error rate of the models above that take one", Reach::kSimulate,
-           [](Settings& s, std::string_view v) { s.records.error_rate = *parse_finite(v); }},
+           [](Settings& s, std::string_view v) {
+             s.records.error_rate = *parse_finite(v);
+             if (!s.error_model_named) s.records.error_model = rate_error_model();
+           },
+           rate_error_model_usage},
     Option{"--error-spread", "beta:A", ValueKind::kText, 0, 0,
            "each marker's error rate from a Beta of mean e and\n"
            "concentration A",
@@ -117,11 +147,18 @@ constexpr std::array kOptions{
            }},
     Option{"--missing-model", "M", ValueKind::kText, 0, 0,
            "the missing-data model, one of:", Reach::kSimulate,
-           [](Settings& s, std::string_view v) { s.records.missing_model = text_of(v); },
+           [](Settings& s, std::string_view v) {
+             s.records.missing_model = text_of(v);
+             s.missing_model_named = true;
+           },
            missing_models_usage},
     Option{"--call-rate", "c", ValueKind::kNumber, 0, 1,
            "the call rate of the models above that take one", Reach::kSimulate,
-           [](Settings& s, std::string_view v) { s.records.call_rate = *parse_finite(v); }},
+           [](Settings& s, std::string_view v) {
+             s.records.call_rate = *parse_finite(v);
+             if (!s.missing_model_named) s.records.missing_model = rate_missing_model();
+           },
+           rate_missing_model_usage},
     Option{"--call-rate-spread", "beta:A", ValueKind::kText, 0, 0,
            "each marker's call rate from a Beta around c", Reach::kSimulate,
            [](Settings& s, std::string_view v) {

@@ -64,12 +64,17 @@ void leave_parents_ungenotyped(const Pedigree& pedigree, double share, const See
 
 void prepare_missing(const Pedigree& pedigree, const GenotypeStore& design,
                      const RecordOptions& options, const Seed& seed, Panel& panel) {
-  if (options.missing_model_row().placement == MissingPlacement::kAnimals) {
-    for (std::int32_t i = 1; i <= pedigree.created(); ++i) {
-      if (design.lost[i] != 0) PanelFill(panel).set_lost(i);
-    }
-  } else {
-    PanelFill(panel).add_missing_mask();
+  switch (options.missing_model_row().placement) {
+    case MissingPlacement::kNone:
+      break;
+    case MissingPlacement::kAnimals:
+      for (std::int32_t i = 1; i <= pedigree.created(); ++i) {
+        if (design.lost[i] != 0) PanelFill(panel).set_lost(i);
+      }
+      break;
+    case MissingPlacement::kGenotypes:
+      PanelFill(panel).add_missing_mask();
+      break;
   }
   if (options.ungenotyped_parents) {
     leave_parents_ungenotyped(pedigree, *options.ungenotyped_parents, seed, panel);

@@ -55,6 +55,8 @@ RowErrors::RowErrors(const Pedigree& pedigree, const Model& model,
 void RowErrors::alter(std::int32_t i) {
   const auto row = static_cast<std::uint32_t>(i);
   switch (kernel_.kind) {
+    case ErrorKernel::Kind::kNone:
+      return;
     case ErrorKernel::Kind::kDesignRule:
       design_rule(i);
       return;

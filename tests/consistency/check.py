@@ -83,20 +83,26 @@ def draw_configuration(rng):
         if rng.random() < 0.5:
             options += ["--chromosomes", str(rng.randint(1, min(markers, 4))),
                         "--chromosome-length", str(rng.choice([50, 100, 180.5]))]
-        error = rng.choice(["design", "random-allele", "dropout"] + (["matrix"] if alleles == 2 else []))
+        error = rng.choice(["design", "none", "random-allele", "dropout"] + (["matrix"] if alleles == 2 else []))
         if error in ("random-allele", "dropout"):
             rate = rng.choice([0.01, 0.05, 0.2])
-            options += ["--error-model", error, "--error-rate", str(rate)]
+            # A rate alone picks random-allele.
+            named = error == "dropout" or rng.random() < 0.5
+            options += (["--error-model", error] if named else []) + ["--error-rate", str(rate)]
             draw = rng.random()
             if draw < 0.25:
                 options += ["--error-spread", "beta:20"]
             elif draw < 0.45:
                 options += ["--error-count", "exact"]
-        elif error == "matrix":
-            options += ["--error-model", "matrix:MATRIX"]
-        if rng.random() < 0.5:
+        elif error in ("matrix", "none"):
+            options += ["--error-model", "matrix:MATRIX" if error == "matrix" else error]
+        missing = rng.random()
+        if missing < 0.15:
+            options += ["--missing-model", "none"]
+        elif missing < 0.6:
             call = rng.choice([0.7, 0.9, 1.0])
-            options += ["--missing-model", "random", "--call-rate", str(call)]
+            # A call rate alone picks random.
+            options += (["--missing-model", "random"] if rng.random() < 0.5 else []) + ["--call-rate", str(call)]
             if call < 1 and rng.random() < 0.5:
                 options += ["--call-rate-spread", "beta:30"]
             if call < 1 and rng.random() < 0.5:
@@ -109,7 +115,7 @@ def draw_configuration(rng):
     if rng.random() < 0.2:
         options += ["--wrong-parent-from", "any"]
     formats = ["pre"]
-    two_allele_errors = alleles == 2 and "--error-model" in options
+    two_allele_errors = alleles == 2 and error_model_of(options) != "design"
     for f in ("plink", "plink-text", "vcf"):
         if rng.random() < 0.6 and (f != "plink" or two_allele_errors):
             formats.append(f)
@@ -414,7 +420,7 @@ def check_run(cfg, run, base, slower):
             t = true[sample[a]][3][m]
             if g != t:
                 differ[(a, m)] = (t, g)
-    error_model = option_value(cfg["options"], "--error-model", "design")
+    error_model = error_model_of(cfg["options"])
     panel = cfg["panel"]
     marker_names = [f"m{m + 1}" for m in range(markers)]
     if error_model == "design":
@@ -638,7 +644,7 @@ def check_rates(cfg, rec, true, order, true_parents, sample, differ, markers, sl
             within(hits / len(with_sire), p, math.sqrt(p * (1 - p) / len(with_sire)) + 2 / len(with_sire),
                    "wrong sires among swapped animals (independence)")
     # Record models at their rates.
-    model = option_value(options, "--error-model", "design")
+    model = error_model_of(options)
     rate = float(option_value(options, "--error-rate", "0"))
     if model in ("random-allele", "dropout") and "--error-spread" not in options:
         eligible = 0
@@ -652,7 +658,12 @@ def check_rates(cfg, rec, true, order, true_parents, sample, differ, markers, sl
             expect(len(differ) == rounded(rate * eligible), f"exact count: {len(differ)} errors, not round({rate} x {eligible})")
         elif eligible >= 100:
             within(len(differ) / eligible, rate, math.sqrt(rate * (1 - rate) / eligible), f"{model} error rate")
-    if option_value(options, "--missing-model") == "random":
+    if missing_model_of(options) == "none":
+        for a in order:
+            genotyped = any(g[0] for g in rec[a][3]) or not is_lost_whole(cfg)
+            expect(not genotyped or all(g[0] for g in rec[a][3]),
+                   f"--missing-model none left animal {a} with a missing genotype")
+    if missing_model_of(options) == "random":
         c = float(option_value(options, "--call-rate"))
         kept = [a for a in order if any(g[0] for g in rec[a][3]) or not is_lost_whole(cfg)]
         called = sum(1 for a in kept for g in rec[a][3] if g[0])
@@ -675,7 +686,7 @@ def check_rates(cfg, rec, true, order, true_parents, sample, differ, markers, sl
         none = sum(1 for p in parents if not any(g[0] for g in true_records_before_swap(rec, sample, p)))
         wanted = rounded(float(share) * len(parents))
         expect(none >= wanted, f"{none} of {len(parents)} parents ungenotyped, fewer than round({share} x {len(parents)})")
-        if option_value(options, "--missing-model") == "random" and option_value(options, "--call-rate") == "1.0":
+        if missing_model_of(options) == "random" and option_value(options, "--call-rate") == "1.0":
             expect(none == wanted, f"{none} of {len(parents)} parents ungenotyped, not {wanted}")
     # The error rate never moves a missing genotype.
     if slower is not None:
@@ -696,6 +707,16 @@ def true_records_before_swap(rec, sample, p):
         if s == p:
             return rec[a][3]
     return rec[p][3]
+
+
+def error_model_of(options):
+    """README: --error-model, else random-allele when --error-rate is given alone."""
+    return option_value(options, "--error-model", "random-allele" if "--error-rate" in options else "design")
+
+
+def missing_model_of(options):
+    """README: --missing-model, else random when --call-rate is given alone."""
+    return option_value(options, "--missing-model", "random" if "--call-rate" in options else "design")
 
 
 def is_lost_whole(cfg):
