@@ -199,25 +199,43 @@ TEST(Replicates, StudyEqualsSingleRunsAndItsTableTheirFiles) {
 // errors.tsv, and collect rebuilds the same table with or without study.tsv.
 TEST(Replicates, RecordModelsAddTheirColumnsToStudiesAndCollect) {
   TempDir dir;
-  const auto result = run_pedsim(
-      {"--replicates", "2", "--outdir", "study", "--seed", "3", "--markers", "10", "--alleles", "2",
-       "--error-model", "dropout", "--error-rate", "0.1", "--missing-model", "random",
-       "--call-rate", "0.8", "4", "60", "6"},
-      {dir.path(), std::nullopt});
+  const auto result = run_pedsim({"--replicates",
+                                  "2",
+                                  "--outdir",
+                                  "study",
+                                  "--seed",
+                                  "3",
+                                  "--markers",
+                                  "10",
+                                  "--alleles",
+                                  "2",
+                                  "--error-model",
+                                  "dropout",
+                                  "--error-rate",
+                                  "0.1",
+                                  "--missing-model",
+                                  "random",
+                                  "--call-rate",
+                                  "0.8",
+                                  "4",
+                                  "60",
+                                  "6"},
+                                 {dir.path(), std::nullopt});
   ASSERT_EQ(result.status, 0) << result.err;
   const std::string table = read_file(dir.path() / "study" / "replicates.tsv");
   const auto lines = test::split_lines(table);
   ASSERT_EQ(lines.size(), 3U);
-  EXPECT_TRUE(lines[0].ends_with("\terror_rate\tcall_rate\taltered_genotypes\tdetectable_errors"));
+  EXPECT_TRUE(lines[0].ends_with(
+      "\terror_rate\tcall_rate\taltered_genotypes\tdetectable_errors\tinconsistent_genotypes"));
   for (int r = 0; r < 2; ++r) {
     std::vector<std::string> fields;
     for (std::size_t start = 0, tab = 0; tab != std::string::npos; start = tab + 1) {
       tab = lines[static_cast<std::size_t>(r + 1)].find('\t', start);
       fields.push_back(lines[static_cast<std::size_t>(r + 1)].substr(start, tab - start));
     }
-    ASSERT_EQ(fields.size(), 13U);
-    const auto errors =
-        test::split_lines(read_file(dir.path() / "study" / ("r0000" + std::to_string(r)) / "errors.tsv"));
+    ASSERT_EQ(fields.size(), 14U);
+    const auto errors = test::split_lines(
+        read_file(dir.path() / "study" / ("r0000" + std::to_string(r)) / "errors.tsv"));
     EXPECT_EQ(fields[11], std::to_string(errors.size() - 1));
     EXPECT_NEAR(std::stod(fields[10]), 0.8, 0.05);
   }

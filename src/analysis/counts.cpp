@@ -368,6 +368,7 @@ RunCounts count_run(const Simulation& run, RunChecks& checks) {
   const PanelCounts& panel_counts = checks.panel_counts();
   if (!run.records.has_design_records()) {
     counts.records = record_figures(run.pedigree, panel, checks.detectable());
+    counts.records->inconsistent = panel_counts.inconsistent_genotypes;
   }
   if (run.records.has_pedigree_errors())
     counts.pedigree = count_pedigree_errors(run.pedigree_changes);

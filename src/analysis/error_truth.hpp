@@ -59,6 +59,9 @@ struct RecordFigures {
   std::int64_t called = 0;
   std::int64_t altered = 0;
   std::int64_t detectable = 0;
+  // Called genotypes that conflict with their called parents' (PLINK's
+  // Mendel errors on two-allele markers).
+  std::int64_t inconsistent = 0;
   double call_rate() const { return genotypes == 0 ? 0 : double(called) / double(genotypes); }
   double error_rate() const { return called == 0 ? 0 : double(altered) / double(called); }
 };

@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "pedsim/pedsim.hpp"
 #include "cli/process.hpp"
+#include "pedsim/pedsim.hpp"
 
 namespace pedsim {
 
@@ -68,11 +68,13 @@ struct TableRow {
 
 std::optional<TableRow> parse_row(std::string_view line) {
   const auto fields = split(line, '\t');
-  // The design's columns, with the record models' four, and the pedigree
-  // errors' four.
-  const std::optional<std::int32_t> replicate =
-      fields.size() == 9 || fields.size() == 13 || fields.size() == 18 ? parse_int32(fields[0])
-                                                                       : std::nullopt;
+  // As many fields as one of the table's layouts has columns.
+  const auto is_layout = [&fields](TableColumns columns) {
+    return split(replicate_table_header(columns), '\t').size() == fields.size();
+  };
+  const bool fits = is_layout(TableColumns::kDesign) || is_layout(TableColumns::kRecords) ||
+                    is_layout(TableColumns::kPedigree);
+  const std::optional<std::int32_t> replicate = fits ? parse_int32(fields[0]) : std::nullopt;
   if (!replicate) return std::nullopt;
   return TableRow{std::string(line) + "\n", *replicate, std::string(fields[1]),
                   std::string(fields[7])};
@@ -91,7 +93,6 @@ std::optional<TableRow> run_row_of(const std::string& folder, std::int32_t repli
   if (!row || row->replicate != replicate) return std::nullopt;
   return row;
 }
-
 
 // The lock of a study's folder, held while a study or collect uses it.
 class FolderLock {
@@ -141,11 +142,10 @@ std::vector<std::int32_t> replicate_folders(const std::string& outdir) {
 // The record of a study: what a command must repeat to resume it.
 std::string manifest_text(const ReplicateStudy& s) {
   const auto name = [](const std::optional<std::string>& report) { return report.value_or("-"); };
-  const std::string pedigree =
-      s.supplied ? "\npedigree\t" + s.pedigree_file
-                 : "\nngen\t" + std::to_string(s.parameters.generations) + "\nn\t" +
-                       std::to_string(s.parameters.founders) + "\nmale\t" +
-                       std::to_string(s.parameters.males);
+  const std::string pedigree = s.supplied ? "\npedigree\t" + s.pedigree_file
+                                          : "\nngen\t" + std::to_string(s.parameters.generations) +
+                                                "\nn\t" + std::to_string(s.parameters.founders) +
+                                                "\nmale\t" + std::to_string(s.parameters.males);
   return "key\tvalue\nseed\t" + std::to_string(s.seed.value) + "\nfirst_replicate\t" +
          std::to_string(s.first) + "\nreplicates\t" + std::to_string(s.count) + pedigree +
          "\ntruth\t" + name(s.truth) + "\nsummary\t" + name(s.summary) + "\nquiet\t" +
@@ -236,7 +236,8 @@ Outcome run_replicate(const ReplicateStudy& study, std::int32_t replicate) {
   Outcome outcome;
   try {
     files.open();
-    outcome.removed = files.empty_outputs(seed, model_text(study.model, study.markers, study.records));
+    outcome.removed =
+        files.empty_outputs(seed, model_text(study.model, study.markers, study.records));
     const OutputSinks sinks = files.sinks(&console, study.quiet);
     const Simulation run =
         study.supplied

@@ -11,8 +11,8 @@
 #include "io/buffered_writer.hpp"
 #include "io/diagnostic.hpp"
 #include "pedsim/models.hpp"
-#include "text/text.hpp"
 #include "sim/genotype_loss.hpp"
+#include "text/text.hpp"
 
 namespace pedsim {
 
@@ -63,7 +63,8 @@ std::string replicate_table_header(TableColumns columns) {
       "replicate\tseed\tanimals\trecords_lost\terror_candidates\taltered_animals\t"
       "inconsistencies\tstatus\tmodel";
   if (columns != TableColumns::kDesign) {
-    header += "\terror_rate\tcall_rate\taltered_genotypes\tdetectable_errors";
+    header +=
+        "\terror_rate\tcall_rate\taltered_genotypes\tdetectable_errors\tinconsistent_genotypes";
   }
   if (columns == TableColumns::kPedigree) {
     header += "\twrong_sires\tmissing_sires\twrong_dams\tmissing_dams\tswapped_samples";
@@ -74,10 +75,11 @@ std::string replicate_table_header(TableColumns columns) {
 namespace {
 
 std::string record_fields(const std::optional<RunCounts>& counts) {
-  if (!counts || !counts->records) return "\tNA\tNA\tNA\tNA";
+  if (!counts || !counts->records) return "\tNA\tNA\tNA\tNA\tNA";
   const RecordFigures& f = *counts->records;
-  return format("\t%.6g\t%.6g\t%lld\t%lld", f.error_rate(), f.call_rate(),
-                static_cast<long long>(f.altered), static_cast<long long>(f.detectable));
+  return format("\t%.6g\t%.6g\t%lld\t%lld\t%lld", f.error_rate(), f.call_rate(),
+                static_cast<long long>(f.altered), static_cast<long long>(f.detectable),
+                static_cast<long long>(f.inconsistent));
 }
 
 std::string pedigree_fields(const std::optional<RunCounts>& counts) {

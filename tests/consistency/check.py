@@ -513,6 +513,8 @@ def check_run(cfg, run, base, slower):
         genotypes = animals * markers
         expect(abs(float(row["call_rate"]) - called / genotypes) <= 5e-6 * max(1, called / genotypes), f"run.tsv call_rate {row['call_rate']}, recount {called / genotypes:.6g}")
         expect(int(row["altered_genotypes"]) == len(differ), "run.tsv altered_genotypes")
+        expect(int(row["inconsistent_genotypes"]) == inconsistent_genotypes,
+               f"run.tsv inconsistent_genotypes {row['inconsistent_genotypes']}, recount {inconsistent_genotypes}")
         if error_model != "design":
             expect(int(row["detectable_errors"]) == detectable, "run.tsv detectable_errors")
             rate = len(differ) / called if called else 0
