@@ -6,6 +6,8 @@
 #include <pybind11/stl.h>
 #include <pybind11/stl/filesystem.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <cstring>
@@ -52,6 +54,33 @@ py::array allele_pairs_view(const pedsim::CodeColumn& first, const pedsim::CodeC
                              {py::ssize_t{1}, distance}, first.begin(), owner));
 }
 
+// A message in the words of Python's simulate: each option that is a
+// keyword ("--error-rate") named as the keyword ("error_rate").
+std::string in_keywords(std::string_view text) {
+  std::string out;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const std::size_t dashes = text.find("--", at);
+    if (dashes == std::string_view::npos) break;
+    std::size_t end = dashes + 2;
+    while (end < text.size() &&
+           (std::islower(static_cast<unsigned char>(text[end])) != 0 || text[end] == '-')) {
+      ++end;
+    }
+    out.append(text.substr(at, dashes - at));
+    const pedsim::Option* option = pedsim::find_option(text.substr(dashes, end - dashes));
+    if (option != nullptr && option->reach == pedsim::Reach::kSimulate) {
+      std::string keyword(option->name.substr(2));
+      std::replace(keyword.begin(), keyword.end(), '-', '_');
+      out.append(keyword);
+    } else {
+      out.append(text.substr(dashes, end - dashes));
+    }
+    at = end;
+  }
+  return out.append(text.substr(std::min(at, text.size())));
+}
+
 // A stop as Python's own exception: a file that failed as OSError with its
 // errno and file name (so PermissionError and the like can be caught), a
 // usage error as ValueError, anything else as OSError with the last line of
@@ -69,7 +98,7 @@ void raise_stop(const pedsim::Stop& stop) {
   }
   constexpr std::string_view kUsagePrefix = "pedsim: ";
   if (stop.status() == 2 && text.starts_with(kUsagePrefix)) {
-    PyErr_SetString(PyExc_ValueError, text.substr(kUsagePrefix.size()).c_str());
+    PyErr_SetString(PyExc_ValueError, in_keywords(text.substr(kUsagePrefix.size())).c_str());
     return;
   }
   PyErr_SetString(PyExc_OSError, text.c_str());
@@ -390,7 +419,7 @@ PYBIND11_MODULE(_pedsim, m) {
     try {
       if (failure) std::rethrow_exception(failure);
     } catch (const pedsim::InvalidParameters& invalid) {
-      PyErr_SetString(PyExc_ValueError, invalid.what());
+      PyErr_SetString(PyExc_ValueError, in_keywords(invalid.what()).c_str());
     } catch (const pedsim::TableTooLarge& too_large) {
       PyErr_SetString(PyExc_ValueError, too_large.what());
     } catch (const pedsim::Stop& stop) {

@@ -147,6 +147,13 @@ def test_wrong_types_raise_naming_the_keyword(keywords, error, message):
         pedsim.simulate(3, 20, 5, **{"seed": 1, **keywords})
 
 
+def test_messages_name_keywords():
+    with pytest.raises(ValueError, match="^error_model random-allele needs error_rate$"):
+        pedsim.simulate(3, 20, 5, seed=1, markers=3, error_model="random-allele")
+    with pytest.raises(ValueError, match="^error_spread takes beta:A"):
+        pedsim.simulate(3, 20, 5, seed=1, markers=3, error_rate=0.1, error_spread="beta:0")
+
+
 def test_missing_numbers_are_named():
     with pytest.raises(TypeError, match="needs ngen, n and male .or pedigree=.; missing: n, male"):
         pedsim.simulate(3, seed=1)
