@@ -59,19 +59,23 @@ def duo_conflicts_by_marker(run):
     return (called & ~shared).sum(axis=0)
 
 
-def test_plink_mendel_errors_with_pedigree_errors(tmp_path):
+@pytest.mark.parametrize("records", [
+    dict(error_rate=0.01, call_rate=0.95),  # random-allele and random, picked by the rates
+    dict(error_model="none", missing_model="none"),
+])
+def test_plink_mendel_errors_with_pedigree_errors(tmp_path, records):
     """Wrong parents and mixed-up samples conflict at every marker, not only
     at altered genotypes; PLINK checks only animals with both parents in the
     .fam, pedsim also the one recorded parent of the others."""
-    run = pedsim.simulate(4, 200, 20, seed=5, markers=200, alleles=2,
-                          error_model="random-allele", error_rate=0.01, missing_model="random",
-                          call_rate=0.95, wrong_sire=0.3, missing_dam=0.1, swap=0.05)
+    run = pedsim.simulate(4, 200, 20, seed=5, markers=200, alleles=2, wrong_sire=0.3,
+                          missing_dam=0.1, swap=0.05, **records)
     run.write(tmp_path, formats=["plink"])
     tool("plink1.9", "--bfile", "ped", "--mendel", "--out", "mendel", cwd=tmp_path)
     counts = np.array([int(row[2]) for row in table(tmp_path / "mendel.lmendel")])
     duos = duo_conflicts_by_marker(run)
     assert duos.sum() > 50 and counts.sum() > 5000
     assert (counts == run.inconsistencies_per_marker - duos).all()
+    assert (run.marker_statistics["inconsistent_genotypes"] == run.inconsistencies_per_marker).all()
     swapped = run.pedigree_truth["swapped_with"]
     assert (swapped > 0).sum() > 20
     assert (swapped[swapped > 0] != run.pedigree_truth["animal"][swapped > 0]).all()

@@ -71,12 +71,12 @@ RunCounts count_run(const Pedigree& p, const GenotypeStore& genotypes) {
   return counts;
 }
 
-namespace {
-
 bool is_altered_at(const Panel& panel, std::int32_t animal, std::int32_t m) {
   const std::int32_t code = panel.replacement(animal, m);
   return code != 0 && code != panel.true_allele(panel.sample(animal), m, 0);
 }
+
+namespace {
 
 bool has_candidate_parent(const Pedigree& p, const Panel& panel, std::int32_t i) {
   for (const std::int32_t parent : {p.sire[i], p.dam[i]}) {

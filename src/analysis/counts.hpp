@@ -14,6 +14,11 @@ namespace pedsim {
 // was kept, so it started as the true allele, and it no longer is.
 bool is_altered(const Pedigree& pedigree, const GenotypeStore& genotypes, std::int32_t i);
 
+// Whether the design's rule changed `animal`'s recorded first allele at
+// marker m of a panel (its replacement code differs from the sample's true
+// allele).
+bool is_altered_at(const Panel& panel, std::int32_t animal, std::int32_t m);
+
 // Whether a recorded genotype can come from the recorded genotypes of the
 // parents that are genotyped (a parent that is not is passed as 0/0).
 bool is_mendelian_consistent(Genotype child, Genotype sire, Genotype dam);

@@ -87,6 +87,13 @@ MarkerCounts count_markers(const Simulation& run, std::vector<std::int64_t> inco
       .called = called_by_marker(panel),
       .altered = std::vector<std::int64_t>(static_cast<std::size_t>(panel.markers())),
       .inconsistent = std::move(inconsistent)};
+  // The design's rule keeps its errors as replacement codes, other models as
+  // a list.
+  for (const std::int32_t animal : panel.candidates()) {
+    for (std::int32_t m = 0; m < panel.markers(); ++m) {
+      counts.altered[static_cast<std::size_t>(m)] += is_altered_at(panel, animal, m) ? 1 : 0;
+    }
+  }
   for (const AlteredCell& cell : panel.altered()) {
     ++counts.altered[static_cast<std::size_t>(cell.marker)];
   }

@@ -456,13 +456,33 @@ def check_run(cfg, run, base, slower):
     # Counts: run.tsv, the summary and the truth file against recounts.
     inconsistent_animals = 0
     inconsistent_genotypes = 0
+    inconsistent_by_marker = [0] * markers
     for a in order:
         s, d = rec[a][:2]
-        bad = sum(1 for m in range(markers) if rec[a][3][m][0] and not consistent(
-            rec[a][3][m], rec[s][3][m] if s else None, rec[d][3][m] if d else None))
-        inconsistent_genotypes += bad
-        inconsistent_animals += bad > 0
+        bad = [m for m in range(markers) if rec[a][3][m][0] and not consistent(
+            rec[a][3][m], rec[s][3][m] if s else None, rec[d][3][m] if d else None)]
+        for m in bad:
+            inconsistent_by_marker[m] += 1
+        inconsistent_genotypes += len(bad)
+        inconsistent_animals += len(bad) > 0
     altered_animals = len({a for a, _ in differ})
+    # What Python's per-marker statistics must say (README: called of the
+    # animals, altered of the called, conflicts with called parents).
+    altered_by_marker = [0] * markers
+    for _, m in differ:
+        altered_by_marker[m] += 1
+    copies = [[0] * 8 for _ in range(markers)]
+    for a in order:
+        for m, t in enumerate(true[a][3]):
+            for allele in t:
+                copies[m][allele] += 1
+    alleles = int(option_value(cfg["options"], "--alleles", "3"))
+    cfg["marker_statistics"] = {
+        "call_rate": [c / animals for c in called_by_marker],
+        "error_rate": [x / c if c else 0 for x, c in zip(altered_by_marker, called_by_marker)],
+        "inconsistent_genotypes": inconsistent_by_marker,
+        "minor_allele_frequency": [min(c[1:alleles + 1]) / (2 * animals) for c in copies],
+    }
     candidates = None
     if not swap:
         candidates = 0
@@ -781,6 +801,12 @@ def check_module(cfg, run, folder):
         table = read_table(run.path("errors.tsv"))
         t = r.error_table
         expect(len(t["animal"]) == len(table) and len(t["model"]) == len(table), "Python's error_table rows")
+    stats = r.marker_statistics
+    expect(bool(stats) == cfg["panel"], "Python's marker_statistics present without a panel, or absent with one")
+    for name, expected in cfg["marker_statistics"].items() if stats else ():
+        got = stats[name].tolist()
+        expect(len(got) == len(expected) and all(abs(x - y) <= 1e-12 for x, y in zip(got, expected)),
+               f"Python's marker_statistics[{name!r}] {got[:4]}..., recount {expected[:4]}...")
     out = os.path.join(folder, "python")
     r.write(out, truth=True, summary=True, true_genotypes=True, formats=cfg["formats"])
     for name in sorted(os.listdir(run.path("."))):
