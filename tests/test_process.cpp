@@ -298,15 +298,15 @@ INSTANTIATE_TEST_SUITE_P(
                    .err = "pedsim: --format plink holds 2 alleles per marker, and these markers "
                           "have 3 (--alleles); write --format pre, plink-text or vcf, which hold "
                           "them\n"},
-        FolderCase{
-            .name = "PlinkWithTheDesignErrorRule",
-            .args = {"--format", "plink", "--markers", "9", "--alleles", "2", "3", "20", "5"},
-            .status = 2,
-            .out = kEchoed,
-            .err = "pedsim: --format plink holds 2 alleles per marker, and --error-model "
-                   "design records allele 3 on a 2-allele marker; add --error-rate E, or "
-                   "--error-model none, random-allele, dropout or matrix:FILE, or write "
-                   "--format pre, plink-text or vcf\n"},
+        FolderCase{.name = "PlinkWithTheDesignErrorRule",
+                   .args = {"--format", "plink", "--markers", "9", "--alleles", "2",
+                            "--error-model", "design", "3", "20", "5"},
+                   .status = 2,
+                   .out = kEchoed,
+                   .err = "pedsim: --format plink holds 2 alleles per marker, and --error-model "
+                          "design records allele 3 on a 2-allele marker; add --error-rate E, or "
+                          "--error-model none, random-allele, dropout or matrix:FILE, or write "
+                          "--format pre, plink-text or vcf\n"},
         FolderCase{.name = "ReportNamesTheVcfIndex",
                    .args = {"--format", "vcf", "--truth", "ped.vcf.gz.csi", "3", "20", "5"},
                    .status = 2,
@@ -368,8 +368,17 @@ TEST(Process, PanelFilesAgreeWithEachOtherAndTheDesignRun) {
   const auto reference = test::split_lines(read_file(golden.dir / "ped.pre"));
   for (const auto& [markers, alleles] : {std::pair{"4", "2"}, std::pair{"3", "3"}}) {
     TempDir dir;
-    std::vector<std::string> args{"--markers",        markers,    "--alleles", alleles,
-                                  "--true-genotypes", "--outdir", "o"};
+    std::vector<std::string> args{"--markers",
+                                  markers,
+                                  "--alleles",
+                                  alleles,
+                                  "--error-model",
+                                  "design",
+                                  "--missing-model",
+                                  "design",
+                                  "--true-genotypes",
+                                  "--outdir",
+                                  "o"};
     args.insert(args.end(), golden.args.begin(), golden.args.end());
     const auto result = run_pedsim(args, {dir.path(), golden.seed});
     ASSERT_EQ(result.status, 0) << result.err;

@@ -118,9 +118,21 @@ std::vector<std::string> with(std::vector<std::string> args, std::vector<std::st
 }
 
 // A panel run with errors and wrong sires into folder d.
-const std::vector<std::string> kPanelRunInD{
-    "--outdir", "d",   "--markers",    "3",   "--alleles", "2",  "--error-model", "random-allele",
-    "--error-rate", "0.1", "--wrong-sire", "0.3", "2",         "30", "5"};
+const std::vector<std::string> kPanelRunInD{"--outdir",
+                                            "d",
+                                            "--markers",
+                                            "3",
+                                            "--alleles",
+                                            "2",
+                                            "--error-model",
+                                            "random-allele",
+                                            "--error-rate",
+                                            "0.1",
+                                            "--wrong-sire",
+                                            "0.3",
+                                            "2",
+                                            "30",
+                                            "5"};
 
 void plant_unfinished(const fs::path& dir) {
   test::write_file(dir / "s" / "r00001" / ".t.txt.pedsim-AbC123", "half\n");
@@ -138,8 +150,8 @@ INSTANTIATE_TEST_SUITE_P(
                   .err_has = {"--outdir needs a value that is not empty"},
                   .left = {{"ped.pre", Left::kUnchanged}}},
         TrustCase{.name = "EarlierRunsFilesThatThisRunDoesNotWriteAreRemoved",
-                  .setup = {with(kPanelRunInD, {"--swap", "0.2", "--true-genotypes", "--format",
-                                                "plink,vcf"})},
+                  .setup = {with(kPanelRunInD,
+                                 {"--swap", "0.2", "--true-genotypes", "--format", "plink,vcf"})},
                   .args = {"--outdir", "d", "2", "30", "5"},
                   .status = 0,
                   .err_has = {"pedsim: removed 12 files of an earlier run that this run does "
@@ -251,8 +263,8 @@ INSTANTIATE_TEST_SUITE_P(
                   .args = with(kStudy, {"--markers", "5", "--true-genotypes"}),
                   .status = 2,
                   .err_has = {"holds another study (model design there, design markers=5 "
-                              "alleles=3 frequencies=equal unlinked here, true_genotypes none "
-                              "there, yes here)"},
+                              "alleles=3 frequencies=equal unlinked error_model=none "
+                              "missing_model=none here, true_genotypes none there, yes here)"},
                   .left = {{"s/replicates.tsv", Left::kUnchanged}}},
         TrustCase{.name = "StudyReportNamingTruePre",
                   .args = with(kStudy, {"--true-genotypes", "--summary", "true.pre"}),

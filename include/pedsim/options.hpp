@@ -84,6 +84,10 @@ std::string nearest_name(std::string_view name, bool keyword);
 // Checks `value` against the option's kind and limits and stores it; a value
 // that does not fit throws Stop (status 2) naming the option and the value.
 void apply_option(const Option& option, std::string_view value, Settings& settings);
+// Once every option is applied: a run with a marker panel or on a supplied
+// pedigree has complete records without errors unless its options name the
+// models or their rates; the design's own run keeps the design's records.
+void settle_record_defaults(Settings& settings, bool supplied_pedigree);
 // The usage's lines of every option.
 std::string options_usage();
 

@@ -269,7 +269,7 @@ void check_type(const std::string& keyword, pedsim::ValueKind kind, const py::ha
                        std::string(py::repr(value)));
 }
 
-pedsim::Settings settings_of(const py::dict& keywords) {
+pedsim::Settings settings_of(const py::dict& keywords, bool supplied_pedigree) {
   pedsim::Settings settings;
   for (const auto& [key, value] : keywords) {
     const std::string keyword = py::str(key);
@@ -284,6 +284,7 @@ pedsim::Settings settings_of(const py::dict& keywords) {
     check_type(keyword, option->kind, value);
     pedsim::apply_option(*option, std::string(py::str(value)), settings);
   }
+  pedsim::settle_record_defaults(settings, supplied_pedigree);
   return settings;
 }
 
@@ -333,7 +334,7 @@ pedsim::Simulation interruptibly(Work work) {
 Run simulate(std::int32_t generations, std::int32_t founders, std::int32_t males,
              const py::dict& keywords) {
   const pedsim::Parameters parameters = pedsim::Parameters::make(generations, founders, males);
-  const pedsim::Settings settings = settings_of(keywords);
+  const pedsim::Settings settings = settings_of(keywords, false);
   pedsim::Seed seed =
       settings.seed ? pedsim::Seed{*settings.seed, "python"} : pedsim::Seed::from_clocks();
   seed.replicate = settings.replicate;
@@ -346,7 +347,7 @@ Run simulate(std::int32_t generations, std::int32_t founders, std::int32_t males
 // Markers dropped onto a supplied pedigree: a file, or a table's text.
 Run simulate_on_pedigree(const std::string& source, bool is_text, const std::string& format,
                          const std::optional<std::string>& genotyped, const py::dict& keywords) {
-  const pedsim::Settings settings = settings_of(keywords);
+  const pedsim::Settings settings = settings_of(keywords, true);
   pedsim::Seed seed =
       settings.seed ? pedsim::Seed{*settings.seed, "python"} : pedsim::Seed::from_clocks();
   seed.replicate = settings.replicate;

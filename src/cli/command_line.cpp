@@ -446,6 +446,7 @@ CommandLine parse_command_line(std::span<const std::string_view> args) {
     return line;
   }
   check_options(line, given);
+  settle_record_defaults(line.settings, line.settings.pedigree.has_value());
   return line;
 }
 

@@ -45,16 +45,16 @@ constexpr ErrorKernel kDropout = rate_kernel<Dropout>();
 constexpr ErrorModel kErrorModels[] = {
     {.name = "design",
      .argument = "",
-     .help = "(default) a genotype whose parents are both\n"
-             "known and missing may take a new first\n"
-             "allele, 1..K+1",
+     .help = "(default of NGEN N MALE with one marker) a\n"
+             "genotype whose parents are both known and\n"
+             "missing may take a new first allele, 1..K+1",
      .takes_rate = false,
      .two_alleles_only = false,
      .adds_allele = true,
      .kernel = &kDesignRule},
     {.name = "none",
      .argument = "",
-     .help = "no errors",
+     .help = "(default of a panel or --pedigree) no errors",
      .takes_rate = false,
      .two_alleles_only = false,
      .adds_allele = false,

@@ -11,12 +11,14 @@ namespace {
 
 constexpr MissingModel kMissingModels[] = {
     {.name = "design",
-     .help = "(default) the age schedule: older animals\n"
-             "lose their records more often",
+     .help = "(default of NGEN N MALE with one marker) the\n"
+             "age schedule: older animals lose their\n"
+             "records more often",
      .takes_call_rate = false,
      .placement = MissingPlacement::kAnimals},
     {.name = "none",
-     .help = "every genotype called",
+     .help = "(default of a panel or --pedigree) every\n"
+             "genotype called",
      .takes_call_rate = false,
      .placement = MissingPlacement::kNone},
     {.name = "random",

@@ -1,6 +1,8 @@
 // The library's one sequence of phases: simulate a run in memory, and write
 // the outputs of a finished run.
 
+#include "pedsim/simulation.hpp"
+
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -17,7 +19,6 @@
 #include "io/diagnostic.hpp"
 #include "io/unit_file.hpp"
 #include "pedsim/models.hpp"
-#include "pedsim/simulation.hpp"
 #include "platform/large_memory.hpp"
 #include "platform/phase_timing.hpp"
 #include "random/uniform_stream.hpp"
@@ -158,6 +159,14 @@ void keep_records_of(const std::vector<std::uint8_t>& genotyped, GenotypeStore& 
   }
 }
 
+// The same on a panel, whatever the missing-data model: the animals the user
+// did not list have no genotype there.
+void keep_panel_records_of(const std::vector<std::uint8_t>& genotyped, Panel& panel) {
+  for (std::int32_t i = 1; i < static_cast<std::int32_t>(genotyped.size()); ++i) {
+    if (genotyped[static_cast<std::size_t>(i)] == 0) PanelFill(panel).set_lost(i);
+  }
+}
+
 // Degrades the records as field data are degraded: records lost by age,
 // then genotyping errors, told to the writer as they are made.
 void degrade_records(RunInProgress& r) {
@@ -205,6 +214,7 @@ void breed_panel(RunInProgress& r) {
           ? read_error_matrix(std::string(error_model_argument(records.error_model)))
           : ErrorMatrix{};
   PanelFill(run.panel).set_bred(run.pedigree.created());
+  keep_panel_records_of(run.genotyped, run.panel);
   RecordRows rows(run.pedigree, run.genotypes, run.model, panel_replacement_shares(run), records,
                   matrix, run.seed, run.panel, design_first);
   drop_genes(run.pedigree, run.genotypes, run.seed, design_first, run.panel, r.helper, &rows,

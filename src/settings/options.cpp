@@ -215,8 +215,8 @@ constexpr std::array kOptions{
            [](Settings& s, std::string_view v) { s.pedigree_format = &pedigree_format(v); },
            pedigree_formats_usage},
     Option{"--genotyped", "FILE", ValueKind::kText, 0, 0,
-           "with --pedigree: exactly the animals in FILE (one name\n"
-           "per line) have records, in place of the age schedule",
+           "with --pedigree: only the animals in FILE (one name per\n"
+           "line) have records; the missing-data model applies to them",
            Reach::kCommandLine, [](Settings& s, std::string_view v) { s.genotyped = text_of(v); }},
     Option{"--format", "LIST", ValueKind::kText, 0, 0,
            "the files of the recorded genotypes, comma-separated:", Reach::kCommandLine,
@@ -348,6 +348,13 @@ std::string nearest_name(std::string_view name, bool keyword) {
 void apply_option(const Option& option, std::string_view value, Settings& settings) {
   check_value(option, value);
   option.store(settings, value);
+}
+
+void settle_record_defaults(Settings& settings, bool supplied_pedigree) {
+  if (settings.markers.is_design() && !supplied_pedigree) return;
+  RecordOptions& records = settings.records;
+  if (!settings.error_model_named && !records.error_rate) records.error_model = "none";
+  if (!settings.missing_model_named && !records.call_rate) records.missing_model = "none";
 }
 
 std::string options_usage() {

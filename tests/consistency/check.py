@@ -67,7 +67,7 @@ def within(observed, expected, se, what):
 
 def draw_configuration(rng):
     """Options over every model, format and pedigree error."""
-    c = {"seed": rng.randrange(1, 2**31 - 1)}
+    c = {"seed": rng.randrange(1, 2**31 - 1), "panel_markers": False}
     males = rng.randint(8, 40)
     c["numbers"] = [rng.randint(2, 5), males * rng.randint(4, 12), males]
     c["supplied"] = rng.random() < 0.3
@@ -84,6 +84,7 @@ def draw_configuration(rng):
             options += ["--chromosomes", str(rng.randint(1, min(markers, 4))),
                         "--chromosome-length", str(rng.choice([50, 100, 180.5]))]
         error = rng.choice(["design", "none", "random-allele", "dropout"] + (["matrix"] if alleles == 2 else []))
+        c["panel_markers"] = markers > 1 or alleles != 3 or frequencies != "equal" or "--chromosomes" in options
         if error in ("random-allele", "dropout"):
             rate = rng.choice([0.01, 0.05, 0.2])
             # A rate alone picks random-allele.
@@ -94,11 +95,14 @@ def draw_configuration(rng):
                 options += ["--error-spread", "beta:20"]
             elif draw < 0.45:
                 options += ["--error-count", "exact"]
-        elif error in ("matrix", "none"):
+        elif error == "matrix" or rng.random() < 0.5:
+            # Unnamed, a panel's error model is none and the design's run's is design.
             options += ["--error-model", "matrix:MATRIX" if error == "matrix" else error]
         missing = rng.random()
         if missing < 0.15:
             options += ["--missing-model", "none"]
+        elif missing < 0.3:
+            options += ["--missing-model", "design"]
         elif missing < 0.6:
             call = rng.choice([0.7, 0.9, 1.0])
             # A call rate alone picks random.
@@ -115,7 +119,7 @@ def draw_configuration(rng):
     if rng.random() < 0.2:
         options += ["--wrong-parent-from", "any"]
     formats = ["pre"]
-    two_allele_errors = alleles == 2 and error_model_of(options) != "design"
+    two_allele_errors = alleles == 2 and error_model_of(options, c) != "design"
     for f in ("plink", "plink-text", "vcf"):
         if rng.random() < 0.6 and (f != "plink" or two_allele_errors):
             formats.append(f)
@@ -342,6 +346,7 @@ def check_run(cfg, run, base, slower):
         expect(sorted(names) == order, "ids.tsv does not list ped.pre's animals")
     number = {v: k for k, v in names.items()}
     animals = len(order)
+
     # Parents precede their offspring; recorded sexes fit the roles.
     for a in order:
         s, d, _, _ = rec[a]
@@ -354,6 +359,11 @@ def check_run(cfg, run, base, slower):
     base_true, _ = read_pre(base.path("true.pre"))
     expect(base_order == order, "pedigree errors changed the animals")
     true_parents = {a: base_rec[a][:2] for a in order}
+    if cfg["genotyped"]:
+        listed = set(open(os.path.join(run.folder, "genotyped.txt")).read().split())
+        for a in order:
+            expect(names[a] in listed or not any(g[0] for g in base_rec[a][3]),
+                   f"animal {names[a]} is not in --genotyped's file but has genotypes")
     for a in order:
         expect(true[a][3] == base_true[a][3], f"pedigree errors changed animal {a}'s true genotypes")
     swap = "--swap" in cfg["options"]
@@ -420,7 +430,7 @@ def check_run(cfg, run, base, slower):
             t = true[sample[a]][3][m]
             if g != t:
                 differ[(a, m)] = (t, g)
-    error_model = error_model_of(cfg["options"])
+    error_model = error_model_of(cfg["options"], cfg)
     panel = cfg["panel"]
     marker_names = [f"m{m + 1}" for m in range(markers)]
     if error_model == "design":
@@ -666,7 +676,7 @@ def check_rates(cfg, rec, true, order, true_parents, sample, differ, markers, sl
             within(hits / len(with_sire), p, math.sqrt(p * (1 - p) / len(with_sire)) + 2 / len(with_sire),
                    "wrong sires among swapped animals (independence)")
     # Record models at their rates.
-    model = error_model_of(options)
+    model = error_model_of(options, cfg)
     rate = float(option_value(options, "--error-rate", "0"))
     if model in ("random-allele", "dropout") and "--error-spread" not in options:
         eligible = 0
@@ -680,12 +690,12 @@ def check_rates(cfg, rec, true, order, true_parents, sample, differ, markers, sl
             expect(len(differ) == rounded(rate * eligible), f"exact count: {len(differ)} errors, not round({rate} x {eligible})")
         elif eligible >= 100:
             within(len(differ) / eligible, rate, math.sqrt(rate * (1 - rate) / eligible), f"{model} error rate")
-    if missing_model_of(options) == "none":
+    if missing_model_of(options, cfg) == "none":
         for a in order:
             genotyped = any(g[0] for g in rec[a][3]) or not is_lost_whole(cfg)
             expect(not genotyped or all(g[0] for g in rec[a][3]),
                    f"--missing-model none left animal {a} with a missing genotype")
-    if missing_model_of(options) == "random":
+    if missing_model_of(options, cfg) == "random":
         c = float(option_value(options, "--call-rate"))
         kept = [a for a in order if any(g[0] for g in rec[a][3]) or not is_lost_whole(cfg)]
         called = sum(1 for a in kept for g in rec[a][3] if g[0])
@@ -708,7 +718,7 @@ def check_rates(cfg, rec, true, order, true_parents, sample, differ, markers, sl
         none = sum(1 for p in parents if not any(g[0] for g in true_records_before_swap(rec, sample, p)))
         wanted = rounded(float(share) * len(parents))
         expect(none >= wanted, f"{none} of {len(parents)} parents ungenotyped, fewer than round({share} x {len(parents)})")
-        if missing_model_of(options) == "random" and option_value(options, "--call-rate") == "1.0":
+        if missing_model_of(options, cfg) == "random" and option_value(options, "--call-rate") == "1.0":
             expect(none == wanted, f"{none} of {len(parents)} parents ungenotyped, not {wanted}")
     # The error rate never moves a missing genotype.
     if slower is not None:
@@ -731,18 +741,23 @@ def true_records_before_swap(rec, sample, p):
     return rec[p][3]
 
 
-def error_model_of(options):
+def unnamed_model(cfg):
+    """README: a panel or a supplied pedigree has none of the design's records unless asked."""
+    return "none" if cfg["supplied"] or cfg["panel_markers"] else "design"
+
+
+def error_model_of(options, cfg):
     """README: --error-model, else random-allele when --error-rate is given alone."""
-    return option_value(options, "--error-model", "random-allele" if "--error-rate" in options else "design")
+    return option_value(options, "--error-model", "random-allele" if "--error-rate" in options else unnamed_model(cfg))
 
 
-def missing_model_of(options):
+def missing_model_of(options, cfg):
     """README: --missing-model, else random when --call-rate is given alone."""
-    return option_value(options, "--missing-model", "random" if "--call-rate" in options else "design")
+    return option_value(options, "--missing-model", "random" if "--call-rate" in options else unnamed_model(cfg))
 
 
 def is_lost_whole(cfg):
-    return "--ungenotyped-parents" in cfg["options"]
+    return "--ungenotyped-parents" in cfg["options"] or cfg["genotyped"]
 
 
 def stdev(values):
