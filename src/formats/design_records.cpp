@@ -12,8 +12,8 @@ namespace {
 constexpr std::size_t kFieldColumns = 8;
 constexpr int kConsoleIntColumns = 12;
 
-void append_right_justified(std::string& out, std::int32_t value, int columns) {
-  char digits[16];
+void append_right_justified(std::string& out, std::int64_t value, int columns) {
+  char digits[24];
   const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
   const auto length = static_cast<int>(end - digits);
   if (length < columns) out.append(static_cast<std::size_t>(columns - length), ' ');
@@ -124,7 +124,7 @@ std::size_t format_error_record(char* out, std::int32_t animal, std::int32_t old
   return static_cast<std::size_t>(p - out);
 }
 
-std::string console_line_label_int(std::string_view label, std::int32_t value) {
+std::string console_line_label_int(std::string_view label, std::int64_t value) {
   std::string line(" ");
   line += label;
   append_right_justified(line, value, kConsoleIntColumns);

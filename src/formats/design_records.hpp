@@ -34,7 +34,7 @@ std::size_t format_error_record(char* out, std::int32_t animal, std::int32_t old
 
 // A console line of a label and an integer: a blank, the label, the integer
 // right-justified in twelve columns, a line feed.
-std::string console_line_label_int(std::string_view label, std::int32_t value);
+std::string console_line_label_int(std::string_view label, std::int64_t value);
 // A console line of an integer alone, in twelve columns, and a line feed.
 std::string console_line_int(std::int32_t value);
 

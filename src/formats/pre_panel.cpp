@@ -93,45 +93,59 @@ void write_error_row(BufferedWriter& rows, const Panel& panel, std::int32_t anim
   rows.commit(static_cast<std::size_t>(at - start));
 }
 
+// What the console says of a panel's errors.
+struct AlteredCounts {
+  std::int64_t genotypes = 0;
+  std::int32_t animals = 0;
+};
+
 // The design's error rule on a panel: the candidates' replacement codes.
-void write_candidate_alterations(const Panel& panel, BufferedWriter* error_rows,
-                                 BufferedWriter& console_lines) {
+AlteredCounts write_candidate_alterations(const Panel& panel, BufferedWriter* error_rows) {
+  AlteredCounts counts;
   for (const std::int32_t animal : panel.candidates()) {
     bool altered = false;
     for (std::int32_t m = 0; m < panel.markers(); ++m) {
       const std::int32_t code = panel.replacement(animal, m);
       if (code == 0 || code == panel.true_allele(panel.sample(animal), m, 0)) continue;
       altered = true;
-      if (error_rows == nullptr) break;
-      write_error_row(*error_rows, panel, animal, m);
+      ++counts.genotypes;
+      if (error_rows != nullptr) write_error_row(*error_rows, panel, animal, m);
     }
-    if (altered) console_lines.write(console_line_int(animal));
+    counts.animals += altered ? 1 : 0;
   }
+  return counts;
 }
 
 // Another model's list of altered genotypes; "ped.errors" rows only under
 // the design's rule, which changes first alleles alone.
-void write_listed_alterations(const Panel& panel, BufferedWriter* error_rows,
-                              BufferedWriter& console_lines) {
+AlteredCounts write_listed_alterations(const Panel& panel, BufferedWriter* error_rows) {
+  AlteredCounts counts;
   for (std::int32_t i = 1; i <= panel.animals(); ++i) {
     const std::span<const AlteredCell> cells = panel.altered_of(i);
     if (cells.empty()) continue;
-    console_lines.write(console_line_int(i));
+    ++counts.animals;
+    counts.genotypes += static_cast<std::int64_t>(cells.size());
     if (error_rows == nullptr) continue;
     for (const AlteredCell& cell : cells) write_error_row(*error_rows, panel, i, cell.marker);
   }
+  return counts;
 }
 
+// "ped.errors" rows, and the console's two lines of counts (a panel's
+// errors are too many to list there animal by animal).
 void write_alterations(const Panel& panel, ByteSink* errors, ByteSink* console) {
   StringSink unused;
   BufferedWriter error_rows(errors != nullptr ? *errors : unused);
-  BufferedWriter console_lines(console != nullptr ? *console : unused);
   BufferedWriter* rows = errors != nullptr ? &error_rows : nullptr;
-  if (panel.candidates().empty()) {
-    write_listed_alterations(panel, rows, console_lines);
-  } else {
-    write_candidate_alterations(panel, rows, console_lines);
-  }
+  const AlteredCounts counts = panel.candidates().empty()
+                                   ? write_listed_alterations(panel, rows)
+                                   : write_candidate_alterations(panel, rows);
+  error_rows.flush();
+  if (console == nullptr) return;
+  BufferedWriter lines(*console);
+  lines.write(console_line_label_int("altered genotypes=", counts.genotypes));
+  lines.write(console_line_label_int("altered animals=", counts.animals));
+  lines.flush();
 }
 
 }  // namespace

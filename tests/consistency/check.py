@@ -32,6 +32,7 @@ import gzip
 import math
 import os
 import random
+import re
 import shlex
 import shutil
 import struct
@@ -268,6 +269,7 @@ class Run:
         result = subprocess.run([binary] + args, cwd=folder, capture_output=True, text=True,
                                 encoding="latin-1", timeout=600)
         self.status = result.returncode
+        self.out = result.stdout
         self.err = result.stderr
 
     def path(self, name):
@@ -502,6 +504,10 @@ def check_run(cfg, run, base, slower):
                 if ts and td and any(rec[a][3][m][0] and not rec[ts][3][m][0] and not rec[td][3][m][0]
                                      for m in range(markers)):
                     candidates += 1
+    if panel:
+        said = re.findall(r"^ altered (genotypes|animals)= *(\d+)$", run.out, re.M)
+        expect(said == [("genotypes", str(len(differ))), ("animals", str(altered_animals))],
+               f"the console says {said}, recount {len(differ)} genotypes in {altered_animals} animals")
     row = read_table(run.path("run.tsv"))[0]
     expect(row["status"] == "0", "run.tsv status")
     expect(int(row["animals"]) == animals, f"run.tsv animals {row['animals']}, recount {animals}")
