@@ -140,6 +140,15 @@ class StopRequest {
   std::atomic<bool> requested_{false};
 };
 
+// Told, from the thread that runs it, how far a run has gone: the stage it
+// is in ("dropping the markers", "writing ped.bed") and the share of that
+// stage done, 0 to 1. Told often; what it shows, and how often, is its own.
+class Progress {
+ public:
+  virtual ~Progress() = default;
+  virtual void at(std::string_view stage, double done) = 0;
+};
+
 // The outputs of a run: the console lines after the echo of the arguments
 // (a line per generation, the two count lines, the altered animals), the
 // pedigree ("ped.pre") and the error list ("ped.errors"). Null: not written.
@@ -152,6 +161,8 @@ struct OutputSinks {
   bool quiet_console = false;
   // Looked at as the run goes on; null: the run is never asked to stop.
   const StopRequest* stop = nullptr;
+  // Told as the run goes on; null: nobody is shown.
+  Progress* progress = nullptr;
 };
 
 // Breeds the pedigree of `parameters` by the rules of `model` (validated:

@@ -1,6 +1,7 @@
 #include "cli/command_line.hpp"
 
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 #include <algorithm>
 #include <array>
@@ -10,6 +11,7 @@
 #include <utility>
 
 #include "cli/process.hpp"
+#include "cli/progress_line.hpp"
 #include "cli/studies.hpp"
 #include "pedsim/pedsim.hpp"
 
@@ -185,6 +187,8 @@ struct RunArguments {
   std::optional<SuppliedPedigree> supplied;
   Seed seed;
 
+  std::int64_t animals() const { return supplied ? supplied->animals() : parameters->rows; }
+
   Simulation simulate(const OutputSinks& sinks, const Settings& s) const {
     if (supplied) return pedsim::simulate(*supplied, seed, sinks, s.model, s.markers, s.records);
     return pedsim::simulate(*parameters, seed, sinks, s.model, s.markers, s.records);
@@ -210,9 +214,28 @@ RunArguments read_arguments(const CommandLine& line,
   settings.markers.validate();
   settings.records.validate(settings.markers);
   settings.formats.check(settings.markers, settings.records);
-  check_panel_fits(arguments.supplied ? arguments.supplied->animals() : arguments.parameters->rows,
-                   settings.markers, settings.records);
+  check_panel_fits(arguments.animals(), settings.markers, settings.records);
   return arguments;
+}
+
+// The free bytes of the disk that holds `folder`, or of the working
+// directory's while the folder is still to be made.
+double free_disk_bytes(const std::optional<std::string>& folder) {
+  struct statvfs disk {};
+  if ((!folder || ::statvfs(folder->c_str(), &disk) != 0) && ::statvfs(".", &disk) != 0) {
+    return 0;
+  }
+  return static_cast<double>(disk.f_bavail) * static_cast<double>(disk.f_frsize);
+}
+
+// One line, before a run that will take long or much memory or disk, of
+// what it will need.
+void tell_needs(const Settings& settings, std::int64_t animals, int stderr_fd) {
+  if (settings.quiet || (settings.markers.is_design() && settings.records.is_design())) return;
+  const RunNeeds needs = needs_of(animals, settings.markers, settings.records, settings.formats,
+                                  settings.true_genotypes);
+  write_text(stderr_fd, needs_line(needs, static_cast<double>(memory_limit()),
+                                   free_disk_bytes(settings.outdir)));
 }
 
 void warn_if_streams_overlap(const Simulation& run, int stderr_fd) {
@@ -242,6 +265,10 @@ int run_once(const CommandLine& line, const std::optional<std::string>& seed_var
   check_not_written_by(stderr_fd, "standard error", files_of_run);
   handle_interrupts(stderr_fd, "ped.pre and ped.errors");
   Console console(stdout_fd);
+  // On a terminal, the run's stage and share done, erased before the
+  // console writes and before anything else is said.
+  ProgressLine progress(settings.quiet ? -1 : stderr_fd);
+  ConsoleBesideProgress console_beside(console, progress);
   RunFiles files(plan, &process_files());
   // A folder to be made is made only for arguments known good: a refused
   // command leaves no folder behind.
@@ -259,12 +286,18 @@ int run_once(const CommandLine& line, const std::optional<std::string>& seed_var
     report_removed(stderr_fd,
                    files.empty_outputs(arguments.seed, model_text(settings.model, settings.markers,
                                                                   settings.records)));
-    const Simulation run = arguments.simulate(files.sinks(&console, settings.quiet), settings);
-    report_earlier_files(stderr_fd, files.finish(run));
+    tell_needs(settings, arguments.animals(), stderr_fd);
+    files.show_progress(&progress);
+    const Simulation run =
+        arguments.simulate(files.sinks(&console_beside, settings.quiet), settings);
+    const EarlierFiles earlier = files.finish(run);
+    progress.clear();
+    report_earlier_files(stderr_fd, earlier);
     warn_if_streams_overlap(run, stderr_fd);
     return 0;
   } catch (...) {
     const Failure failure = current_failure();
+    progress.clear();
     files.failed(failure.status);
     write_text(stderr_fd, failure.text);
     return failure.status;

@@ -4,13 +4,16 @@
 #include <string_view>
 
 // The command line's one way into the library's internals: the files of a
-// run (run_files.hpp), the replicate table (reports.hpp), diagnostics, the
-// console's echo of the arguments (records.hpp), and the process's
-// interrupts and failures below.
-#include "io/diagnostic.hpp"
+// run (run_files.hpp) and what it will need (run_needs.hpp), the replicate
+// table (reports.hpp), diagnostics, the console's echo of the arguments
+// (records.hpp), the machine's memory, and the process's interrupts and
+// failures below.
 #include "formats/design_records.hpp"
+#include "io/diagnostic.hpp"
+#include "platform/large_memory.hpp"
 #include "reports/reports.hpp"
 #include "run/run_files.hpp"
+#include "run/run_needs.hpp"
 
 namespace pedsim {
 

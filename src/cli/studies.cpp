@@ -257,9 +257,9 @@ Outcome run_replicate(const ReplicateStudy& study, std::int32_t replicate) {
 }
 
 // Replicates done so far, shown on a terminal as the study goes on.
-class Progress {
+class StudyProgress {
  public:
-  Progress(int fd, std::int32_t total)
+  StudyProgress(int fd, std::int32_t total)
       : fd_(fd), total_(total), shown_(::isatty(fd) == 1), start_(Clock::now()) {}
 
   void replicate_done(std::int32_t replicate, const Outcome& outcome) {
@@ -297,7 +297,7 @@ std::vector<Outcome> run_side_by_side(const ReplicateStudy& study,
   const auto count = static_cast<std::int32_t>(replicates.size());
   std::vector<Outcome> outcomes(replicates.size());
   std::atomic<std::int32_t> next{0};
-  Progress progress(stderr_fd, count);
+  StudyProgress progress(stderr_fd, count);
   const auto work = [&] {
     for (std::int32_t i; (i = next.fetch_add(1)) < count;) {
       const auto k = static_cast<std::size_t>(i);

@@ -18,6 +18,10 @@ struct IndexedFile {
   std::string shown_path;
   std::string shown_index_path;
   int unit = 0;
+  // Told as the file is written, with its stage's name.
+  Progress* progress = nullptr;
+  std::string stage;
+  double expected_bytes = 0;
 };
 
 using GenotypeWriter = void (*)(const Simulation& run, Genotypes genotypes, ByteSink& out);
@@ -34,6 +38,13 @@ struct FormatFile {
   std::string_view recorded_index = {};
   std::string_view true_index = {};
   IndexedWriter write_indexed = nullptr;
+  // About how many bytes its writer gives per genotype, the share of them
+  // the file keeps on disk (compressed files keep less) and the time it
+  // takes per genotype (bench/, 2 cores): for progress and for what a run
+  // will need.
+  double bytes_per_genotype = 0;
+  double stored_share = 1;
+  double nanoseconds_per_genotype = 0;
 };
 
 // A format's files, in the order they are written, and the unit number

@@ -65,7 +65,11 @@ void write_map(const Simulation& run, Genotypes genotypes, ByteSink& sink) {
 namespace {
 
 constexpr FormatFile kPlinkTextFileList[] = {
-    {.recorded_name = "ped.ped", .true_name = "true.ped", .write = write_ped},
+    {.recorded_name = "ped.ped",
+     .true_name = "true.ped",
+     .write = write_ped,
+     .bytes_per_genotype = 4,
+     .nanoseconds_per_genotype = 25},
     {.recorded_name = "ped.map", .true_name = "true.map", .write = write_map},
 };
 

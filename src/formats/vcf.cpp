@@ -11,6 +11,7 @@
 
 #include "io/buffered_writer.hpp"
 #include "io/diagnostic.hpp"
+#include "io/progress_sink.hpp"
 #include "platform/helper_thread.hpp"
 
 namespace pedsim {
@@ -131,8 +132,9 @@ char* put_genotype(char* at, std::uint16_t first, std::uint16_t second, char sep
 
 void write_vcf(const Simulation& run, Genotypes genotypes, const IndexedFile& file) {
   const GenotypeView view(run, genotypes);
-  BgzfSink sink(file);
+  BgzfSink compressed(file);
   {
+    ProgressSink sink(compressed, file.progress, file.stage, file.expected_bytes);
     BufferedWriter out(sink);
     write_header(view, out);
     const auto animals = static_cast<std::size_t>(view.animals());
@@ -160,7 +162,7 @@ void write_vcf(const Simulation& run, Genotypes genotypes, const IndexedFile& fi
     }
     out.flush();
   }
-  sink.close();
+  compressed.close();
   // Indexed once written: this htslib (1.16) places index entries wrongly
   // when it indexes as it compresses on several threads.
   errno = 0;
@@ -178,7 +180,10 @@ constexpr FormatFile kVcfFileList[] = {
      .true_name = "true.vcf.gz",
      .recorded_index = "ped.vcf.gz.csi",
      .true_index = "true.vcf.gz.csi",
-     .write_indexed = write_vcf},
+     .write_indexed = write_vcf,
+     .bytes_per_genotype = 4,
+     .stored_share = 0.12,
+     .nanoseconds_per_genotype = 25},
 };
 
 }  // namespace

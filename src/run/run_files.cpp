@@ -9,9 +9,10 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "io/diagnostic.hpp"
 #include "formats/format_files.hpp"
 #include "formats/pre_panel.hpp"
+#include "io/diagnostic.hpp"
+#include "io/progress_sink.hpp"
 #include "reports/pedigree_truth.hpp"
 
 namespace pedsim {
@@ -368,8 +369,19 @@ OutputSinks RunFiles::sinks(ByteSink* console, bool quiet_console) {
   return {.console = console,
           .pedigree = formed(unit::kPedPre),
           .errors = formed(unit::kPedErrors),
-          .quiet_console = quiet_console};
+          .quiet_console = quiet_console,
+          .progress = progress_};
 }
+
+namespace {
+
+// The bytes a format's writer is expected to give for a run's genotypes.
+double expected_bytes(const FormatFile& format, const Simulation& run) {
+  const double markers = run.has_panel() ? run.panel.markers() : 1;
+  return format.bytes_per_genotype * markers * run.pedigree.created();
+}
+
+}  // namespace
 
 void RunFiles::commit(WholeFile& file) {
   const auto guard = hold();
@@ -382,7 +394,9 @@ void RunFiles::write_whole(WholeFile& file, const OutputKind& kind, const RunOut
     file.create();
   }
   if (kind.format_file != nullptr) {
-    kind.format_file->write(*outcome.run, kind.genotypes, file);
+    ProgressSink out(file, progress_, "writing " + std::string(kind.name),
+                     expected_bytes(*kind.format_file, *outcome.run));
+    kind.format_file->write(*outcome.run, kind.genotypes, out);
   } else {
     kind.write(outcome, file);
   }
@@ -396,12 +410,16 @@ void RunFiles::write_indexed(WholeFile& file, WholeFile& index, const OutputKind
     const auto guard = hold();
     f->create();
   }
-  kind.format_file->write_indexed(*outcome.run, kind.genotypes,
-                                  {.path = file.new_path(),
-                                   .index_path = index.new_path(),
-                                   .shown_path = file.shown_path(),
-                                   .shown_index_path = index.shown_path(),
-                                   .unit = kind.unit});
+  kind.format_file->write_indexed(
+      *outcome.run, kind.genotypes,
+      {.path = file.new_path(),
+       .index_path = index.new_path(),
+       .shown_path = file.shown_path(),
+       .shown_index_path = index.shown_path(),
+       .unit = kind.unit,
+       .progress = progress_,
+       .stage = "writing " + std::string(kind.name),
+       .expected_bytes = expected_bytes(*kind.format_file, *outcome.run)});
   commit(file);
   commit(index);
 }

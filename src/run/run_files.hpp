@@ -195,6 +195,8 @@ class RunFiles : public Abandonable {
   // Sinks writing ped.pre (when asked) and ped.errors, with `console` as the
   // console.
   OutputSinks sinks(ByteSink* console, bool quiet_console = false);
+  // Told as the run and its files are written; null: nobody.
+  void show_progress(Progress* progress) { progress_ = progress; }
   // The run is complete: closes the outputs, puts the reports, console.txt
   // (holding `console_text`) and run.tsv in place, and releases the lock.
   // Before run.tsv, the files of an earlier run that this one did not
@@ -238,6 +240,7 @@ class RunFiles : public Abandonable {
   std::optional<Seed> seed_;
   std::string model_;
   std::optional<RunCounts> counts_;
+  Progress* progress_ = nullptr;
 };
 
 }  // namespace pedsim

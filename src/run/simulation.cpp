@@ -23,6 +23,7 @@
 #include "platform/phase_timing.hpp"
 #include "random/uniform_stream.hpp"
 #include "run/run_files.hpp"
+#include "run/run_needs.hpp"
 #include "sim/column_storage.hpp"
 #include "sim/error_injection.hpp"
 #include "sim/founders.hpp"
@@ -109,6 +110,7 @@ struct RunInProgress {
   PhaseClock& clock;
   PhaseSeconds& seconds;
   const StopRequest* stop;
+  Progress* progress;
 
   // Stops the run when it was asked to.
   void check_stop() const {
@@ -133,6 +135,9 @@ void breed_pedigree(RunInProgress& r) {
     if (r.writer != nullptr) r.writer->generation_begins(g);
     r.run.animals_born.push_back(mate_generation(parameters, r.run.model, pedigree, genotypes,
                                                  parents, r.stream, mating, g, r.helper));
+    if (r.progress != nullptr) {
+      r.progress->at("breeding the pedigree", static_cast<double>(g) / parameters.generations);
+    }
     r.clock.lap(r.seconds.mating);
     // The sires and dams chosen after the last generation would never be
     // used: only the numbers their choice draws are taken.
@@ -198,7 +203,7 @@ void breed_panel(RunInProgress& r) {
   const bool design_first = run.markers.is_design_marker_model() && !run.is_supplied();
   if (run.records.has_design_records()) {
     drop_genes(run.pedigree, run.genotypes, run.seed, design_first, run.panel, r.helper, nullptr,
-               r.stop);
+               r.stop, r.progress);
     r.clock.lap(r.seconds.panel);
     r.check_stop();
     degrade_panel(run.pedigree, run.genotypes, run.model, panel_replacement_shares(run), run.seed,
@@ -218,7 +223,7 @@ void breed_panel(RunInProgress& r) {
   RecordRows rows(run.pedigree, run.genotypes, run.model, panel_replacement_shares(run), records,
                   matrix, run.seed, run.panel, design_first);
   drop_genes(run.pedigree, run.genotypes, run.seed, design_first, run.panel, r.helper, &rows,
-             r.stop);
+             r.stop, r.progress);
   rows.finish();
   run.error_candidates = rows.error_candidates();
   r.clock.lap(r.seconds.panel);
@@ -285,16 +290,8 @@ void check_run_options(const Seed& seed, const Model& model, const MarkerOptions
 
 void check_panel_fits(std::int64_t animals, const MarkerOptions& markers,
                       const RecordOptions& records) {
-  if (markers.is_design() && records.is_design()) return;
-  // A marker file's rows are bounded by the file itself.
+  const double bytes = panel_bytes(animals, markers, records);
   const std::int64_t count = markers.marker_file ? 0 : markers.markers;
-  // Each haplotype's alleles (a bit each for two alleles, else a byte),
-  // the missing genotypes' bits, and the map: a name, a place and the
-  // frequencies per marker.
-  const double bits = markers.alleles == 2 ? 1 : 8;
-  const double rows = static_cast<double>(animals) + 1;
-  const double bytes = rows * static_cast<double>(count) * (2 * bits + 1) / 8 +
-                       static_cast<double>(count) * (96 + 8.0 * markers.alleles);
   const auto limit = static_cast<double>(memory_limit());
   if (bytes <= limit) return;
   char text[256];
@@ -372,7 +369,9 @@ Simulation simulate(const SuppliedPedigree& supplied, const Seed& seed, const Ou
   HelperThread helper;
   PhaseClock clock;
   PhaseSeconds seconds;
-  RunInProgress r{run, stream, writer ? &*writer : nullptr, helper, clock, seconds, outputs.stop};
+  RunInProgress r{run,          stream,          writer ? &*writer : nullptr,
+                  helper,       clock,           seconds,
+                  outputs.stop, outputs.progress};
   degrade_records(r);
   r.check_stop();
   if (writer) writer->finish();
@@ -417,7 +416,9 @@ Simulation simulate_timed(const Parameters& parameters, const Seed& seed, PhaseS
   if (writes_anything(formed)) writer.emplace(formed, run.pedigree, run.genotypes);
   HelperThread helper;
   PhaseClock clock;
-  RunInProgress r{run, stream, writer ? &*writer : nullptr, helper, clock, seconds, outputs.stop};
+  RunInProgress r{run,          stream,          writer ? &*writer : nullptr,
+                  helper,       clock,           seconds,
+                  outputs.stop, outputs.progress};
   breed_pedigree(r);
   degrade_records(r);
   r.check_stop();

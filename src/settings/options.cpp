@@ -91,7 +91,9 @@ constexpr std::array kOptions{
            "a short report of the run, its seed included (unit 4)", Reach::kCommandLine,
            [](Settings& s, std::string_view v) { s.summary = text_of(v); }},
     Option{"--quiet", "", ValueKind::kFlag, 0, 0,
-           "the console keeps the arguments and the two count lines only", Reach::kCommandLine,
+           "the console keeps the arguments and the two count lines\n"
+           "only; no progress line, no estimate of what a run needs",
+           Reach::kCommandLine,
            [](Settings& s, std::string_view) { s.quiet = true; }},
     Option{"--markers", "M", ValueKind::kInteger, 1, kInt32High,
            "markers per animal (default 1), named m1..mM", Reach::kSimulate,

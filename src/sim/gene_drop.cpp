@@ -108,8 +108,8 @@ class PanelBreeder {
     } else {
       random_mask(child, draw);
     }
-    select_bits(PanelFill(panel_).haplotype(parent, 0), PanelFill(panel_).haplotype(parent, 1), mask_.data(),
-                mask_.size(), PanelFill(panel_).haplotype(child, side));
+    select_bits(PanelFill(panel_).haplotype(parent, 0), PanelFill(panel_).haplotype(parent, 1),
+                mask_.data(), mask_.size(), PanelFill(panel_).haplotype(child, side));
   }
 
   // Unlinked: marker m comes from the second haplotype when bit m of the
@@ -174,8 +174,8 @@ void breed_rows(PanelBreeder& one, PanelBreeder& other, HelperThread& helper, st
 }  // namespace
 
 void drop_genes(const Pedigree& pedigree, const GenotypeStore& design, const Seed& seed,
-                bool design_marker_first, Panel& panel, HelperThread& helper,
-                RowObserver* observer, const StopRequest* stop) {
+                bool design_marker_first, Panel& panel, HelperThread& helper, RowObserver* observer,
+                const StopRequest* stop, Progress* progress) {
   const std::int32_t bred = pedigree.created();
   PanelFill(panel).set_bred(bred);
   const GenotypeStore* marker_one = design_marker_first ? &design : nullptr;
@@ -189,6 +189,9 @@ void drop_genes(const Pedigree& pedigree, const GenotypeStore& design, const See
     breed_rows(one, other, helper, first, last);
     if (observer != nullptr) observer->generation_bred();
     if (stop != nullptr) stop->check();
+    if (progress != nullptr) {
+      progress->at("dropping the markers", static_cast<double>(last - 1) / bred);
+    }
     first = last;
   }
 }

@@ -29,9 +29,11 @@ class RowObserver {
 // a Poisson process of rate 1 per Morgan along each chromosome (Haldane's
 // map). With `design_marker_first`, marker 1 then takes the design's
 // marker, as it was bred. The observer, if any, hears of each row. A stop
-// request, if any, is looked at after each generation.
+// request, if any, is looked at, and the progress told, after each
+// generation.
 void drop_genes(const Pedigree& pedigree, const GenotypeStore& design, const Seed& seed,
                 bool design_marker_first, Panel& panel, HelperThread& helper,
-                RowObserver* observer = nullptr, const StopRequest* stop = nullptr);
+                RowObserver* observer = nullptr, const StopRequest* stop = nullptr,
+                Progress* progress = nullptr);
 
 }  // namespace pedsim
