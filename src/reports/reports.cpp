@@ -61,7 +61,7 @@ TableColumns table_columns(const std::string& model) {
 std::string replicate_table_header(TableColumns columns) {
   std::string header =
       "replicate\tseed\tanimals\trecords_lost\terror_candidates\taltered_animals\t"
-      "inconsistencies\tstatus\tmodel";
+      "inconsistent_animals\tstatus\tmodel";
   if (columns != TableColumns::kDesign) {
     header +=
         "\terror_rate\tcall_rate\taltered_genotypes\tdetectable_errors\tinconsistent_genotypes";

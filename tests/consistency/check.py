@@ -512,7 +512,7 @@ def check_run(cfg, run, base, slower):
     expect(row["status"] == "0", "run.tsv status")
     expect(int(row["animals"]) == animals, f"run.tsv animals {row['animals']}, recount {animals}")
     expect(int(row["altered_animals"]) == altered_animals, f"run.tsv altered_animals {row['altered_animals']}, recount {altered_animals}")
-    expect(int(row["inconsistencies"]) == inconsistent_animals, f"run.tsv inconsistencies {row['inconsistencies']}, recount {inconsistent_animals}")
+    expect(int(row["inconsistent_animals"]) == inconsistent_animals, f"run.tsv inconsistent_animals {row['inconsistent_animals']}, recount {inconsistent_animals}")
     if candidates is not None:
         expect(int(row["error_candidates"]) == candidates, f"run.tsv error_candidates {row['error_candidates']}, recount {candidates}")
     truth = read_table(run.path("../truth.txt"))
