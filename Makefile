@@ -2,7 +2,7 @@
 # packages it needs when they are missing (scripts/debian-packages.sh).
 #   make run      build the program alone and run the example `pedsim 3 20 5` in out/
 #   make test     build and run every test (PRESET=asan for the sanitizer build)
-#   make install  install the program (and the Python package, when built) under PREFIX
+#   make install  install the program, its manual page (and the Python package, when built) under PREFIX
 #   make bench    build and run the benchmark harness, writing bench/RESULTS.md
 #   make fuzz     run the argument, marker-file and pedigree-file fuzzers for FUZZ_SECONDS each (default 60)
 #   make python   build the Python module and install it into the virtual
@@ -40,7 +40,7 @@ test:
 install:
 	@$(PACKAGES) build
 	cmake --preset release >/dev/null
-	cmake --build --preset release -j $(JOBS) --target pedsim
+	cmake --build --preset release -j $(JOBS) --target pedsim manual_page
 	cmake --install build/release --component program --prefix "$(PREFIX)"
 	@if ls build/release/python/pedsim/_pedsim*.so >/dev/null 2>&1; then \
 	  site="$$($(PYTHON) -c 'import sys; print("$(PREFIX)/lib/python3.%d/dist-packages" % sys.version_info[1])')"; \

@@ -612,7 +612,10 @@ FormatTiming time_formats(const PanelWorkload& w, const fs::path& dir, int round
                          .index_path = (dir / "ped.vcf.gz.csi").string(),
                          .shown_path = "ped.vcf.gz",
                          .shown_index_path = "ped.vcf.gz.csi",
-                         .unit = 13});
+                         .unit = 13,
+                         .progress = nullptr,
+                         .stage = {},
+                         .expected_bytes = 0});
       vcf_seconds.push_back(seconds_since(start));
       t.vcf_bytes = static_cast<double>(fs::file_size(dir / "ped.vcf.gz"));
       fs::remove(dir / "ped.vcf.gz");

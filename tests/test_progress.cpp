@@ -104,8 +104,11 @@ TEST(RunNeeds, TheDiskEstimateIsNearTheFilesWritten) {
   MarkerOptions markers;
   markers.markers = 400;
   markers.alleles = 2;
-  const RunNeeds needs = needs_of(1600, markers, {.error_model = "none", .missing_model = "none"},
-                                  Formats::parse("pre,plink,plink-text,vcf"), true);
+  RecordOptions records;
+  records.error_model = "none";
+  records.missing_model = "none";
+  const RunNeeds needs =
+      needs_of(1600, markers, records, Formats::parse("pre,plink,plink-text,vcf"), true);
   EXPECT_NEAR(needs.disk_bytes, written, 0.15 * written);
   EXPECT_EQ(needs_line(needs, 1e12, 1e12), "");
   EXPECT_TRUE(needs_line(needs, 1e12, 1e6).starts_with("pedsim: this run will need about "));

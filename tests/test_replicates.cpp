@@ -263,7 +263,7 @@ TEST(Replicates, AFailedReplicateIsTabulatedAndTheOthersFinish) {
   EXPECT_EQ(test::words(table[3])[7], "0");
 }
 
-// The GNU parallel example of the README gives the study's folders.
+// The GNU parallel example of the user guide gives the study's folders.
 TEST(Replicates, GnuParallelExampleGivesTheSameFolders) {
   if (std::system("command -v parallel > /dev/null 2>&1") != 0) {
     GTEST_SKIP() << "GNU parallel is not installed";

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/command_line.hpp"
 #include "models/error_kernels.hpp"
 #include "pedsim/pedsim.hpp"
 #include "support.hpp"
@@ -27,21 +28,40 @@ std::vector<std::string> documented_rows() {
   return rows;
 }
 
-TEST(Tables, EveryMarkerStatisticIsInTheReadme) {
-  const std::string readme = test::read_file(PEDSIM_README);
+// The user guide and the reference, where every row and option is told.
+std::string documentation() {
+  return test::read_file(PEDSIM_GUIDE) + test::read_file(PEDSIM_REFERENCE);
+}
+
+TEST(Tables, EveryMarkerStatisticIsDocumented) {
+  const std::string readme = documentation();
   for (const MarkerStatistic& s : marker_statistics()) {
     const std::string quoted = std::string("`").append(s.name).append("`");
     EXPECT_NE(readme.find(quoted), std::string::npos) << s.name;
   }
 }
 
-TEST(Tables, EveryRowIsInTheReadmeAndTheUsage) {
-  const std::string readme = test::read_file(PEDSIM_README);
+TEST(Tables, EveryRowIsDocumentedAndInTheUsage) {
+  const std::string readme = documentation();
   const std::string usage = options_usage();
   for (const std::string& row : documented_rows()) {
-    EXPECT_NE(readme.find("`" + row + "`"), std::string::npos) << "README lacks " << row;
+    EXPECT_NE(readme.find("`" + row + "`"), std::string::npos) << "the documentation lacks " << row;
     const std::string name = row.substr(row.find(' ') + 1);
     EXPECT_NE(usage.find("  " + name + " "), std::string::npos) << "usage lacks " << row;
+  }
+}
+
+// The reference's table of options names every option, and the manual page
+// has each.
+TEST(Tables, EveryOptionIsInTheReferenceAndTheManualPage) {
+  const std::string reference = test::read_file(PEDSIM_REFERENCE);
+  const std::string manual = manual_page();
+  for (const Option& option : options()) {
+    const std::string name(option.name);
+    EXPECT_NE(reference.find("| `" + name), std::string::npos) << "the reference lacks " << name;
+    std::string shown;
+    for (const char c : name) shown += c == '-' ? std::string("\\-") : std::string(1, c);
+    EXPECT_NE(manual.find(".B " + shown), std::string::npos) << "the manual lacks " << name;
   }
 }
 

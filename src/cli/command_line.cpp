@@ -26,6 +26,7 @@ constexpr std::string_view kUsageBeforeOptions =
     "usage: pedsim [--seed T] [--truth FILE] [--summary FILE] [--quiet] NGEN N MALE\n"
     "       pedsim [--replicate R] [--outdir DIR] [...] NGEN N MALE\n"
     "       pedsim --replicates K --outdir DIR [--replicate R0] [--jobs N] [...] NGEN N MALE\n"
+    "       pedsim --pedigree FILE [--pedigree-format F] [--genotyped FILE] [...]\n"
     "       pedsim collect [--replicates K [--replicate R0]] DIR\n"
     "       pedsim --help | -h | --version\n"
     "\n"
@@ -63,8 +64,8 @@ constexpr std::string_view kUsageAfterOptions =
     "Exit status: 0 success; 2 a usage error (an unknown option, arguments outside\n"
     "the limits, an invalid seed, two names of one file, a console sent to a file\n"
     "of the run, another run writing in this folder, a folder holding another\n"
-    "study, a marker file or error matrix that cannot be read or used); 24, 59, 64 an argument "
-    "missing or not an integer; 9, 10, 29, 30, 42,\n"
+    "study, a pedigree, genotyped or marker file or an error matrix that cannot be\n"
+    "read or used); 24, 59, 64 an argument missing or not an integer; 9, 10, 29, 30, 42,\n"
     "43 a file that cannot be created; 38 a failed write; 41, 179 not enough\n"
     "memory or a table too large; 70 an internal error; 130, 143 interrupted\n"
     "(SIGINT, SIGTERM). With --replicates, the status of the first replicate that\n"
@@ -270,6 +271,8 @@ int run_once(const CommandLine& line, const std::optional<std::string>& seed_var
   ProgressLine progress(settings.quiet ? -1 : stderr_fd);
   ConsoleBesideProgress console_beside(console, progress);
   RunFiles files(plan, &process_files());
+  files.own_stream(stdout_fd);
+  files.own_stream(stderr_fd);
   // A folder to be made is made only for arguments known good: a refused
   // command leaves no folder behind.
   struct stat folder {};
@@ -481,6 +484,88 @@ CommandLine parse_command_line(std::span<const std::string_view> args) {
   check_options(line, given);
   settle_record_defaults(line.settings, line.settings.pedigree.has_value());
   return line;
+}
+
+namespace {
+
+// Text as roff shows it: backslashes and hyphens escaped, and no line taken
+// for a request.
+std::string roff(std::string_view text) {
+  std::string out;
+  bool line_start = true;
+  for (const char c : text) {
+    if (line_start && (c == '.' || c == '\'')) out += "\\&";
+    if (c == '\\') {
+      out += "\\e";
+    } else if (c == '-') {
+      out += "\\-";
+    } else {
+      out += c;
+    }
+    line_start = c == '\n';
+  }
+  return out;
+}
+
+// The usage's lines before the options, as the manual's sections.
+std::string manual_head() {
+  const std::string_view text = kUsageBeforeOptions;
+  const std::size_t description = text.find("\n\n");
+  std::string page = ".SH SYNOPSIS\n.nf\n" +
+                     roff(text.substr(std::string_view("usage: ").size(),
+                                      description - std::string_view("usage: ").size())) +
+                     "\n.fi\n.SH DESCRIPTION\n";
+  for (std::size_t at = description + 2; at < text.size();) {
+    const std::size_t end = std::min(text.find("\n\n", at), text.size());
+    const std::string_view paragraph = text.substr(at, end - at);
+    const bool listing = paragraph.find("\n  ") != std::string_view::npos;
+    page += listing ? ".PP\n.nf\n" + roff(paragraph) + "\n.fi\n" : ".PP\n" + roff(paragraph) + "\n";
+    at = end + 2;
+  }
+  return page;
+}
+
+std::string manual_options() {
+  std::string page = ".SH OPTIONS\n";
+  for (const Option& option : options()) {
+    page.append(".TP\n.B ").append(roff(option.name));
+    if (!option.value_name.empty())
+      page.append(" \\fI").append(roff(option.value_name)).append("\\fR");
+    page.append("\n").append(roff(option.help)).append("\n");
+    if (option.choices != nullptr)
+      page.append(".nf\n").append(roff(option.choices())).append(".fi\n");
+  }
+  return page;
+}
+
+std::string manual_tail() {
+  const std::string_view text = kUsageAfterOptions;
+  std::string page;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = std::min(text.find("\n\n", at), text.size());
+    std::string_view paragraph = text.substr(at, end - at);
+    if (paragraph.starts_with("Environment:\n")) {
+      page += ".SH ENVIRONMENT\n.nf\n" + roff(paragraph.substr(13)) + "\n.fi\n";
+    } else if (paragraph.starts_with("Exit status: ")) {
+      page += ".SH EXIT STATUS\n" + roff(paragraph.substr(13)) + "\n";
+    } else {
+      page += ".PP\n" + roff(paragraph) + "\n";
+    }
+    at = end + 2;
+  }
+  return page;
+}
+
+}  // namespace
+
+std::string manual_page() {
+  return ".TH PEDSIM 1 \"\" \"pedsim " PEDSIM_VERSION
+         "\" \"User Commands\"\n"
+         ".SH NAME\npedsim \\- simulate animal pedigrees with genotypes, errors and missing "
+         "data\n" +
+         manual_head() + manual_options() + manual_tail() +
+         ".SH SEE ALSO\nThe user guide and the reference: docs/guide.md and docs/reference.md of "
+         "the source, and README.md's recipes.\n";
 }
 
 int run_command_line(std::span<const std::string_view> args,

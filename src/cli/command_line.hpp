@@ -48,6 +48,10 @@ struct CommandLine {
 // a value out of its range is a usage error (a thrown Stop).
 CommandLine parse_command_line(std::span<const std::string_view> args);
 
+// The manual page, pedsim(1), in roff: the usage and every option, from
+// the same texts and tables as --help.
+std::string manual_page();
+
 // Runs the program for these arguments (without the program's name), with
 // PEDSIM_SEED's value if set: writes the console to `stdout_fd` and
 // diagnostics to `stderr_fd`, and returns the exit status.

@@ -424,6 +424,11 @@ void RunFiles::write_indexed(WholeFile& file, WholeFile& index, const OutputKind
   commit(index);
 }
 
+void RunFiles::own_stream(int fd) {
+  struct stat file {};
+  if (::fstat(fd, &file) == 0 && S_ISREG(file.st_mode)) own_streams_.emplace_back(file.st_dev, file.st_ino);
+}
+
 EarlierFiles RunFiles::deal_with_earlier_files() const {
   EarlierFiles earlier;
   const auto written = [this](std::string_view name) {
@@ -439,6 +444,10 @@ EarlierFiles RunFiles::deal_with_earlier_files() const {
       const std::string path = relative_path(plan_.folder, name);
       struct stat file {};
       if (::lstat(path.c_str(), &file) != 0 || !S_ISREG(file.st_mode)) continue;
+      if (std::find(own_streams_.begin(), own_streams_.end(),
+                    std::pair{file.st_dev, file.st_ino}) != own_streams_.end()) {
+        continue;
+      }
       const bool earlier_runs =
           earlier_run_end_ && (file.st_mtim.tv_sec < earlier_run_end_->tv_sec ||
                                (file.st_mtim.tv_sec == earlier_run_end_->tv_sec &&

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <ctime>
 #include <deque>
 #include <mutex>
@@ -197,6 +199,9 @@ class RunFiles : public Abandonable {
   OutputSinks sinks(ByteSink* console, bool quiet_console = false);
   // Told as the run and its files are written; null: nobody.
   void show_progress(Progress* progress) { progress_ = progress; }
+  // The file open on `fd` (the console sent to DIR/console.txt) is this
+  // run's own, not an earlier run's: it is neither removed nor warned of.
+  void own_stream(int fd);
   // The run is complete: closes the outputs, puts the reports, console.txt
   // (holding `console_text`) and run.tsv in place, and releases the lock.
   // Before run.tsv, the files of an earlier run that this one did not
@@ -241,6 +246,8 @@ class RunFiles : public Abandonable {
   std::string model_;
   std::optional<RunCounts> counts_;
   Progress* progress_ = nullptr;
+  // The device and inode of the files the run's own streams write.
+  std::vector<std::pair<dev_t, ino_t>> own_streams_;
 };
 
 }  // namespace pedsim

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Every file of a run against every other, over random configurations.
 
-Written from the README's definitions, not from the code: each configuration
+Written from the documentation's definitions, not from the code: each configuration
 draws options over every model, format and pedigree error (bred and supplied
 pedigrees, alone and together), runs the command line, reads every file
 itself (PLINK binary and text, VCF, the truth tables) and checks that
@@ -478,7 +478,7 @@ def check_run(cfg, run, base, slower):
         inconsistent_genotypes += len(bad)
         inconsistent_animals += len(bad) > 0
     altered_animals = len({a for a, _ in differ})
-    # What Python's per-marker statistics must say (README: called of the
+    # What Python's per-marker statistics must say (the documentation: called of the
     # animals, altered of the called, conflicts with called parents).
     altered_by_marker = [0] * markers
     for _, m in differ:
@@ -576,7 +576,7 @@ def check_run(cfg, run, base, slower):
 
 
 def is_detectable(rec, order, a, m):
-    """README: the altered genotype cannot come from its genotyped parents, or an
+    """The documentation: the altered genotype cannot come from its genotyped parents, or an
     offspring's genotype cannot come from its genotyped parents (a among them)."""
     def fails(x):
         s, d = rec[x][:2]
@@ -748,17 +748,17 @@ def true_records_before_swap(rec, sample, p):
 
 
 def unnamed_model(cfg):
-    """README: a panel or a supplied pedigree has none of the design's records unless asked."""
+    """The documentation: a panel or a supplied pedigree has none of the design's records unless asked."""
     return "none" if cfg["supplied"] or cfg["panel_markers"] else "design"
 
 
 def error_model_of(options, cfg):
-    """README: --error-model, else random-allele when --error-rate is given alone."""
+    """The documentation: --error-model, else random-allele when --error-rate is given alone."""
     return option_value(options, "--error-model", "random-allele" if "--error-rate" in options else unnamed_model(cfg))
 
 
 def missing_model_of(options, cfg):
-    """README: --missing-model, else random when --call-rate is given alone."""
+    """The documentation: --missing-model, else random when --call-rate is given alone."""
     return option_value(options, "--missing-model", "random" if "--call-rate" in options else unnamed_model(cfg))
 
 
