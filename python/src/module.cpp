@@ -54,8 +54,17 @@ py::array allele_pairs_view(const pedsim::CodeColumn& first, const pedsim::CodeC
                              {py::ssize_t{1}, distance}, first.begin(), owner));
 }
 
-// A message in the words of Python's simulate: each option that is a
-// keyword ("--error-rate") named as the keyword ("error_rate").
+// Options the module takes as keywords of another name, or of Run.write
+// and simulate(pedigree=...).
+constexpr std::pair<std::string_view, std::string_view> kOtherKeywords[] = {
+    {"--format", "formats"},     {"--true-genotypes", "true_genotypes"},
+    {"--truth", "truth"},        {"--summary", "summary"},
+    {"--pedigree", "pedigree"},  {"--pedigree-format", "pedigree_format"},
+    {"--genotyped", "genotyped"}};
+
+// A message in the words of Python: each option that is a keyword
+// ("--error-rate", "--format") named as the keyword ("error_rate",
+// "formats").
 std::string in_keywords(std::string_view text) {
   std::string out;
   std::size_t at = 0;
@@ -68,8 +77,13 @@ std::string in_keywords(std::string_view text) {
       ++end;
     }
     out.append(text.substr(at, dashes - at));
-    const pedsim::Option* option = pedsim::find_option(text.substr(dashes, end - dashes));
-    if (option != nullptr && option->reach == pedsim::Reach::kSimulate) {
+    const std::string_view name = text.substr(dashes, end - dashes);
+    const pedsim::Option* option = pedsim::find_option(name);
+    const auto* other = std::find_if(std::begin(kOtherKeywords), std::end(kOtherKeywords),
+                                     [name](const auto& k) { return k.first == name; });
+    if (other != std::end(kOtherKeywords)) {
+      out.append(other->second);
+    } else if (option != nullptr && option->reach == pedsim::Reach::kSimulate) {
       std::string keyword(option->name.substr(2));
       std::replace(keyword.begin(), keyword.end(), '-', '_');
       out.append(keyword);
