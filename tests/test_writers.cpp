@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "io/buffered_writer.hpp"
+#include "io/whole_file.hpp"
 #include "io/diagnostic.hpp"
 #include "formats/design_records.hpp"
 #include "platform/code_columns.hpp"
@@ -156,3 +157,28 @@ TEST(CodeColumns, EachCodeLandsInItsColumnByte) {
     }
   }
 }
+
+namespace pedsim {
+namespace {
+
+// A new file another live run is writing is not a killed run's leftover:
+// a run starting beside it leaves it alone; once its writer is gone
+// without putting it in place, it is removed.
+TEST(WholeFiles, ALiveRunsNewFileIsNotTakenForALeftover) {
+  test::TempDir dir;
+  std::string left;
+  {
+    WholeFile writing;
+    writing.aim(dir.str(), "truth.txt", 3, Links::kReplace);
+    writing.create();
+    writing.write("animal\n");
+    EXPECT_TRUE(remove_unfinished_files(dir.str(), {"truth.txt"}, {}).empty());
+    left = writing.new_path();
+    ASSERT_EQ(::link(left.c_str(), (left + "X").c_str()), 0);
+  }
+  ASSERT_EQ(::rename((left + "X").c_str(), left.c_str()), 0);
+  EXPECT_EQ(remove_unfinished_files(dir.str(), {"truth.txt"}, {}).size(), 1U);
+}
+
+}  // namespace
+}  // namespace pedsim

@@ -1,5 +1,7 @@
 #include "io/whole_file.hpp"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,21 +44,31 @@ void WholeFile::create() {
   }
   file_.open_beside(target_, full_path(dir_, name_), unit_);
   pending_ = true;
+  claim_ = ::open(file_.opened_path().c_str(), O_RDONLY | O_CLOEXEC);
+  if (claim_ >= 0) ::flock(claim_, LOCK_EX | LOCK_NB);
 }
 
 void WholeFile::commit() {
   file_.close();
   if (std::rename(file_.opened_path().c_str(), target_.c_str()) != 0) {
     const int err = errno;
+    release_claim();
     stop_with_diagnostic(open_failure_code(err), unit_, file_.path(), err);
   }
+  release_claim();
   pending_ = false;
 }
 
 void WholeFile::discard(bool target_too) noexcept {
   file_.close_quietly();
   unlink_files(target_too);
+  release_claim();
   pending_ = false;
+}
+
+void WholeFile::release_claim() noexcept {
+  if (claim_ >= 0) ::close(claim_);
+  claim_ = -1;
 }
 
 void WholeFile::unlink_files(bool target_too) const noexcept {
@@ -73,6 +85,19 @@ void write_whole_file(const std::string& dir, std::string_view name, int unit,
   file.commit();
 }
 
+namespace {
+
+// Whether a live run holds the new file `path` (see WholeFile::claim_).
+bool is_claimed(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return false;
+  const bool claimed = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  ::close(fd);
+  return claimed;
+}
+
+}  // namespace
+
 std::vector<std::string> remove_unfinished_files(const std::string& dir,
                                                  const std::vector<std::string>& names,
                                                  const std::vector<std::string>& keep) {
@@ -86,6 +111,7 @@ std::vector<std::string> remove_unfinished_files(const std::string& dir,
     });
     const std::string path = relative_path(dir, file);
     if (!unfinished || std::find(keep.begin(), keep.end(), path) != keep.end()) continue;
+    if (is_claimed(path)) continue;
     if (::unlink(path.c_str()) == 0) removed.push_back(full_path(dir, file));
   }
   return removed;

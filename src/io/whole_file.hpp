@@ -47,12 +47,17 @@ class WholeFile : public ByteSink {
   const std::string& target_path() const { return target_; }
 
  private:
+  void release_claim() noexcept;
+
   UnitFile file_;
   std::string dir_;
   std::string name_;
   std::string target_;
   int unit_ = 0;
   bool pending_ = false;
+  // Held on the new file until it is in place or gone: a run that finds it
+  // locked knows it is another live run's, not one a killed run left.
+  int claim_ = -1;
 };
 
 // Writes `text` as the complete file `name` of folder `dir`, replacing a
@@ -61,7 +66,8 @@ void write_whole_file(const std::string& dir, std::string_view name, int unit,
                       std::string_view text);
 
 // Removes the new files of `names` in folder `dir` that a process killed
-// while writing them left behind, except `keep`; returns their paths.
+// while writing them left behind (those no live run holds), except `keep`;
+// returns their paths.
 std::vector<std::string> remove_unfinished_files(const std::string& dir,
                                                  const std::vector<std::string>& names,
                                                  const std::vector<std::string>& keep = {});
