@@ -111,7 +111,8 @@ TEST_P(EachOutputFile, FailedWriteStopsTheRunNamingIt) {
                                 "--error-model", "random-allele", "--error-rate", "0.05",
                                 "--wrong-sire", "0.2", "--swap", "0.2", "--true-genotypes",
                                 "--format", every_format(), "--truth", "truth.txt",
-                                "--summary", "summary.txt", "--outdir", "run"};
+                                "--summary", "summary.txt", "--ibd", "--pairs", "parent-offspring",
+                                "--outdir", "run"};
   if (file == "ped.errors") args = {"--outdir", "run", "--truth", "truth.txt", "12", "40", "8"};
   if (file == "console.txt") args = {"--replicates", "1", "--outdir", "run", "12", "40", "8"};
   const fs::path folder = dir.path() / "run" / (file == "console.txt" ? "r00000" : "");

@@ -94,7 +94,7 @@ TEST(RunNeeds, TheDiskEstimateIsNearTheFilesWritten) {
   const auto result = test::run_pedsim(
       {"--seed", "4", "--markers", "400", "--alleles", "2", "--format", "pre,plink,plink-text,vcf",
        "--true-genotypes", "--outdir", "o", "3", "400", "40"},
-      {.cwd = dir.path()});
+      {dir.path(), std::nullopt});
   ASSERT_EQ(result.status, 0) << result.err;
   double written = 0;
   for (const auto& file : std::filesystem::directory_iterator(dir.path() / "o")) {

@@ -8,6 +8,7 @@
 
 #include "pedsim/markers.hpp"
 #include "pedsim/records.hpp"
+#include "pedsim/relatedness.hpp"
 
 namespace pedsim {
 
@@ -67,13 +68,15 @@ struct Simulation;
 // in `folder` (made, with its parents, when missing), the true genotypes in
 // the same formats when asked, and the truth file and summary under the
 // names given, in `folder` too, holding the folder's lock as the command
-// line does. Throws Stop: status 2 for an empty folder name, two names of
-// one file, a format that cannot hold the run's genotypes, or another run
-// writing the folder; else the diagnostic of the file that cannot be
-// written.
+// line does; with `relatedness`, segments.tsv, kinship.tsv and pairs.tsv
+// as --ibd and --pairs ask. Throws Stop: status 2 for an empty folder name,
+// two names of one file, a format that cannot hold the run's genotypes,
+// relatedness asked of a run without a panel, or another run writing the
+// folder; else the diagnostic of the file that cannot be written.
 void write_files(const Simulation& run, const std::string& folder,
                  const std::optional<std::string>& truth = std::nullopt,
                  const std::optional<std::string>& summary = std::nullopt,
-                 bool true_genotypes = false, const Formats& formats = {});
+                 bool true_genotypes = false, const Formats& formats = {},
+                 const RelatednessOptions& relatedness = {});
 
 }  // namespace pedsim

@@ -10,6 +10,7 @@
 #include "pedsim/markers.hpp"
 #include "pedsim/model.hpp"
 #include "pedsim/records.hpp"
+#include "pedsim/relatedness.hpp"
 #include "pedsim/supplied_pedigree.hpp"
 
 namespace pedsim {
@@ -38,6 +39,8 @@ struct Settings {
   Formats formats;
   // The true genotypes of every marker, in the same formats (true.pre, ...).
   bool true_genotypes = false;
+  // segments.tsv, kinship.tsv, pairs.tsv.
+  RelatednessOptions relatedness;
   Model model;
   MarkerOptions markers;
   RecordOptions records;

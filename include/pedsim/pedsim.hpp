@@ -24,5 +24,6 @@
 #include "pedsim/parameters.hpp"
 #include "pedsim/pedigree.hpp"
 #include "pedsim/records.hpp"
+#include "pedsim/relatedness.hpp"
 #include "pedsim/simulation.hpp"
 #include "pedsim/supplied_pedigree.hpp"

@@ -126,9 +126,20 @@ class Run {
   const pedsim::Simulation& simulation() const { return *run_; }
   std::int32_t animals() const { return run_->pedigree.created(); }
 
+  // The relatedness truth, traced once, when first asked for.
+  const pedsim::Relatedness& relatedness() const {
+    if (!relatedness_) {
+      pedsim::RelatednessOptions{.ibd = true, .pairs = std::nullopt}.check(run_->markers);
+      py::gil_scoped_release unlocked;
+      relatedness_ = std::make_shared<const pedsim::Relatedness>(*run_);
+    }
+    return *relatedness_;
+  }
+
   void write(const std::filesystem::path& folder, const py::object& truth,
              const py::object& summary, bool true_genotypes,
-             const std::vector<std::string>& formats) const {
+             const std::vector<std::string>& formats, bool ibd,
+             const std::optional<std::string>& pairs) const {
     const auto name = [](const py::object& option, const char* default_name) {
       if (option.is_none() || (py::isinstance<py::bool_>(option) && !option.cast<bool>())) {
         return std::optional<std::string>();
@@ -142,12 +153,113 @@ class Run {
     for (const std::string& format : formats) list.append(list.empty() ? "" : ",").append(format);
     const pedsim::Formats chosen = pedsim::Formats::parse(list);
     py::gil_scoped_release unlocked;
-    pedsim::write_files(*run_, folder.string(), truth_name, summary_name, true_genotypes, chosen);
+    pedsim::write_files(*run_, folder.string(), truth_name, summary_name, true_genotypes, chosen,
+                        {.ibd = ibd, .pairs = pairs});
   }
 
  private:
   SharedRun run_;
+  // Kept beside the run it reads.
+  mutable std::shared_ptr<const pedsim::Relatedness> relatedness_;
 };
+
+py::dict segment_table(const Run& r) {
+  const pedsim::Relatedness& truth = r.relatedness();
+  const std::vector<pedsim::Segment>& segments = truth.segments();
+  const auto n = static_cast<py::ssize_t>(segments.size());
+  py::array_t<std::int32_t> animal(n), haplotype(n), founder(n), founder_haplotype(n);
+  py::array_t<double> start(n), end(n);
+  py::list chromosome;
+  for (py::ssize_t k = 0; k < n; ++k) {
+    const pedsim::Segment& s = segments[static_cast<std::size_t>(k)];
+    animal.mutable_at(k) = s.animal;
+    haplotype.mutable_at(k) = s.haplotype;
+    chromosome.append(truth.chromosome_names()[static_cast<std::size_t>(s.chromosome)]);
+    start.mutable_at(k) = s.start_cm;
+    end.mutable_at(k) = s.end_cm;
+    founder.mutable_at(k) = s.founder;
+    founder_haplotype.mutable_at(k) = s.founder_haplotype;
+  }
+  py::dict table;
+  table["animal"] = read_only(animal);
+  table["haplotype"] = read_only(haplotype);
+  table["chromosome"] = read_only(py::module_::import("numpy").attr("array")(chromosome, "str"));
+  table["start_cm"] = read_only(start);
+  table["end_cm"] = read_only(end);
+  table["founder"] = read_only(founder);
+  table["founder_haplotype"] = read_only(founder_haplotype);
+  return table;
+}
+
+py::dict inbreeding_table(const Run& r) {
+  const pedsim::Relatedness& truth = r.relatedness();
+  py::dict table;
+  table["inbreeding_recorded"] =
+      read_only(py::array_t<double>(static_cast<py::ssize_t>(truth.inbreeding_recorded().size()),
+                                    truth.inbreeding_recorded().data()));
+  table["inbreeding_true"] = read_only(py::array_t<double>(
+      static_cast<py::ssize_t>(truth.inbreeding_true().size()), truth.inbreeding_true().data()));
+  table["inbreeding_realised"] =
+      read_only(py::array_t<double>(static_cast<py::ssize_t>(truth.inbreeding_realised().size()),
+                                    truth.inbreeding_realised().data()));
+  return table;
+}
+
+// The pairs' truth: `pairs` is "parent-offspring,full-sibs,half-sibs" (any
+// of them), a file of pairs, or a sequence of pairs of animal numbers.
+py::dict kinship_table(const Run& r, const py::object& pairs) {
+  const pedsim::Relatedness& truth = r.relatedness();
+  pedsim::PairList list;
+  if (py::isinstance<py::str>(pairs)) {
+    list = pedsim::pairs_of(r.simulation(), pairs.cast<std::string>());
+  } else {
+    for (const py::handle pair : pairs) {
+      const auto [a, b] = pair.cast<std::pair<std::int32_t, std::int32_t>>();
+      for (const std::int32_t x : {a, b}) {
+        if (x < 1 || x > r.animals()) {
+          throw py::value_error("pairs: " + std::to_string(x) +
+                                " is not an animal's number (1 to " + std::to_string(r.animals()) +
+                                ")");
+        }
+      }
+      list.pairs.emplace_back(a, b);
+      list.relationships.emplace_back("listed");
+    }
+  }
+  std::vector<pedsim::PairTruth> rows;
+  {
+    py::gil_scoped_release unlocked;
+    rows = truth.pairs(list.pairs, list.relationships);
+  }
+  const auto n = static_cast<py::ssize_t>(rows.size());
+  py::array_t<std::int32_t> first(n), second(n);
+  py::array_t<double> recorded(n), true_kinship(n), realised(n), ibd0(n), ibd1(n), ibd2(n);
+  py::list relationship;
+  for (py::ssize_t k = 0; k < n; ++k) {
+    const pedsim::PairTruth& p = rows[static_cast<std::size_t>(k)];
+    first.mutable_at(k) = p.first;
+    second.mutable_at(k) = p.second;
+    relationship.append(p.relationship);
+    recorded.mutable_at(k) = p.kinship_recorded;
+    true_kinship.mutable_at(k) = p.kinship_true;
+    realised.mutable_at(k) = p.kinship_realised;
+    ibd0.mutable_at(k) = p.ibd0;
+    ibd1.mutable_at(k) = p.ibd1;
+    ibd2.mutable_at(k) = p.ibd2;
+  }
+  py::dict table;
+  table["animal_1"] = read_only(first);
+  table["animal_2"] = read_only(second);
+  table["relationship"] =
+      read_only(py::module_::import("numpy").attr("array")(relationship, "str"));
+  table["kinship_recorded"] = read_only(recorded);
+  table["kinship_true"] = read_only(true_kinship);
+  table["kinship_realised"] = read_only(realised);
+  table["ibd0"] = read_only(ibd0);
+  table["ibd1"] = read_only(ibd1);
+  table["ibd2"] = read_only(ibd2);
+  return table;
+}
 
 // A property viewing one column of the run.
 template <typename T>
@@ -417,7 +529,8 @@ std::string format_names_doc() {
          "), ped.errors and run.tsv in folder, as the command line does with --outdir and "
          "--format, holding the folder's lock; truth and summary: True for truth.txt and "
          "summary.txt, or a file name; true_genotypes: the true genotypes in the same formats "
-         "(true.pre, true.bed, ...). Raises ValueError for an empty folder name, two names of "
+         "(true.pre, true.bed, ...); ibd: segments.tsv and kinship.tsv; pairs: pairs.tsv of "
+         "those pairs (as --pairs). Raises ValueError for an empty folder name, two names of "
          "one file or a format that cannot hold the run's genotypes, BlockingIOError while "
          "another run writes the folder, and OSError with the errno and file name when a file "
          "cannot be written.";
@@ -650,9 +763,22 @@ PYBIND11_MODULE(_pedsim, m) {
           "Founders, then the offspring of each generation.")
       .def_property_readonly("numbers_drawn",
                              [](const Run& r) { return r.simulation().numbers_drawn; })
+      .def_property_readonly(
+          "segments", &segment_table,
+          "The columns of segments.tsv as arrays: each maximal stretch of each haplotype "
+          "(1 from the sire, 2 from the dam) descending from one founder haplotype, animals by "
+          "number.")
+      .def_property_readonly(
+          "inbreeding", &inbreeding_table,
+          "The columns of kinship.tsv as arrays, one element per animal: inbreeding on the "
+          "recorded and on the true pedigree, and realised.")
+      .def("kinship", &kinship_table, py::arg("pairs"),
+           "The columns of pairs.tsv for `pairs`: 'parent-offspring', 'full-sibs', "
+           "'half-sibs' (comma-separated), a file of pairs of names, or pairs of animal numbers.")
       .def("write", &Run::write, py::arg("folder"), py::arg("truth") = false,
            py::arg("summary") = false, py::arg("true_genotypes") = false,
-           py::arg("formats") = std::vector<std::string>{"pre"}, write_doc.c_str());
+           py::arg("formats") = std::vector<std::string>{"pre"}, py::arg("ibd") = false,
+           py::arg("pairs") = std::nullopt, write_doc.c_str());
 
   // The names of each table's rows, for the docstrings and for users.
   m.attr("error_models") =

@@ -254,6 +254,7 @@ int run_once(const CommandLine& line, const std::optional<std::string>& seed_var
   const Settings& settings = line.settings;
   RunPlan plan = plan_for(settings.records, settings.formats, settings.true_genotypes,
                           settings.pedigree.has_value());
+  plan.relatedness = settings.relatedness;
   plan.truth = settings.truth;
   plan.summary = settings.summary;
   if (settings.outdir) {
@@ -313,6 +314,7 @@ int run_once(const CommandLine& line, const std::optional<std::string>& seed_var
 void check_study_names(const CommandLine& line) {
   RunPlan plan = plan_for(line.settings.records, line.settings.formats,
                           line.settings.true_genotypes, line.settings.pedigree.has_value());
+  plan.relatedness = line.settings.relatedness;
   plan.run_row = true;
   plan.console_copy = true;
   std::vector<std::pair<std::string, std::string>> taken;
@@ -360,6 +362,7 @@ int run_study(const CommandLine& line, const std::optional<std::string>& seed_va
         .quiet = settings.quiet,
         .formats = settings.formats,
         .true_genotypes = settings.true_genotypes,
+        .relatedness = settings.relatedness,
         .model = settings.model,
         .markers = settings.markers,
         .records = settings.records,
@@ -390,6 +393,7 @@ void check_options(const CommandLine& line, const std::vector<std::string_view>&
     if (!s.outdir) stop_usage("--replicates needs --outdir DIR, the folder of the study");
   }
   if (was_given("--jobs") && !s.replicates) stop_usage("--jobs goes with --replicates");
+  s.relatedness.check(s.markers);
   for (const std::string_view option : {"--pedigree-format", "--genotyped"}) {
     if (was_given(option) && !s.pedigree) {
       stop_usage(std::string(option).append(" goes with --pedigree"));

@@ -151,7 +151,9 @@ std::string manifest_text(const ReplicateStudy& s) {
          "\ntruth\t" + name(s.truth) + "\nsummary\t" + name(s.summary) + "\nquiet\t" +
          (s.quiet ? "yes" : "no") + "\nmodel\t" + model_text(s.model, s.markers, s.records) + "\n" +
          (s.true_genotypes ? "true_genotypes\tyes\n" : "") +
-         (s.formats.is_default() ? "" : "formats\t" + s.formats.text() + "\n");
+         (s.formats.is_default() ? "" : "formats\t" + s.formats.text() + "\n") +
+         (s.relatedness.ibd ? "ibd\tyes\n" : "") +
+         (s.relatedness.pairs ? "pairs\t" + *s.relatedness.pairs + "\n" : "");
 }
 
 std::map<std::string, std::string> manifest_values(const std::string& text) {
@@ -209,6 +211,7 @@ RunPlan replicate_plan(const ReplicateStudy& study, std::int32_t replicate) {
   };
   RunPlan plan = plan_for(study.records, study.formats, study.true_genotypes,
                           study.supplied != nullptr, folder);
+  plan.relatedness = study.relatedness;
   plan.make_folder = true;
   plan.own_folder = true;
   plan.truth = in_folder(study.truth);

@@ -28,6 +28,7 @@ struct ReplicateStudy {
   bool quiet = false;
   Formats formats;
   bool true_genotypes = false;
+  RelatednessOptions relatedness;
   Model model;
   MarkerOptions markers;
   RecordOptions records;

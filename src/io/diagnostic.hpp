@@ -43,6 +43,9 @@ inline constexpr int kPlinkText = 12;
 inline constexpr int kVcf = 13;
 inline constexpr int kIds = 14;
 inline constexpr int kPedigreeTruth = 15;
+inline constexpr int kSegments = 16;
+inline constexpr int kKinship = 17;
+inline constexpr int kPairs = 18;
 inline constexpr int kArgument = -5;
 }  // namespace unit
 

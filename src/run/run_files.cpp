@@ -14,6 +14,7 @@
 #include "io/diagnostic.hpp"
 #include "io/progress_sink.hpp"
 #include "reports/pedigree_truth.hpp"
+#include "reports/relatedness_files.hpp"
 
 namespace pedsim {
 
@@ -80,6 +81,20 @@ void write_pedigree_truth_of(const RunOutcome& outcome, ByteSink& out) {
 
 void write_ids_of(const RunOutcome& outcome, ByteSink& out) { write_ids(*outcome.run, out); }
 bool asks_for_run_row(const RunPlan& plan) { return plan.run_row; }
+bool asks_for_ibd(const RunPlan& plan) { return plan.relatedness.ibd; }
+bool asks_for_pairs(const RunPlan& plan) { return plan.relatedness.pairs.has_value(); }
+
+void write_segments_of(const RunOutcome& outcome, ByteSink& out) {
+  write_segments(*outcome.run, *outcome.relatedness, out);
+}
+
+void write_kinship_of(const RunOutcome& outcome, ByteSink& out) {
+  write_kinship(*outcome.run, *outcome.relatedness, out);
+}
+
+void write_pairs_of(const RunOutcome& outcome, ByteSink& out) {
+  write_pairs(*outcome.run, *outcome.pairs, out);
+}
 bool asks_for_error_table(const RunPlan& plan) { return plan.error_table; }
 
 using Written = OutputKind::Written;
@@ -119,6 +134,21 @@ constexpr OutputKind kLastKinds[] = {
      .written = Written::kWhole,
      .asked = asks_for_error_table,
      .write = write_error_table_of},
+    {.name = kSegmentsName,
+     .unit = unit::kSegments,
+     .written = Written::kWhole,
+     .asked = asks_for_ibd,
+     .write = write_segments_of},
+    {.name = kKinshipName,
+     .unit = unit::kKinship,
+     .written = Written::kWhole,
+     .asked = asks_for_ibd,
+     .write = write_kinship_of},
+    {.name = kPairsName,
+     .unit = unit::kPairs,
+     .written = Written::kWhole,
+     .asked = asks_for_pairs,
+     .write = write_pairs_of},
     {.name = kConsoleCopyName,
      .unit = unit::kConsoleCopy,
      .written = Written::kWholeEvenOnFailure,
@@ -426,7 +456,8 @@ void RunFiles::write_indexed(WholeFile& file, WholeFile& index, const OutputKind
 
 void RunFiles::own_stream(int fd) {
   struct stat file {};
-  if (::fstat(fd, &file) == 0 && S_ISREG(file.st_mode)) own_streams_.emplace_back(file.st_dev, file.st_ino);
+  if (::fstat(fd, &file) == 0 && S_ISREG(file.st_mode))
+    own_streams_.emplace_back(file.st_dev, file.st_ino);
 }
 
 EarlierFiles RunFiles::deal_with_earlier_files() const {
@@ -473,6 +504,17 @@ EarlierFiles RunFiles::finish(const Simulation& run, std::string_view console_te
                      .columns = plan_.columns};
   RunChecks checks(run);
   outcome.checks = &checks;
+  std::optional<Relatedness> relatedness;
+  std::vector<PairTruth> pairs;
+  if (plan_.relatedness.asked()) {
+    relatedness.emplace(run);
+    outcome.relatedness = &*relatedness;
+    if (plan_.relatedness.pairs) {
+      const PairList list = pairs_of(run, *plan_.relatedness.pairs);
+      pairs = relatedness->pairs(list.pairs, list.relationships);
+      outcome.pairs = &pairs;
+    }
+  }
   if (plan_.run_row) counts_ = outcome.counts = count_run(run, checks);
   std::optional<EarlierFiles> earlier;
   for (std::size_t k = 0; k < whole_.size(); ++k) {

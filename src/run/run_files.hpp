@@ -15,6 +15,7 @@
 #include "io/whole_file.hpp"
 #include "formats/format_files.hpp"
 #include "pedsim/formats.hpp"
+#include "pedsim/relatedness.hpp"
 #include "pedsim/simulation.hpp"
 #include "reports/reports.hpp"
 
@@ -25,6 +26,9 @@ inline constexpr std::string_view kTrueGenotypesName = "true.pre";
 inline constexpr std::string_view kErrorTableName = "errors.tsv";
 inline constexpr std::string_view kIdsName = "ids.tsv";
 inline constexpr std::string_view kPedigreeTruthName = "pedigree_truth.tsv";
+inline constexpr std::string_view kSegmentsName = "segments.tsv";
+inline constexpr std::string_view kKinshipName = "kinship.tsv";
+inline constexpr std::string_view kPairsName = "pairs.tsv";
 
 // Where one run writes, and what it is asked for.
 struct RunPlan {
@@ -54,6 +58,8 @@ struct RunPlan {
   // (under another error model) and run.tsv's record columns.
   TableColumns columns = TableColumns::kDesign;
   bool error_table = false;
+  // segments.tsv, kinship.tsv and pairs.tsv.
+  RelatednessOptions relatedness;
 };
 
 // The plan of a run's files in `folder` as its records, formats and
@@ -75,6 +81,9 @@ struct RunOutcome {
   TableColumns columns = TableColumns::kDesign;
   // The checks between relatives the outputs share (null: none made).
   RunChecks* checks = nullptr;
+  // The relatedness truth and the pairs' (null: not asked for).
+  const Relatedness* relatedness = nullptr;
+  const std::vector<PairTruth>* pairs = nullptr;
 };
 
 // One kind of file a run can write: a row of the table of outputs.

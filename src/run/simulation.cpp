@@ -435,9 +435,11 @@ Simulation simulate_timed(const Parameters& parameters, const Seed& seed, PhaseS
 
 void write_files(const Simulation& run, const std::string& folder,
                  const std::optional<std::string>& truth, const std::optional<std::string>& summary,
-                 bool true_genotypes, const Formats& formats) {
+                 bool true_genotypes, const Formats& formats,
+                 const RelatednessOptions& relatedness) {
   if (folder.empty()) stop_usage("the folder's name is empty; give a folder, or \".\"");
   formats.check(run.markers, run.records);
+  relatedness.check(run.markers);
   const auto in_folder = [&folder](const std::optional<std::string>& name) {
     return name ? std::optional(relative_path(folder, *name)) : std::nullopt;
   };
@@ -446,6 +448,7 @@ void write_files(const Simulation& run, const std::string& folder,
   plan.truth = in_folder(truth);
   plan.summary = in_folder(summary);
   plan.run_row = true;
+  plan.relatedness = relatedness;
   check_distinct(files_of(plan));
   RunFiles files(plan);
   try {

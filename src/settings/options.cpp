@@ -93,8 +93,7 @@ constexpr std::array kOptions{
     Option{"--quiet", "", ValueKind::kFlag, 0, 0,
            "the console keeps the arguments and the two count lines\n"
            "only; no progress line, no estimate of what a run needs",
-           Reach::kCommandLine,
-           [](Settings& s, std::string_view) { s.quiet = true; }},
+           Reach::kCommandLine, [](Settings& s, std::string_view) { s.quiet = true; }},
     Option{"--markers", "M", ValueKind::kInteger, 1, kInt32High,
            "markers per animal (default 1), named m1..mM", Reach::kSimulate,
            [](Settings& s, std::string_view v) { s.markers.markers = as_int32(v); }},
@@ -224,6 +223,18 @@ constexpr std::array kOptions{
            "the files of the recorded genotypes, comma-separated:", Reach::kCommandLine,
            [](Settings& s, std::string_view v) { s.formats = Formats::parse(v); },
            genotype_formats_usage},
+    Option{"--ibd", "", ValueKind::kFlag, 0, 0,
+           "the relatedness truth of a marker panel: segments.tsv (each\n"
+           "stretch of each haplotype and the founder haplotype it comes\n"
+           "from) and kinship.tsv (each animal's inbreeding on the\n"
+           "recorded and the true pedigree, and realised)",
+           Reach::kCommandLine, [](Settings& s, std::string_view) { s.relatedness.ibd = true; }},
+    Option{"--pairs", "P", ValueKind::kText, 0, 0,
+           "pairs.tsv: kinship and shares identical by descent of\n"
+           "parent-offspring, full-sibs, half-sibs (comma-separated)\n"
+           "on the recorded pedigree, or of the pairs in file P",
+           Reach::kCommandLine,
+           [](Settings& s, std::string_view v) { s.relatedness.pairs = text_of(v); }},
     Option{"--true-genotypes", "", ValueKind::kFlag, 0, 0,
            "write the true genotypes of every marker in the same\n"
            "formats, named true (true.pre, true.bed, ...; unit 9)",

@@ -7,6 +7,7 @@
 
 #include "random/layer_stream.hpp"
 #include "random/layer_words.hpp"
+#include "sim/crossovers.hpp"
 #include "sim/panel_fill.hpp"
 #include "sim/panel_kernels.hpp"
 #include "sim/panel_lanes.hpp"
@@ -15,9 +16,6 @@
 namespace pedsim {
 
 namespace {
-
-// Centimorgans per Morgan: crossovers come at rate 1 per Morgan.
-constexpr double kCentimorgansPerMorgan = 100;
 
 // What one thread needs to breed rows of the panel.
 class PanelBreeder {
@@ -125,14 +123,11 @@ class PanelBreeder {
     std::fill(mask_.begin(), mask_.end(), 0);
     const std::vector<double>& position = panel_.map().position_cm;
     for (std::size_t c = 0; c + 1 < chromosome_starts_.size(); ++c) {
-      LayerStream stream(seed_.value, seed_.replicate, Layer::kMarkers,
-                         static_cast<std::uint32_t>(child),
-                         panel_lane(draw, static_cast<std::int32_t>(c)));
-      bool second = (stream.next_bits() & 1) != 0;
+      Crossovers meiosis(seed_, child, draw, static_cast<std::int32_t>(c));
+      bool second = meiosis.starts_on_second();
       const std::int32_t end = chromosome_starts_[c + 1];
-      double crossover = 0;
       for (std::int32_t m = chromosome_starts_[c]; m < end;) {
-        crossover += -std::log(stream.next_uniform()) * kCentimorgansPerMorgan;
+        const double crossover = meiosis.next();
         const auto next = static_cast<std::int32_t>(
             std::lower_bound(position.begin() + m, position.begin() + end, crossover) -
             position.begin());

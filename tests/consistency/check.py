@@ -68,7 +68,7 @@ def within(observed, expected, se, what):
 
 def draw_configuration(rng):
     """Options over every model, format and pedigree error."""
-    c = {"seed": rng.randrange(1, 2**31 - 1), "panel_markers": False}
+    c = {"seed": rng.randrange(1, 2**31 - 1), "panel_markers": False, "panel_markers_beyond_classic_model": False}
     males = rng.randint(8, 40)
     c["numbers"] = [rng.randint(2, 5), males * rng.randint(4, 12), males]
     c["supplied"] = rng.random() < 0.3
@@ -86,6 +86,7 @@ def draw_configuration(rng):
                         "--chromosome-length", str(rng.choice([50, 100, 180.5]))]
         error = rng.choice(["design", "none", "random-allele", "dropout"] + (["matrix"] if alleles == 2 else []))
         c["panel_markers"] = markers > 1 or alleles != 3 or frequencies != "equal" or "--chromosomes" in options
+        c["panel_markers_beyond_classic_model"] = alleles != 3 or frequencies != "equal" or "--chromosomes" in options
         if error in ("random-allele", "dropout"):
             rate = rng.choice([0.01, 0.05, 0.2])
             # A rate alone picks random-allele.
@@ -114,6 +115,11 @@ def draw_configuration(rng):
                 options += ["--animal-call-rate-spread", "beta:30"]
         if rng.random() < 0.25:
             options += ["--ungenotyped-parents", str(rng.choice([0, 0.3, 0.6]))]
+    if c["panel_markers"] and rng.random() < 0.3:
+        options += ["--ibd"]
+    if c["panel_markers"] and rng.random() < 0.25:
+        options += ["--pairs", rng.choice(["parent-offspring", "full-sibs,half-sibs",
+                                           "parent-offspring,full-sibs,half-sibs"])]
     for option in ("--wrong-sire", "--wrong-dam", "--missing-sire", "--missing-dam", "--swap"):
         if rng.random() < 0.25:
             options += [option, str(rng.choice([0.05, 0.15, 0.3]))]
@@ -504,6 +510,7 @@ def check_run(cfg, run, base, slower):
                 if ts and td and any(rec[a][3][m][0] and not rec[ts][3][m][0] and not rec[td][3][m][0]
                                      for m in range(markers)):
                     candidates += 1
+    check_relatedness(cfg, run, rec, true, order, true_parents, names, number, markers)
     if panel:
         said = re.findall(r"^ altered (genotypes|animals)= *(\d+)$", run.out, re.M)
         expect(said == [("genotypes", str(len(differ))), ("animals", str(altered_animals))],
@@ -737,6 +744,113 @@ def check_rates(cfg, rec, true, order, true_parents, sample, differ, markers, sl
                        f"changing the error rate changed whether animal {a} marker {m + 1} is called")
 
 
+def marker_places(cfg, markers):
+    """README: each marker's chromosome and cM on a linked map, or its own name unlinked."""
+    chromosomes = option_value(cfg["options"], "--chromosomes")
+    if chromosomes is None:
+        return [(f"m{m + 1}", 0.0) for m in range(markers)]
+    c, length = int(chromosomes), float(option_value(cfg["options"], "--chromosome-length", "100"))
+    places = []
+    for chrom in range(c):
+        n = markers // c + (1 if chrom < markers % c else 0)
+        places += [(str(chrom + 1), (j + 0.5) * length / n) for j in range(n)]
+    return places
+
+
+def kinship_function(parents):
+    """Pedigree kinship by the plain recursion over the younger animal's parents."""
+    memo = {}
+
+    def f(a, b):
+        if a == 0 or b == 0:
+            return 0.0
+        if a < b:
+            a, b = b, a
+        if (a, b) not in memo:
+            s, d = parents[a]
+            memo[(a, b)] = 0.5 * (1 + f(s, d)) if a == b else 0.5 * (f(s, b) + f(d, b))
+        return memo[(a, b)]
+    return f
+
+
+def check_relatedness(cfg, run, rec, true, order, true_parents, names, number, markers):
+    options = cfg["options"]
+    if "--ibd" not in options and "--pairs" not in options:
+        return
+    places = marker_places(cfg, markers)
+    linked = "--chromosomes" in options
+    # The classic marker, passed on by the classic rule, has no segments.
+    classic_first = not linked and not cfg["supplied"] and not cfg["panel_markers_beyond_classic_model"]
+    lengths = {}
+    for chrom, cm in places[1 if classic_first else 0:]:
+        lengths[chrom] = max(lengths.get(chrom, 0.0), cm)
+    genome = sum(l if l > 0 else 1 for l in lengths.values())
+    segments = {}
+    if "--ibd" in options:
+        for r in read_table(run.path("segments.tsv")):
+            a, f = number[r["animal"]], number[r["founder"]]
+            key = (a, int(r["haplotype"]), r["chromosome"])
+            segments.setdefault(key, []).append((float(r["start_cm"]), float(r["end_cm"]), f, int(r["founder_haplotype"])))
+        for a in order:
+            for h in (1, 2):
+                for chrom, length in lengths.items():
+                    runs = segments.get((a, h, chrom), [])
+                    expect(runs and runs[0][0] == 0 and abs(runs[-1][1] - length) < 1e-9
+                           and all(abs(x[1] - y[0]) < 1e-9 for x, y in zip(runs, runs[1:])),
+                           f"segments.tsv: animal {a} haplotype {h} chromosome {chrom} not covered from 0 to {length}")
+        for m, (chrom, cm) in enumerate(places):
+            if classic_first and m == 0:
+                continue
+            for a in order:
+                for h in (1, 2):
+                    for start, end, f, fh in segments[(a, h, chrom)]:
+                        if (linked and start <= cm < end) or not linked:
+                            expect(true[a][3][m][h - 1] == true[f][3][m][fh - 1],
+                                   f"segments.tsv: animal {a} haplotype {h} marker {m + 1} is not founder {f}'s haplotype {fh}")
+        kinship = {number[r["animal"]]: r for r in read_table(run.path("kinship.tsv"))}
+        expect(sorted(kinship) == order, "kinship.tsv does not list every animal")
+        for a in order:
+            same = 0.0
+            for chrom, length in lengths.items():
+                same += shared(segments[(a, 1, chrom)], segments[(a, 2, chrom)], length)
+            within(float(kinship[a]["inbreeding_realised"]), same / genome, 1e-12, f"animal {a}'s realised inbreeding")
+        if len(order) <= 1500:
+            on_truth = kinship_function(true_parents)
+            on_record = kinship_function({a: rec[a][:2] for a in order})
+            for a in order:
+                within(float(kinship[a]["inbreeding_true"]), on_truth(*true_parents[a]), 1e-9, f"animal {a}'s inbreeding")
+                within(float(kinship[a]["inbreeding_recorded"]), on_record(*rec[a][:2]), 1e-9, f"animal {a}'s recorded inbreeding")
+    if "--pairs" in options:
+        kinds = option_value(options, "--pairs").split(",")
+        wanted = []
+        if "parent-offspring" in kinds:
+            wanted += [(p, a, "parent-offspring") for a in order for p in rec[a][:2] if p]
+        for x in order:
+            for y in order:
+                if y <= x:
+                    continue
+                (sx, dx), (sy, dy) = rec[x][:2], rec[y][:2]
+                if "full-sibs" in kinds and sx and dx and (sx, dx) == (sy, dy):
+                    wanted.append((x, y, "full-sibs"))
+                if "half-sibs" in kinds and ((sx and sx == sy and (dx != dy or not dx)) or
+                                             (dx and dx == dy and (sx != sy or not sx))):
+                    wanted.append((x, y, "half-sibs"))
+        listed = [(number[r["animal_1"]], number[r["animal_2"]], r["relationship"]) for r in read_table(run.path("pairs.tsv"))]
+        expect(sorted(listed) == sorted(wanted), f"pairs.tsv lists {len(listed)} pairs where the recorded pedigree has {len(wanted)}")
+
+
+def shared(first, second, length):
+    """The length (1 for a marker of its own) where two haplotypes' segments share a founder haplotype."""
+    if length == 0:
+        return 1.0 if first[0][2:] == second[0][2:] else 0.0
+    total = 0.0
+    for s1, e1, f1, h1 in first:
+        for s2, e2, f2, h2 in second:
+            if (f1, h1) == (f2, h2):
+                total += max(0.0, min(e1, e2) - max(s1, s2))
+    return total
+
+
 def rounded(x):
     """x to the nearest integer, halves away from zero (as round() in C)."""
     return math.floor(x + 0.5)
@@ -782,10 +896,15 @@ def check_module(cfg, run, folder):
         return
     keywords = {}
     options = cfg["options"]
+    ibd = "--ibd" in options
+    pairs = option_value(options, "--pairs")
     k = 0
     while k < len(options):
-        name = options[k][2:].replace("-", "_")
-        keywords[name] = options[k + 1]
+        if options[k] == "--ibd":
+            k += 1
+            continue
+        if options[k] != "--pairs":
+            keywords[options[k][2:].replace("-", "_")] = options[k + 1]
         k += 2
     for key, value in list(keywords.items()):
         for cast in (int, float):
@@ -830,8 +949,17 @@ def check_module(cfg, run, folder):
         got = stats[name].tolist()
         expect(len(got) == len(expected) and all(abs(x - y) <= 1e-12 for x, y in zip(got, expected)),
                f"Python's marker_statistics[{name!r}] {got[:4]}..., recount {expected[:4]}...")
+    if ibd:
+        kinship = read_table(run.path("kinship.tsv"))
+        for column in ("inbreeding_recorded", "inbreeding_true", "inbreeding_realised"):
+            expect([float(x[column]) for x in kinship] == r.inbreeding[column].tolist(), f"Python's inbreeding[{column!r}]")
+        expect(len(r.segments["animal"]) == len(read_table(run.path("segments.tsv"))), "Python's segments rows")
+    if pairs:
+        table = read_table(run.path("pairs.tsv"))
+        t = r.kinship(pairs)
+        expect([float(x["kinship_realised"]) for x in table] == t["kinship_realised"].tolist(), "Python's kinship(pairs)")
     out = os.path.join(folder, "python")
-    r.write(out, truth=True, summary=True, true_genotypes=True, formats=cfg["formats"])
+    r.write(out, truth=True, summary=True, true_genotypes=True, formats=cfg["formats"], ibd=ibd, pairs=pairs)
     for name in sorted(os.listdir(run.path("."))):
         if name.endswith(".gz") or name.endswith(".csi"):
             continue
