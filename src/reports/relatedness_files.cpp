@@ -1,6 +1,8 @@
 #include "reports/relatedness_files.hpp"
 
+#include <algorithm>
 #include <charconv>
+#include <cmath>
 
 #include "io/buffered_writer.hpp"
 
@@ -44,20 +46,86 @@ std::string name_of(const Simulation& run, std::int32_t animal) {
 
 }  // namespace
 
+namespace {
+
+// Where a segment's row is built: the fields written straight into the
+// writer's block.
+class SegmentRow {
+ public:
+  SegmentRow(const Simulation& run, char* at) : run_(run), at_(at) {}
+  SegmentRow& animal(std::int32_t animal) {
+    if (run_.is_supplied()) {
+      const std::string& name = run_.names[static_cast<std::size_t>(animal)];
+      at_ = std::copy(name.begin(), name.end(), at_);
+    } else {
+      at_ = std::to_chars(at_, at_ + 16, animal).ptr;
+    }
+    return tab();
+  }
+  SegmentRow& integer(std::int32_t value) {
+    at_ = std::to_chars(at_, at_ + 16, value).ptr;
+    return tab();
+  }
+  SegmentRow& text(std::string_view value) {
+    at_ = std::copy(value.begin(), value.end(), at_);
+    return tab();
+  }
+  // To the millionth of a centimorgan, without trailing zeros.
+  SegmentRow& position(double cm) {
+    const long long millionths = std::llround(cm * 1e6);
+    at_ = std::to_chars(at_, at_ + 24, millionths / 1000000).ptr;
+    long long fraction = millionths % 1000000;
+    if (fraction != 0) {
+      int digits = 6;
+      while (fraction % 10 == 0) {
+        fraction /= 10;
+        --digits;
+      }
+      *at_++ = '.';
+      char* const last = at_ + digits;
+      for (char* d = last; d != at_;) {
+        *--d = static_cast<char>('0' + fraction % 10);
+        fraction /= 10;
+      }
+      at_ = last;
+    }
+    return tab();
+  }
+  char* end() {
+    at_[-1] = '\n';
+    return at_;
+  }
+
+ private:
+  SegmentRow& tab() {
+    *at_++ = '\t';
+    return *this;
+  }
+  const Simulation& run_;
+  char* at_;
+};
+
+}  // namespace
+
 void write_segments(const Simulation& run, const Relatedness& relatedness, ByteSink& sink) {
   BufferedWriter out(sink);
   out.write("animal\thaplotype\tchromosome\tstart_cm\tend_cm\tfounder\tfounder_haplotype\n");
   const auto& chromosomes = relatedness.chromosome_names();
+  std::size_t longest = 16;
+  for (const std::string& name : run.names) longest = std::max(longest, name.size());
+  for (const std::string& name : chromosomes) longest = std::max(longest, name.size());
   for (const Segment& s : relatedness.segments()) {
-    Row(out)
-        .text(name_of(run, s.animal))
-        .integer(s.haplotype)
-        .text(chromosomes[static_cast<std::size_t>(s.chromosome)])
-        .number(s.start_cm)
-        .number(s.end_cm)
-        .text(name_of(run, s.founder))
-        .integer(s.founder_haplotype)
-        .end();
+    char* const start = out.reserve(4 * longest + 96);
+    char* const end = SegmentRow(run, start)
+                          .animal(s.animal)
+                          .integer(s.haplotype)
+                          .text(chromosomes[static_cast<std::size_t>(s.chromosome)])
+                          .position(s.start_cm)
+                          .position(s.end_cm)
+                          .animal(s.founder)
+                          .integer(s.founder_haplotype)
+                          .end();
+    out.commit(static_cast<std::size_t>(end - start));
   }
   out.flush();
 }

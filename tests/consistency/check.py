@@ -795,8 +795,9 @@ def check_relatedness(cfg, run, rec, true, order, true_parents, names, number, m
             for h in (1, 2):
                 for chrom, length in lengths.items():
                     runs = segments.get((a, h, chrom), [])
-                    expect(runs and runs[0][0] == 0 and abs(runs[-1][1] - length) < 1e-9
-                           and all(abs(x[1] - y[0]) < 1e-9 for x, y in zip(runs, runs[1:])),
+                    # Positions are written to the millionth of a centimorgan.
+                    expect(runs and runs[0][0] == 0 and abs(runs[-1][1] - length) <= 5e-7
+                           and all(x[1] == y[0] for x, y in zip(runs, runs[1:])),
                            f"segments.tsv: animal {a} haplotype {h} chromosome {chrom} not covered from 0 to {length}")
         for m, (chrom, cm) in enumerate(places):
             if classic_first and m == 0:
@@ -804,7 +805,7 @@ def check_relatedness(cfg, run, rec, true, order, true_parents, names, number, m
             for a in order:
                 for h in (1, 2):
                     for start, end, f, fh in segments[(a, h, chrom)]:
-                        if (linked and start <= cm < end) or not linked:
+                        if (linked and start + 5e-7 < cm < end - 5e-7) or not linked:
                             expect(true[a][3][m][h - 1] == true[f][3][m][fh - 1],
                                    f"segments.tsv: animal {a} haplotype {h} marker {m + 1} is not founder {f}'s haplotype {fh}")
         kinship = {number[r["animal"]]: r for r in read_table(run.path("kinship.tsv"))}
@@ -813,7 +814,7 @@ def check_relatedness(cfg, run, rec, true, order, true_parents, names, number, m
             same = 0.0
             for chrom, length in lengths.items():
                 same += shared(segments[(a, 1, chrom)], segments[(a, 2, chrom)], length)
-            within(float(kinship[a]["inbreeding_realised"]), same / genome, 1e-12, f"animal {a}'s realised inbreeding")
+            within(float(kinship[a]["inbreeding_realised"]), same / genome, 1e-5, f"animal {a}'s realised inbreeding")
         if len(order) <= 1500:
             on_truth = kinship_function(true_parents)
             on_record = kinship_function({a: rec[a][:2] for a in order})
