@@ -417,10 +417,10 @@ TEST(Process, PanelFilesAgreeWithEachOtherAndTheDesignRun) {
     }
     EXPECT_EQ(listed, differing);
     EXPECT_FALSE(listed.empty());
-    EXPECT_NE(result.out.find(" altered genotypes=" + right_justified(differing.size()) +
-                              "\n altered animals=" + right_justified(altered_animals.size()) +
-                              "\n"),
-              std::string::npos)
+    EXPECT_NE(
+        result.out.find(" altered genotypes=" + right_justified(differing.size()) +
+                        "\n altered animals=" + right_justified(altered_animals.size()) + "\n"),
+        std::string::npos)
         << result.out;
     EXPECT_NE(read_file(dir.path() / "o" / "run.tsv").find(std::string("markers=").append(markers)),
               std::string::npos);
@@ -505,6 +505,24 @@ TEST(Process, ClockSeededSummaryRepeatsTheRun) {
   const auto repeat = run_pedsim({"--seed", seed, "4", "60", "6"}, {again.path(), std::nullopt});
   EXPECT_EQ(repeat.out, run.out);
   EXPECT_EQ(read_file(again.path() / "ped.pre"), read_file(first.path() / "ped.pre"));
+}
+
+}  // namespace
+}  // namespace pedsim
+
+namespace pedsim {
+namespace {
+
+// A marker file's X and MT are bred as autosomes, and the run says so.
+TEST(Process, SexChromosomesOfAMarkerFileAreNamedAsBredLikeAutosomes) {
+  TempDir dir;
+  test::write_file(dir.path() / "map.tsv",
+                   "marker\tchromosome\tposition_cm\nm1\t1\t0\nm2\tX\t0\nm3\tMT\t0\n");
+  const auto result =
+      run_pedsim({"--marker-file", "map.tsv", "--alleles", "2", "3", "20", "5"}, {dir.path(), "1"});
+  ASSERT_EQ(result.status, 0) << result.err;
+  EXPECT_NE(result.err.find("chromosomes X, MT are bred like the autosomes"), std::string::npos)
+      << result.err;
 }
 
 }  // namespace

@@ -71,6 +71,11 @@ struct MarkerMap {
   bool linked() const { return !chromosome.empty(); }
 };
 
+// The chromosomes of a map named as sex or mitochondrial chromosomes (X, Y,
+// XY, MT), in map order. They are bred as autosomes: both parents pass on
+// one of two copies.
+std::vector<std::string> sex_chromosomes(const MarkerMap& map);
+
 // Zero-filled 64-bit words in memory of their own, mapped as they are first
 // touched (a panel's words run to gigabytes).
 class WordBlock {

@@ -12,7 +12,6 @@ namespace pedsim {
 
 namespace {
 
-
 std::vector<double> drawn_frequencies(const FrequencyRule& rule, std::int32_t alleles,
                                       LayerStream stream) {
   std::vector<double> f(static_cast<std::size_t>(alleles), 1.0 / alleles);
@@ -96,11 +95,19 @@ void choose_frequencies(MarkerMap& map, const MarkerOptions& options, const Mode
   for (std::int32_t m = 0; m < map.size(); ++m) {
     auto& f = map.frequencies[static_cast<std::size_t>(m)];
     if (f.empty()) {
-      f = drawn_frequencies(rule, map.alleles,
-                            LayerStream(seed.value, seed.replicate, Layer::kMarkers, 0,
-                                        frequency_lane(m)));
+      f = drawn_frequencies(
+          rule, map.alleles,
+          LayerStream(seed.value, seed.replicate, Layer::kMarkers, 0, frequency_lane(m)));
     }
   }
+}
+
+std::vector<std::string> sex_chromosomes(const MarkerMap& map) {
+  std::vector<std::string> names;
+  for (const std::string& name : map.chromosome_names) {
+    if (name == "X" || name == "Y" || name == "XY" || name == "MT") names.push_back(name);
+  }
+  return names;
 }
 
 }  // namespace pedsim
