@@ -12,6 +12,8 @@ pedsim first on the PATH and its Python module importable.
 
     check_docs.py BIN_DIR PYTHON_DIR FILE.md...            check
     check_docs.py --update BIN_DIR PYTHON_DIR FILE.md...   write the outputs in
+    check_docs.py --without-python ...                     skip the Python commands
+                                                           (a build without the module)
 """
 
 import os
@@ -100,7 +102,7 @@ def matches(expected, actual):
     return bool(actual) and same_line(expected[0], actual[0]) and matches(expected[1:], actual[1:])
 
 
-def check_file(path, env, update):
+def check_file(path, env, update, python):
     lines = open(path, encoding="utf-8").read().split("\n")
     failures = []
     replaced = {}
@@ -117,6 +119,9 @@ def check_file(path, env, update):
             continue
         new_body = []
         for command, written, expected in commands(body):
+            if not python and command.startswith("python3"):
+                new_body += written + expected
+                continue
             actual = run(command, folder, env)
             new_body += written + (expected if matches(expected, actual) else actual)
             if not matches(expected, actual):
@@ -141,9 +146,9 @@ def check_file(path, env, update):
 
 
 def main(argv):
-    update = argv[:1] == ["--update"]
-    if update:
-        argv = argv[1:]
+    update = "--update" in argv
+    python = "--without-python" not in argv
+    argv = [a for a in argv if a and a not in ("--update", "--without-python")]
     bin_dir, python_dir, files = os.path.abspath(argv[0]), os.path.abspath(argv[1]), argv[2:]
     env = {k: v for k, v in os.environ.items() if k != "PEDSIM_SEED"}
     # pedsim, then the Python running this check (with numpy and pandas).
@@ -153,7 +158,7 @@ def main(argv):
     env["LC_ALL"] = "C.UTF-8"
     failures = []
     for path in files:
-        failures += check_file(path, env, update)
+        failures += check_file(path, env, update, python)
     for failure in failures:
         print(failure)
     print(f"documentation: {len(failures)} command(s) printed other than their text says")
