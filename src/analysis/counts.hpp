@@ -57,6 +57,9 @@ struct RunCounts {
   std::optional<RecordFigures> records;
   // With pedigree errors.
   std::optional<PedigreeErrorCounts> pedigree;
+  // With --ibd: the mean inbreeding on the recorded and the true pedigree,
+  // and realised.
+  std::optional<std::array<double, 3>> mean_inbreeding;
 };
 RunCounts count_run(const Pedigree& pedigree, const GenotypeStore& genotypes);
 

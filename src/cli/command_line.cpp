@@ -271,7 +271,7 @@ int run_once(const CommandLine& line, const std::optional<std::string>& seed_var
   const Settings& settings = line.settings;
   RunPlan plan = plan_for(settings.records, settings.formats, settings.true_genotypes,
                           settings.pedigree.has_value());
-  plan.relatedness = settings.relatedness;
+  plan.ask_relatedness(settings.relatedness);
   plan.truth = settings.truth;
   plan.summary = settings.summary;
   if (settings.outdir) {
@@ -332,7 +332,7 @@ int run_once(const CommandLine& line, const std::optional<std::string>& seed_var
 void check_study_names(const CommandLine& line) {
   RunPlan plan = plan_for(line.settings.records, line.settings.formats,
                           line.settings.true_genotypes, line.settings.pedigree.has_value());
-  plan.relatedness = line.settings.relatedness;
+  plan.ask_relatedness(line.settings.relatedness);
   plan.run_row = true;
   plan.console_copy = true;
   std::vector<std::pair<std::string, std::string>> taken;

@@ -72,8 +72,8 @@ std::optional<TableRow> parse_row(std::string_view line) {
   const auto is_layout = [&fields](TableColumns columns) {
     return split(replicate_table_header(columns), '\t').size() == fields.size();
   };
-  const bool fits = is_layout(TableColumns::kDesign) || is_layout(TableColumns::kRecords) ||
-                    is_layout(TableColumns::kPedigree);
+  const std::vector<TableColumns> layouts = every_table_columns();
+  const bool fits = std::any_of(layouts.begin(), layouts.end(), is_layout);
   const std::optional<std::int32_t> replicate = fits ? parse_int32(fields[0]) : std::nullopt;
   if (!replicate) return std::nullopt;
   return TableRow{std::string(line) + "\n", *replicate, std::string(fields[1]),
@@ -92,6 +92,25 @@ std::optional<TableRow> run_row_of(const std::string& folder, std::int32_t repli
   auto row = parse_row(line.substr(0, line.size() - 1));
   if (!row || row->replicate != replicate) return std::nullopt;
   return row;
+}
+
+// Without study.tsv: the widest layout a replicate's run.tsv has, if wider
+// than `columns`.
+TableColumns widest_columns(const std::string& outdir, std::int32_t first, std::int32_t count,
+                            TableColumns columns) {
+  std::size_t widest = split(replicate_table_header(columns), '\t').size();
+  for (const TableColumns& candidate : every_table_columns()) {
+    const std::size_t width = split(replicate_table_header(candidate), '\t').size();
+    if (width <= widest) continue;
+    for (std::int32_t r = first; r < first + count; ++r) {
+      if (run_row_of(replicate_folder(outdir, r), r, candidate)) {
+        columns = candidate;
+        widest = width;
+        break;
+      }
+    }
+  }
+  return columns;
 }
 
 // The lock of a study's folder, held while a study or collect uses it.
@@ -137,6 +156,13 @@ std::vector<std::int32_t> replicate_folders(const std::string& outdir) {
   }
   std::sort(found.begin(), found.end());
   return found;
+}
+
+// The columns of a study's replicate table.
+TableColumns study_columns(const ReplicateStudy& study) {
+  TableColumns columns = table_columns(study.records);
+  columns.relatedness = study.relatedness.ibd;
+  return columns;
 }
 
 // The record of a study: what a command must repeat to resume it.
@@ -211,7 +237,7 @@ RunPlan replicate_plan(const ReplicateStudy& study, std::int32_t replicate) {
   };
   RunPlan plan = plan_for(study.records, study.formats, study.true_genotypes,
                           study.supplied != nullptr, folder);
-  plan.relatedness = study.relatedness;
+  plan.ask_relatedness(study.relatedness);
   plan.make_folder = true;
   plan.own_folder = true;
   plan.truth = in_folder(study.truth);
@@ -255,7 +281,7 @@ Outcome run_replicate(const ReplicateStudy& study, std::int32_t replicate) {
   }
   outcome.row = replicate_table_row(
       replicate, seed.value, outcome.status == 0 ? files.counts() : std::nullopt, outcome.status,
-      model_text(study.model, study.markers, study.records), table_columns(study.records));
+      model_text(study.model, study.markers, study.records), study_columns(study));
   return outcome;
 }
 
@@ -379,7 +405,7 @@ int run_replicates(const ReplicateStudy& study, int stderr_fd) {
   std::vector<std::int32_t> to_run;
   std::vector<std::optional<TableRow>> finished;
   for (std::int32_t r = study.first; r < study.first + study.count; ++r) {
-    auto row = run_row_of(replicate_folder(study.outdir, r), r, table_columns(study.records));
+    auto row = run_row_of(replicate_folder(study.outdir, r), r, study_columns(study));
     if (!row || row->status != "0" || row->seed != std::to_string(study.seed.value)) {
       row.reset();
       to_run.push_back(r);
@@ -394,7 +420,7 @@ int run_replicates(const ReplicateStudy& study, int stderr_fd) {
                               std::to_string(to_run.size()) + " to run\n");
   }
   const std::vector<Outcome> outcomes = run_side_by_side(study, to_run, stderr_fd);
-  std::string table = replicate_table_header(table_columns(study.records));
+  std::string table = replicate_table_header(study_columns(study));
   int status = 0;
   auto outcome = outcomes.begin();
   for (const auto& row : finished) {
@@ -461,13 +487,8 @@ int collect_replicates(const CollectRequest& request, int stderr_fd) {
   // The columns its model's text tells; without study.tsv, the widest that
   // a replicate's run.tsv has.
   TableColumns columns = table_columns(model);
-  if (!manifest) {
-    for (const TableColumns wider : {TableColumns::kPedigree, TableColumns::kRecords}) {
-      for (std::int32_t r = first; r < first + *count && columns == TableColumns::kDesign; ++r) {
-        if (run_row_of(replicate_folder(request.outdir, r), r, wider)) columns = wider;
-      }
-    }
-  }
+  columns.relatedness = manifest && manifest_values(*manifest).contains("ibd");
+  if (!manifest) columns = widest_columns(request.outdir, first, *count, columns);
   std::string table = replicate_table_header(columns);
   std::vector<std::int32_t> missing;
   std::vector<std::int32_t> failed;

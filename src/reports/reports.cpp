@@ -58,16 +58,30 @@ TableColumns table_columns(const std::string& model) {
                                                          : TableColumns::kDesign;
 }
 
+std::vector<TableColumns> every_table_columns() {
+  std::vector<TableColumns> all;
+  for (const bool relatedness : {false, true}) {
+    for (const auto layout :
+         {TableColumns::kDesign, TableColumns::kRecords, TableColumns::kPedigree}) {
+      all.emplace_back(layout, relatedness);
+    }
+  }
+  return all;
+}
+
 std::string replicate_table_header(TableColumns columns) {
   std::string header =
       "replicate\tseed\tanimals\trecords_lost\terror_candidates\taltered_animals\t"
       "inconsistent_animals\tstatus\tmodel";
-  if (columns != TableColumns::kDesign) {
+  if (columns.layout != TableColumns::kDesign) {
     header +=
         "\terror_rate\tcall_rate\taltered_genotypes\tdetectable_errors\tinconsistent_genotypes";
   }
-  if (columns == TableColumns::kPedigree) {
+  if (columns.layout == TableColumns::kPedigree) {
     header += "\twrong_sires\tmissing_sires\twrong_dams\tmissing_dams\tswapped_samples";
+  }
+  if (columns.relatedness) {
+    header += "\tmean_inbreeding_recorded\tmean_inbreeding_true\tmean_inbreeding_realised";
   }
   return header + "\n";
 }
@@ -90,10 +104,17 @@ std::string pedigree_fields(const std::optional<RunCounts>& counts) {
                 static_cast<long long>(c.missing_dams), static_cast<long long>(c.swapped_samples));
 }
 
+std::string relatedness_fields(const std::optional<RunCounts>& counts) {
+  if (!counts || !counts->mean_inbreeding) return "\tNA\tNA\tNA";
+  const auto& [recorded, truth, realised] = *counts->mean_inbreeding;
+  return format("\t%.6g\t%.6g\t%.6g", recorded, truth, realised);
+}
+
 std::string extra_fields(const std::optional<RunCounts>& counts, TableColumns columns) {
   std::string fields;
-  if (columns != TableColumns::kDesign) fields += record_fields(counts);
-  if (columns == TableColumns::kPedigree) fields += pedigree_fields(counts);
+  if (columns.layout != TableColumns::kDesign) fields += record_fields(counts);
+  if (columns.layout == TableColumns::kPedigree) fields += pedigree_fields(counts);
+  if (columns.relatedness) fields += relatedness_fields(counts);
   return fields;
 }
 

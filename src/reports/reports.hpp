@@ -16,8 +16,19 @@ inline constexpr std::string_view kRunRowName = "run.tsv";
 // The columns of a replicate table beyond the design's: under a
 // missing-data or error model other than the design's, the error rate, call
 // rate, altered genotypes and detectable errors; with pedigree errors, also
-// the wrong and missing sires and dams.
-enum class TableColumns { kDesign, kRecords, kPedigree };
+// the wrong and missing sires and dams; with --ibd, the mean inbreeding.
+struct TableColumns {
+  enum Layout { kDesign, kRecords, kPedigree };
+  // A layout alone: without the relatedness columns.
+  TableColumns(Layout layout = kDesign, bool relatedness = false)  // NOLINT: a layout is columns
+      : layout(layout), relatedness(relatedness) {}
+
+  Layout layout;
+  bool relatedness;
+  friend bool operator==(const TableColumns&, const TableColumns&) = default;
+};
+// Every layout a table can have.
+std::vector<TableColumns> every_table_columns();
 TableColumns table_columns(const RecordOptions& records);
 // The same from how reports name a model ("... error_model=... wrong_sire=...").
 TableColumns table_columns(const std::string& model);

@@ -493,6 +493,20 @@ EarlierFiles RunFiles::deal_with_earlier_files() const {
   return earlier;
 }
 
+namespace {
+
+std::array<double, 3> mean_inbreeding(const Relatedness& relatedness) {
+  const auto mean = [](const std::vector<double>& values) {
+    double sum = 0;
+    for (const double v : values) sum += v;
+    return values.empty() ? 0 : sum / static_cast<double>(values.size());
+  };
+  return {mean(relatedness.inbreeding_recorded()), mean(relatedness.inbreeding_true()),
+          mean(relatedness.inbreeding_realised())};
+}
+
+}  // namespace
+
 EarlierFiles RunFiles::finish(const Simulation& run, std::string_view console_text) {
   for (UnitFile& file : formed_) file.close();
   RunOutcome outcome{.run = &run,
@@ -515,7 +529,11 @@ EarlierFiles RunFiles::finish(const Simulation& run, std::string_view console_te
       outcome.pairs = &pairs;
     }
   }
-  if (plan_.run_row) counts_ = outcome.counts = count_run(run, checks);
+  if (plan_.run_row) {
+    counts_ = count_run(run, checks);
+    if (relatedness) counts_->mean_inbreeding = mean_inbreeding(*relatedness);
+    outcome.counts = counts_;
+  }
   std::optional<EarlierFiles> earlier;
   for (std::size_t k = 0; k < whole_.size(); ++k) {
     const OutputKind& kind = *whole_files_[k]->kind;

@@ -60,6 +60,12 @@ struct RunPlan {
   bool error_table = false;
   // segments.tsv, kinship.tsv and pairs.tsv.
   RelatednessOptions relatedness;
+
+  // Asks for the relatedness truth, and run.tsv's columns of it.
+  void ask_relatedness(const RelatednessOptions& options) {
+    relatedness = options;
+    columns.relatedness = options.ibd;
+  }
 };
 
 // The plan of a run's files in `folder` as its records, formats and

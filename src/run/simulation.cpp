@@ -448,7 +448,7 @@ void write_files(const Simulation& run, const std::string& folder,
   plan.truth = in_folder(truth);
   plan.summary = in_folder(summary);
   plan.run_row = true;
-  plan.relatedness = relatedness;
+  plan.ask_relatedness(relatedness);
   check_distinct(files_of(plan));
   RunFiles files(plan);
   try {

@@ -815,6 +815,10 @@ def check_relatedness(cfg, run, rec, true, order, true_parents, names, number, m
             for chrom, length in lengths.items():
                 same += shared(segments[(a, 1, chrom)], segments[(a, 2, chrom)], length)
             within(float(kinship[a]["inbreeding_realised"]), same / genome, 1e-5, f"animal {a}'s realised inbreeding")
+        row = read_table(run.path("run.tsv"))[0]
+        for column in ("inbreeding_recorded", "inbreeding_true", "inbreeding_realised"):
+            mean = sum(float(kinship[a][column]) for a in order) / len(order)
+            within(float(row["mean_" + column]), mean, 1e-6 * max(1.0, mean), f"run.tsv mean_{column}")
         if len(order) <= 1500:
             on_truth = kinship_function(true_parents)
             on_record = kinship_function({a: rec[a][:2] for a in order})
