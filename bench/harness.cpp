@@ -2,14 +2,15 @@
 // the large runs down by phase, measures the floor set by the random stream
 // and the disk in the same run, and writes the table to a Markdown file.
 //
-// usage: pedsim_bench PEDSIM_BINARY RESULTS_MD [--quick | --formats | --pedigree | --records]
+// usage: pedsim_bench PEDSIM_BINARY RESULTS_MD [--quick | --formats | --pedigree | --records |
+//        --relatedness]
 
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
-#include <time.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,9 +25,9 @@
 #include <thread>
 #include <vector>
 
-#include "io/unit_file.hpp"
 #include "formats/plink.hpp"
 #include "formats/vcf.hpp"
+#include "io/unit_file.hpp"
 #include "pedsim/pedsim.hpp"
 #include "platform/phase_timing.hpp"
 #include "random/draw_blocks.hpp"
@@ -69,6 +70,8 @@ double seconds_since(Clock::time_point start) {
 struct ProcessTiming {
   double wall;
   long max_rss_kib;
+  // User and system time.
+  double processor = 0;
 };
 
 // Runs one pedsim process with `args` in `dir`, standard output on
@@ -104,7 +107,10 @@ ProcessTiming time_command(const std::string& binary, const std::vector<std::str
     std::cerr << " failed\n";
     std::exit(1);
   }
-  return {wall, usage.ru_maxrss};
+  const auto seconds = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6;
+  };
+  return {wall, usage.ru_maxrss, seconds(usage.ru_utime) + seconds(usage.ru_stime)};
 }
 
 ProcessTiming time_process(const std::string& binary, const Workload& w, const fs::path& dir) {
@@ -330,9 +336,8 @@ PanelTiming time_panel(const PanelWorkload& w) {
     ::close(channel[0]);
     pedsim::PhaseSeconds seconds;
     const auto start = Clock::now();
-    const pedsim::Simulation run =
-        pedsim::simulate_timed(parameters_of(w.pedigree), {kSeed, "PEDSIM_SEED"}, seconds, {}, {},
-                               w.markers, w.records);
+    const pedsim::Simulation run = pedsim::simulate_timed(
+        parameters_of(w.pedigree), {kSeed, "PEDSIM_SEED"}, seconds, {}, {}, w.markers, w.records);
     PanelTiming t;
     t.wall = seconds_since(start);
     t.panel = seconds.panel;
@@ -384,12 +389,12 @@ pedsim::MarkerOptions panel_markers(std::int32_t markers, std::int32_t alleles,
 std::string panel_section(bool quick) {
   std::vector<PanelWorkload> workloads{{{3, 20, 5, 1}, panel_markers(1000, 2), 3}};
   if (!quick) {
-    workloads = {{{10, 20000, 2000, 1}, panel_markers(50000, 2), 5},
-                 {{10, 20000, 2000, 1}, panel_markers(1000, 12), 5},
-                 {{10, 20000, 2000, 1}, panel_markers(50000, 2, 30), 5},
-                 {{10, 20000, 2000, 1}, panel_markers(50000, 2), 5, random_records(0.01, 0.99)},
-                 {{10, 20000, 2000, 1}, panel_markers(50000, 2), 5,
-                  random_records(1e-6, 1 - 1e-6)}};
+    workloads = {
+        {{10, 20000, 2000, 1}, panel_markers(50000, 2), 5},
+        {{10, 20000, 2000, 1}, panel_markers(1000, 12), 5},
+        {{10, 20000, 2000, 1}, panel_markers(50000, 2, 30), 5},
+        {{10, 20000, 2000, 1}, panel_markers(50000, 2), 5, random_records(0.01, 0.99)},
+        {{10, 20000, 2000, 1}, panel_markers(50000, 2), 5, random_records(1e-6, 1 - 1e-6)}};
   }
   std::ostringstream table;
   table << "| workload | genotypes | median wall (s) | fastest, slowest (s) | gene drop (s) | "
@@ -411,19 +416,20 @@ std::string panel_section(bool quick) {
     table << "| " << w.label() << " | " << fixed(t.genotypes, 0) << " | " << fixed(t.wall, 3)
           << " | " << fixed(runs.front().wall, 3) << ", " << fixed(runs.back().wall, 3) << " | "
           << fixed(t.panel, 3) << " | "
-          << (w.records.is_design() ? fixed(t.records, 3) : std::string("drawn in the drop")) << " | " << fixed(rate / 1e9, 2) << " x 10^9 | "
-          << fixed(t.bits_per_genotype, 2) << " | " << fixed(t.max_rss_kib / 1024.0, 0) << " | ";
+          << (w.records.is_design() ? fixed(t.records, 3) : std::string("drawn in the drop"))
+          << " | " << fixed(rate / 1e9, 2) << " x 10^9 | " << fixed(t.bits_per_genotype, 2) << " | "
+          << fixed(t.max_rss_kib / 1024.0, 0) << " | ";
     // The smoke run's panel is too small for the targets to mean anything.
     if (quick) {
       table << "- |\n";
     } else {
-      table << "speed (>= 10^9 /s) " << (rate >= 1e9 ? "met" : "NOT met") << ", memory (<= "
-            << fixed(memory_limit, 0) << " bits) "
+      table << "speed (>= 10^9 /s) " << (rate >= 1e9 ? "met" : "NOT met")
+            << ", memory (<= " << fixed(memory_limit, 0) << " bits) "
             << (t.bits_per_genotype <= memory_limit ? "met" : "NOT met") << " |\n";
     }
     std::cout << "pedsim_bench: panel " << w.label() << ": " << fixed(t.wall, 3) << " s, "
-              << fixed(rate / 1e9, 2) << " x 10^9 genotypes/s, "
-              << fixed(t.bits_per_genotype, 2) << " bits per genotype" << std::endl;
+              << fixed(rate / 1e9, 2) << " x 10^9 genotypes/s, " << fixed(t.bits_per_genotype, 2)
+              << " bits per genotype" << std::endl;
   }
   return "\n## Marker panels\n\nIn memory (the library's simulate, no files), median of " +
          std::to_string(workloads.front().runs) +
@@ -510,8 +516,8 @@ std::string records_section(bool quick) {
   const double added_user = (user[1] - user[0]) / user[0];
   const double added_wall = (wall[1] - wall[0]) / wall[0];
   std::ostringstream text;
-  text << "\n## Record models on the panel\n\n" << alone.label() << " (the gene drop alone) and "
-       << models.label() << ", " << runs
+  text << "\n## Record models on the panel\n\n"
+       << alone.label() << " (the gene drop alone) and " << models.label() << ", " << runs
        << " runs each in child processes taken in turn, each started four seconds after the "
           "last ended; medians. System time is mostly the first touch of fresh memory, which "
           "on this virtual machine costs up to seconds a gigabyte once the host has taken the "
@@ -578,9 +584,8 @@ FormatTiming time_formats(const PanelWorkload& w, const fs::path& dir, int round
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::close(channel[0]);
-    const pedsim::Simulation run = pedsim::simulate(parameters_of(w.pedigree),
-                                                    {kSeed, "PEDSIM_SEED"}, {}, {}, w.markers,
-                                                    w.records);
+    const pedsim::Simulation run = pedsim::simulate(
+        parameters_of(w.pedigree), {kSeed, "PEDSIM_SEED"}, {}, {}, w.markers, w.records);
     std::vector<double> bed;
     std::vector<double> bare;
     std::vector<double> vcf_seconds;
@@ -644,8 +649,7 @@ FormatTiming time_formats(const PanelWorkload& w, const fs::path& dir, int round
 // (target: at least half its speed), and VCF of a smaller panel.
 std::string format_section(bool quick, const fs::path& dir) {
   const PanelWorkload big{quick ? Workload{3, 20, 5, 1} : Workload{10, 20000, 2000, 1},
-                          panel_markers(quick ? 1000 : 50000, 2), 1,
-                          random_records(0.01, 0.99)};
+                          panel_markers(quick ? 1000 : 50000, 2), 1, random_records(0.01, 0.99)};
   const PanelWorkload small{quick ? Workload{3, 20, 5, 1} : Workload{10, 20000, 2000, 1},
                             panel_markers(quick ? 100 : 1000, 2), 1, random_records(0.01, 0.99)};
   const int rounds = quick ? 1 : 3;
@@ -669,9 +673,8 @@ std::string format_section(bool quick, const fs::path& dir) {
        << "); its rows alone, into a discarding sink: " << fixed(bed.fill, 3) << " s |\n"
        << "| ped.vcf.gz | " << small.label() << " | " << fixed(vcf.vcf_bytes, 0) << " | "
        << fixed(vcf.vcf, 3) << " | " << fixed(vcf.vcf_bytes / vcf.vcf / 1e6, 1) << " | "
-       << fixed(vcf.genotypes / vcf.vcf / 1e6, 1)
-       << " x 10^6 genotypes/s, compressed on " << std::thread::hardware_concurrency()
-       << " cores, then indexed |\n";
+       << fixed(vcf.genotypes / vcf.vcf / 1e6, 1) << " x 10^6 genotypes/s, compressed on "
+       << std::thread::hardware_concurrency() << " cores, then indexed |\n";
   std::cout << "pedsim_bench: ped.bed " << fixed(bed.bed, 3) << " s, bare write "
             << fixed(bed.bare, 3) << " s (" << fixed(ratio, 2) << "), rows alone "
             << fixed(bed.fill, 3) << " s; ped.vcf.gz " << fixed(vcf.vcf, 3) << " s" << std::endl;
@@ -727,9 +730,55 @@ std::string pedigree_section(bool quick, const fs::path& dir) {
   return "\n## Supplied pedigrees\n\nReading, checking and ordering a table of " +
          std::to_string(animals) + " animals (" + fixed(bytes / 1e6, 0) +
          " MB; parents drawn evenly from all earlier animals, so every lookup lands somewhere "
-         "new), median of " + std::to_string(seconds.size()) + ": " + fixed(median, 2) + " s, " +
-         fixed(bytes / median / 1e6, 0) + " MB/s (target 5 s: " +
-         (median <= 5 ? "met" : "NOT met") + ").\n";
+         "new), median of " +
+         std::to_string(seconds.size()) + ": " + fixed(median, 2) + " s, " +
+         fixed(bytes / median / 1e6, 0) +
+         " MB/s (target 5 s: " + (median <= 5 ? "met" : "NOT met") + ").\n";
+}
+
+// The relatedness truth's cost: a panel run with and without --ibd, in
+// alternated pairs; and the pedigree inbreeding of a million animals.
+std::string relatedness_section(const std::string& binary, bool quick, const fs::path& dir) {
+  // A smoke run (--quick) only shows that the section works.
+  const std::string markers = quick ? "200" : "50000";
+  const std::vector<std::string> pedigree{"10", quick ? "2000" : "20000", quick ? "200" : "2000"};
+  const std::vector<std::string> million_animals{"10", quick ? "2000" : "100000",
+                                                 quick ? "200" : "10000"};
+  std::vector<std::string> run{"--markers", markers, "--alleles", "2",        "--chromosomes", "10",
+                               "--format",  "plink", "--quiet",   "--outdir", "panel"};
+  run.insert(run.end(), pedigree.begin(), pedigree.end());
+  std::vector<std::string> with_ibd = run;
+  with_ibd.insert(with_ibd.begin(), "--ibd");
+  std::vector<double> wall[2], processor[2];
+  for (int round = 0; round < (quick ? 1 : 3); ++round) {
+    for (int ibd = 0; ibd < 2; ++ibd) {
+      const ProcessTiming t = time_command(binary, ibd != 0 ? with_ibd : run, dir);
+      wall[ibd].push_back(t.wall);
+      processor[ibd].push_back(t.processor);
+      fs::remove_all(dir / "panel");
+    }
+  }
+  const double ratio = median_of(processor[1]) / median_of(processor[0]);
+  std::vector<std::string> kinship{"--ibd", "--markers",     "2",        "--alleles",
+                                   "2",     "--chromosomes", "1",        "--format",
+                                   "plink", "--quiet",       "--outdir", "million"};
+  kinship.insert(kinship.end(), million_animals.begin(), million_animals.end());
+  const ProcessTiming million = time_command(binary, kinship, dir);
+  fs::remove_all(dir / "million");
+  std::ostringstream out;
+  out << "\n## Relatedness truth\n\n"
+      << "| run | median wall (s) | median processor (s) | target |\n|---|---|---|---|\n"
+      << "| `" << pedigree[0] << " " << pedigree[1] << " " << pedigree[2] << "`, " << markers
+      << " SNPs on 10 chromosomes, `--format plink` | " << fixed(median_of(wall[0]), 2) << " | "
+      << fixed(median_of(processor[0]), 2) << " | |\n"
+      << "| the same with `--ibd` | " << fixed(median_of(wall[1]), 2) << " | "
+      << fixed(median_of(processor[1]), 2) << " | processor <= 1.5 x without: " << fixed(ratio, 2)
+      << " x, " << (ratio <= 1.5 ? "met" : "NOT met") << " |\n"
+      << "| `--ibd` on `" << million_animals[0] << " " << million_animals[1] << " "
+      << million_animals[2] << "` (2 markers): kinship.tsv | " << fixed(million.wall, 2) << " | "
+      << fixed(million.processor, 2)
+      << " | wall <= 10 s: " << (million.wall <= 10 ? "met" : "NOT met") << " |\n";
+  return out.str();
 }
 
 std::string machine_description() {
@@ -753,11 +802,18 @@ std::string machine_description() {
 int main(int argc, char** argv) {
   if (argc < 3) {
     std::cerr << "usage: pedsim_bench PEDSIM_BINARY RESULTS_MD [--quick | --formats | --pedigree "
-                 "| --records]\n";
+                 "| --records | --relatedness]\n";
     return 2;
   }
   const std::string binary = fs::absolute(argv[1]).string();
   const bool quick = argc > 3 && std::string(argv[3]) == "--quick";
+  if (argc > 3 && std::string(argv[3]) == "--relatedness") {
+    char pattern[] = "/tmp/pedsim-bench-XXXXXX";
+    const fs::path dir = ::mkdtemp(pattern);
+    std::ofstream(argv[2]) << relatedness_section(binary, false, dir);
+    fs::remove_all(dir);
+    return 0;
+  }
   if (argc > 3 && std::string(argv[3]) == "--records") {
     std::ofstream(argv[2]) << records_section(false);
     return 0;
@@ -766,7 +822,7 @@ int main(int argc, char** argv) {
     char pattern[] = "/tmp/pedsim-bench-XXXXXX";
     const fs::path dir = ::mkdtemp(pattern);
     std::ofstream(argv[2]) << (std::string(argv[3]) == "--formats" ? format_section(false, dir)
-                                                                    : pedigree_section(false, dir));
+                                                                   : pedigree_section(false, dir));
     fs::remove_all(dir);
     return 0;
   }
@@ -877,6 +933,7 @@ int main(int argc, char** argv) {
   report << records_section(quick);
   report << format_section(quick, dir);
   report << pedigree_section(quick, dir);
+  report << relatedness_section(binary, quick, dir);
   std::ofstream(argv[2]) << report.str();
   fs::remove_all(dir);
   std::cout << "pedsim_bench: wrote " << argv[2] << std::endl;
