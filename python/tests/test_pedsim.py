@@ -316,3 +316,27 @@ def test_interrupt_stops_a_long_run_at_once():
     timer.join()
     assert time.monotonic() - start < 10
     assert pedsim.simulate(3, 20, 5, seed=74565).recorded[0].tolist() == [1, 2]
+
+
+def test_pairs_from_a_file_from_numbers_and_in_pairs_tsv_agree(tmp_path):
+    herd = "animal sire dam sex\n" + "".join(
+        f"c{k} s{k % 3} d{k % 5} F\n" for k in range(12)) + "".join(
+        f"s{k} 0 0 M\n" for k in range(3)) + "".join(f"d{k} 0 0 F\n" for k in range(5))
+    (tmp_path / "herd.txt").write_text(herd)
+    run = pedsim.simulate(pedigree=str(tmp_path / "herd.txt"), seed=2, markers=300, alleles=2,
+                          chromosomes=2)
+    (tmp_path / "pairs.txt").write_text("c0 c3\nc1 s1\n\nd4 c4\n")
+    number = {name: k + 1 for k, name in enumerate(run.names)}
+    from_file = run.kinship(str(tmp_path / "pairs.txt"))
+    from_numbers = run.kinship([(number["c0"], number["c3"]), (number["c1"], number["s1"]),
+                                (number["d4"], number["c4"])])
+    for column in ("kinship_true", "kinship_realised", "ibd0", "ibd1", "ibd2"):
+        assert (from_file[column] == from_numbers[column]).all(), column
+    assert from_file["kinship_true"].tolist() == [0.125, 0.25, 0.25]  # half sibs, then parents
+    run.write(tmp_path / "out", pairs=str(tmp_path / "pairs.txt"))
+    rows = (tmp_path / "out" / "pairs.tsv").read_text().splitlines()
+    assert [r.split("\t")[:3] for r in rows[1:]] == [["c0", "c3", "listed"], ["c1", "s1", "listed"],
+                                                     ["d4", "c4", "listed"]]
+    (tmp_path / "bad.txt").write_text("c0 c3\nc0 nobody\n")
+    with pytest.raises(ValueError, match="pairs file .*bad.txt, line 2: nobody is not an animal"):
+        run.kinship(str(tmp_path / "bad.txt"))
