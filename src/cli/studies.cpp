@@ -285,11 +285,12 @@ Outcome run_replicate(const ReplicateStudy& study, std::int32_t replicate) {
   return outcome;
 }
 
-// Replicates done so far, shown on a terminal as the study goes on.
+// Replicates done so far, shown on a terminal as the study goes on (not
+// with --quiet).
 class StudyProgress {
  public:
-  StudyProgress(int fd, std::int32_t total)
-      : fd_(fd), total_(total), shown_(::isatty(fd) == 1), start_(Clock::now()) {}
+  StudyProgress(int fd, std::int32_t total, bool quiet)
+      : fd_(fd), total_(total), shown_(!quiet && ::isatty(fd) == 1), start_(Clock::now()) {}
 
   void replicate_done(std::int32_t replicate, const Outcome& outcome) {
     const std::lock_guard lock(mutex_);
@@ -326,7 +327,7 @@ std::vector<Outcome> run_side_by_side(const ReplicateStudy& study,
   const auto count = static_cast<std::int32_t>(replicates.size());
   std::vector<Outcome> outcomes(replicates.size());
   std::atomic<std::int32_t> next{0};
-  StudyProgress progress(stderr_fd, count);
+  StudyProgress progress(stderr_fd, count, study.quiet);
   const auto work = [&] {
     for (std::int32_t i; (i = next.fetch_add(1)) < count;) {
       const auto k = static_cast<std::size_t>(i);
