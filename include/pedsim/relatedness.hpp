@@ -94,14 +94,14 @@ class Relatedness {
   std::vector<double> inbreeding_recorded_, inbreeding_true_, inbreeding_realised_;
 };
 
-// The pairs of `kinds` ("parent-offspring,full-sibs,half-sibs") on the
-// recorded pedigree, or those a file lists (two names a line; a name the
-// run lacks stops with status 2 naming the line), each with the name of its
-// relationship.
+// The pairs `asked` names: kinds of relatives ("parent-offspring",
+// "full-sibs", "half-sibs", comma-separated) on the recorded pedigree, or
+// else a file that lists pairs (two names a line; a name the run lacks stops
+// with status 2 naming the line); each with the name of its relationship.
 struct PairList {
   std::vector<std::pair<std::int32_t, std::int32_t>> pairs;
   std::vector<std::string> relationships;
 };
-PairList pairs_of(const Simulation& run, const std::string& spec);
+PairList pairs_of(const Simulation& run, const std::string& asked);
 
 }  // namespace pedsim

@@ -77,10 +77,10 @@ void add_kind(const Pedigree& p, std::string_view kind, PairList& list) {
       kind, list);
 }
 
-bool is_kind_list(std::string_view spec) {
-  for (std::size_t start = 0; start <= spec.size();) {
-    const std::size_t comma = std::min(spec.find(',', start), spec.size());
-    const std::string_view kind = spec.substr(start, comma - start);
+bool is_kind_list(std::string_view asked) {
+  for (std::size_t start = 0; start <= asked.size();) {
+    const std::size_t comma = std::min(asked.find(',', start), asked.size());
+    const std::string_view kind = asked.substr(start, comma - start);
     if (std::find(std::begin(kKinds), std::end(kKinds), kind) == std::end(kKinds)) return false;
     start = comma + 1;
   }
@@ -124,12 +124,12 @@ PairList listed_pairs(const Simulation& run, const std::string& path) {
 
 }  // namespace
 
-PairList pairs_of(const Simulation& run, const std::string& spec) {
-  if (!is_kind_list(spec)) return listed_pairs(run, spec);
+PairList pairs_of(const Simulation& run, const std::string& asked) {
+  if (!is_kind_list(asked)) return listed_pairs(run, asked);
   PairList list;
-  for (std::size_t start = 0; start <= spec.size();) {
-    const std::size_t comma = std::min(spec.find(',', start), spec.size());
-    add_kind(run.pedigree, std::string_view(spec).substr(start, comma - start), list);
+  for (std::size_t start = 0; start <= asked.size();) {
+    const std::size_t comma = std::min(asked.find(',', start), asked.size());
+    add_kind(run.pedigree, std::string_view(asked).substr(start, comma - start), list);
     start = comma + 1;
   }
   return list;
