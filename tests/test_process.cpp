@@ -509,21 +509,3 @@ TEST(Process, ClockSeededSummaryRepeatsTheRun) {
 
 }  // namespace
 }  // namespace pedsim
-
-namespace pedsim {
-namespace {
-
-// A marker file's X and MT are bred as autosomes, and the run says so.
-TEST(Process, SexChromosomesOfAMarkerFileAreNamedAsBredLikeAutosomes) {
-  TempDir dir;
-  test::write_file(dir.path() / "map.tsv",
-                   "marker\tchromosome\tposition_cm\nm1\t1\t0\nm2\tX\t0\nm3\tMT\t0\n");
-  const auto result =
-      run_pedsim({"--marker-file", "map.tsv", "--alleles", "2", "3", "20", "5"}, {dir.path(), "1"});
-  ASSERT_EQ(result.status, 0) << result.err;
-  EXPECT_NE(result.err.find("chromosomes X, MT are bred like the autosomes"), std::string::npos)
-      << result.err;
-}
-
-}  // namespace
-}  // namespace pedsim

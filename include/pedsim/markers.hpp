@@ -1,10 +1,12 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -34,6 +36,9 @@ struct MarkerOptions {
   // optionally freq_1..freq_K); it overrides the count, spread and
   // frequencies above.
   std::optional<std::string> marker_file;
+  // Sex chromosomes after the spread chromosomes: "X:M,Y:M,MT:M", each
+  // optional, M markers each (beyond `markers`).
+  std::string sex_chromosomes;
 
   // Every marker like the design's: three alleles, equal frequencies,
   // unlinked. The design's marker is then marker 1 of the panel.
@@ -41,7 +46,9 @@ struct MarkerOptions {
     return alleles == 3 && frequencies == "equal" && !chromosomes && !marker_file;
   }
   // Nothing beyond the design's one marker.
-  bool is_design() const { return markers == 1 && is_design_marker_model(); }
+  bool is_design() const {
+    return markers == 1 && is_design_marker_model() && sex_chromosomes.empty();
+  }
   // How reports name the marker model: "markers=1000 alleles=2 ...".
   std::string describe() const;
   // Throws InvalidParameters naming a value that cannot be used, and Stop
@@ -71,10 +78,29 @@ struct MarkerMap {
   bool linked() const { return !chromosome.empty(); }
 };
 
-// The chromosomes of a map named as sex or mitochondrial chromosomes (X, Y,
-// XY, MT), in map order. They are bred as autosomes: both parents pass on
-// one of two copies.
-std::vector<std::string> sex_chromosomes(const MarkerMap& map);
+// How a chromosome is passed on, by its name: X from a dam to all her
+// offspring and from a sire (who carries one copy) to his daughters only; Y
+// from a sire to his sons (females carry none); MT from a dam to all her
+// offspring (one copy each). Every other name, XY included, is an autosome.
+enum class Inheritance : std::uint8_t { kAutosome, kX, kY, kMitochondrial };
+Inheritance inheritance_of(std::string_view chromosome);
+
+// Markers first..end-1 of a map.
+struct MarkerRange {
+  std::int32_t first = 0;
+  std::int32_t end = 0;
+  bool contains(std::int32_t marker) const { return marker >= first && marker < end; }
+  bool empty() const { return end <= first; }
+};
+
+// The markers of the map's chromosome passed on as `kind` (one chromosome
+// of each kind at most); empty when it has none.
+MarkerRange markers_of(const MarkerMap& map, Inheritance kind);
+
+// The sex chromosomes asked for ("X:M,Y:M,MT:M"), in that text's order:
+// each name and its number of markers. Throws InvalidParameters naming a
+// part that is not one.
+std::vector<std::pair<std::string, std::int32_t>> parse_sex_chromosomes(std::string_view text);
 
 // Zero-filled 64-bit words in memory of their own, mapped as they are first
 // touched (a panel's words run to gigabytes).
@@ -128,8 +154,10 @@ class Panel {
   std::int32_t bred() const { return bred_; }
   // Allele 1..K of `animal` at `marker` on haplotype `side` (0: from the
   // sire, 1: from the dam); 0 for a row never bred.
+  // On a hemizygous marker (X in a male, Y in a male, MT) both sides hold
+  // the one copy; on Y a female has none (0).
   std::int32_t true_allele(std::int32_t animal, std::int32_t marker, int side) const {
-    if (animal > bred_) return 0;
+    if (animal > bred_ || copies(animal, marker) == 0) return 0;
     const auto bit = static_cast<std::size_t>(marker) * static_cast<std::size_t>(bits_);
     const std::uint64_t word = haplotype(animal, side)[bit / 64] >> (bit % 64);
     return static_cast<std::int32_t>(word & ((std::uint64_t{1} << bits_) - 1)) + 1;
@@ -151,6 +179,45 @@ class Panel {
   }
   // The first allele an error put in place at `marker`, or 0.
   std::int32_t replacement(std::int32_t animal, std::int32_t marker) const;
+  // The markers of the X, Y and mitochondrial chromosomes (empty when the
+  // map has none).
+  const MarkerRange& x_markers() const { return x_; }
+  const MarkerRange& y_markers() const { return y_; }
+  const MarkerRange& mt_markers() const { return mt_; }
+  // Whether the panel holds markers that only some animals carry twice.
+  bool has_sex_linked_markers() const { return !x_.empty() || !y_.empty() || !mt_.empty(); }
+  bool sex_linked(std::int32_t marker) const {
+    return x_.contains(marker) || y_.contains(marker) || mt_.contains(marker);
+  }
+  bool male(std::int32_t animal) const {
+    return !males_.empty() && males_[static_cast<std::size_t>(animal)] != 0;
+  }
+  // The copies of `marker` that `animal` carries: 2; 1 on X or Y in a male
+  // and on MT; 0 on Y in a female.
+  int copies(std::int32_t animal, std::int32_t marker) const {
+    if (!has_sex_linked_markers()) return 2;
+    if (mt_.contains(marker)) return 1;
+    if (y_.contains(marker)) return male(animal) ? 1 : 0;
+    return x_.contains(marker) && male(animal) ? 1 : 2;
+  }
+  // Of the 64 markers of word w, those `animal` carries no copy of.
+  std::uint64_t absent_bits(std::int32_t animal, std::size_t w) const {
+    return y_words_.empty() || male(animal) ? 0 : y_words_[w];
+  }
+  // Of the 64 markers of word w, those `animal` carries one copy of.
+  std::uint64_t one_copy_bits(std::int32_t animal, std::size_t w) const {
+    return one_copy_words_[0].empty() ? 0 : one_copy_words_[male(animal) ? 1 : 0][w];
+  }
+  // Whether `parent` passes the markers of word w, set in the result, to
+  // `child`: a sire passes no MT, and no X to a son.
+  std::uint64_t passed_bits(std::int32_t child, bool from_sire, std::size_t w) const {
+    if (!from_sire || unpaternal_words_[0].empty()) return ~std::uint64_t{0};
+    return ~unpaternal_words_[male(child) ? 1 : 0][w];
+  }
+  bool passes(std::int32_t child, bool from_sire, std::int32_t marker) const {
+    return !from_sire || !(mt_.contains(marker) || (male(child) && x_.contains(marker)));
+  }
+
   // Memory the genotypes take, in bytes.
   std::size_t bytes() const;
 
@@ -176,7 +243,7 @@ class Panel {
   // Whether `animal`'s genotype at `marker` was called: its records were
   // kept and the genotype is not missing.
   bool called(std::int32_t animal, std::int32_t marker) const {
-    if (lost(animal)) return false;
+    if (lost(animal) || copies(sample(animal), marker) == 0) return false;
     if (missing_.size() == 0) return true;
     const std::uint64_t* row = missing(animal);
     return ((row[marker / 64] >> (marker % 64)) & 1) == 0;
@@ -232,6 +299,19 @@ class Panel {
   // that a line of one row's words never holds another row's.
   std::size_t row_words_ = 0;
   std::size_t mask_row_words_ = 0;
+  MarkerRange x_;
+  MarkerRange y_;
+  MarkerRange mt_;
+  // Per animal, 1 for a male; empty without sex-linked markers.
+  std::vector<std::uint8_t> males_;
+  // Per word of markers, the bits of Y's markers; empty without them.
+  std::vector<std::uint64_t> y_words_;
+  // Per word of markers, the bits of the markers a sire does not pass to a
+  // daughter (0) and to a son (1); empty without sex-linked markers.
+  std::array<std::vector<std::uint64_t>, 2> unpaternal_words_;
+  // Per word of markers, the bits of the markers a female (0) and a male
+  // (1) carries one copy of; empty without sex-linked markers.
+  std::array<std::vector<std::uint64_t>, 2> one_copy_words_;
   WordBlock haplotypes_;
   std::vector<std::uint8_t> lost_;
   std::vector<std::int32_t> candidates_;

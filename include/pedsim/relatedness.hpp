@@ -64,6 +64,10 @@ struct PairTruth {
 // marker is a chromosome of its own, named as the marker, of length 0. With
 // the classic marker as marker 1 (three equally common unlinked alleles),
 // marker 1 was passed on by the classic run's rule and has no segments.
+// On X, Y and MT only the copies an animal carries have stretches (a
+// male's X: haplotype 2; Y: a male's haplotype 1; MT: haplotype 2), each
+// taken whole from the parent's one copy but for a dam's X; the realised
+// coefficients, like the pedigree's, are of the autosomes (XY included).
 class Relatedness {
  public:
   explicit Relatedness(const Simulation& run);
@@ -86,6 +90,10 @@ class Relatedness {
   const Simulation& run_;
   std::vector<std::string> names_;
   std::vector<double> lengths_;
+  // Per chromosome, whether it is an autosome; and the autosomes' length
+  // (an unlinked marker counting 1).
+  std::vector<std::uint8_t> autosome_;
+  double genome_ = 0;
   std::int32_t first_chromosome_ = 0;
   std::vector<Segment> segments_;
   // Where the segments of (animal, side, chromosome) start in segments_.

@@ -75,6 +75,12 @@ struct Simulation {
 
   bool has_panel() const { return panel.markers() > 0; }
   bool is_supplied() const { return !names.empty(); }
+  // An animal's name: its number, or its name in a supplied pedigree; "0"
+  // for none.
+  std::string animal_name(std::int32_t animal) const {
+    if (animal == 0 || !is_supplied()) return std::to_string(animal);
+    return names[static_cast<std::size_t>(animal)];
+  }
 };
 
 // Per altered genotype of the run's panel (panel.altered(), in its order): 1
@@ -212,6 +218,5 @@ AnimalTruth animal_truth(const Simulation& run);
 
 // Writes the outputs of a finished run. Throws Stop when a sink fails.
 void write_outputs(const Simulation& run, const OutputSinks& outputs);
-
 
 }  // namespace pedsim

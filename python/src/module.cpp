@@ -457,18 +457,6 @@ pedsim::Simulation interruptibly(Work work) {
   return result.get();
 }
 
-// A marker file's X, Y or MT is bred as an autosome: a UserWarning says so.
-Run warned_of_sex_chromosomes(Run run) {
-  const std::vector<std::string> names = pedsim::sex_chromosomes(run.simulation().panel.map());
-  if (!names.empty()) {
-    std::string text = "the marker file's chromosomes";
-    for (const std::string& name : names) text.append(" ").append(name);
-    text += " are bred like the autosomes: both parents pass on one of two copies, males included";
-    if (PyErr_WarnEx(PyExc_UserWarning, text.c_str(), 1) != 0) throw py::error_already_set();
-  }
-  return run;
-}
-
 Run simulate(std::int32_t generations, std::int32_t founders, std::int32_t males,
              const py::dict& keywords) {
   const pedsim::Parameters parameters = pedsim::Parameters::make(generations, founders, males);
@@ -476,10 +464,10 @@ Run simulate(std::int32_t generations, std::int32_t founders, std::int32_t males
   pedsim::Seed seed =
       settings.seed ? pedsim::Seed{*settings.seed, "python"} : pedsim::Seed::from_clocks();
   seed.replicate = settings.replicate;
-  return warned_of_sex_chromosomes(Run(interruptibly([&](const pedsim::StopRequest* stop) {
+  return Run(interruptibly([&](const pedsim::StopRequest* stop) {
     return pedsim::simulate(parameters, seed, {.stop = stop}, settings.model, settings.markers,
                             settings.records);
-  })));
+  }));
 }
 
 // Markers dropped onto a supplied pedigree: a file, or a table's text.
@@ -491,7 +479,7 @@ Run simulate_on_pedigree(const std::string& source, bool is_text, const std::str
   seed.replicate = settings.replicate;
   const pedsim::PedigreeFormat* chosen =
       format.empty() ? nullptr : &pedsim::pedigree_format(format);
-  return warned_of_sex_chromosomes(Run(interruptibly([&](const pedsim::StopRequest* stop) {
+  return Run(interruptibly([&](const pedsim::StopRequest* stop) {
     pedsim::SuppliedPedigree supplied =
         is_text
             ? pedsim::parse_pedigree(source, "<DataFrame>",
@@ -500,7 +488,7 @@ Run simulate_on_pedigree(const std::string& source, bool is_text, const std::str
     if (genotyped) pedsim::parse_genotyped(*genotyped, "<genotyped>", supplied);
     return pedsim::simulate(supplied, seed, {.stop = stop}, settings.model, settings.markers,
                             settings.records);
-  })));
+  }));
 }
 
 // The names of a table's rows, as a Python list.

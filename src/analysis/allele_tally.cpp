@@ -58,7 +58,8 @@ void tally_bit_planes(const Panel& panel, std::int32_t founders, AlleleTally& t)
     const std::uint64_t* a = panel.haplotype(i, 0);
     const std::uint64_t* b = panel.haplotype(i, 1);
     for (std::size_t w = 0; w < words; ++w) {
-      second.add(w, a[w]);
+      // One copy is counted once; a female's Y (cleared) adds nothing.
+      second.add(w, a[w] & ~panel.one_copy_bits(i, w));
       second.add(w, b[w]);
       if (i <= founders) heterozygous.add(w, a[w] ^ b[w]);
     }
@@ -69,11 +70,11 @@ void tally_bit_planes(const Panel& panel, std::int32_t founders, AlleleTally& t)
   }
   second.spill();
   heterozygous.spill();
-  const std::int64_t copies = 2 * std::int64_t{panel.bred()};
+  const std::vector<std::int64_t> carried = carried_by_marker(panel).copies;
   for (std::int32_t m = 0; m < panel.markers(); ++m) {
     const auto bit = static_cast<std::size_t>(m);
     t.copies[bit * 3 + 2] = second.total(bit);
-    t.copies[bit * 3 + 1] = copies - second.total(bit);
+    t.copies[bit * 3 + 1] = carried[bit] - second.total(bit);
     t.heterozygous[bit] = heterozygous.total(bit);
   }
 }
@@ -83,10 +84,12 @@ void tally_bytes(const Panel& panel, std::int32_t founders, AlleleTally& t) {
   const auto row = static_cast<std::size_t>(t.alleles + 1);
   for (std::int32_t i = 1; i <= panel.bred(); ++i) {
     for (std::int32_t m = 0; m < panel.markers(); ++m) {
+      const int copies = panel.copies(i, m);
+      if (copies == 0) continue;
       const std::int32_t a = panel.true_allele(i, m, 0);
       const std::int32_t b = panel.true_allele(i, m, 1);
       const std::size_t at = static_cast<std::size_t>(m) * row;
-      ++t.copies[at + static_cast<std::size_t>(a)];
+      if (copies == 2) ++t.copies[at + static_cast<std::size_t>(a)];
       ++t.copies[at + static_cast<std::size_t>(b)];
       if (i <= founders && a != b) ++t.heterozygous[static_cast<std::size_t>(m)];
     }
@@ -107,6 +110,24 @@ AlleleTally tally_alleles(const Panel& panel, std::int32_t founders) {
     tally_bytes(panel, founders, t);
   }
   return t;
+}
+
+Carried carried_by_marker(const Panel& panel) {
+  std::int64_t males = 0;
+  for (std::int32_t i = 1; i <= panel.bred(); ++i) males += panel.male(i) ? 1 : 0;
+  const std::int64_t bred = panel.bred();
+  const auto markers = static_cast<std::size_t>(panel.markers());
+  Carried c{std::vector<std::int64_t>(markers, bred), std::vector<std::int64_t>(markers, 2 * bred)};
+  const auto set = [&c](const MarkerRange& range, std::int64_t animals, std::int64_t copies) {
+    for (std::int32_t m = range.first; m < range.end; ++m) {
+      c.carriers[static_cast<std::size_t>(m)] = animals;
+      c.copies[static_cast<std::size_t>(m)] = copies;
+    }
+  };
+  set(panel.x_markers(), bred, 2 * bred - males);
+  set(panel.y_markers(), males, males);
+  set(panel.mt_markers(), bred, bred);
+  return c;
 }
 
 }  // namespace pedsim

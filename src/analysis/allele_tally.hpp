@@ -22,4 +22,12 @@ struct AlleleTally {
 };
 AlleleTally tally_alleles(const Panel& panel, std::int32_t founders);
 
+// Per marker, the bred animals that carry it, and the copies they carry
+// (twice the animals but on X, Y and MT).
+struct Carried {
+  std::vector<std::int64_t> carriers;
+  std::vector<std::int64_t> copies;
+};
+Carried carried_by_marker(const Panel& panel);
+
 }  // namespace pedsim

@@ -209,7 +209,8 @@ class TrioRows {
         const std::uint16_t* cell = rows_[k].data() + 2 * static_cast<std::size_t>(m);
         return Genotype{cell[0], cell[1]};
       };
-      if (g(0).first != 0 && !is_mendelian_consistent(g(0), g(1), g(2))) conflict(m);
+      const Genotype sire = panel_.passes(animal, true, m) ? g(1) : Genotype{};
+      if (g(0).first != 0 && !is_mendelian_consistent(g(0), sire, g(2))) conflict(m);
     }
   }
 

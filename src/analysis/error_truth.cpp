@@ -21,8 +21,8 @@ Genotype recorded(const Panel& panel, std::int32_t animal, std::int32_t marker) 
 bool conflicts_with_parents(const Pedigree& pedigree, const Panel& panel, std::int32_t animal,
                             std::int32_t marker) {
   if (!panel.called(animal, marker)) return false;
-  return !is_mendelian_consistent(recorded(panel, animal, marker),
-                                  recorded(panel, pedigree.sire[animal], marker),
+  const std::int32_t sire = panel.passes(animal, true, marker) ? pedigree.sire[animal] : 0;
+  return !is_mendelian_consistent(recorded(panel, animal, marker), recorded(panel, sire, marker),
                                   recorded(panel, pedigree.dam[animal], marker));
 }
 
@@ -30,15 +30,21 @@ RecordFigures record_figures(const Pedigree& pedigree, const Panel& panel,
                              const std::vector<std::uint8_t>& detectable) {
   RecordFigures f;
   const std::int32_t markers = panel.markers();
-  f.genotypes = std::int64_t{pedigree.created()} * markers;
+  // A female's Y is no genotype.
+  const std::int32_t y_markers = panel.y_markers().end - panel.y_markers().first;
   for (std::int32_t i = 1; i <= pedigree.created(); ++i) {
+    const std::int32_t source = panel.sample(i);
+    const std::int64_t carried = markers - (panel.male(source) ? 0 : y_markers);
+    f.genotypes += carried;
     if (panel.lost(i)) continue;
     std::int64_t missing = 0;
     if (panel.has_missing_mask()) {
       const std::uint64_t* row = panel.missing(i);
-      for (std::size_t w = 0; w < panel.mask_words(); ++w) missing += std::popcount(row[w]);
+      for (std::size_t w = 0; w < panel.mask_words(); ++w) {
+        missing += std::popcount(row[w] & ~panel.absent_bits(source, w));
+      }
     }
-    f.called += markers - missing;
+    f.called += carried - missing;
   }
   f.altered = static_cast<std::int64_t>(panel.altered().size());
   for (const std::uint8_t d : detectable) f.detectable += d;

@@ -14,7 +14,10 @@ namespace pedsim {
 // altered genotypes, and the genotypes that conflict with their parents'.
 struct MarkerCounts {
   std::int32_t founders = 0;
-  std::int32_t bred = 0;
+  // Per marker, the bred animals that carry it, and the copies they carry
+  // (twice the animals but on X, Y and MT).
+  std::vector<std::int64_t> carriers;
+  std::vector<std::int64_t> copies;
   AlleleTally tally;
   std::vector<std::int64_t> called;
   std::vector<std::int64_t> altered;

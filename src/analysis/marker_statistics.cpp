@@ -23,11 +23,11 @@ double minor_allele_frequency(const MarkerCounts& c, std::size_t m) {
   std::int64_t least = c.tally.of(marker, 1);
   for (std::int32_t a = 2; a <= c.tally.alleles; ++a)
     least = std::min(least, c.tally.of(marker, a));
-  return ratio(static_cast<double>(least), 2.0 * c.bred);
+  return ratio(static_cast<double>(least), static_cast<double>(c.copies[m]));
 }
 
 double call_rate(const MarkerCounts& c, std::size_t m) {
-  return ratio(static_cast<double>(c.called[m]), c.bred);
+  return ratio(static_cast<double>(c.called[m]), static_cast<double>(c.carriers[m]));
 }
 
 double error_rate(const MarkerCounts& c, std::size_t m) {
@@ -43,25 +43,34 @@ constexpr MarkerStatistic kMarkerStatistics[] = {
      founder_heterozygosity},
     {"minor_allele_frequency", "the rarest allele's share of every bred animal's true alleles",
      minor_allele_frequency},
-    {"call_rate", "called genotypes of the bred animals", call_rate},
+    {"call_rate", "called genotypes of the bred animals that carry the marker", call_rate},
     {"error_rate", "altered genotypes of the called ones", error_rate},
     {"inconsistent_genotypes",
      "called genotypes that cannot come from their called parents' (PLINK's Mendel errors)",
      inconsistent_genotypes},
 };
 
-// Per marker, its called genotypes: every animal with records, less those
-// missing at the marker.
+// Per marker, its called genotypes: every animal with records whose
+// sample carries the marker, less those missing at the marker.
 std::vector<std::int64_t> called_by_marker(const Panel& panel) {
   const auto markers = static_cast<std::size_t>(panel.markers());
   std::int64_t kept = 0;
-  for (std::int32_t i = 1; i <= panel.bred(); ++i) kept += panel.lost(i) ? 0 : 1;
+  std::int64_t kept_females = 0;
+  for (std::int32_t i = 1; i <= panel.bred(); ++i) {
+    if (panel.lost(i)) continue;
+    ++kept;
+    kept_females += panel.male(panel.sample(i)) ? 0 : 1;
+  }
   std::vector<std::int64_t> called(markers, kept);
+  for (std::int32_t m = panel.y_markers().first; m < panel.y_markers().end; ++m) {
+    called[static_cast<std::size_t>(m)] -= kept_females;
+  }
   for (std::int32_t i = 1; i <= panel.bred() && panel.has_missing_mask(); ++i) {
     if (panel.lost(i)) continue;
+    const std::int32_t source = panel.sample(i);
     for_each_marker(std::span<const std::uint64_t>(panel.missing(i), panel.mask_words()),
                     [&](std::int32_t m) {
-                      if (static_cast<std::size_t>(m) < markers)
+                      if (static_cast<std::size_t>(m) < markers && panel.copies(source, m) > 0)
                         --called[static_cast<std::size_t>(m)];
                     });
   }
@@ -80,9 +89,11 @@ const std::vector<double>& MarkerTable::column(std::string_view name) const {
 
 MarkerCounts count_markers(const Simulation& run, std::vector<std::int64_t> inconsistent) {
   const Panel& panel = run.panel;
+  Carried carried = carried_by_marker(panel);
   MarkerCounts counts{
       .founders = run.parameters.founders,
-      .bred = panel.bred(),
+      .carriers = std::move(carried.carriers),
+      .copies = std::move(carried.copies),
       .tally = tally_alleles(panel, run.parameters.founders),
       .called = called_by_marker(panel),
       .altered = std::vector<std::int64_t>(static_cast<std::size_t>(panel.markers())),

@@ -29,13 +29,19 @@ bool RecordedWords::read(const Panel& panel, std::int32_t animal) {
   } else {
     std::fill(called_.begin(), called_.end(), ~std::uint64_t{0});
   }
-  // Past the last marker nothing is called.
+  // A female's Y is not called; past the last marker nothing is.
+  for (std::size_t w = 0; w < words && !panel.y_markers().empty(); ++w) {
+    called_[w] &= ~panel.absent_bits(source, w);
+  }
   const auto tail = static_cast<std::size_t>(panel.markers()) % 64;
   if (tail != 0) called_[words - 1] &= (std::uint64_t{1} << tail) - 1;
   if (std::binary_search(panel.candidates().begin(), panel.candidates().end(), animal)) {
     for (std::int32_t m = 0; m < panel.markers(); ++m) {
       const std::int32_t code = panel.replacement(animal, m);
-      if (code != 0 && !set(m, code, panel.true_allele(source, m, 1))) return false;
+      if (code == 0) continue;
+      const std::int32_t second =
+          panel.copies(source, m) == 1 ? code : panel.true_allele(source, m, 1);
+      if (!set(m, code, second)) return false;
     }
   }
   for (const AlteredCell& cell : panel.altered_of(animal)) {
@@ -55,7 +61,7 @@ bool RecordedWords::set(std::int32_t marker, std::int32_t first, std::int32_t se
 }
 
 std::uint64_t trio_conflicts(const RecordedWords& child, const RecordedWords& sire,
-                             const RecordedWords& dam, std::size_t w) {
+                             const RecordedWords& dam, std::size_t w, std::uint64_t sire_passes) {
   const std::uint64_t c1 = child.has_first(w), c2 = child.has_second(w);
   const std::uint64_t s1 = sire.has_first(w), s2 = sire.has_second(w);
   const std::uint64_t d1 = dam.has_first(w), d2 = dam.has_second(w);
@@ -65,7 +71,7 @@ std::uint64_t trio_conflicts(const RecordedWords& child, const RecordedWords& si
   const auto from_one = [&](std::uint64_t p1, std::uint64_t p2) {
     return (only_first & p1) | (only_second & p2) | both;
   };
-  const std::uint64_t s = sire.called(w), d = dam.called(w);
+  const std::uint64_t s = sire.called(w) & sire_passes, d = dam.called(w);
   const std::uint64_t fits =
       (s & d & from_both) | (s & ~d & from_one(s1, s2)) | (~s & d & from_one(d1, d2)) | (~s & ~d);
   return child.called(w) & ~fits;
@@ -78,14 +84,17 @@ bool ConflictWords::of(const Pedigree& pedigree, std::int32_t animal,
     return false;
   }
   out.resize(panel_.words());
-  for (std::size_t w = 0; w < out.size(); ++w) out[w] = trio_conflicts(child_, sire_, dam_, w);
+  for (std::size_t w = 0; w < out.size(); ++w) {
+    out[w] = trio_conflicts(child_, sire_, dam_, w, panel_.passed_bits(animal, true, w));
+  }
   return true;
 }
 
-std::uint64_t exclusions(const RecordedWords& animal, const RecordedWords& parent, std::size_t w) {
+std::uint64_t exclusions(const RecordedWords& animal, const RecordedWords& parent, std::size_t w,
+                         std::uint64_t passed) {
   const std::uint64_t shares_first = animal.has_first(w) & parent.has_first(w);
   const std::uint64_t shares_second = animal.has_second(w) & parent.has_second(w);
-  return animal.called(w) & parent.called(w) & ~(shares_first | shares_second);
+  return animal.called(w) & parent.called(w) & passed & ~(shares_first | shares_second);
 }
 
 }  // namespace pedsim

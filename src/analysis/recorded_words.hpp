@@ -42,9 +42,10 @@ class RecordedWords {
 };
 
 // Per word, the markers where the child's called genotype cannot come from
-// its parents' called genotypes (a parent not called constrains nothing).
+// its parents' called genotypes (a parent not called constrains nothing,
+// nor a sire where `sire_passes` is clear: see Panel::passed_bits).
 std::uint64_t trio_conflicts(const RecordedWords& child, const RecordedWords& sire,
-                             const RecordedWords& dam, std::size_t w);
+                             const RecordedWords& dam, std::size_t w, std::uint64_t sire_passes);
 
 // Per animal, the words of markers at which its recorded genotype cannot
 // come from its recorded parents'.
@@ -72,7 +73,9 @@ void for_each_marker(std::span<const std::uint64_t> words, Marker&& marker) {
   }
 }
 
-// Per word, the markers where the two, both called, share no allele.
-std::uint64_t exclusions(const RecordedWords& animal, const RecordedWords& parent, std::size_t w);
+// Per word, the markers where the two, both called and the marker `passed`
+// from the parent to the animal, share no allele.
+std::uint64_t exclusions(const RecordedWords& animal, const RecordedWords& parent, std::size_t w,
+                         std::uint64_t passed);
 
 }  // namespace pedsim

@@ -248,22 +248,6 @@ void warn_if_streams_overlap(const Simulation& run, int stderr_fd) {
                             "replicates; replicates of its seed share numbers\n");
 }
 
-// A marker file's X, Y or MT is bred as an autosome: say so, lest a sex
-// check or Mendel check of the files be read as the truth of a sex
-// chromosome.
-void warn_of_sex_chromosomes(const Simulation& run, int stderr_fd) {
-  const std::vector<std::string> names = sex_chromosomes(run.panel.map());
-  if (names.empty()) return;
-  std::string text = "pedsim: warning: the marker file's chromosome";
-  text.append(names.size() > 1 ? "s " : " ")
-      .append(joined(names, ", "))
-      .append(names.size() > 1 ? " are" : " is")
-      .append(
-          " bred like the autosomes: both parents pass on one of two copies, males "
-          "included\n");
-  write_text(stderr_fd, text);
-}
-
 // One run: outputs in the working directory or --outdir, reports where they
 // are named.
 int run_once(const CommandLine& line, const std::optional<std::string>& seed_variable,
@@ -316,7 +300,6 @@ int run_once(const CommandLine& line, const std::optional<std::string>& seed_var
     progress.clear();
     report_earlier_files(stderr_fd, earlier);
     warn_if_streams_overlap(run, stderr_fd);
-    warn_of_sex_chromosomes(run, stderr_fd);
     return 0;
   } catch (...) {
     const Failure failure = current_failure();

@@ -34,10 +34,7 @@ class GenotypeView {
   std::int32_t animals() const { return run_.pedigree.created(); }
   // An animal's name: its number, or its name in a supplied pedigree; "0"
   // for none.
-  std::string animal_name(std::int32_t animal) const {
-    if (animal == 0 || !run_.is_supplied()) return std::to_string(animal);
-    return run_.names[static_cast<std::size_t>(animal)];
-  }
+  std::string animal_name(std::int32_t animal) const { return run_.animal_name(animal); }
   std::int32_t markers() const { return map_.size(); }
   const std::string& name(std::int32_t marker) const {
     return map_.names[static_cast<std::size_t>(marker)];
@@ -56,6 +53,18 @@ class GenotypeView {
   // Allele 1.. of `animal` at `marker` from haplotype `side` (0: the
   // sire's); 0 where nothing was recorded.
   std::int32_t allele(std::int32_t animal, std::int32_t marker, int side) const;
+  // Whether some animals carry fewer than two copies of `marker` (X, Y,
+  // MT).
+  bool sex_linked(std::int32_t marker) const {
+    return run_.has_panel() && run_.panel.sex_linked(marker);
+  }
+  // The copies of `marker` in the DNA these genotypes are of: the animal's,
+  // or for recorded genotypes the sample typed as the animal's.
+  int copies(std::int32_t animal, std::int32_t marker) const {
+    if (!run_.has_panel()) return 2;
+    const Panel& panel = run_.panel;
+    return panel.copies(genotypes_ == Genotypes::kRecorded ? panel.sample(animal) : animal, marker);
+  }
   // The alleles of markers [first, first + count) of every animal: per
   // marker, per animal, its two alleles (marker-major).
   void alleles_of_markers(std::int32_t first, std::int32_t count,

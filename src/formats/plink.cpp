@@ -8,11 +8,11 @@
 #include <span>
 #include <vector>
 
-#include "io/buffered_writer.hpp"
 #include "formats/format_files.hpp"
+#include "io/buffered_writer.hpp"
 #include "platform/code_columns.hpp"
-#include "platform/large_memory.hpp"
 #include "platform/helper_thread.hpp"
+#include "platform/large_memory.hpp"
 
 namespace pedsim {
 
@@ -192,11 +192,12 @@ class BedBlocks {
       const std::int32_t source = recorded_ ? panel_.sample(i) : i;
       const std::uint64_t a = panel_.haplotype(source, 0)[w];
       const std::uint64_t b = panel_.haplotype(source, 1)[w];
-      std::uint64_t absent = 0;
+      // A female's Y is no genotype, as is a record not kept.
+      std::uint64_t absent = panel_.absent_bits(source, w);
       if (recorded_) {
-        absent = panel_.lost(i)              ? ~std::uint64_t{0}
-                 : panel_.has_missing_mask() ? panel_.missing(i)[w]
-                                             : 0;
+        absent |= panel_.lost(i)              ? ~std::uint64_t{0}
+                  : panel_.has_missing_mask() ? panel_.missing(i)[w]
+                                              : 0;
       }
       low[j] = ~(a | b) | absent;
       high[j] = ~(a & b) & ~absent;

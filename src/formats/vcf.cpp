@@ -128,6 +128,15 @@ char* put_genotype(char* at, std::uint16_t first, std::uint16_t second, char sep
   return std::to_chars(at, at + 4, second - 1).ptr;
 }
 
+// A genotype of a marker some animals carry once: haploid ("0", or "."
+// where nothing was recorded) for one copy, "." for none.
+char* put_carried(char* at, std::uint16_t first, std::uint16_t second, char separator, int copies) {
+  if (copies == 2) return put_genotype(at, first, second, separator);
+  *at++ = '\t';
+  if (copies == 0 || first == 0) return put(at, ".");
+  return std::to_chars(at, at + 4, first - 1).ptr;
+}
+
 }  // namespace
 
 void write_vcf(const Simulation& run, Genotypes genotypes, const IndexedFile& file) {
@@ -153,8 +162,15 @@ void write_vcf(const Simulation& run, Genotypes genotypes, const IndexedFile& fi
             std::max<std::int32_t>(alleles, *std::max_element(marker, marker + 2 * animals));
         char* const start = out.reserve(line_bytes);
         char* at = put_marker(view, first + k, top, start);
-        for (std::size_t j = 0; j < animals; ++j) {
-          at = put_genotype(at, marker[2 * j], marker[2 * j + 1], separator);
+        if (view.sex_linked(first + k)) {
+          for (std::size_t j = 0; j < animals; ++j) {
+            at = put_carried(at, marker[2 * j], marker[2 * j + 1], separator,
+                             view.copies(static_cast<std::int32_t>(j) + 1, first + k));
+          }
+        } else {
+          for (std::size_t j = 0; j < animals; ++j) {
+            at = put_genotype(at, marker[2 * j], marker[2 * j + 1], separator);
+          }
         }
         *at++ = '\n';
         out.commit(static_cast<std::size_t>(at - start));

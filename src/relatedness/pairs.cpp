@@ -10,16 +10,13 @@
 #include "io/diagnostic.hpp"
 #include "pedsim/relatedness.hpp"
 #include "pedsim/simulation.hpp"
+#include "text/lists.hpp"
 
 namespace pedsim {
 
 namespace {
 
 constexpr std::string_view kKinds[] = {"parent-offspring", "full-sibs", "half-sibs"};
-
-std::string animal_name(const Simulation& run, std::int32_t animal) {
-  return run.is_supplied() ? run.names[static_cast<std::size_t>(animal)] : std::to_string(animal);
-}
 
 void add_parent_offspring(const Pedigree& p, PairList& list) {
   for (std::int32_t i = 1; i <= p.created(); ++i) {
@@ -78,11 +75,8 @@ void add_kind(const Pedigree& p, std::string_view kind, PairList& list) {
 }
 
 bool is_kind_list(std::string_view asked) {
-  for (std::size_t start = 0; start <= asked.size();) {
-    const std::size_t comma = std::min(asked.find(',', start), asked.size());
-    const std::string_view kind = asked.substr(start, comma - start);
+  for (const std::string_view kind : split_list(asked)) {
     if (std::find(std::begin(kKinds), std::end(kKinds), kind) == std::end(kKinds)) return false;
-    start = comma + 1;
   }
   return true;
 }
@@ -90,7 +84,7 @@ bool is_kind_list(std::string_view asked) {
 PairList listed_pairs(const Simulation& run, const std::string& path) {
   const std::string text = read_input_file(path, "pairs file");
   std::unordered_map<std::string, std::int32_t> number;
-  for (std::int32_t a = 1; a <= run.pedigree.created(); ++a) number.emplace(animal_name(run, a), a);
+  for (std::int32_t a = 1; a <= run.pedigree.created(); ++a) number.emplace(run.animal_name(a), a);
   PairList list;
   std::size_t line_number = 0;
   for (std::size_t start = 0; start < text.size();) {
@@ -127,11 +121,7 @@ PairList listed_pairs(const Simulation& run, const std::string& path) {
 PairList pairs_of(const Simulation& run, const std::string& asked) {
   if (!is_kind_list(asked)) return listed_pairs(run, asked);
   PairList list;
-  for (std::size_t start = 0; start <= asked.size();) {
-    const std::size_t comma = std::min(asked.find(',', start), asked.size());
-    add_kind(run.pedigree, std::string_view(asked).substr(start, comma - start), list);
-    start = comma + 1;
-  }
+  for (const std::string_view kind : split_list(asked)) add_kind(run.pedigree, kind, list);
   return list;
 }
 

@@ -1,13 +1,12 @@
 // Where each stretch of each animal's genome comes from, and the
 // relatedness that follows.
 
-#include "pedsim/relatedness.hpp"
-
 #include <algorithm>
 #include <array>
 #include <tuple>
 
 #include "io/diagnostic.hpp"
+#include "pedsim/relatedness.hpp"
 #include "pedsim/simulation.hpp"
 #include "random/layer_stream.hpp"
 #include "random/layer_words.hpp"
@@ -111,6 +110,23 @@ bool same_origin(const Segment& a, const Segment& b) {
   return a.founder == b.founder && a.founder_haplotype == b.founder_haplotype;
 }
 
+// How haplotype `side` of an animal comes about on a chromosome of `kind`.
+enum class Passing { kMeiosis, kNone, kWholeFirst, kWholeSecond };
+Passing passing(Inheritance kind, bool male, int side) {
+  switch (kind) {
+    case Inheritance::kAutosome:
+      return Passing::kMeiosis;
+    case Inheritance::kX:
+      // A sire's one X is the one from his dam.
+      return side == 1 ? Passing::kMeiosis : male ? Passing::kNone : Passing::kWholeSecond;
+    case Inheritance::kY:
+      return side == 0 && male ? Passing::kWholeFirst : Passing::kNone;
+    case Inheritance::kMitochondrial:
+      return side == 1 ? Passing::kWholeSecond : Passing::kNone;
+  }
+  return Passing::kMeiosis;
+}
+
 }  // namespace
 
 void RelatednessOptions::check(const MarkerOptions& markers) const {
@@ -137,6 +153,12 @@ Relatedness::Relatedness(const Simulation& run) : run_(run) {
   } else {
     names_.assign(map.names.begin() + first_chromosome_, map.names.end());
     lengths_.assign(names_.size(), 0);
+  }
+  std::vector<Inheritance> kinds;
+  for (std::size_t c = 0; c < names_.size(); ++c) {
+    kinds.push_back(linked ? inheritance_of(names_[c]) : Inheritance::kAutosome);
+    autosome_.push_back(kinds.back() == Inheritance::kAutosome ? 1 : 0);
+    if (autosome_.back() != 0) genome_ += lengths_[c] == 0 ? 1 : lengths_[c];
   }
   std::tie(true_sire_, true_dam_) = true_parents(run);
   // A parent's stretches, copied out before the child's are appended to
@@ -166,12 +188,20 @@ Relatedness::Relatedness(const Simulation& run) : run_(run) {
         const std::size_t first = segments_.size();
         const Segment base{.animal = i, .haplotype = side + 1, .chromosome = c};
         const double length = lengths_[static_cast<std::size_t>(c)];
+        const Passing how =
+            passing(kinds[static_cast<std::size_t>(c)], run.pedigree.sex[i] == kMale, side);
+        if (how == Passing::kNone) continue;
         if (parent == 0) {
           Segment own = base;
           own.end_cm = length;
           own.founder = i;
           own.founder_haplotype = side + 1;
           segments_.push_back(own);
+          continue;
+        }
+        if (how != Passing::kMeiosis) {
+          copy_stretch(parental(parent, how == Passing::kWholeFirst ? 0 : 1, c), 0, length,
+                       segments_, first, base);
           continue;
         }
         if (!linked) {
@@ -202,16 +232,15 @@ Relatedness::Relatedness(const Simulation& run) : run_(run) {
   const std::vector<std::int32_t> recorded_dam = recorded(run.pedigree, false);
   const PedigreeKinship on_record(recorded_sire, recorded_dam);
   const PedigreeKinship on_truth(true_sire_, true_dam_);
-  double genome = 0;
-  for (const double l : lengths_) genome += l == 0 ? 1 : l;
   for (std::int32_t i = 1; i <= animals; ++i) {
     inbreeding_recorded_.push_back(on_record.inbreeding(i));
     inbreeding_true_.push_back(on_truth.inbreeding(i));
     double shared = 0;
     for (std::int32_t c = 0; c < chromosomes; ++c) {
+      if (autosome_[static_cast<std::size_t>(c)] == 0) continue;
       shared += shared_length(of(i, 0, c), of(i, 1, c), lengths_[static_cast<std::size_t>(c)]);
     }
-    inbreeding_realised_.push_back(genome > 0 ? shared / genome : 0);
+    inbreeding_realised_.push_back(genome_ > 0 ? shared / genome_ : 0);
   }
 }
 
@@ -229,8 +258,7 @@ std::vector<PairTruth> Relatedness::pairs(
     std::span<const std::string> relationships) const {
   const PedigreeKinship on_record(recorded(run_.pedigree, true), recorded(run_.pedigree, false));
   const PedigreeKinship on_truth(true_sire_, true_dam_);
-  double genome = 0;
-  for (const double l : lengths_) genome += l == 0 ? 1 : l;
+  const double genome = genome_;
   std::vector<PairTruth> out;
   for (std::size_t k = 0; k < pairs.size(); ++k) {
     const auto [a, b] = pairs[k];
@@ -240,6 +268,7 @@ std::vector<PairTruth> Relatedness::pairs(
     std::array<double, 3> ibd{};
     double crossed = 0;
     for (std::int32_t c = 0; c < static_cast<std::int32_t>(names_.size()); ++c) {
+      if (autosome_[static_cast<std::size_t>(c)] == 0) continue;
       const std::array<std::span<const Segment>, 4> h{of(a, 0, c), of(a, 1, c), of(b, 0, c),
                                                       of(b, 1, c)};
       const double length = lengths_[static_cast<std::size_t>(c)];

@@ -1,10 +1,11 @@
 #include "reports/pedigree_truth.hpp"
 
 #include <bit>
+#include <tuple>
 
 #include "analysis/recorded_words.hpp"
-#include "io/buffered_writer.hpp"
 #include "formats/genotype_view.hpp"
+#include "io/buffered_writer.hpp"
 
 namespace pedsim {
 
@@ -26,11 +27,12 @@ class Exclusions {
         animal_(2 * static_cast<std::size_t>(panel.markers())),
         parent_(animal_.size()) {}
 
-  std::int64_t count(std::int32_t animal, std::int32_t parent) {
+  std::int64_t count(std::int32_t animal, std::int32_t parent, bool sire) {
     if (animal_words_.read(panel_, animal) && parent_words_.read(panel_, parent)) {
       std::int64_t count = 0;
       for (std::size_t w = 0; w < panel_.words(); ++w) {
-        count += std::popcount(exclusions(animal_words_, parent_words_, w));
+        count += std::popcount(
+            exclusions(animal_words_, parent_words_, w, panel_.passed_bits(animal, sire, w)));
       }
       return count;
     }
@@ -40,7 +42,9 @@ class Exclusions {
     for (std::size_t k = 0; k < animal_.size(); k += 2) {
       const std::uint16_t a1 = animal_[k], a2 = animal_[k + 1];
       const std::uint16_t p1 = parent_[k], p2 = parent_[k + 1];
-      if (a1 == 0 || p1 == 0) continue;
+      if (a1 == 0 || p1 == 0 || !panel_.passes(animal, sire, static_cast<std::int32_t>(k / 2))) {
+        continue;
+      }
       count += a1 != p1 && a1 != p2 && a2 != p1 && a2 != p2;
     }
     return count;
@@ -72,10 +76,10 @@ void write_pedigree_truth(const Simulation& run, ByteSink& sink) {
       if (!part.empty()) kind.append(kind.empty() ? "" : ",").append(part);
     }
     std::int64_t excluded = 0;
-    for (const auto& [truth, recorded] :
-         {std::pair{c.true_sire, c.recorded_sire}, std::pair{c.true_dam, c.recorded_dam}}) {
+    for (const auto& [truth, recorded, sire] : {std::tuple{c.true_sire, c.recorded_sire, true},
+                                                std::tuple{c.true_dam, c.recorded_dam, false}}) {
       if ((recorded != truth || swapped) && recorded != 0) {
-        excluded += exclusions.count(c.animal, recorded);
+        excluded += exclusions.count(c.animal, recorded, sire);
       }
     }
     for (const std::int32_t animal :

@@ -329,6 +329,25 @@ Parameters parameters_of(const SuppliedPedigree& supplied) {
   return p;
 }
 
+// Markers on X or Y follow each animal's sex: a pedigree that leaves one
+// unknown stops the run, naming the first.
+void check_sexes_known(const Simulation& run) {
+  if (run.panel.x_markers().empty() && run.panel.y_markers().empty()) return;
+  std::int32_t first = 0;
+  std::int32_t unknown = 0;
+  for (std::int32_t a = 1; a <= run.pedigree.created(); ++a) {
+    if (run.pedigree.sex[a] == kMale || run.pedigree.sex[a] == kFemale) continue;
+    if (first == 0) first = a;
+    ++unknown;
+  }
+  if (first == 0) return;
+  std::string text = "the pedigree gives no sex for animal " + run.animal_name(first);
+  if (unknown > 1) text.append(" (and ").append(std::to_string(unknown - 1)).append(" more)");
+  stop_usage(
+      text.append("; the markers on X and Y follow each animal's sex: give it in the "
+                  "pedigree's sex column (1 or M male, 2 or F female)"));
+}
+
 }  // namespace
 
 Simulation simulate(const SuppliedPedigree& supplied, const Seed& seed, const OutputSinks& outputs,
@@ -361,6 +380,7 @@ Simulation simulate(const SuppliedPedigree& supplied, const Seed& seed, const Ou
   run.pedigree.add_created(n);
   run.genotypes = GenotypeStore(n, {model.alleles()});
   run.panel = Panel(n, marker_map_of(markers, model, seed));
+  check_sexes_known(run);
   UniformStream stream = seeded_stream(seed);
   const std::uint64_t first_number = stream.draws();
   const OutputSinks console = console_only(outputs);

@@ -2,12 +2,13 @@
 // name them.
 
 #include <cmath>
+#include <limits>
 #include <sstream>
 
 #include "input/marker_file.hpp"
-#include "text/text.hpp"
 #include "pedsim/simulation.hpp"
 #include "sim/marker_map.hpp"
+#include "text/text.hpp"
 
 namespace pedsim {
 
@@ -18,15 +19,36 @@ void MarkerOptions::validate() const {
   }
   const auto rule = parse_frequency_rule(frequencies);
   if (!rule) {
-    throw InvalidParameters("frequencies are equal, dirichlet:A (A > 0) or maf:LOW-HIGH (0 <= LOW "
-                            "<= HIGH <= 0.5), got '" + frequencies + "'");
+    throw InvalidParameters(
+        "frequencies are equal, dirichlet:A (A > 0) or maf:LOW-HIGH (0 <= LOW "
+        "<= HIGH <= 0.5), got '" +
+        frequencies + "'");
   }
   if (rule->kind == FrequencyRule::Kind::kMinorAllele && alleles != 2) {
     throw InvalidParameters("maf: frequencies are for two-allele markers (--alleles 2)");
   }
   if (marker_file) {
+    if (!sex_chromosomes.empty()) {
+      throw InvalidParameters(
+          "--sex-chromosomes adds chromosomes to a spread panel; a marker "
+          "file names its own (X, Y, MT)");
+    }
     read_marker_file(*marker_file, alleles);
     return;
+  }
+  if (!sex_chromosomes.empty()) {
+    if (!chromosomes) {
+      throw InvalidParameters(
+          "--sex-chromosomes needs --chromosomes: the markers on the "
+          "autosomes are then linked as the sex chromosomes' are");
+    }
+    std::int64_t added = 0;
+    for (const auto& [name, count] : parse_sex_chromosomes(sex_chromosomes)) added += count;
+    if (markers + added > std::numeric_limits<std::int32_t>::max()) {
+      throw InvalidParameters("--markers and --sex-chromosomes ask for more than " +
+                              std::to_string(std::numeric_limits<std::int32_t>::max()) +
+                              " markers");
+    }
   }
   if (chromosomes && (*chromosomes < 1 || *chromosomes > markers)) {
     throw InvalidParameters("the markers are spread over 1 to " + std::to_string(markers) +
@@ -41,7 +63,8 @@ void MarkerOptions::validate() const {
   if (genome_cm > kMaxGenomeCm) {
     throw InvalidParameters(
         "--chromosomes x --chromosome-length, the genome's length, is at most 1000000 cM (each "
-        "meiosis draws a crossover per Morgan); got " + number_text(genome_cm) + " cM");
+        "meiosis draws a crossover per Morgan); got " +
+        number_text(genome_cm) + " cM");
   }
 }
 
@@ -57,6 +80,7 @@ std::string MarkerOptions::describe() const {
   if (!marker_file) {
     if (chromosomes) {
       text << " chromosomes=" << *chromosomes << " chromosome_length=" << chromosome_length;
+      if (!sex_chromosomes.empty()) text << " sex_chromosomes=" << sex_chromosomes;
     } else {
       text << " unlinked";
     }

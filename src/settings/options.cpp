@@ -114,6 +114,13 @@ constexpr std::array kOptions{
     Option{"--chromosome-length", "L", ValueKind::kNumber, 1e-9, kMaxPositionCm,
            "centimorgans per chromosome (default 100)", Reach::kSimulate,
            [](Settings& s, std::string_view v) { s.markers.chromosome_length = *parse_finite(v); }},
+    Option{"--sex-chromosomes", "X:M,Y:M,MT:M", ValueKind::kText, 0, 0,
+           "after the C chromosomes, an X, a Y and a mitochondrial\n"
+           "chromosome (each optional) of M markers each: X passed on\n"
+           "as in mammals (males carry one copy), Y from sire to son,\n"
+           "MT from dam to offspring",
+           Reach::kSimulate,
+           [](Settings& s, std::string_view v) { s.markers.sex_chromosomes = text_of(v); }},
     Option{"--marker-file", "FILE", ValueKind::kText, 0, 0,
            "the markers' map, tab-separated: marker, chromosome,\n"
            "position_cm, optionally freq_1..freq_K",

@@ -44,6 +44,7 @@ class PanelBreeder {
       if (dam == 0) draw_founder(i, 1);
       if (sire != 0) pass_on(i, 0, sire, PanelDraw::kFromSire);
       if (dam != 0) pass_on(i, 1, dam, PanelDraw::kFromDam);
+      if (panel_.has_sex_linked_markers()) keep_one_copy(i);
       if (design_ != nullptr) copy_design_marker(i);
       if (observer_ != nullptr) observer_->row_bred(i, half_);
     }
@@ -138,6 +139,27 @@ class PanelBreeder {
     }
   }
 
+  // Where row i carries one copy, both haplotypes hold it: on X a male's
+  // from his dam, on Y a male's from his sire (a female's Y is cleared), on
+  // MT the dam's. The other copy was drawn or passed on as an autosome's;
+  // a parent's two copies being alike, what it passes on is its one copy.
+  void keep_one_copy(std::int32_t i) {
+    std::uint64_t* from_sire = PanelFill(panel_).haplotype(i, 0);
+    std::uint64_t* from_dam = PanelFill(panel_).haplotype(i, 1);
+    const int bits = panel_.bits();
+    const MarkerRange& x = panel_.x_markers();
+    const MarkerRange& y = panel_.y_markers();
+    const MarkerRange& mt = panel_.mt_markers();
+    copy_field_range(from_dam, from_sire, bits, mt.first, mt.end);
+    if (panel_.male(i)) {
+      copy_field_range(from_dam, from_sire, bits, x.first, x.end);
+      copy_field_range(from_sire, from_dam, bits, y.first, y.end);
+    } else {
+      clear_field_range(from_sire, bits, y.first, y.end);
+      clear_field_range(from_dam, bits, y.first, y.end);
+    }
+  }
+
   // Marker 1 is the design's marker, as it was bred.
   void copy_design_marker(std::int32_t i) {
     const MarkerColumns& marker = design_->marker(0);
@@ -166,6 +188,16 @@ void breed_rows(PanelBreeder& one, PanelBreeder& other, HelperThread& helper, st
   helper.side_by_side([&] { one.breed(first, middle); }, [&] { other.breed(middle, last); });
 }
 
+// Per row, 1 for a male. The X and Y follow the sexes: every animal bred
+// needs one.
+std::vector<std::uint8_t> males_of(const Pedigree& pedigree) {
+  std::vector<std::uint8_t> males(static_cast<std::size_t>(pedigree.rows()) + 1, 0);
+  for (std::int32_t i = 1; i <= pedigree.created(); ++i) {
+    males[static_cast<std::size_t>(i)] = pedigree.sex[i] == kMale ? 1 : 0;
+  }
+  return males;
+}
+
 }  // namespace
 
 void drop_genes(const Pedigree& pedigree, const GenotypeStore& design, const Seed& seed,
@@ -173,6 +205,7 @@ void drop_genes(const Pedigree& pedigree, const GenotypeStore& design, const See
                 const StopRequest* stop, Progress* progress) {
   const std::int32_t bred = pedigree.created();
   PanelFill(panel).set_bred(bred);
+  if (panel.has_sex_linked_markers()) PanelFill(panel).set_sexes(males_of(pedigree));
   const GenotypeStore* marker_one = design_marker_first ? &design : nullptr;
   PanelBreeder one(pedigree, marker_one, seed, panel, observer, 0);
   PanelBreeder other(pedigree, marker_one, seed, panel, observer, 1);

@@ -7,6 +7,7 @@
 #include "random/distributions.hpp"
 #include "random/layer_stream.hpp"
 #include "sim/panel_lanes.hpp"
+#include "text/lists.hpp"
 
 namespace pedsim {
 
@@ -50,6 +51,19 @@ void spread(MarkerMap& map, std::int32_t markers, std::int32_t chromosomes, doub
   }
 }
 
+// A chromosome `name` of `markers` markers after the others, spread as
+// above and named on after them.
+void append_chromosome(MarkerMap& map, const std::string& name, std::int32_t markers,
+                       double length) {
+  const auto index = static_cast<std::int32_t>(map.chromosome_names.size());
+  map.chromosome_names.push_back(name);
+  for (std::int32_t j = 0; j < markers; ++j) {
+    map.names.push_back(std::string("m").append(std::to_string(map.names.size() + 1)));
+    map.chromosome.push_back(index);
+    map.position_cm.push_back((j + 0.5) * length / markers);
+  }
+}
+
 }  // namespace
 
 std::optional<FrequencyRule> parse_frequency_rule(std::string_view text) {
@@ -80,6 +94,9 @@ MarkerMap spread_markers(const MarkerOptions& options) {
   if (options.chromosomes) {
     spread(map, options.markers, *options.chromosomes, options.chromosome_length);
   }
+  for (const auto& [name, markers] : parse_sex_chromosomes(options.sex_chromosomes)) {
+    append_chromosome(map, name, markers, options.chromosome_length);
+  }
   return map;
 }
 
@@ -102,12 +119,50 @@ void choose_frequencies(MarkerMap& map, const MarkerOptions& options, const Mode
   }
 }
 
-std::vector<std::string> sex_chromosomes(const MarkerMap& map) {
-  std::vector<std::string> names;
-  for (const std::string& name : map.chromosome_names) {
-    if (name == "X" || name == "Y" || name == "XY" || name == "MT") names.push_back(name);
+Inheritance inheritance_of(std::string_view chromosome) {
+  if (chromosome == "X") return Inheritance::kX;
+  if (chromosome == "Y") return Inheritance::kY;
+  if (chromosome == "MT") return Inheritance::kMitochondrial;
+  return Inheritance::kAutosome;
+}
+
+MarkerRange markers_of(const MarkerMap& map, Inheritance kind) {
+  MarkerRange range;
+  for (std::int32_t m = 0; m < map.size() && map.linked(); ++m) {
+    const std::string& name =
+        map.chromosome_names[static_cast<std::size_t>(map.chromosome[static_cast<std::size_t>(m)])];
+    if (inheritance_of(name) != kind) continue;
+    if (range.empty()) range.first = m;
+    range.end = m + 1;
   }
-  return names;
+  return range;
+}
+
+std::vector<std::pair<std::string, std::int32_t>> parse_sex_chromosomes(std::string_view text) {
+  std::vector<std::pair<std::string, std::int32_t>> asked;
+  if (text.empty()) return asked;
+  for (const std::string_view part : split_list(text)) {
+    const std::size_t colon = part.find(':');
+    const std::string_view name = part.substr(0, colon);
+    std::int32_t markers = 0;
+    const std::string_view count =
+        colon == std::string_view::npos ? std::string_view{} : part.substr(colon + 1);
+    const auto [end, error] = std::from_chars(count.data(), count.data() + count.size(), markers);
+    const bool known = name == "X" || name == "Y" || name == "MT";
+    if (!known || error != std::errc{} || end != count.data() + count.size() || markers < 1) {
+      throw InvalidParameters(
+          "--sex-chromosomes takes X:M, Y:M and MT:M (M markers, at least 1), "
+          "comma-separated; got '" +
+          std::string(part) + "'");
+    }
+    for (const auto& [seen, n] : asked) {
+      if (seen == name) {
+        throw InvalidParameters("--sex-chromosomes names " + std::string(name) + " twice");
+      }
+    }
+    asked.emplace_back(name, markers);
+  }
+  return asked;
 }
 
 }  // namespace pedsim

@@ -46,6 +46,18 @@ std::uint32_t field(const std::uint64_t* words, std::int32_t index, int bits) {
          ((std::uint32_t{1} << bits) - 1);
 }
 
+// Per word of `markers` markers, the bits of the markers in `ranges`.
+std::vector<std::uint64_t> range_words(std::int32_t markers,
+                                       std::initializer_list<MarkerRange> ranges) {
+  std::vector<std::uint64_t> words((static_cast<std::size_t>(markers) + 63) / 64, 0);
+  for (const MarkerRange& range : ranges) {
+    for (std::int32_t m = range.first; m < range.end; ++m) {
+      words[static_cast<std::size_t>(m) / 64] |= std::uint64_t{1} << (m % 64);
+    }
+  }
+  return words;
+}
+
 }  // namespace
 
 Panel::Panel(std::int32_t animals, MarkerMap map)
@@ -61,7 +73,18 @@ Panel::Panel(std::int32_t animals, MarkerMap map)
       // Replacement codes run to K+1: two bits for two alleles, else a byte
       // while K+1 fits one.
       code_bits_(map_.alleles == 2 ? 2 : (map_.alleles < 255 ? 8 : 16)),
-      code_words_(words_for(static_cast<std::size_t>(map_.size()), code_bits_)) {}
+      code_words_(words_for(static_cast<std::size_t>(map_.size()), code_bits_)) {
+  x_ = markers_of(map_, Inheritance::kX);
+  y_ = markers_of(map_, Inheritance::kY);
+  mt_ = markers_of(map_, Inheritance::kMitochondrial);
+  if (!y_.empty()) y_words_ = range_words(map_.size(), {y_});
+  if (has_sex_linked_markers()) {
+    unpaternal_words_[0] = range_words(map_.size(), {mt_});
+    unpaternal_words_[1] = range_words(map_.size(), {mt_, x_});
+    one_copy_words_[0] = range_words(map_.size(), {mt_});
+    one_copy_words_[1] = range_words(map_.size(), {mt_, x_, y_});
+  }
+}
 
 std::int32_t Panel::candidate_row(std::int32_t animal) const {
   return candidate_of_[static_cast<std::size_t>(animal)] - 1;
@@ -76,7 +99,9 @@ std::int32_t Panel::replacement(std::int32_t animal, std::int32_t marker) const 
 
 std::int32_t Panel::recorded_allele(std::int32_t animal, std::int32_t marker, int side) const {
   if (!called(animal, marker)) return 0;
-  if (side == 0) {
+  // The design's rule replaces the first allele; a hemizygous record has
+  // only that one.
+  if (side == 0 || copies(sample(animal), marker) == 1) {
     const std::int32_t code = replacement(animal, marker);
     if (code != 0) return code;
   }
@@ -101,7 +126,9 @@ void Panel::recorded_alleles(std::int32_t animal, std::int32_t first, std::int32
   if (candidate_row(animal) >= 0) {
     for (std::int32_t k = 0; k < count; ++k) {
       const std::int32_t code = replacement(animal, first + k);
-      if (code != 0) cell(k)[0] = static_cast<std::uint16_t>(code);
+      if (code == 0) continue;
+      cell(k)[0] = static_cast<std::uint16_t>(code);
+      if (copies(source, first + k) == 1) cell(k)[1] = cell(k)[0];
     }
   }
   const std::span<const AlteredCell> cells = altered_of(animal);
@@ -111,7 +138,7 @@ void Panel::recorded_alleles(std::int32_t animal, std::int32_t first, std::int32
     cell(c->marker - first)[0] = c->first;
     cell(c->marker - first)[1] = c->second;
   }
-  if (!has_missing_mask()) return;
+  if (!has_missing_mask() && y_.empty()) return;
   for (std::int32_t k = 0; k < count; ++k) {
     if (!called(animal, first + k)) cell(k)[0] = cell(k)[1] = 0;
   }
@@ -189,7 +216,7 @@ std::size_t Panel::bytes() const {
   return (haplotypes_.size() + codes_.size() + missing_.size()) * sizeof(std::uint64_t) +
          lost_.size() + candidate_of_.size() * sizeof(std::int32_t) +
          altered_.size() * sizeof(AlteredCell) + altered_start_.size() * sizeof(std::size_t) +
-         samples_.size() * sizeof(std::int32_t);
+         samples_.size() * sizeof(std::int32_t) + males_.size();
 }
 
 }  // namespace pedsim

@@ -16,11 +16,11 @@ class PanelFill {
   explicit PanelFill(Panel& panel) : panel_(panel) {}
 
   void set_bred(std::int32_t animals) { panel_.bred_ = animals; }
+  // Per animal, 1 for a male.
+  void set_sexes(std::vector<std::uint8_t> males) { panel_.males_ = std::move(males); }
   // Haplotype `side` of `animal`, to write (see Panel::haplotype).
   std::uint64_t* haplotype(std::int32_t animal, int side) { return panel_.haplotype(animal, side); }
-  void set_candidates(const std::vector<std::int32_t>& animals) {
-    panel_.set_candidates(animals);
-  }
+  void set_candidates(const std::vector<std::int32_t>& animals) { panel_.set_candidates(animals); }
   // Candidate `c`'s replacement codes, to write.
   std::uint64_t* replacements(std::size_t c) { return panel_.replacements(c); }
   void set_lost(std::int32_t animal) { panel_.set_lost(animal); }

@@ -22,17 +22,37 @@ class PanelWords {
   int bits_;
 };
 
-// Sets every bit of fields from..to-1.
-inline void set_field_range(std::uint64_t* words, int bits, std::int32_t from, std::int32_t to) {
+// Calls span(word, bits) over the words holding fields from..to-1, `bits`
+// the fields' bits within the word.
+template <class Span>
+void for_each_field_span(int bits, std::int32_t from, std::int32_t to, Span&& span) {
   for (std::size_t bit = static_cast<std::size_t>(from) * bits,
                    end = static_cast<std::size_t>(to) * bits;
        bit < end;) {
     const std::size_t in_word = bit % 64;
-    const std::size_t span = end - bit < 64 - in_word ? end - bit : 64 - in_word;
-    const std::uint64_t ones = span == 64 ? ~std::uint64_t{0} : ((std::uint64_t{1} << span) - 1);
-    words[bit / 64] |= ones << in_word;
-    bit += span;
+    const std::size_t width = end - bit < 64 - in_word ? end - bit : 64 - in_word;
+    const std::uint64_t ones = width == 64 ? ~std::uint64_t{0} : ((std::uint64_t{1} << width) - 1);
+    span(bit / 64, ones << in_word);
+    bit += width;
   }
+}
+
+// Sets every bit of fields from..to-1.
+inline void set_field_range(std::uint64_t* words, int bits, std::int32_t from, std::int32_t to) {
+  for_each_field_span(bits, from, to, [&](std::size_t w, std::uint64_t in) { words[w] |= in; });
+}
+
+// Fields from..to-1 of `to_words` take those of `from_words`.
+inline void copy_field_range(const std::uint64_t* from_words, std::uint64_t* to_words, int bits,
+                             std::int32_t from, std::int32_t to) {
+  for_each_field_span(bits, from, to, [&](std::size_t w, std::uint64_t in) {
+    to_words[w] = (to_words[w] & ~in) | (from_words[w] & in);
+  });
+}
+
+// Clears every bit of fields from..to-1.
+inline void clear_field_range(std::uint64_t* words, int bits, std::int32_t from, std::int32_t to) {
+  for_each_field_span(bits, from, to, [&](std::size_t w, std::uint64_t in) { words[w] &= ~in; });
 }
 
 // A mask of `markers` fields of `bits` bits: field m all ones where bit m

@@ -27,6 +27,13 @@ const ErrorKernel& kernel_of(const RecordOptions& options) {
 int copies(std::int32_t a, std::int32_t b) { return (a == 2 ? 1 : 0) + (b == 2 ? 1 : 0); }
 constexpr std::uint16_t kGenotypeAlleles[3][2] = {{1, 1}, {1, 2}, {2, 2}};
 
+// A hemizygous genotype (its one allele `a` held twice) that a model
+// changed to (first, second) is recorded as the one allele changed: an
+// error there is never a heterozygote.
+std::int32_t one_copy(std::int32_t first, std::int32_t second, std::int32_t a) {
+  return first != a ? first : second;
+}
+
 }  // namespace
 
 RowErrors::RowErrors(const Pedigree& pedigree, const Model& model,
@@ -88,6 +95,7 @@ int RowErrors::true_copies(std::int32_t i, std::int32_t m) const {
 void RowErrors::keep(std::int32_t i, std::int32_t m, std::int32_t first, std::int32_t second,
                      std::int32_t a, std::int32_t b) {
   if (first == a && second == b) return;
+  if (panel_.copies(i, m) == 1) first = second = one_copy(first, second, a);
   cells.push_back({m, static_cast<std::uint16_t>(first), static_cast<std::uint16_t>(second)});
   ++counts_[static_cast<std::size_t>(i)];
 }
@@ -106,9 +114,27 @@ void RowErrors::alter_batch(std::int32_t i, const std::int32_t* markers, const s
   const RowWords row{panel_.has_missing_mask() ? panel_.missing(i) : nullptr,
                      panel_.haplotype(i, 0), panel_.haplotype(i, 1)};
   const BatchKernel batch = panel_.bits() == 1 ? kernel_.batch_one_bit : kernel_.batch_eight_bits;
-  const std::size_t kept = batch(row, alleles_, markers, draws, count, batch_.data());
+  std::size_t kept = batch(row, alleles_, markers, draws, count, batch_.data());
+  if (panel_.has_sex_linked_markers()) kept = keep_carried(i, kept);
   cells.insert(cells.end(), batch_.begin(), batch_.begin() + static_cast<std::ptrdiff_t>(kept));
   counts_[static_cast<std::size_t>(i)] += static_cast<std::uint32_t>(kept);
+}
+
+// Of a batch's first `kept` cells, those of markers animal i carries, a
+// hemizygous one reduced to its one copy; how many.
+std::size_t RowErrors::keep_carried(std::int32_t i, std::size_t kept) {
+  std::size_t out = 0;
+  for (std::size_t k = 0; k < kept; ++k) {
+    AlteredCell cell = batch_[k];
+    const int copies = panel_.copies(i, cell.marker);
+    if (copies == 0) continue;
+    if (copies == 1) {
+      cell.first = cell.second = static_cast<std::uint16_t>(
+          one_copy(cell.first, cell.second, panel_.true_allele(i, cell.marker, 0)));
+    }
+    batch_[out++] = cell;
+  }
+  return out;
 }
 
 void RowErrors::matrix_event(std::uint32_t draw, std::int32_t i, std::int32_t m) {

@@ -57,6 +57,7 @@ class RowErrors {
             std::int32_t b);
   void alter_batch(std::int32_t i, const std::int32_t* markers, const std::uint32_t* draws,
                    std::size_t count);
+  std::size_t keep_carried(std::int32_t i, std::size_t kept);
   void matrix_event(std::uint32_t draw, std::int32_t i, std::int32_t m);
   void design_rule(std::int32_t i);
 

@@ -8,6 +8,17 @@
 
 namespace pedsim {
 
+// The parts of a comma-separated list, empty ones included.
+inline std::vector<std::string_view> split_list(std::string_view text) {
+  std::vector<std::string_view> parts;
+  for (std::size_t start = 0; start <= text.size();) {
+    const std::size_t comma = std::min(text.find(',', start), text.size());
+    parts.push_back(text.substr(start, comma - start));
+    start = comma + 1;
+  }
+  return parts;
+}
+
 // Names as messages list them: "a, b or c".
 inline std::string listed(const std::vector<std::string>& names) {
   std::string text;
