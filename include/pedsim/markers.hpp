@@ -177,7 +177,8 @@ class Panel {
   bool lost(std::int32_t animal) const {
     return animal > bred_ || lost_[static_cast<std::size_t>(animal)] != 0;
   }
-  // The first allele an error put in place at `marker`, or 0.
+  // The first allele an error put in place at `marker`, or 0 (always, where
+  // the sample carries no copy).
   std::int32_t replacement(std::int32_t animal, std::int32_t marker) const;
   // The markers of the X, Y and mitochondrial chromosomes (empty when the
   // map has none).

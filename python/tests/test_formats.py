@@ -167,3 +167,27 @@ def test_markers_dropped_onto_a_pedigree_table_with_pedigree_errors(tmp_path):
     assert typed.lost.tolist() == [0, 1, 0, 1]
     with pytest.raises(ValueError, match="line 1: heifer is not an animal of the pedigree"):
         pedsim.simulate(pedigree=frame, genotyped=["heifer"])
+
+
+def test_plink_and_bcftools_read_sex_chromosomes_as_pedsim_passes_them_on(tmp_path):
+    """plink1.9's sex check finds every male from X, and the females but the few whose
+    two X descend from one haplotype; its Mendel errors on the autosomes and X are
+    pedsim's (it checks no Y or MT); the VCF's haploid calls make the same .bed."""
+    run = pedsim.simulate(5, 300, 30, seed=8, markers=100, alleles=2, chromosomes=2,
+                          sex_chromosomes="X:400,Y:20,MT:10", error_rate=0.01, call_rate=0.97)
+    run.write(tmp_path, formats=["plink", "vcf"])
+    tool("plink1.9", "--bfile", "ped", "--check-sex", "--out", "sex", cwd=tmp_path)
+    rows = table(tmp_path / "sex.sexcheck")  # FID IID PEDSEX SNPSEX STATUS F
+    assert [int(r[2]) for r in rows] == list(run.sex)
+    assert all(float(r[5]) == 1 for r in rows if r[2] == "1")
+    females = [r for r in rows if r[2] == "2"]
+    assert sum(r[4] != "OK" for r in females) <= 0.005 * len(females)
+    tool("plink1.9", "--bfile", "ped", "--mendel", "--out", "mendel", cwd=tmp_path)
+    counts = [int(row[2]) for row in table(tmp_path / "mendel.lmendel")]
+    checked = np.isin(run.marker_chromosomes, ["1", "2", "X"])
+    assert sum(counts[-400:]) > 100
+    assert counts == run.inconsistencies_per_marker[checked].tolist()
+    tool("plink2", "--vcf", "ped.vcf.gz", "--update-sex", "ped.fam", "col-num=5", "--make-bed",
+         "--out", "v2", cwd=tmp_path)
+    assert (tmp_path / "v2.bed").read_bytes() == (tmp_path / "ped.bed").read_bytes()
+    assert tool("bcftools", "view", "-H", "-r", "Y", "ped.vcf.gz", cwd=tmp_path).count("\n") == 20

@@ -92,7 +92,8 @@ std::int32_t Panel::candidate_row(std::int32_t animal) const {
 
 std::int32_t Panel::replacement(std::int32_t animal, std::int32_t marker) const {
   const std::int32_t c = candidate_row(animal);
-  if (c < 0) return 0;
+  // No error strikes a genotype the sample does not have (a female's Y).
+  if (c < 0 || copies(sample(animal), marker) == 0) return 0;
   return static_cast<std::int32_t>(
       field(replacements(static_cast<std::size_t>(c)), marker, code_bits_));
 }
