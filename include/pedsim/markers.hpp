@@ -157,10 +157,8 @@ class Panel {
   // On a hemizygous marker (X in a male, Y in a male, MT) both sides hold
   // the one copy; on Y a female has none (0).
   std::int32_t true_allele(std::int32_t animal, std::int32_t marker, int side) const {
-    if (animal > bred_ || copies(animal, marker) == 0) return 0;
-    const auto bit = static_cast<std::size_t>(marker) * static_cast<std::size_t>(bits_);
-    const std::uint64_t word = haplotype(animal, side)[bit / 64] >> (bit % 64);
-    return static_cast<std::int32_t>(word & ((std::uint64_t{1} << bits_) - 1)) + 1;
+    if (animal > bred_ || carries_none(animal, marker)) return 0;
+    return stored_allele(animal, marker, side);
   }
   // As recorded: 0 when the animal's records were lost or the genotype was
   // not called; K+1 is an allele only the design's error rule makes.
@@ -192,6 +190,10 @@ class Panel {
   }
   bool male(std::int32_t animal) const {
     return !males_.empty() && males_[static_cast<std::size_t>(animal)] != 0;
+  }
+  // Whether `animal` carries no copy of `marker` (a female's Y).
+  bool carries_none(std::int32_t animal, std::int32_t marker) const {
+    return y_.contains(marker) && !male(animal);
   }
   // The copies of `marker` that `animal` carries: 2; 1 on X or Y in a male
   // and on MT; 0 on Y in a female.
@@ -244,7 +246,7 @@ class Panel {
   // Whether `animal`'s genotype at `marker` was called: its records were
   // kept and the genotype is not missing.
   bool called(std::int32_t animal, std::int32_t marker) const {
-    if (lost(animal) || copies(sample(animal), marker) == 0) return false;
+    if (lost(animal) || carries_none(sample(animal), marker)) return false;
     if (missing_.size() == 0) return true;
     const std::uint64_t* row = missing(animal);
     return ((row[marker / 64] >> (marker % 64)) & 1) == 0;
@@ -271,6 +273,12 @@ class Panel {
   // The library's rules fill the panel through PanelFill; users read it.
   friend class PanelFill;
   std::int32_t candidate_row(std::int32_t animal) const;
+  // The allele held at `marker` on haplotype `side`, carried or not.
+  std::int32_t stored_allele(std::int32_t animal, std::int32_t marker, int side) const {
+    const auto bit = static_cast<std::size_t>(marker) * static_cast<std::size_t>(bits_);
+    const std::uint64_t word = haplotype(animal, side)[bit / 64] >> (bit % 64);
+    return static_cast<std::int32_t>(word & ((std::uint64_t{1} << bits_) - 1)) + 1;
+  }
   void set_bred(std::int32_t animals) { bred_ = animals; }
   // Exchanges the records of each pair (sample mix-ups): afterwards the
   // records under one animal's number are the other's sample, with its

@@ -43,14 +43,18 @@ const AlleleFields& allele_fields() {
   return fields;
 }
 
-// One row's alleles, marker by marker, true or as recorded.
+// One row's alleles, true or as recorded: marker m's two at 2m and 2m + 1.
 void row_alleles(const Panel& panel, std::int32_t animal, bool recorded,
-                 std::vector<std::uint16_t>& first, std::vector<std::uint16_t>& second) {
+                 std::vector<std::uint16_t>& cells) {
+  if (recorded) {
+    panel.recorded_alleles(animal, 0, panel.markers(), cells.data(), 2);
+    return;
+  }
   for (std::int32_t m = 0; m < panel.markers(); ++m) {
-    first[m] = static_cast<std::uint16_t>(recorded ? panel.recorded_allele(animal, m, 0)
-                                                   : panel.true_allele(animal, m, 0));
-    second[m] = static_cast<std::uint16_t>(recorded ? panel.recorded_allele(animal, m, 1)
-                                                    : panel.true_allele(animal, m, 1));
+    for (int side = 0; side < 2; ++side) {
+      cells[2 * static_cast<std::size_t>(m) + static_cast<std::size_t>(side)] =
+          static_cast<std::uint16_t>(panel.true_allele(animal, m, side));
+    }
   }
 }
 
@@ -58,10 +62,9 @@ void write_rows(const Pedigree& pedigree, const Panel& panel, bool recorded, Byt
   BufferedWriter writer(out);
   const AlleleFields& fields = allele_fields();
   const auto markers = static_cast<std::size_t>(panel.markers());
-  std::vector<std::uint16_t> first(markers);
-  std::vector<std::uint16_t> second(markers);
+  std::vector<std::uint16_t> cells(2 * markers);
   for (std::int32_t i = 1; i <= pedigree.rows(); ++i) {
-    row_alleles(panel, i, recorded, first, second);
+    row_alleles(panel, i, recorded, cells);
     char* const start =
         writer.reserve(kHeadFields * kMaxFieldWidth + 2 * markers * kAlleleField + 1);
     char* at = start;
@@ -69,10 +72,9 @@ void write_rows(const Pedigree& pedigree, const Panel& panel, bool recorded, Byt
                                      static_cast<std::int32_t>(pedigree.sex[i])}) {
       at += format_file_field(at, value);
     }
-    for (std::size_t m = 0; m < markers; ++m) {
-      std::memcpy(at, fields[first[m]].data(), kAlleleField);
-      std::memcpy(at + kAlleleField, fields[second[m]].data(), kAlleleField);
-      at += 2 * kAlleleField;
+    for (const std::uint16_t allele : cells) {
+      std::memcpy(at, fields[allele].data(), kAlleleField);
+      at += kAlleleField;
     }
     *at++ = '\n';
     writer.commit(static_cast<std::size_t>(at - start));

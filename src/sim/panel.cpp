@@ -121,8 +121,8 @@ void Panel::recorded_alleles(std::int32_t animal, std::int32_t first, std::int32
   }
   const std::int32_t source = sample(animal);
   for (std::int32_t k = 0; k < count; ++k) {
-    cell(k)[0] = static_cast<std::uint16_t>(true_allele(source, first + k, 0));
-    cell(k)[1] = static_cast<std::uint16_t>(true_allele(source, first + k, 1));
+    cell(k)[0] = static_cast<std::uint16_t>(stored_allele(source, first + k, 0));
+    cell(k)[1] = static_cast<std::uint16_t>(stored_allele(source, first + k, 1));
   }
   if (candidate_row(animal) >= 0) {
     for (std::int32_t k = 0; k < count; ++k) {
