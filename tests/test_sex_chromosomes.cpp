@@ -8,6 +8,7 @@
 #include <string>
 
 #include "pedsim/pedsim.hpp"
+#include "support.hpp"
 
 namespace pedsim {
 namespace {
@@ -47,17 +48,20 @@ bool carries(const Panel& panel, std::int32_t animal, std::int32_t marker, std::
          panel.true_allele(animal, marker, 1) == allele;
 }
 
-TEST(SexChromosomes, EachFollowsItsLineAndLeavesTheAutosomesAlone) {
-  const Simulation run = sex_run(sex_panel("X:300,Y:30,MT:20"), complete());
+// Breaks of each chromosome's line in a run; and, of the sons of dams
+// heterozygous at X's first marker, how many and how many took her first.
+struct Lines {
+  std::int64_t broken = 0;
+  std::int64_t sons = 0;
+  std::int64_t from_her_first = 0;
+};
+
+Lines lines_of(const Simulation& run) {
   const Panel& panel = run.panel;
   const Pedigree& p = run.pedigree;
   const MarkerRange x = panel.x_markers(), y = panel.y_markers(), mt = panel.mt_markers();
-  ASSERT_EQ(x.end - x.first, 300);
-  ASSERT_EQ(y.end - y.first, 30);
-  ASSERT_EQ(mt.end - mt.first, 20);
-  std::int64_t broken = 0;
-  // Sons of dams heterozygous at X's first marker: from which of her two.
-  std::int64_t sons = 0, from_her_first = 0;
+  Lines lines;
+  std::int64_t& broken = lines.broken;
   for (std::int32_t i = 1; i <= p.created(); ++i) {
     const bool male = p.sex[i] == kMale;
     const std::int32_t sire = p.sire[i], dam = p.dam[i];
@@ -70,8 +74,8 @@ TEST(SexChromosomes, EachFollowsItsLineAndLeavesTheAutosomesAlone) {
       broken += !male && sire != 0 && allele(i, m, 0) != allele(sire, m, 0);
     }
     if (male && dam != 0 && allele(dam, x.first, 0) != allele(dam, x.first, 1)) {
-      ++sons;
-      from_her_first += allele(i, x.first, 1) == allele(dam, x.first, 0);
+      ++lines.sons;
+      lines.from_her_first += allele(i, x.first, 1) == allele(dam, x.first, 0);
     }
     for (std::int32_t m = y.first; m < y.end; ++m) {
       if (!male) {
@@ -86,9 +90,24 @@ TEST(SexChromosomes, EachFollowsItsLineAndLeavesTheAutosomesAlone) {
       broken += dam != 0 && allele(i, m, 1) != allele(dam, m, 1);
     }
   }
-  EXPECT_EQ(broken, 0);
-  ASSERT_GT(sons, 300);
-  EXPECT_LT(std::abs(from_her_first - sons / 2.0), 4 * std::sqrt(sons / 4.0));
+  return lines;
+}
+
+void expect_lines_kept(const Simulation& run) {
+  const Lines lines = lines_of(run);
+  EXPECT_EQ(lines.broken, 0);
+  ASSERT_GT(lines.sons, 300);
+  EXPECT_LT(std::abs(lines.from_her_first - lines.sons / 2.0), 4 * std::sqrt(lines.sons / 4.0));
+}
+
+TEST(SexChromosomes, EachFollowsItsLineAndLeavesTheAutosomesAlone) {
+  const Simulation run = sex_run(sex_panel("X:300,Y:30,MT:20"), complete());
+  const Panel& panel = run.panel;
+  const Pedigree& p = run.pedigree;
+  ASSERT_EQ(panel.x_markers().end - panel.x_markers().first, 300);
+  ASSERT_EQ(panel.y_markers().end - panel.y_markers().first, 30);
+  ASSERT_EQ(panel.mt_markers().end - panel.mt_markers().first, 20);
+  expect_lines_kept(run);
   // The autosomes' streams do not see the chromosomes added after them.
   const Simulation plain = sex_run(sex_panel(""), complete());
   std::int64_t moved = 0;
@@ -100,6 +119,28 @@ TEST(SexChromosomes, EachFollowsItsLineAndLeavesTheAutosomesAlone) {
     }
   }
   EXPECT_EQ(moved, 0);
+}
+
+// A marker file's X, Y and MT, wherever they lie in the map.
+TEST(SexChromosomes, AMarkerFileNamesThemInAnyOrder) {
+  test::TempDir dir;
+  std::string map = "marker\tchromosome\tposition_cm\n";
+  int number = 0;
+  for (const auto& [chromosome, count] : std::initializer_list<std::pair<const char*, int>>{
+           {"MT", 10}, {"1", 50}, {"X", 200}, {"XY", 20}, {"Y", 10}, {"2", 50}}) {
+    for (int j = 0; j < count; ++j) {
+      map += "m" + std::to_string(++number) + "\t" + chromosome + "\t" + std::to_string(j) + "\n";
+    }
+  }
+  test::write_file(dir.path() / "map.tsv", map);
+  MarkerOptions markers;
+  markers.alleles = 2;
+  markers.marker_file = (dir.path() / "map.tsv").string();
+  const Simulation run = sex_run(markers, complete());
+  EXPECT_EQ(run.panel.mt_markers().first, 0);
+  EXPECT_EQ(run.panel.x_markers().first, 60);
+  EXPECT_EQ(run.panel.y_markers().first, 280);
+  expect_lines_kept(run);
 }
 
 // Whether a called child genotype can come from its parents' called ones,
