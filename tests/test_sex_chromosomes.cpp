@@ -129,7 +129,13 @@ TEST(SexChromosomes, AMarkerFileNamesThemInAnyOrder) {
   for (const auto& [chromosome, count] : std::initializer_list<std::pair<const char*, int>>{
            {"MT", 10}, {"1", 50}, {"X", 200}, {"XY", 20}, {"Y", 10}, {"2", 50}}) {
     for (int j = 0; j < count; ++j) {
-      map += "m" + std::to_string(++number) + "\t" + chromosome + "\t" + std::to_string(j) + "\n";
+      map.append("m")
+          .append(std::to_string(++number))
+          .append("\t")
+          .append(chromosome)
+          .append("\t")
+          .append(std::to_string(j))
+          .append("\n");
     }
   }
   test::write_file(dir.path() / "map.tsv", map);
