@@ -201,7 +201,8 @@ TEST(SexChromosomes, OneCopyIsRecordedAsOneAlleleAndCheckedByItsLine) {
   };
   EXPECT_TRUE(within(static_cast<double>(called), static_cast<double>(one_copy), call_rate));
   EXPECT_TRUE(within(static_cast<double>(altered), static_cast<double>(called), error_rate));
-  const std::vector<double>& by_marker = marker_table(run).column("inconsistent_genotypes");
+  const MarkerTable table = marker_table(run);
+  const std::vector<double>& by_marker = table.column("inconsistent_genotypes");
   double counted = 0;
   for (const double c : by_marker) counted += c;
   EXPECT_GT(inconsistent, 1000);
