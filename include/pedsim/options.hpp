@@ -80,6 +80,10 @@ std::span<const Option> options();
 const Option* find_option(std::string_view name);
 // The option whose Python keyword is `keyword` ("error_rate"), or null.
 const Option* find_keyword(std::string_view keyword);
+// A message in the words of the Python and R bindings: each option that
+// is a keyword there ("--error-rate", "--format") named as the keyword
+// ("error_rate", "formats").
+std::string in_keywords(std::string_view text);
 // The option ("--error-rate", or with `keyword` its Python keyword,
 // "error_rate") nearest a misspelt name, within a few characters; "" for
 // none.

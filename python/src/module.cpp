@@ -54,47 +54,6 @@ py::array allele_pairs_view(const pedsim::CodeColumn& first, const pedsim::CodeC
                              {py::ssize_t{1}, distance}, first.begin(), owner));
 }
 
-// Options the module takes as keywords of another name, or of Run.write
-// and simulate(pedigree=...).
-constexpr std::pair<std::string_view, std::string_view> kOtherKeywords[] = {
-    {"--format", "formats"},     {"--true-genotypes", "true_genotypes"},
-    {"--truth", "truth"},        {"--summary", "summary"},
-    {"--pedigree", "pedigree"},  {"--pedigree-format", "pedigree_format"},
-    {"--genotyped", "genotyped"}};
-
-// A message in the words of Python: each option that is a keyword
-// ("--error-rate", "--format") named as the keyword ("error_rate",
-// "formats").
-std::string in_keywords(std::string_view text) {
-  std::string out;
-  std::size_t at = 0;
-  while (at < text.size()) {
-    const std::size_t dashes = text.find("--", at);
-    if (dashes == std::string_view::npos) break;
-    std::size_t end = dashes + 2;
-    while (end < text.size() &&
-           (std::islower(static_cast<unsigned char>(text[end])) != 0 || text[end] == '-')) {
-      ++end;
-    }
-    out.append(text.substr(at, dashes - at));
-    const std::string_view name = text.substr(dashes, end - dashes);
-    const pedsim::Option* option = pedsim::find_option(name);
-    const auto* other = std::find_if(std::begin(kOtherKeywords), std::end(kOtherKeywords),
-                                     [name](const auto& k) { return k.first == name; });
-    if (other != std::end(kOtherKeywords)) {
-      out.append(other->second);
-    } else if (option != nullptr && option->reach == pedsim::Reach::kSimulate) {
-      std::string keyword(option->name.substr(2));
-      std::replace(keyword.begin(), keyword.end(), '-', '_');
-      out.append(keyword);
-    } else {
-      out.append(text.substr(dashes, end - dashes));
-    }
-    at = end;
-  }
-  return out.append(text.substr(std::min(at, text.size())));
-}
-
 // A stop as Python's own exception: a file that failed as OSError with its
 // errno and file name (so PermissionError and the like can be caught), a
 // usage error as ValueError, anything else as OSError with the last line of
@@ -112,7 +71,8 @@ void raise_stop(const pedsim::Stop& stop) {
   }
   constexpr std::string_view kUsagePrefix = "pedsim: ";
   if (stop.status() == 2 && text.starts_with(kUsagePrefix)) {
-    PyErr_SetString(PyExc_ValueError, in_keywords(text.substr(kUsagePrefix.size())).c_str());
+    PyErr_SetString(PyExc_ValueError,
+                    pedsim::in_keywords(text.substr(kUsagePrefix.size())).c_str());
     return;
   }
   PyErr_SetString(PyExc_OSError, text.c_str());
@@ -547,7 +507,7 @@ PYBIND11_MODULE(_pedsim, m) {
     try {
       if (failure) std::rethrow_exception(failure);
     } catch (const pedsim::InvalidParameters& invalid) {
-      PyErr_SetString(PyExc_ValueError, in_keywords(invalid.what()).c_str());
+      PyErr_SetString(PyExc_ValueError, pedsim::in_keywords(invalid.what()).c_str());
     } catch (const pedsim::TableTooLarge& too_large) {
       PyErr_SetString(PyExc_ValueError, too_large.what());
     } catch (const pedsim::Stop& stop) {

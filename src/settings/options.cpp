@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -319,6 +320,48 @@ std::string keyword_of(const Option& option) {
   std::string name(option.name.substr(2));
   std::replace(name.begin(), name.end(), '-', '_');
   return name;
+}
+
+namespace {
+
+// Options the bindings take as keywords of another name, or as arguments
+// of their write and of simulate(pedigree=...).
+constexpr std::pair<std::string_view, std::string_view> kOtherKeywords[] = {
+    {"--format", "formats"},     {"--true-genotypes", "true_genotypes"},
+    {"--truth", "truth"},        {"--summary", "summary"},
+    {"--pedigree", "pedigree"},  {"--pedigree-format", "pedigree_format"},
+    {"--genotyped", "genotyped"}};
+
+}  // namespace
+
+std::string in_keywords(std::string_view text) {
+  std::string out;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const std::size_t dashes = text.find("--", at);
+    if (dashes == std::string_view::npos) break;
+    std::size_t end = dashes + 2;
+    while (end < text.size() &&
+           (std::islower(static_cast<unsigned char>(text[end])) != 0 || text[end] == '-')) {
+      ++end;
+    }
+    out.append(text.substr(at, dashes - at));
+    const std::string_view name = text.substr(dashes, end - dashes);
+    const Option* option = find_option(name);
+    const auto* other = std::find_if(std::begin(kOtherKeywords), std::end(kOtherKeywords),
+                                     [name](const auto& k) { return k.first == name; });
+    if (other != std::end(kOtherKeywords)) {
+      out.append(other->second);
+    } else if (option != nullptr && option->reach == Reach::kSimulate) {
+      std::string keyword(option->name.substr(2));
+      std::replace(keyword.begin(), keyword.end(), '-', '_');
+      out.append(keyword);
+    } else {
+      out.append(text.substr(dashes, end - dashes));
+    }
+    at = end;
+  }
+  return out.append(text.substr(std::min(at, text.size())));
 }
 
 const Option* find_keyword(std::string_view keyword) {
