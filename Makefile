@@ -7,6 +7,9 @@
 #   make fuzz     run the argument, marker-file and pedigree-file fuzzers for FUZZ_SECONDS each (default 60)
 #   make python   build the Python module and install it into the virtual
 #                 environment .venv (made with Debian's python3 and its packages)
+#   make r        build the R package and install it into the R library .r-library
+#                 (R_LIBS=.r-library R, then library(pedsim))
+#   make r-check  R CMD check of the R package, failing on any warning
 
 PRESET ?= release
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
@@ -14,9 +17,10 @@ RELEASE_BIN := build/release/pedsim
 PREFIX ?= /usr/local
 PYTHON ?= /usr/bin/python3
 VENV ?= .venv
+R_LIBRARY ?= .r-library
 PACKAGES := bash scripts/debian-packages.sh
 
-.PHONY: run test build bench fuzz python install format clean
+.PHONY: run test build bench fuzz python r r-check install format clean
 
 build:
 	cmake --preset $(PRESET) >/dev/null
@@ -65,6 +69,25 @@ python:
 	  --prefix "$$($(VENV)/bin/python -c 'import sysconfig; print(sysconfig.get_paths()["purelib"])')"
 	@echo "pedsim: installed the Python module into $(VENV); try $(VENV)/bin/python -c 'import pedsim'"
 
+# The R package over the library built as position-independent code.
+R_PACKAGE_ENV = PEDSIM_INCLUDE=$(CURDIR)/include PEDSIM_CORE=$(CURDIR)/build/release/libpedsim_core_pic.a
+r:
+	@$(PACKAGES) r
+	cmake --preset release >/dev/null
+	cmake --build --preset release -j $(JOBS) --target pedsim pedsim_core_pic
+	rm -rf build/release/r-source && mkdir -p build/release/r-source $(R_LIBRARY)
+	cp -R r/pedsim build/release/r-source/
+	$(R_PACKAGE_ENV) R CMD INSTALL --no-multiarch --library=$(R_LIBRARY) build/release/r-source/pedsim
+	@echo "pedsim: installed the R package into $(CURDIR)/$(R_LIBRARY); try R_LIBS=$(R_LIBRARY) R -e 'library(pedsim); simulate(3, 20, 5)'"
+
+r-check: r
+	rm -rf build/release/r-check && mkdir -p build/release/r-check
+	cd build/release/r-check && R CMD build $(CURDIR)/r/pedsim
+	cd build/release/r-check && $(R_PACKAGE_ENV) PEDSIM_BINARY=$(CURDIR)/$(RELEASE_BIN) \
+	  R_LIBS=$(CURDIR)/$(R_LIBRARY) R CMD check --no-manual pedsim_*.tar.gz
+	@! grep -E "^\* .*(WARNING|ERROR)" build/release/r-check/pedsim.Rcheck/00check.log || \
+	  { echo "pedsim: R CMD check warned (above)"; exit 1; }
+
 # Runs the argument, marker-file and pedigree-file fuzzers for FUZZ_SECONDS each, on
 # copies of their seed corpora.
 FUZZ_SECONDS ?= 60
@@ -84,4 +107,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp')
 
 clean:
-	rm -rf build out $(VENV)
+	rm -rf build out $(VENV) $(R_LIBRARY)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that a step of the build needs, when they are
 # missing, and says what it installs:
-#   scripts/debian-packages.sh build|test|python|fuzz|bench|ci ...
+#   scripts/debian-packages.sh build|test|python|r|fuzz|bench|ci ...
 # As root it runs apt-get itself, otherwise through sudo. Where neither can
 # install, it names the missing packages and fails.
 set -euo pipefail
@@ -16,10 +16,11 @@ packages_of() {
     test) echo g++ cmake make librandom123-dev $htslib libgtest-dev libgmock-dev parallel python3-dev \
       python3-venv pybind11-dev python3-pybind11 python3-numpy python3-pytest python3-pandas \
       plink1.9 plink2 bcftools ;;
+    r) echo "$(packages_of build) r-base-dev r-cran-rcpp r-cran-testthat" ;;
     fuzz) echo "$(packages_of build) clang libclang-rt-14-dev" ;;
     bench) echo "$(packages_of build) libbenchmark-dev" ;;
-    ci) echo "$(packages_of test) $(packages_of fuzz) $(packages_of bench)" ;;
-    *) echo "debian-packages.sh: unknown step '$1' (build, test, python, fuzz, bench, ci)" >&2
+    ci) echo "$(packages_of test) $(packages_of r) $(packages_of fuzz) $(packages_of bench)" ;;
+    *) echo "debian-packages.sh: unknown step '$1' (build, test, python, r, fuzz, bench, ci)" >&2
        exit 2 ;;
   esac
 }

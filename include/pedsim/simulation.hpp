@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -145,6 +146,15 @@ class StopRequest {
  private:
   std::atomic<bool> requested_{false};
 };
+
+// Runs work(stop) on a thread of its own while this thread asks
+// `interrupted()` every tenth of a second; once it says yes the run is
+// asked to stop, and when it has, the result is empty (the interrupter
+// raises its own signal). Where no thread can be started, the work runs
+// here, unwatched. An interpreter's binding runs a long run this way.
+std::optional<Simulation> simulate_watched(
+    const std::function<Simulation(const StopRequest*)>& work,
+    const std::function<bool()>& interrupted);
 
 // Told, from the thread that runs it, how far a run has gone: the stage it
 // is in ("dropping the markers", "writing ped.bed") and the share of that

@@ -8,16 +8,12 @@
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
-#include <future>
 #include <memory>
 #include <optional>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <type_traits>
 #include <vector>
 
@@ -374,47 +370,22 @@ pedsim::Settings settings_of(const py::dict& keywords, bool supplied_pedigree) {
   return settings;
 }
 
-// Runs `work` (given a stop request) on a thread of its own while this one,
-// without the GIL, looks for an interrupt every tenth of a second: Ctrl-C
-// stops the run and raises KeyboardInterrupt at once, not when the run
-// ends. Where no thread can be started, the work runs here.
+// Runs `work` (given a stop request) on a thread of its own while this
+// one, without the GIL, looks for an interrupt every tenth of a second:
+// Ctrl-C stops the run and raises KeyboardInterrupt at once, not when the
+// run ends.
 template <class Work>
 pedsim::Simulation interruptibly(Work work) {
-  pedsim::StopRequest stop;
-  std::packaged_task<pedsim::Simulation()> task([&work, &stop] { return work(&stop); });
-  std::future<pedsim::Simulation> result = task.get_future();
-  std::thread worker;
-  try {
-    worker = std::thread(std::move(task));
-  } catch (const std::system_error&) {
-    py::gil_scoped_release unlocked;
-    return work(nullptr);
-  }
-  bool interrupted = false;
-  for (;;) {
-    std::future_status status;
-    {
-      py::gil_scoped_release unlocked;
-      status = result.wait_for(std::chrono::milliseconds(100));
-    }
-    if (status == std::future_status::ready) break;
-    if (PyErr_CheckSignals() != 0) {
-      interrupted = true;
-      stop.request();
-    }
-  }
+  std::optional<pedsim::Simulation> run;
   {
     py::gil_scoped_release unlocked;
-    worker.join();
+    run = pedsim::simulate_watched(work, [] {
+      py::gil_scoped_acquire locked;
+      return PyErr_CheckSignals() != 0;
+    });
   }
-  if (interrupted) {
-    try {
-      result.get();
-    } catch (const pedsim::Stop&) {
-    }
-    throw py::error_already_set();
-  }
-  return result.get();
+  if (!run) throw py::error_already_set();
+  return std::move(*run);
 }
 
 Run simulate(std::int32_t generations, std::int32_t founders, std::int32_t males,

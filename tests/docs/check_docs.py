@@ -14,6 +14,9 @@ pedsim first on the PATH and its Python module importable.
     check_docs.py --update BIN_DIR PYTHON_DIR FILE.md...   write the outputs in
     check_docs.py --without-python ...                     skip the Python commands
                                                            (a build without the module)
+    check_docs.py --r-library DIR ...                      run the Rscript commands with the
+                                                           R package installed in DIR (else
+                                                           skip them)
 """
 
 import os
@@ -102,7 +105,7 @@ def matches(expected, actual):
     return bool(actual) and same_line(expected[0], actual[0]) and matches(expected[1:], actual[1:])
 
 
-def check_file(path, env, update, python):
+def check_file(path, env, update, python, r):
     lines = open(path, encoding="utf-8").read().split("\n")
     failures = []
     replaced = {}
@@ -119,7 +122,7 @@ def check_file(path, env, update, python):
             continue
         new_body = []
         for command, written, expected in commands(body):
-            if not python and command.startswith("python3"):
+            if (not python and command.startswith("python3")) or (not r and command.startswith("Rscript")):
                 new_body += written + expected
                 continue
             actual = run(command, folder, env)
@@ -148,6 +151,11 @@ def check_file(path, env, update, python):
 def main(argv):
     update = "--update" in argv
     python = "--without-python" not in argv
+    r_library = None
+    if "--r-library" in argv:
+        at = argv.index("--r-library")
+        r_library = os.path.abspath(argv[at + 1])
+        del argv[at:at + 2]
     argv = [a for a in argv if a and a not in ("--update", "--without-python")]
     bin_dir, python_dir, files = os.path.abspath(argv[0]), os.path.abspath(argv[1]), argv[2:]
     env = {k: v for k, v in os.environ.items() if k != "PEDSIM_SEED"}
@@ -156,9 +164,11 @@ def main(argv):
                                    env.get("PATH", "/usr/bin:/bin")])
     env["PYTHONPATH"] = python_dir
     env["LC_ALL"] = "C.UTF-8"
+    if r_library:
+        env["R_LIBS"] = r_library
     failures = []
     for path in files:
-        failures += check_file(path, env, update, python)
+        failures += check_file(path, env, update, python, r_library is not None)
     for failure in failures:
         print(failure)
     print(f"documentation: {len(failures)} command(s) printed other than their text says")

@@ -1,0 +1,4 @@
+library(testthat)
+library(pedsim)
+
+test_check("pedsim")
