@@ -10,7 +10,9 @@ new_run <- function(pointer) {
     pedigree_truth = function() {
       as.data.frame(.Call(pedsim_pedigree_truth, pointer), stringsAsFactors = FALSE)
     },
-    figures = function() .Call(pedsim_figures, pointer)
+    figures = function() .Call(pedsim_figures, pointer),
+    segments = function() as.data.frame(.Call(pedsim_segments, pointer), stringsAsFactors = FALSE),
+    inbreeding = function() as.data.frame(.Call(pedsim_inbreeding, pointer))
   )
   for (name in names(lazy)) {
     local({
@@ -108,6 +110,19 @@ genotypes <- function(run, animals = NULL, markers = NULL, recorded = TRUE, coun
                  marker_names[if (is.null(columns)) seq_along(marker_names) else columns])
   dimnames(out) <- if (isTRUE(counts)) labels else c(labels, list(NULL))
   out
+}
+
+kinship <- function(run, pairs) {
+  stopifnot(inherits(run, "pedsim_run"))
+  table <- if (is.character(pairs)) {
+    .Call(pedsim_kinship, run$.pointer, paste(pairs, collapse = ","), NULL, NULL)
+  } else {
+    pairs <- as.matrix(pairs)
+    if (ncol(pairs) != 2) stop("pairs = takes kinds of relatives, a file, or two columns of animals",
+                               call. = FALSE)
+    .Call(pedsim_kinship, run$.pointer, NULL, pairs[, 1], pairs[, 2])
+  }
+  as.data.frame(table, stringsAsFactors = FALSE)
 }
 
 write <- function(run, dir, formats = "pre", truth = FALSE, summary = FALSE,

@@ -5,6 +5,7 @@
 
 #include <Rcpp.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -245,9 +246,65 @@ SEXP pedsim_markers(SEXP pointer) {
   END_RCPP
 }
 
+// One chosen genotype into the output: its alleles (NA where none), or the
+// copies of allele 2.
+struct GenotypeOut {
+  int* out;
+  R_xlen_t animals;
+  R_xlen_t cells;  // animals x markers
+  bool counts;
+  void put(R_xlen_t i, R_xlen_t j, int first, int second) const {
+    const R_xlen_t at = i + animals * j;
+    if (counts) {
+      out[at] = first == 0 ? NA_INTEGER : (first == 2) + (second == 2);
+      return;
+    }
+    out[at] = first == 0 ? NA_INTEGER : first;
+    out[at + cells] = second == 0 ? NA_INTEGER : second;
+  }
+};
+
+// A run of consecutive markers, a block at a time and within a block
+// animal by animal: each animal's alleles of the block are read in one
+// call, and the block's columns of the output are filled together.
+void put_marker_run(const pedsim::Panel& panel, const std::vector<std::int32_t>& rows,
+                    std::int32_t first, R_xlen_t count, bool recorded, const GenotypeOut& out) {
+  constexpr std::int32_t kBlock = 256;
+  std::vector<std::uint16_t> cells(2 * kBlock);
+  for (R_xlen_t start = 0; start < count; start += kBlock) {
+    const auto n = static_cast<std::int32_t>(std::min<R_xlen_t>(kBlock, count - start));
+    const std::int32_t from = first + static_cast<std::int32_t>(start);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      const std::int32_t animal = rows[i];
+      if (recorded) {
+        panel.recorded_alleles(animal, from, n, cells.data(), 2);
+      } else {
+        for (std::int32_t k = 0; k < n; ++k) {
+          cells[2 * static_cast<std::size_t>(k)] =
+              static_cast<std::uint16_t>(panel.true_allele(animal, from + k, 0));
+          cells[2 * static_cast<std::size_t>(k) + 1] =
+              static_cast<std::uint16_t>(panel.true_allele(animal, from + k, 1));
+        }
+      }
+      for (std::int32_t k = 0; k < n; ++k) {
+        out.put(static_cast<R_xlen_t>(i), start + k, cells[2 * static_cast<std::size_t>(k)],
+                cells[2 * static_cast<std::size_t>(k) + 1]);
+      }
+    }
+  }
+}
+
+bool consecutive(const std::vector<std::int32_t>& numbers) {
+  for (std::size_t k = 1; k < numbers.size(); ++k) {
+    if (numbers[k] != numbers[k - 1] + 1) return false;
+  }
+  return true;
+}
+
 // Genotypes of the chosen animals at the chosen markers: animals x markers x
 // 2 alleles (NA where none), or with `counts` the copies of allele 2 of a
-// two-allele panel, animals x markers (NA where none).
+// two-allele panel, animals x markers (NA where none). Only the chosen
+// genotypes are copied, into R's integers.
 SEXP pedsim_genotypes(SEXP pointer, SEXP animals, SEXP markers, SEXP recorded, SEXP counts) {
   BEGIN_RCPP
   const pedsim::Simulation& run = run_of(pointer);
@@ -262,33 +319,33 @@ SEXP pedsim_genotypes(SEXP pointer, SEXP animals, SEXP markers, SEXP recorded, S
   }
   const auto a = static_cast<R_xlen_t>(rows.size());
   const auto m = static_cast<R_xlen_t>(columns.size());
-  Rcpp::IntegerVector out(a * m * (as_counts ? 1 : 2));
-  for (R_xlen_t j = 0; j < m; ++j) {
-    const std::int32_t marker = columns[static_cast<std::size_t>(j)] - 1;
-    for (R_xlen_t i = 0; i < a; ++i) {
-      const std::int32_t animal = rows[static_cast<std::size_t>(i)];
-      pedsim::Genotype g;
-      if (panel) {
-        const auto allele = [&](int side) {
-          return as_recorded ? run.panel.recorded_allele(animal, marker, side)
-                             : run.panel.true_allele(animal, marker, side);
-        };
-        g = {allele(0), allele(1)};
-      } else {
-        g = as_recorded ? run.genotypes.recorded_genotype(animal)
-                        : run.genotypes.true_genotype(animal);
+  Rcpp::IntegerVector result(Rcpp::no_init(a * m * (as_counts ? 1 : 2)));
+  const GenotypeOut out{result.begin(), a, a * m, as_counts};
+  if (panel && m > 0 && consecutive(columns)) {
+    put_marker_run(run.panel, rows, columns[0] - 1, m, as_recorded, out);
+  } else {
+    for (R_xlen_t j = 0; j < m; ++j) {
+      const std::int32_t marker = columns[static_cast<std::size_t>(j)] - 1;
+      for (R_xlen_t i = 0; i < a; ++i) {
+        const std::int32_t animal = rows[static_cast<std::size_t>(i)];
+        pedsim::Genotype g;
+        if (panel) {
+          const auto allele = [&](int side) {
+            return as_recorded ? run.panel.recorded_allele(animal, marker, side)
+                               : run.panel.true_allele(animal, marker, side);
+          };
+          g = {allele(0), allele(1)};
+        } else {
+          g = as_recorded ? run.genotypes.recorded_genotype(animal)
+                          : run.genotypes.true_genotype(animal);
+        }
+        out.put(i, j, g.first, g.second);
       }
-      if (as_counts) {
-        out[i + a * j] = g.first == 0 ? NA_INTEGER : (g.first == 2) + (g.second == 2);
-        continue;
-      }
-      out[i + a * j] = g.first == 0 ? NA_INTEGER : g.first;
-      out[i + a * j + a * m] = g.second == 0 ? NA_INTEGER : g.second;
     }
   }
-  out.attr("dim") =
+  result.attr("dim") =
       as_counts ? Rcpp::IntegerVector::create(a, m) : Rcpp::IntegerVector::create(a, m, 2);
-  return out;
+  return result;
   END_RCPP
 }
 
@@ -380,6 +437,113 @@ SEXP pedsim_figures(SEXP pointer) {
   END_RCPP
 }
 
+// The relatedness truth of a run, traced once and kept beside it.
+const pedsim::Relatedness& relatedness_of(SEXP pointer) {
+  RunPointer run(pointer);
+  SEXP kept = R_ExternalPtrProtected(pointer);
+  if (TYPEOF(kept) != EXTPTRSXP) {
+    pedsim::RelatednessOptions{.ibd = true, .pairs = std::nullopt}.check(run->markers);
+    Rcpp::XPtr<pedsim::Relatedness> truth(new pedsim::Relatedness(*run), true);
+    R_SetExternalPtrProtected(pointer, truth);
+    kept = truth;
+  }
+  return *Rcpp::XPtr<pedsim::Relatedness>(kept);
+}
+
+SEXP pedsim_segments(SEXP pointer) {
+  BEGIN_RCPP
+  try {
+    const pedsim::Relatedness& truth = relatedness_of(pointer);
+    const std::vector<pedsim::Segment>& segments = truth.segments();
+    const std::size_t n = segments.size();
+    Rcpp::IntegerVector animal = int_column(n), haplotype = int_column(n), founder = int_column(n),
+                        founder_haplotype = int_column(n);
+    Rcpp::CharacterVector chromosome(static_cast<R_xlen_t>(n));
+    Rcpp::NumericVector start(static_cast<R_xlen_t>(n)), end(static_cast<R_xlen_t>(n));
+    for (std::size_t k = 0; k < n; ++k) {
+      const pedsim::Segment& s = segments[k];
+      const auto r = static_cast<R_xlen_t>(k);
+      animal[r] = s.animal;
+      haplotype[r] = s.haplotype;
+      chromosome[r] = truth.chromosome_names()[static_cast<std::size_t>(s.chromosome)];
+      start[r] = s.start_cm;
+      end[r] = s.end_cm;
+      founder[r] = s.founder;
+      founder_haplotype[r] = s.founder_haplotype;
+    }
+    return Rcpp::List::create(Rcpp::Named("animal") = animal, Rcpp::Named("haplotype") = haplotype,
+                              Rcpp::Named("chromosome") = chromosome,
+                              Rcpp::Named("start_cm") = start, Rcpp::Named("end_cm") = end,
+                              Rcpp::Named("founder") = founder,
+                              Rcpp::Named("founder_haplotype") = founder_haplotype);
+  } catch (...) {
+    raise_current();
+  }
+  END_RCPP
+}
+
+SEXP pedsim_inbreeding(SEXP pointer) {
+  BEGIN_RCPP
+  try {
+    const pedsim::Relatedness& truth = relatedness_of(pointer);
+    return Rcpp::List::create(
+        Rcpp::Named("animal") =
+            Rcpp::seq_len(static_cast<R_xlen_t>(truth.inbreeding_true().size())),
+        Rcpp::Named("inbreeding_recorded") = Rcpp::wrap(truth.inbreeding_recorded()),
+        Rcpp::Named("inbreeding_true") = Rcpp::wrap(truth.inbreeding_true()),
+        Rcpp::Named("inbreeding_realised") = Rcpp::wrap(truth.inbreeding_realised()));
+  } catch (...) {
+    raise_current();
+  }
+  END_RCPP
+}
+
+// The truth of pairs: kinds of relatives or a file of pairs (`asked`), or
+// two columns of animal numbers.
+SEXP pedsim_kinship(SEXP pointer, SEXP asked, SEXP first, SEXP second) {
+  BEGIN_RCPP
+  try {
+    const pedsim::Simulation& run = run_of(pointer);
+    const pedsim::Relatedness& truth = relatedness_of(pointer);
+    pedsim::PairList list;
+    if (!Rf_isNull(asked)) {
+      list = pedsim::pairs_of(run, Rcpp::as<std::string>(asked));
+    } else {
+      const std::vector<std::int32_t> a = picked(first, run.pedigree.created(), "pairs");
+      const std::vector<std::int32_t> b = picked(second, run.pedigree.created(), "pairs");
+      for (std::size_t k = 0; k < a.size() && k < b.size(); ++k) {
+        list.pairs.emplace_back(a[k], b[k]);
+        list.relationships.emplace_back("listed");
+      }
+    }
+    const std::vector<pedsim::PairTruth> rows = truth.pairs(list.pairs, list.relationships);
+    const std::size_t n = rows.size();
+    Rcpp::IntegerVector animal_1 = int_column(n), animal_2 = int_column(n);
+    Rcpp::CharacterVector relationship(static_cast<R_xlen_t>(n));
+    std::vector<Rcpp::NumericVector> values;
+    for (int c = 0; c < 6; ++c) values.emplace_back(static_cast<R_xlen_t>(n));
+    for (std::size_t k = 0; k < n; ++k) {
+      const pedsim::PairTruth& p = rows[k];
+      const auto r = static_cast<R_xlen_t>(k);
+      animal_1[r] = p.first;
+      animal_2[r] = p.second;
+      relationship[r] = p.relationship;
+      const double row[] = {
+          p.kinship_recorded, p.kinship_true, p.kinship_realised, p.ibd0, p.ibd1, p.ibd2};
+      for (std::size_t c = 0; c < values.size(); ++c) values[c][r] = row[c];
+    }
+    return Rcpp::List::create(
+        Rcpp::Named("animal_1") = animal_1, Rcpp::Named("animal_2") = animal_2,
+        Rcpp::Named("relationship") = relationship, Rcpp::Named("kinship_recorded") = values[0],
+        Rcpp::Named("kinship_true") = values[1], Rcpp::Named("kinship_realised") = values[2],
+        Rcpp::Named("ibd0") = values[3], Rcpp::Named("ibd1") = values[4],
+        Rcpp::Named("ibd2") = values[5]);
+  } catch (...) {
+    raise_current();
+  }
+  END_RCPP
+}
+
 SEXP pedsim_write(SEXP pointer, SEXP folder, SEXP formats, SEXP truth, SEXP summary,
                   SEXP true_genotypes, SEXP ibd, SEXP pairs) {
   BEGIN_RCPP
@@ -409,6 +573,9 @@ static const R_CallMethodDef kCalls[] = {
     {"pedsim_errors", reinterpret_cast<DL_FUNC>(&pedsim_errors), 1},
     {"pedsim_pedigree_truth", reinterpret_cast<DL_FUNC>(&pedsim_pedigree_truth), 1},
     {"pedsim_figures", reinterpret_cast<DL_FUNC>(&pedsim_figures), 1},
+    {"pedsim_segments", reinterpret_cast<DL_FUNC>(&pedsim_segments), 1},
+    {"pedsim_inbreeding", reinterpret_cast<DL_FUNC>(&pedsim_inbreeding), 1},
+    {"pedsim_kinship", reinterpret_cast<DL_FUNC>(&pedsim_kinship), 4},
     {"pedsim_write", reinterpret_cast<DL_FUNC>(&pedsim_write), 8},
     {nullptr, nullptr, 0}};
 

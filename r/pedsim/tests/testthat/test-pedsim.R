@@ -97,3 +97,19 @@ test_that("bad arguments are R errors naming the argument", {
   expect_error(simulate(pedigree = tempfile()), "pedigree")
   expect_error(genotypes(simulate(3, 20, 5, seed = 1), animals = 99), "animals")
 })
+
+test_that("the relatedness truth is the files'", {
+  run <- simulate(4, 120, 12, seed = 9, markers = 300, alleles = 2, chromosomes = 3,
+                  sex_chromosomes = "X:30", wrong_sire = 0.1)
+  out <- tempfile()
+  write(run, out, ibd = TRUE, pairs = "full-sibs,half-sibs")
+  kinship_file <- utils::read.delim(file.path(out, "kinship.tsv"))
+  expect_equal(run$inbreeding$inbreeding_true, kinship_file$inbreeding_true, tolerance = 1e-6)
+  expect_equal(nrow(run$segments), nrow(utils::read.delim(file.path(out, "segments.tsv"))))
+  pairs_file <- utils::read.delim(file.path(out, "pairs.tsv"))
+  pairs <- kinship(run, c("full-sibs", "half-sibs"))
+  expect_equal(pairs$kinship_realised, pairs_file$kinship_realised, tolerance = 1e-6)
+  listed <- kinship(run, cbind(pairs$animal_1, pairs$animal_2))
+  expect_equal(listed$ibd1, pairs$ibd1)
+  expect_error(kinship(simulate(3, 20, 5, seed = 1), "full-sibs"), "markers")
+})
