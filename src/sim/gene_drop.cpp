@@ -21,8 +21,9 @@ namespace {
 class PanelBreeder {
  public:
   PanelBreeder(const Pedigree& pedigree, const GenotypeStore* design, const Seed& seed,
-               Panel& panel, RowObserver* observer, int half)
+               Panel& panel, RowObserver* observer, int half, const StopRequest* stop)
       : pedigree_(pedigree),
+        stop_(stop),
         design_(design),
         observer_(observer),
         half_(half),
@@ -35,8 +36,10 @@ class PanelBreeder {
         bounds_(founder_bounds(panel.map())),
         chromosome_starts_(chromosome_starts(panel.map())) {}
 
+  // Rows first..last-1; a stop request ends it early (the run then stops).
   void breed(std::int32_t first, std::int32_t last) {
     for (std::int32_t i = first; i < last; ++i) {
+      if (stop_ != nullptr && (i - first) % kRowsBetweenChecks == 0 && stop_->requested()) return;
       // A haplotype whose parent is unknown is drawn as a founder's.
       const std::int32_t sire = pedigree_.sire[i];
       const std::int32_t dam = pedigree_.dam[i];
@@ -167,7 +170,12 @@ class PanelBreeder {
     PanelWords(PanelFill(panel_).haplotype(i, 1), panel_.bits()).set(0, marker.true_second[i] - 1);
   }
 
+  // A long panel's generation takes seconds: a stop is looked for every so
+  // many rows.
+  static constexpr std::int32_t kRowsBetweenChecks = 64;
+
   const Pedigree& pedigree_;
+  const StopRequest* stop_;
   const GenotypeStore* design_;
   RowObserver* observer_;
   int half_;
@@ -207,16 +215,16 @@ void drop_genes(const Pedigree& pedigree, const GenotypeStore& design, const See
   PanelFill(panel).set_bred(bred);
   if (panel.has_sex_linked_markers()) PanelFill(panel).set_sexes(males_of(pedigree));
   const GenotypeStore* marker_one = design_marker_first ? &design : nullptr;
-  PanelBreeder one(pedigree, marker_one, seed, panel, observer, 0);
-  PanelBreeder other(pedigree, marker_one, seed, panel, observer, 1);
+  PanelBreeder one(pedigree, marker_one, seed, panel, observer, 0, stop);
+  PanelBreeder other(pedigree, marker_one, seed, panel, observer, 1, stop);
   // Rows of one generation follow each other and their parents all come
   // before them: each generation's rows are bred side by side.
   for (std::int32_t first = 1; first <= bred;) {
     std::int32_t last = first;
     while (last <= bred && pedigree.born[last] == pedigree.born[first]) ++last;
     breed_rows(one, other, helper, first, last);
-    if (observer != nullptr) observer->generation_bred();
     if (stop != nullptr) stop->check();
+    if (observer != nullptr) observer->generation_bred();
     if (progress != nullptr) {
       progress->at("dropping the markers", static_cast<double>(last - 1) / bred);
     }
