@@ -232,3 +232,34 @@ TEST(SexChromosomes, AnAnimalOfUnknownSexStopsARunWithXOrYNaming) {
 
 }  // namespace
 }  // namespace pedsim
+
+namespace pedsim {
+namespace {
+
+// The classic error rule strikes a called genotype whose known parents hold
+// none there: on Y, where a dam holds none, a son whose sire's records were
+// lost is a candidate too.
+TEST(SexChromosomes, TheClassicErrorRuleCountsADamWithoutAYAsHoldingNone) {
+  RecordOptions design;
+  design.error_model = "design";
+  design.missing_model = "design";
+  const Simulation run = sex_run(sex_panel("X:10,Y:10,MT:5"), design);
+  const Panel& panel = run.panel;
+  const Pedigree& p = run.pedigree;
+  std::int64_t candidates = 0, y_only = 0;
+  for (std::int32_t i = 1; i <= p.created(); ++i) {
+    const std::int32_t sire = p.sire[i], dam = p.dam[i];
+    bool candidate = false;
+    for (std::int32_t m = 0; m < panel.markers() && sire != 0 && dam != 0; ++m) {
+      candidate =
+          candidate || (panel.called(i, m) && !panel.called(sire, m) && !panel.called(dam, m));
+    }
+    candidates += candidate;
+    y_only += candidate && panel.lost(sire) && !panel.lost(dam);
+  }
+  EXPECT_GT(y_only, 10);
+  EXPECT_EQ(run.error_candidates, candidates);
+}
+
+}  // namespace
+}  // namespace pedsim

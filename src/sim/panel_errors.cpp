@@ -89,18 +89,34 @@ class PanelErrors {
 };
 
 // Animals whose records were kept while both their parents' were lost, by
-// the lost flags: a supplied pedigree's design marker holds no alleles.
-std::vector<std::int32_t> error_candidates(const Pedigree& pedigree, const GenotypeStore& design) {
+// the lost flags: a supplied pedigree's design marker holds no alleles. On
+// Y a dam has no genotype, so a son whose sire's records were lost is a
+// candidate there too (`y_only` marks those).
+std::vector<std::int32_t> error_candidates(const Pedigree& pedigree, const GenotypeStore& design,
+                                           const Panel& panel, std::vector<std::uint8_t>& y_only) {
   std::vector<std::int32_t> candidates;
+  const bool y = !panel.y_markers().empty();
   for (std::int32_t i = 1; i <= pedigree.created(); ++i) {
     const std::int32_t sire = pedigree.sire[i];
     const std::int32_t dam = pedigree.dam[i];
-    if (design.lost[i] == 0 && sire != 0 && dam != 0 && design.lost[sire] != 0 &&
-        design.lost[dam] != 0) {
-      candidates.push_back(i);
-    }
+    if (design.lost[i] != 0 || sire == 0 || dam == 0 || design.lost[sire] == 0) continue;
+    const bool both = design.lost[dam] != 0;
+    if (!both && !(y && pedigree.sex[i] == kMale)) continue;
+    candidates.push_back(i);
+    y_only.push_back(both ? 0 : 1);
   }
   return candidates;
+}
+
+// A candidate on Y alone keeps its codes there only.
+void keep_y_codes(const std::vector<std::uint8_t>& y_only, Panel& panel) {
+  const MarkerRange& y = panel.y_markers();
+  for (std::size_t c = 0; c < y_only.size(); ++c) {
+    if (y_only[c] == 0) continue;
+    std::uint64_t* codes = PanelFill(panel).replacements(c);
+    clear_field_range(codes, panel.code_bits(), 0, y.first);
+    clear_field_range(codes, panel.code_bits(), y.end, panel.markers());
+  }
 }
 
 // Marker 1 is the design's marker: its recorded first allele, where an
@@ -129,13 +145,15 @@ void degrade_panel(const Pedigree& pedigree, const GenotypeStore& design, const 
   for (std::int32_t i = 1; i <= pedigree.created(); ++i) {
     if (design.lost[i] != 0) PanelFill(panel).set_lost(i);
   }
-  PanelFill(panel).set_candidates(error_candidates(pedigree, design));
+  std::vector<std::uint8_t> y_only;
+  PanelFill(panel).set_candidates(error_candidates(pedigree, design, panel, y_only));
   const DesignCodes codes(model, replacement_shares);
   PanelErrors one(codes, seed, panel);
   PanelErrors other(codes, seed, panel);
   const std::size_t candidates = panel.candidates().size();
   helper.side_by_side([&] { one.draw(0, candidates / 2); },
                       [&] { other.draw(candidates / 2, candidates); });
+  keep_y_codes(y_only, panel);
   if (design_marker_first) keep_design_errors(design, panel);
 }
 

@@ -38,7 +38,8 @@ class DesignCodes {
 
 // The design's loss and error rules on every marker of the panel: an animal
 // whose records were lost has none at any marker; each marker of an error
-// candidate (as the design's rule picks them) independently takes, with the
+// candidate (as the design's rule picks them; on Y, where a dam has no
+// genotype, also a son whose sire's records were lost) independently takes, with the
 // model's error probability, a replacement first allele among 1..K+1 by
 // `replacement_shares`. The draws come from the error layer's stream, one
 // 32-bit number per candidate and marker, by position. With
