@@ -290,13 +290,13 @@ INSTANTIATE_TEST_SUITE_P(
                    .status = 2,
                    .out = "",
                    .err = "pedsim: --format takes a comma-separated list of pre, plink, "
-                          "plink-text or vcf, got 'pre,bed'\n"},
+                          "plink-text, vcf or bcf, got 'pre,bed'\n"},
         FolderCase{.name = "PlinkWithThreeAlleles",
                    .args = {"--format", "plink", "3", "20", "5"},
                    .status = 2,
                    .out = kEchoed,
                    .err = "pedsim: --format plink holds 2 alleles per marker, and these markers "
-                          "have 3 (--alleles); write --format pre, plink-text or vcf, which hold "
+                          "have 3 (--alleles); write --format pre, plink-text, vcf or bcf, which hold "
                           "them\n"},
         FolderCase{.name = "PlinkWithTheDesignErrorRule",
                    .args = {"--format", "plink", "--markers", "9", "--alleles", "2",
@@ -306,7 +306,7 @@ INSTANTIATE_TEST_SUITE_P(
                    .err = "pedsim: --format plink holds 2 alleles per marker, and --error-model "
                           "design records allele 3 on a 2-allele marker; add --error-rate E, or "
                           "--error-model none, random-allele, dropout or matrix:FILE, or write "
-                          "--format pre, plink-text or vcf\n"},
+                          "--format pre, plink-text, vcf or bcf\n"},
         FolderCase{.name = "ReportNamesTheVcfIndex",
                    .args = {"--format", "vcf", "--truth", "ped.vcf.gz.csi", "3", "20", "5"},
                    .status = 2,

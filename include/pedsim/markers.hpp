@@ -167,6 +167,15 @@ class Panel {
   // k's two at out + k * stride.
   void recorded_alleles(std::int32_t animal, std::int32_t first, std::int32_t count,
                         std::uint16_t* out, std::size_t stride) const;
+  // A two-allele panel's genotypes of `animal` at the 64 markers of word
+  // `word` (fewer in the last), recorded or true, as codes: 0 where nothing
+  // was recorded, else 1 + 2 (first - 1) + (second - 1). For markers every
+  // animal carries twice.
+  void genotype_codes(std::int32_t animal, std::size_t word, bool recorded,
+                      std::uint8_t* codes) const;
+  // The true alleles of markers [first, first + count) likewise.
+  void true_alleles(std::int32_t animal, std::int32_t first, std::int32_t count, std::uint16_t* out,
+                    std::size_t stride) const;
   // The animal whose sample `animal`'s records were typed from: itself,
   // unless a mix-up exchanged the two animals' records.
   std::int32_t sample(std::int32_t animal) const {
@@ -279,6 +288,9 @@ class Panel {
     const std::uint64_t word = haplotype(animal, side)[bit / 64] >> (bit % 64);
     return static_cast<std::int32_t>(word & ((std::uint64_t{1} << bits_) - 1)) + 1;
   }
+  // The stored alleles of markers [first, first + count), both sides.
+  void stored_alleles(std::int32_t animal, std::int32_t first, std::int32_t count,
+                      std::uint16_t* out, std::size_t stride) const;
   void set_bred(std::int32_t animals) { bred_ = animals; }
   // Exchanges the records of each pair (sample mix-ups): afterwards the
   // records under one animal's number are the other's sample, with its

@@ -27,7 +27,7 @@ def panel(tmp_path_factory):
     run = pedsim.simulate(5, 300, 30, seed=12, markers=300, alleles=2, chromosomes=3,
                           frequencies="maf:0.05-0.5", error_model="random-allele",
                           error_rate=0.02, missing_model="random", call_rate=0.97)
-    run.write(folder, formats=["pre", "plink", "plink-text", "vcf"], true_genotypes=True)
+    run.write(folder, formats=["pre", "plink", "plink-text", "vcf", "bcf"], true_genotypes=True)
     return run, folder
 
 
@@ -113,6 +113,19 @@ def test_vcf_and_plink_text_hold_the_genotypes_of_the_bed(panel):
         assert (folder / converted).read_bytes() == bed, converted
     tool("plink2", "--vcf", "true.vcf.gz", "--make-bed", "--out", "tv", cwd=folder)
     assert (folder / "tv.bed").read_bytes() == (folder / "true.bed").read_bytes()
+
+
+def test_bcf_holds_the_vcfs_records_and_both_indexes_are_bcftools_own(panel):
+    _, folder = panel
+    for base in ("ped", "true"):
+        assert (tool("bcftools", "view", "-H", f"{base}.bcf", cwd=folder)
+                == tool("bcftools", "view", "-H", f"{base}.vcf.gz", cwd=folder))
+        for name in (f"{base}.bcf", f"{base}.vcf.gz"):
+            tool("bcftools", "index", "--csi", "-o", f"{name}.theirs", name, cwd=folder)
+            with gzip.open(folder / f"{name}.csi") as ours, gzip.open(folder / f"{name}.theirs") as theirs:
+                assert ours.read() == theirs.read(), name
+    plink = tool("plink2", "--bcf", "true.bcf", "--make-bed", "--out", "tb", cwd=folder)
+    assert (folder / "tb.bed").read_bytes() == (folder / "true.bed").read_bytes(), plink
 
 
 def test_true_vcf_is_phased_sire_first(panel):

@@ -14,7 +14,7 @@ constexpr std::int32_t kRowsOnTwoThreads = 1 << 15;
 }  // namespace
 
 DesignOutputs::DesignOutputs(const OutputSinks& sinks, const Pedigree& pedigree,
-                           const GenotypeStore& genotypes)
+                             const GenotypeStore& genotypes)
     : sinks_(sinks),
       pedigree_(pedigree),
       genotypes_(genotypes),

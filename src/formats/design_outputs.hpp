@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "io/buffered_writer.hpp"
 #include "formats/record_formatters.hpp"
+#include "io/buffered_writer.hpp"
 #include "pedsim/simulation.hpp"
 #include "sim/error_injection.hpp"
 

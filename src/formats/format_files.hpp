@@ -22,6 +22,8 @@ struct IndexedFile {
   Progress* progress = nullptr;
   std::string stage;
   double expected_bytes = 0;
+  // Deflate's level for a compressed file: 0 (stored) to 9.
+  int compression_level = kDefaultCompressionLevel;
 };
 
 using GenotypeWriter = void (*)(const Simulation& run, Genotypes genotypes, ByteSink& out);

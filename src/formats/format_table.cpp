@@ -14,6 +14,7 @@ extern const FormatFiles kPreFiles;
 extern const FormatFiles kPlinkFiles;
 extern const FormatFiles kPlinkTextFiles;
 extern const FormatFiles kVcfFiles;
+extern const FormatFiles kBcfFiles;
 
 namespace {
 
@@ -34,6 +35,10 @@ constexpr GenotypeFormat kGenotypeFormats[] = {
      .help = "ped.vcf.gz and its index .csi: VCF 4.2, BGZF",
      .max_alleles = 0,
      .files = &kVcfFiles},
+    {.name = "bcf",
+     .help = "ped.bcf and its index .csi: BCF2, the VCF's binary form",
+     .max_alleles = 0,
+     .files = &kBcfFiles},
 };
 
 static_assert(std::size(kGenotypeFormats) <= 64, "a format set holds 64 formats");

@@ -86,24 +86,44 @@ std::int32_t GenotypeView::allele(std::int32_t animal, std::int32_t marker, int 
   return side == 0 ? c.true_first[animal] : c.true_second[animal];
 }
 
+void GenotypeView::alleles_of_animal(std::int32_t animal, std::int32_t first, std::int32_t count,
+                                     std::uint16_t* out, std::size_t stride) const {
+  if (run_.has_panel()) {
+    if (genotypes_ == Genotypes::kRecorded) {
+      run_.panel.recorded_alleles(animal, first, count, out, stride);
+    } else {
+      run_.panel.true_alleles(animal, first, count, out, stride);
+    }
+    return;
+  }
+  for (std::int32_t k = 0; k < count; ++k) {
+    for (int side = 0; side < 2; ++side) {
+      out[std::size_t(k) * stride + side] =
+          static_cast<std::uint16_t>(allele(animal, first + k, side));
+    }
+  }
+}
+
+bool GenotypeView::has_codes(std::int32_t first, std::int32_t count) const {
+  if (!run_.has_panel() || run_.panel.bits() != 1 || allele_limit_ != 2) return false;
+  for (const MarkerRange* range :
+       {&run_.panel.x_markers(), &run_.panel.y_markers(), &run_.panel.mt_markers()}) {
+    if (range->first < first + count && range->end > first) return false;
+  }
+  return true;
+}
+
+void GenotypeView::codes_of_animal(std::int32_t animal, std::size_t word,
+                                   std::uint8_t* codes) const {
+  run_.panel.genotype_codes(animal, word, genotypes_ == Genotypes::kRecorded, codes);
+}
+
 void GenotypeView::alleles_of_markers(std::int32_t first, std::int32_t count,
                                       std::vector<std::uint16_t>& out) const {
   const auto n = static_cast<std::size_t>(animals());
   out.resize(static_cast<std::size_t>(count) * n * 2);
-  const std::size_t stride = 2 * n;
-  const bool panel_records = run_.has_panel() && genotypes_ == Genotypes::kRecorded;
   for (std::int32_t i = 1; i <= animals(); ++i) {
-    std::uint16_t* const row = out.data() + 2 * std::size_t(i - 1);
-    if (panel_records) {
-      run_.panel.recorded_alleles(i, first, count, row, stride);
-      continue;
-    }
-    for (std::int32_t k = 0; k < count; ++k) {
-      std::uint16_t* const cell = row + std::size_t(k) * stride;
-      for (int side = 0; side < 2; ++side) {
-        cell[side] = static_cast<std::uint16_t>(allele(i, first + k, side));
-      }
-    }
+    alleles_of_animal(i, first, count, out.data() + 2 * std::size_t(i - 1), 2 * n);
   }
 }
 

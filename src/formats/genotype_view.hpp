@@ -70,7 +70,19 @@ class GenotypeView {
   void alleles_of_markers(std::int32_t first, std::int32_t count,
                           std::vector<std::uint16_t>& out) const;
 
+  // Whether markers [first, first + count) have genotype codes: a
+  // two-allele panel's markers that every animal carries twice.
+  bool has_codes(std::int32_t first, std::int32_t count) const;
+  // Then `animal`'s codes at the 64 markers of word `word`: 0 where nothing
+  // was recorded, else 1 + 2 (first - 1) + (second - 1).
+  void codes_of_animal(std::int32_t animal, std::size_t word, std::uint8_t* codes) const;
+
  private:
+  // The alleles of markers [first, first + count) of `animal`, marker k's
+  // two at out[k * stride].
+  void alleles_of_animal(std::int32_t animal, std::int32_t first, std::int32_t count,
+                         std::uint16_t* out, std::size_t stride) const;
+
   const Simulation& run_;
   Genotypes genotypes_;
   MarkerMap map_;

@@ -4,8 +4,8 @@
 #include <array>
 #include <charconv>
 
-#include "io/buffered_writer.hpp"
 #include "formats/format_files.hpp"
+#include "io/buffered_writer.hpp"
 
 namespace pedsim {
 

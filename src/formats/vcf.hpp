@@ -2,7 +2,9 @@
 
 #include <string>
 
+#include "formats/bgzf_file.hpp"
 #include "formats/format_files.hpp"
+#include "io/buffered_writer.hpp"
 #include "pedsim/simulation.hpp"
 
 namespace pedsim {
@@ -14,5 +16,12 @@ namespace pedsim {
 // unphased, "./." where nothing was recorded; true genotypes are phased,
 // the sire's allele first.
 void write_vcf(const Simulation& run, Genotypes genotypes, const IndexedFile& file);
+
+// An index of records of these markers: their chromosomes, in their
+// order, and the longest's last base.
+RecordIndex record_index(const GenotypeView& view, RecordIndex::Records records);
+
+// The header of the VCF of these genotypes.
+void write_vcf_header(const GenotypeView& view, BufferedWriter& out);
 
 }  // namespace pedsim

@@ -43,11 +43,19 @@ class BufferedWriter {
     return buffer_.data() + used_;
   }
   void commit(std::size_t bytes) { used_ += bytes; }
+  // Bytes held, not yet handed to the sink.
+  std::size_t pending() const { return used_; }
   void write(std::string_view text) {
     std::copy(text.begin(), text.end(), reserve(text.size()));
     commit(text.size());
   }
 
+  // A large piece goes to the sink as it is, after what is buffered, rather
+  // than through the buffer.
+  void write_through(std::string_view text) {
+    flush();
+    sink_.write(text);
+  }
   // Hands everything buffered to the sink. The buffer counts as handed over
   // even when the sink fails, so a stop never writes the same bytes twice.
   void flush() {

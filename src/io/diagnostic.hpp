@@ -46,6 +46,7 @@ inline constexpr int kPedigreeTruth = 15;
 inline constexpr int kSegments = 16;
 inline constexpr int kKinship = 17;
 inline constexpr int kPairs = 18;
+inline constexpr int kBcf = 19;
 inline constexpr int kArgument = -5;
 }  // namespace unit
 

@@ -449,7 +449,8 @@ void RunFiles::write_indexed(WholeFile& file, WholeFile& index, const OutputKind
        .unit = kind.unit,
        .progress = progress_,
        .stage = "writing " + std::string(kind.name),
-       .expected_bytes = expected_bytes(*kind.format_file, *outcome.run)});
+       .expected_bytes = expected_bytes(*kind.format_file, *outcome.run),
+       .compression_level = plan_.formats.compression_level()});
   commit(file);
   commit(index);
 }

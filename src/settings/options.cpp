@@ -229,8 +229,17 @@ constexpr std::array kOptions{
            Reach::kCommandLine, [](Settings& s, std::string_view v) { s.genotyped = text_of(v); }},
     Option{"--format", "LIST", ValueKind::kText, 0, 0,
            "the files of the recorded genotypes, comma-separated:", Reach::kCommandLine,
-           [](Settings& s, std::string_view v) { s.formats = Formats::parse(v); },
+           [](Settings& s, std::string_view v) {
+             const int level = s.formats.compression_level();
+             s.formats = Formats::parse(v);
+             s.formats.set_compression_level(level);
+           },
            genotype_formats_usage},
+    Option{"--compression-level", "L", ValueKind::kInteger, 0, 9,
+           "deflate's level for the compressed formats (vcf, bcf): 0\n"
+           "stores, 9 packs most; default 1, the fastest",
+           Reach::kCommandLine,
+           [](Settings& s, std::string_view v) { s.formats.set_compression_level(as_int32(v)); }},
     Option{"--ibd", "", ValueKind::kFlag, 0, 0,
            "the relatedness truth of a marker panel: segments.tsv (each\n"
            "stretch of each haplotype and the founder haplotype it comes\n"

@@ -120,10 +120,7 @@ void Panel::recorded_alleles(std::int32_t animal, std::int32_t first, std::int32
     return;
   }
   const std::int32_t source = sample(animal);
-  for (std::int32_t k = 0; k < count; ++k) {
-    cell(k)[0] = static_cast<std::uint16_t>(stored_allele(source, first + k, 0));
-    cell(k)[1] = static_cast<std::uint16_t>(stored_allele(source, first + k, 1));
-  }
+  stored_alleles(source, first, count, out, stride);
   if (candidate_row(animal) >= 0) {
     for (std::int32_t k = 0; k < count; ++k) {
       const std::int32_t code = replacement(animal, first + k);
@@ -142,6 +139,66 @@ void Panel::recorded_alleles(std::int32_t animal, std::int32_t first, std::int32
   if (!has_missing_mask() && y_.empty()) return;
   for (std::int32_t k = 0; k < count; ++k) {
     if (!called(animal, first + k)) cell(k)[0] = cell(k)[1] = 0;
+  }
+}
+
+void Panel::true_alleles(std::int32_t animal, std::int32_t first, std::int32_t count,
+                         std::uint16_t* out, std::size_t stride) const {
+  if (animal > bred_) {
+    for (std::int32_t k = 0; k < count; ++k)
+      out[std::size_t(k) * stride] = out[std::size_t(k) * stride + 1] = 0;
+    return;
+  }
+  stored_alleles(animal, first, count, out, stride);
+  if (!male(animal)) {
+    for (std::int32_t m = std::max(first, y_.first); m < std::min(first + count, y_.end); ++m) {
+      out[std::size_t(m - first) * stride] = out[std::size_t(m - first) * stride + 1] = 0;
+    }
+  }
+}
+
+void Panel::genotype_codes(std::int32_t animal, std::size_t word, bool recorded,
+                           std::uint8_t* codes) const {
+  const bool none = recorded ? lost(animal) : animal > bred_;
+  const std::int32_t source = recorded ? sample(animal) : animal;
+  const std::uint64_t sire = none ? 0 : haplotype(source, 0)[word];
+  const std::uint64_t dam = none ? 0 : haplotype(source, 1)[word];
+  const std::uint64_t called = none                             ? 0
+                               : recorded && has_missing_mask() ? ~missing(animal)[word]
+                                                                : ~std::uint64_t{0};
+  // Eight markers at a time: each bit of a byte spread to a byte of its own.
+  static constexpr auto kSpread = [] {
+    std::array<std::uint64_t, 256> spread{};
+    for (std::size_t b = 0; b < 256; ++b) {
+      for (int k = 0; k < 8; ++k) spread[b] |= std::uint64_t{(b >> k) & 1} << (8 * k);
+    }
+    return spread;
+  }();
+  constexpr std::uint64_t kOnes = 0x0101010101010101;
+  for (int k = 0; k < 64; k += 8) {
+    const std::uint64_t eight =
+        kOnes + 2 * kSpread[(sire >> k) & 0xff] + kSpread[(dam >> k) & 0xff];
+    const std::uint64_t kept = eight & (kSpread[(called >> k) & 0xff] * 0xff);
+    std::memcpy(codes + k, &kept, 8);
+  }
+  if (!recorded || none) return;
+  const auto first = static_cast<std::int32_t>(word * 64);
+  const std::span<const AlteredCell> cells = altered_of(animal);
+  auto c = std::lower_bound(cells.begin(), cells.end(), first,
+                            [](const AlteredCell& a, std::int32_t m) { return a.marker < m; });
+  for (; c != cells.end() && c->marker < first + 64; ++c) {
+    const int k = c->marker - first;
+    if (codes[k] != 0) codes[k] = static_cast<std::uint8_t>(1 + 2 * (c->first - 1) + c->second - 1);
+  }
+}
+
+void Panel::stored_alleles(std::int32_t animal, std::int32_t first, std::int32_t count,
+                           std::uint16_t* out, std::size_t stride) const {
+  for (int side = 0; side < 2; ++side) {
+    for (std::int32_t k = 0; k < count; ++k) {
+      out[std::size_t(k) * stride + side] =
+          static_cast<std::uint16_t>(stored_allele(animal, first + k, side));
+    }
   }
 }
 

@@ -130,10 +130,11 @@ def draw_configuration(rng):
         options += ["--wrong-parent-from", "any"]
     formats = ["pre"]
     two_allele_errors = alleles == 2 and error_model_of(options, c) != "design"
-    for f in ("plink", "plink-text", "vcf"):
-        if rng.random() < 0.6 and (f != "plink" or two_allele_errors):
+    for f in ("plink", "plink-text", "vcf", "bcf"):
+        if rng.random() < (0.3 if f == "bcf" else 0.6) and (f != "plink" or two_allele_errors):
             formats.append(f)
     c["formats"] = formats
+    c["compression_level"] = rng.choice([None, None, None, 0, 6, 9])
     c["options"] = options
     c["genotyped"] = c["supplied"] and rng.random() < 0.3
     return c
@@ -239,19 +240,25 @@ def read_ped(path):
 
 
 def read_vcf(path):
-    """(samples, [(chrom, pos, id, [alleles by index], [genotype text per sample])])."""
-    with gzip.open(path, "rt") as f:
-        samples = None
-        records = []
-        for line in f:
-            if line.startswith("##"):
-                continue
-            fields = line.rstrip("\n").split("\t")
-            if line.startswith("#CHROM"):
-                samples = fields[9:]
-                continue
-            ref_alt = [fields[3]] + ([] if fields[4] == "." else fields[4].split(","))
-            records.append((fields[0], int(fields[1]), fields[2], ref_alt, fields[9:]))
+    """(samples, [(chrom, pos, id, [alleles by index], [genotype text per sample])]);
+    a BCF as bcftools reads it."""
+    if path.endswith(".bcf"):
+        lines = subprocess.run(["bcftools", "view", path], capture_output=True, text=True,
+                               check=True).stdout.splitlines(keepends=True)
+    else:
+        with gzip.open(path, "rt") as f:
+            lines = f.readlines()
+    samples = None
+    records = []
+    for line in lines:
+        if line.startswith("##"):
+            continue
+        fields = line.rstrip("\n").split("\t")
+        if line.startswith("#CHROM"):
+            samples = fields[9:]
+            continue
+        ref_alt = [fields[3]] + ([] if fields[4] == "." else fields[4].split(","))
+        records.append((fields[0], int(fields[1]), fields[2], ref_alt, fields[9:]))
     return samples, records
 
 
@@ -668,23 +675,34 @@ def check_formats(cfg, run, rec, true, order, names, markers, sample_of):
                 expect(int(sex) == sex_of[a], f"{base}.ped sex of {a}")
                 for m in range(markers):
                     expect(sorted(alleles[m]) == sorted(genotypes[a][3][m]), f"{base}.ped animal {a} marker {m + 1}: {alleles[m]}, ped.pre {genotypes[a][3][m]}")
-        if "vcf" in formats:
-            samples, records = read_vcf(run.path(base + ".vcf.gz"))
-            expect(samples == [names[a] for a in order], f"{base}.vcf.gz samples")
-            expect(len(records) == markers, f"{base}.vcf.gz has {len(records)} records")
-            check_positions(cfg, vcf_map_rows(cfg, records), markers)
-            for m, (_, _, ident, ref_alt, cells) in enumerate(records):
-                expect(ident == f"m{m + 1}", f"{base}.vcf.gz record {m + 1} ID {ident}")
-                for a, text in zip(order, cells):
-                    source = a if base == "true" else sample_of[a]
-                    ploidy = {"./.": 2, ".": None}.get(text, 1 if "/" not in text and "|" not in text else 2)
-                    n = copies(cfg["kinds"][m], rec[source][2])
-                    expect(ploidy in (None, n) and (ploidy is not None or n < 2),
-                           f"{base}.vcf.gz animal {a} marker {m + 1}: {text} for {n} copies")
-                    got = vcf_alleles(text, ref_alt, base == "true")
-                    want = genotypes[a][3][m]
-                    same = got == want if base == "true" else sorted(got) == sorted(want)
-                    expect(same, f"{base}.vcf.gz animal {a} marker {m + 1}: {text}, ped.pre {want}")
+        for name, suffix in (("vcf", ".vcf.gz"), ("bcf", ".bcf")):
+            if name in formats:
+                check_vcf(cfg, run, base, base + suffix, genotypes, rec, order, names, markers, sample_of)
+
+
+def check_vcf(cfg, run, base, file, genotypes, rec, order, names, markers, sample_of):
+    samples, records = read_vcf(run.path(file))
+    expect(samples == [names[a] for a in order], f"{file} samples")
+    expect(len(records) == markers, f"{file} has {len(records)} records")
+    check_positions(cfg, vcf_map_rows(cfg, records), markers)
+    for m, (_, _, ident, ref_alt, cells) in enumerate(records):
+        expect(ident == f"m{m + 1}", f"{file} record {m + 1} ID {ident}")
+        for a, text in zip(order, cells):
+            source = a if base == "true" else sample_of[a]
+            ploidy = {"./.": 2, ".": None}.get(text, 1 if "/" not in text and "|" not in text else 2)
+            n = copies(cfg["kinds"][m], rec[source][2])
+            expect(ploidy in (None, n) and (ploidy is not None or n < 2),
+                   f"{file} animal {a} marker {m + 1}: {text} for {n} copies")
+            got = vcf_alleles(text, ref_alt, base == "true")
+            want = genotypes[a][3][m]
+            same = got == want if base == "true" else sorted(got) == sorted(want)
+            expect(same, f"{file} animal {a} marker {m + 1}: {text}, ped.pre {want}")
+    # The index is the one bcftools makes of the file.
+    with tempfile.TemporaryDirectory() as scratch:
+        theirs = os.path.join(scratch, "index.csi")
+        subprocess.run(["bcftools", "index", "--csi", "-o", theirs, run.path(file)], check=True)
+        with gzip.open(theirs, "rb") as t, gzip.open(run.path(file + ".csi"), "rb") as o:
+            expect(t.read() == o.read(), f"{file}.csi differs from bcftools index's")
 
 
 def vcf_map_rows(cfg, records):
@@ -1044,17 +1062,22 @@ def check_module(cfg, run, folder):
     out = os.path.join(folder, "python")
     r.write(out, truth=True, summary=True, true_genotypes=True, formats=cfg["formats"], ibd=ibd, pairs=pairs)
     for name in sorted(os.listdir(run.path("."))):
-        if name.endswith(".gz") or name.endswith(".csi"):
+        if name.endswith((".gz", ".csi")) or (name.endswith(".bcf") and cfg["compression_level"] is not None):
             continue
         expect(open(os.path.join(out, name), "rb").read() == open(run.path(name), "rb").read(),
                f"Run.write's {name} differs from the command line's")
+
+
+def compression_options(cfg):
+    level = cfg["compression_level"]
+    return [] if level is None else ["--compression-level", str(level)]
 
 
 def check_study(binary, cfg, run, folder, numbers):
     """A study of two replicates: replicate 0 is the single run, and
     replicates.tsv holds each replicate's run.tsv line."""
     args = ["--seed", str(cfg["seed"]), "--replicates", "2", "--outdir", "study", "--true-genotypes",
-            "--format", ",".join(cfg["formats"])] + cfg["options"] + numbers
+            "--format", ",".join(cfg["formats"])] + compression_options(cfg) + cfg["options"] + numbers
     result = subprocess.run([binary] + args, cwd=folder, capture_output=True, text=True,
                             encoding="latin-1", timeout=600)
     expect(result.returncode == 0, f"the study: status {result.returncode}: {result.stderr.strip()}")
@@ -1080,7 +1103,7 @@ MATRIX = "0.9\t0.08\t0.02\n0.05\t0.9\t0.05\n0.01\t0.09\t0.9\n"
 def run_configuration(binary, cfg, folder, rng):
     args_of = lambda options: ["--seed", str(cfg["seed"]), "--outdir", "run", "--truth", "truth.txt",
                                "--summary", "summary.txt", "--true-genotypes",
-                               "--format", ",".join(cfg["formats"])] + options
+                               "--format", ",".join(cfg["formats"])] + compression_options(cfg) + options
     with open(os.path.join(folder, "matrix.tsv"), "w") as f:
         f.write(MATRIX)
     options = [("matrix:" + os.path.join(folder, "matrix.tsv")) if o == "matrix:MATRIX" else o
