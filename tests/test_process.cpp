@@ -291,13 +291,14 @@ INSTANTIATE_TEST_SUITE_P(
                    .out = "",
                    .err = "pedsim: --format takes a comma-separated list of pre, plink, "
                           "plink-text, vcf or bcf, got 'pre,bed'\n"},
-        FolderCase{.name = "PlinkWithThreeAlleles",
-                   .args = {"--format", "plink", "3", "20", "5"},
-                   .status = 2,
-                   .out = kEchoed,
-                   .err = "pedsim: --format plink holds 2 alleles per marker, and these markers "
-                          "have 3 (--alleles); write --format pre, plink-text, vcf or bcf, which hold "
-                          "them\n"},
+        FolderCase{
+            .name = "PlinkWithThreeAlleles",
+            .args = {"--format", "plink", "3", "20", "5"},
+            .status = 2,
+            .out = kEchoed,
+            .err = "pedsim: --format plink holds 2 alleles per marker, and these markers "
+                   "have 3 (--alleles); write --format pre, plink-text, vcf or bcf, which hold "
+                   "them\n"},
         FolderCase{.name = "PlinkWithTheDesignErrorRule",
                    .args = {"--format", "plink", "--markers", "9", "--alleles", "2",
                             "--error-model", "design", "3", "20", "5"},
