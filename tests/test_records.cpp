@@ -332,7 +332,7 @@ TEST(RecordModels, DesignRuleFollowsTheMissingGenotypes) {
 // and the gaps' logarithm agrees with the library's.
 TEST(RecordModels, RowEventsCostTheirCandidatesOnly) {
   const std::array<std::uint32_t, 2> key{7, 9};
-  RowEvents events(key, 1, 2, true);
+  RowEvents events(key, 1, 2, true, MarkerMap{});
   const std::int32_t n = 10'000'000;
   const double p_max = 2e-4;
   double candidates = 0;

@@ -39,6 +39,10 @@ struct MarkerOptions {
   // Sex chromosomes after the spread chromosomes: "X:M,Y:M,MT:M", each
   // optional, M markers each (beyond `markers`).
   std::string sex_chromosomes;
+  // Only these chromosomes of the map ("1-5,X"; empty: all): a part of a
+  // run split by chromosome, whose genotypes and records there are the
+  // whole run's.
+  std::string only_chromosomes;
 
   // Every marker like the design's: three alleles, equal frequencies,
   // unlinked. The design's marker is then marker 1 of the panel.
@@ -74,8 +78,27 @@ struct MarkerMap {
   // Per marker, the frequencies of alleles 1..alleles.
   std::vector<std::vector<double>> frequencies;
 
+  // A map that is a part of a whole one (--only-chromosomes): per marker,
+  // its number in the whole map, and per chromosome (each run of markers on
+  // one), its number there. Empty for a whole map. Every number a marker or
+  // chromosome draws is had by its number in the whole map, so that a part's
+  // genotypes and records are the whole run's.
+  std::vector<std::int32_t> whole_marker;
+  std::vector<std::int32_t> whole_chromosome_run;
+  std::int32_t whole_markers = 0;
+
   std::int32_t size() const { return static_cast<std::int32_t>(names.size()); }
   bool linked() const { return !chromosome.empty(); }
+  bool is_part() const { return !whole_marker.empty(); }
+  // Marker m's number in the whole map.
+  std::int32_t in_whole(std::int32_t m) const {
+    return whole_marker.empty() ? m : whole_marker[static_cast<std::size_t>(m)];
+  }
+  // The whole map's markers, and the run c of this map's chromosomes there.
+  std::int32_t markers_in_whole() const { return is_part() ? whole_markers : size(); }
+  std::int32_t chromosome_run_in_whole(std::int32_t c) const {
+    return whole_chromosome_run.empty() ? c : whole_chromosome_run[static_cast<std::size_t>(c)];
+  }
 };
 
 // How a chromosome is passed on, by its name: X from a dam to all her

@@ -35,6 +35,8 @@ struct PedigreeChange {
   std::int32_t recorded_dam = 0;
   // The animal whose sample its records were typed from.
   std::int32_t sample = 0;
+
+  friend bool operator==(const PedigreeChange&, const PedigreeChange&) = default;
 };
 
 // A finished run, in memory.

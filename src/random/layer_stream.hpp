@@ -47,6 +47,21 @@ class LayerStream {
     const std::uint64_t low = next_bits() >> 6;
     return (static_cast<double>((high << 26) | low) + 0.5) * 0x1.0p-53;
   }
+  // Passes over the next n numbers without making them.
+  void skip(std::uint64_t n) {
+    const std::uint64_t left = block_.size() - used_;
+    if (n < left) {
+      used_ += n;
+      return;
+    }
+    n -= left;
+    block_index_ += n / block_.size();
+    used_ = block_.size();
+    if (n % block_.size() == 0) return;
+    refill();
+    used_ = n % block_.size();
+  }
+
  private:
   void refill();
 

@@ -89,7 +89,8 @@ MarkerMap marker_map_of(const MarkerOptions& options, const Model& model, const 
   MarkerMap map = options.marker_file ? read_marker_file(*options.marker_file, options.alleles)
                                       : spread_markers(options);
   choose_frequencies(map, options, model, seed);
-  return map;
+  if (options.only_chromosomes.empty()) return map;
+  return only_chromosomes(map, options.only_chromosomes);
 }
 
 OutputSinks console_only(const OutputSinks& outputs) {
@@ -280,6 +281,11 @@ void check_run_options(const Seed& seed, const Model& model, const MarkerOptions
   model.validate();
   markers.validate();
   records.validate(markers);
+  if (!markers.only_chromosomes.empty() && records.exact_error_count) {
+    throw InvalidParameters(
+        "--error-count exact places its errors over the whole panel at once, so a run of it "
+        "cannot be split by --only-chromosomes");
+  }
   if (seed.replicate < 0 || seed.replicate > kMaxReplicate) {
     throw InvalidParameters("the replicate must be from 0 to " + std::to_string(kMaxReplicate) +
                             ", got " + std::to_string(seed.replicate));

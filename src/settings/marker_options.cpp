@@ -27,6 +27,11 @@ void MarkerOptions::validate() const {
   if (rule->kind == FrequencyRule::Kind::kMinorAllele && alleles != 2) {
     throw InvalidParameters("maf: frequencies are for two-allele markers (--alleles 2)");
   }
+  if (!only_chromosomes.empty() && !marker_file && !chromosomes) {
+    throw InvalidParameters(
+        "--only-chromosomes picks chromosomes of a linked panel: give --chromosomes or "
+        "--marker-file");
+  }
   if (marker_file) {
     if (!sex_chromosomes.empty()) {
       throw InvalidParameters(
@@ -85,6 +90,7 @@ std::string MarkerOptions::describe() const {
       text << " unlinked";
     }
   }
+  if (!only_chromosomes.empty()) text << " only_chromosomes=" << only_chromosomes;
   return text.str();
 }
 

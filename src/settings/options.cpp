@@ -122,6 +122,13 @@ constexpr std::array kOptions{
            "MT from dam to offspring",
            Reach::kSimulate,
            [](Settings& s, std::string_view v) { s.markers.sex_chromosomes = text_of(v); }},
+    Option{"--only-chromosomes", "LIST", ValueKind::kText, 0, 0,
+           "only these chromosomes of the map (names and ranges:\n"
+           "1-5,X): one part of a run split by chromosome, each part's\n"
+           "genotypes and records those of the whole run there;\n"
+           "pedsim merge joins the parts' folders",
+           Reach::kSimulate,
+           [](Settings& s, std::string_view v) { s.markers.only_chromosomes = text_of(v); }},
     Option{"--marker-file", "FILE", ValueKind::kText, 0, 0,
            "the markers' map, tab-separated: marker, chromosome,\n"
            "position_cm, optionally freq_1..freq_K",

@@ -7,8 +7,8 @@
 #include "input/error_matrix.hpp"
 #include "models/error_kernels.hpp"
 #include "pedsim/models.hpp"
-#include "text/lists.hpp"
 #include "pedsim/simulation.hpp"
+#include "text/lists.hpp"
 #include "text/text.hpp"
 
 namespace pedsim {

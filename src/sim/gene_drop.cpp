@@ -8,6 +8,7 @@
 #include "random/layer_stream.hpp"
 #include "random/layer_words.hpp"
 #include "sim/crossovers.hpp"
+#include "sim/marker_numbers.hpp"
 #include "sim/panel_fill.hpp"
 #include "sim/panel_kernels.hpp"
 #include "sim/panel_lanes.hpp"
@@ -33,6 +34,7 @@ class PanelBreeder {
         markers_(panel.markers()),
         numbers_((static_cast<std::size_t>(markers_) + 3) / 4 * 2),
         mask_(panel.words()),
+        founder_numbers_(key_, panel.map()),
         bounds_(founder_bounds(panel.map())),
         chromosome_starts_(chromosome_starts(panel.map())) {}
 
@@ -69,12 +71,15 @@ class PanelBreeder {
     return bounds;
   }
 
-  // The first marker of each chromosome, and one past the last marker.
+  // The first marker of each run of markers on one chromosome, and one
+  // past the last marker.
   static std::vector<std::int32_t> chromosome_starts(const MarkerMap& map) {
     std::vector<std::int32_t> starts;
     for (std::int32_t m = 0; m < map.size(); ++m) {
-      if (m == 0 || map.chromosome[static_cast<std::size_t>(m)] !=
-                        map.chromosome[static_cast<std::size_t>(m - 1)]) {
+      if (m == 0 ||
+          map.chromosome[static_cast<std::size_t>(m)] !=
+              map.chromosome[static_cast<std::size_t>(m - 1)] ||
+          map.in_whole(m) != map.in_whole(m - 1) + 1) {
         starts.push_back(m);
       }
       if (!map.linked()) break;
@@ -91,9 +96,9 @@ class PanelBreeder {
 
   // Haplotype `side` of row i drawn from the markers' frequencies.
   void draw_founder(std::int32_t i, int side) {
-    const auto* u = reinterpret_cast<const std::uint32_t*>(
-        numbers(i, panel_lane(side == 0 ? PanelDraw::kFounderFirst : PanelDraw::kFounderSecond),
-                numbers_.size() / 2));
+    const std::uint32_t* u = founder_numbers_.of(
+        static_cast<std::uint32_t>(i),
+        panel_lane(side == 0 ? PanelDraw::kFounderFirst : PanelDraw::kFounderSecond));
     std::uint64_t* haplotype = PanelFill(panel_).haplotype(i, side);
     const auto markers = static_cast<std::size_t>(markers_);
     if (panel_.bits() == 1) {
@@ -127,7 +132,8 @@ class PanelBreeder {
     std::fill(mask_.begin(), mask_.end(), 0);
     const std::vector<double>& position = panel_.map().position_cm;
     for (std::size_t c = 0; c + 1 < chromosome_starts_.size(); ++c) {
-      Crossovers meiosis(seed_, child, draw, static_cast<std::int32_t>(c));
+      Crossovers meiosis(seed_, child, draw,
+                         panel_.map().chromosome_run_in_whole(static_cast<std::int32_t>(c)));
       bool second = meiosis.starts_on_second();
       const std::int32_t end = chromosome_starts_[c + 1];
       for (std::int32_t m = chromosome_starts_[c]; m < end;) {
@@ -185,6 +191,7 @@ class PanelBreeder {
   std::int32_t markers_;
   std::vector<std::uint64_t> numbers_;
   std::vector<std::uint64_t> mask_;
+  MarkerNumbers founder_numbers_;
   std::vector<std::uint64_t> bounds_;
   std::vector<std::int32_t> chromosome_starts_;
 };

@@ -1,5 +1,6 @@
 #include "sim/marker_map.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -117,6 +118,76 @@ void choose_frequencies(MarkerMap& map, const MarkerOptions& options, const Mode
           LayerStream(seed.value, seed.replicate, Layer::kMarkers, 0, frequency_lane(m)));
     }
   }
+}
+
+namespace {
+
+// The chromosome names `list` asks for, each checked against the map's.
+std::vector<std::string> asked_chromosomes(const std::vector<std::string>& names,
+                                           std::string_view list) {
+  const auto known = [&](const std::string& name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+  };
+  const auto missing = [&](std::string_view name) {
+    std::string have;
+    for (std::size_t k = 0; k < names.size() && k < 8; ++k)
+      have.append(k ? ", " : "").append(names[k]);
+    if (names.size() > 8) have.append(", ...");
+    return InvalidParameters(std::string("--only-chromosomes names chromosome '")
+                                 .append(name)
+                                 .append("', which the map does not have (it has ")
+                                 .append(have)
+                                 .append(")"));
+  };
+  std::vector<std::string> asked;
+  for (const std::string_view part : split_list(list)) {
+    const std::size_t dash = part.find('-');
+    if (dash == std::string_view::npos) {
+      if (!known(std::string(part))) throw missing(part);
+      asked.emplace_back(part);
+      continue;
+    }
+    const auto low = parse_int32(part.substr(0, dash));
+    const auto high = parse_int32(part.substr(dash + 1));
+    if (!low || !high || *low > *high) {
+      throw InvalidParameters(std::string("--only-chromosomes takes names and ranges of numbered "
+                                          "chromosomes (1-5,X), got '")
+                                  .append(part)
+                                  .append("'"));
+    }
+    for (std::int32_t c = *low; c <= *high; ++c) {
+      if (!known(std::to_string(c))) throw missing(std::to_string(c));
+      asked.push_back(std::to_string(c));
+    }
+  }
+  return asked;
+}
+
+}  // namespace
+
+MarkerMap only_chromosomes(const MarkerMap& whole, std::string_view list) {
+  const std::vector<std::string> asked = asked_chromosomes(whole.chromosome_names, list);
+  MarkerMap part;
+  part.alleles = whole.alleles;
+  part.chromosome_names = whole.chromosome_names;
+  part.whole_markers = whole.size();
+  std::int32_t run = -1;
+  for (std::int32_t m = 0; m < whole.size(); ++m) {
+    const auto at = static_cast<std::size_t>(m);
+    const std::int32_t c = whole.chromosome[at];
+    if (m == 0 || c != whole.chromosome[at - 1]) ++run;
+    const std::string& name = whole.chromosome_names[static_cast<std::size_t>(c)];
+    if (std::find(asked.begin(), asked.end(), name) == asked.end()) continue;
+    const bool starts_run =
+        part.chromosome.empty() || part.chromosome.back() != c || part.whole_marker.back() != m - 1;
+    if (starts_run) part.whole_chromosome_run.push_back(run);
+    part.names.push_back(whole.names[at]);
+    part.chromosome.push_back(c);
+    part.position_cm.push_back(whole.position_cm[at]);
+    part.frequencies.push_back(whole.frequencies[at]);
+    part.whole_marker.push_back(m);
+  }
+  return part;
 }
 
 Inheritance inheritance_of(std::string_view chromosome) {

@@ -31,4 +31,9 @@ MarkerMap spread_markers(const MarkerOptions& options);
 void choose_frequencies(MarkerMap& map, const MarkerOptions& options, const Model& model,
                         const Seed& seed);
 
+// The part of a linked map on the chromosomes `list` names: names and
+// ranges of numbered ones ("1-5,X"), in the map's order. Throws
+// InvalidParameters for a list that names none or one the map lacks.
+MarkerMap only_chromosomes(const MarkerMap& whole, std::string_view list);
+
 }  // namespace pedsim

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "pedsim/simulation.hpp"
-#include "platform/large_memory.hpp"
 #include "platform/helper_thread.hpp"
+#include "platform/large_memory.hpp"
 #include "random/uniform_stream.hpp"
 #include "sim/parent_lists.hpp"
 

@@ -102,7 +102,8 @@ MissingRows::MissingRows(const RecordOptions& options, const Seed& seed,
       high_(*std::max_element(rates.begin(), rates.end())),
       // Rates that differ across markers need a number per candidate.
       events_(layer_key(seed.value, seed.replicate, Layer::kMissingData),
-              record_lane(RecordDraw::kCells), record_lane(RecordDraw::kCellDraws), low_ != high_),
+              record_lane(RecordDraw::kCells), record_lane(RecordDraw::kCellDraws), low_ != high_,
+              panel.map()),
       panel_(panel) {
   for (const double r : rates) mean_ += r / static_cast<double>(rates.size());
 }
@@ -124,13 +125,13 @@ void MissingRows::draw(std::int32_t animal) {
   };
   if (1 - s * mean_ <= 0.5) {
     place(
-        1 - s * low_, [&](std::int32_t m) { return 1 - s * rates_[m]; },
+        1 - s * low_, [&](std::int32_t m) { return 1 - s * rates_[panel_.map().in_whole(m)]; },
         [&](std::int32_t m, std::uint32_t) { row[m / 64] |= std::uint64_t{1} << (m % 64); });
     return;
   }
   set_field_range(row, 1, 0, markers);
   place(
-      s * high_, [&](std::int32_t m) { return s * rates_[m]; },
+      s * high_, [&](std::int32_t m) { return s * rates_[panel_.map().in_whole(m)]; },
       [&](std::int32_t m, std::uint32_t) { row[m / 64] &= ~(std::uint64_t{1} << (m % 64)); });
 }
 

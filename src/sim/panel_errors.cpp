@@ -8,6 +8,7 @@
 #include "random/layer_stream.hpp"
 #include "random/layer_words.hpp"
 #include "sim/error_injection.hpp"
+#include "sim/marker_numbers.hpp"
 #include "sim/panel_fill.hpp"
 #include "sim/panel_kernels.hpp"
 #include "sim/panel_words.hpp"
@@ -34,15 +35,13 @@ class PanelErrors {
         codes_of_(codes),
         key_(layer_key(seed.value, seed.replicate, Layer::kGenotypeErrors)),
         markers_(panel.markers()),
-        numbers_((static_cast<std::size_t>(markers_) + 3) / 4 * 2),
+        numbers_(key_, panel.map()),
         codes_(codes.equal_shares() ? 0 : static_cast<std::size_t>(markers_)) {}
 
   void draw(std::size_t first, std::size_t last) {
     for (std::size_t c = first; c < last; ++c) {
       const std::int32_t animal = panel_.candidates()[c];
-      fill_layer_words(key_, static_cast<std::uint32_t>(animal), 0, 0, numbers_.data(),
-                       numbers_.size() / 2);
-      const auto* u = reinterpret_cast<const std::uint32_t*>(numbers_.data());
+      const std::uint32_t* u = numbers_.of(static_cast<std::uint32_t>(animal), 0);
       // Below the threshold, u / threshold is itself uniform: it picks the
       // replacement.
       if (codes_of_.equal_shares()) {
@@ -84,7 +83,7 @@ class PanelErrors {
   const DesignCodes& codes_of_;
   std::array<std::uint32_t, 2> key_;
   std::int32_t markers_;
-  std::vector<std::uint64_t> numbers_;
+  MarkerNumbers numbers_;
   std::vector<std::uint16_t> codes_;
 };
 

@@ -49,8 +49,8 @@ std::uint64_t pack_eight_codes(std::uint64_t bytes) {
 }
 
 template <typename Field>
-void fill_codes(const std::uint32_t* u, std::uint64_t threshold, std::uint32_t scale,
-                std::size_t n, Field* out) {
+void fill_codes(const std::uint32_t* u, std::uint64_t threshold, std::uint32_t scale, std::size_t n,
+                Field* out) {
   for (std::size_t m = 0; m < n; ++m) {
     const auto index = static_cast<Field>((std::uint64_t{u[m]} * scale) >> 32);
     out[m] = u[m] < threshold ? static_cast<Field>(1 + index) : Field{0};
@@ -102,8 +102,12 @@ inline double log_unit(double x) {
   const double s = (m - 1) / (m + 1);
   const double s2 = s * s;
   const double series =
-      2 + s2 * (2.0 / 3 + s2 * (2.0 / 5 + s2 * (2.0 / 7 + s2 * (2.0 / 9 + s2 * (2.0 / 11 +
-      s2 * (2.0 / 13 + s2 * (2.0 / 15 + s2 * (2.0 / 17))))))));
+      2 + s2 * (2.0 / 3 +
+                s2 * (2.0 / 5 +
+                      s2 * (2.0 / 7 +
+                            s2 * (2.0 / 9 +
+                                  s2 * (2.0 / 11 +
+                                        s2 * (2.0 / 13 + s2 * (2.0 / 15 + s2 * (2.0 / 17))))))));
   return e * 0.6931471805599453 + s * series;
 }
 
@@ -119,8 +123,8 @@ void geometric_gaps(const std::uint32_t* u, std::size_t n, double scale, std::ui
 }
 
 PEDSIM_CPU_DISPATCH
-void select_bits(const std::uint64_t* first, const std::uint64_t* second,
-                 const std::uint64_t* mask, std::size_t words, std::uint64_t* out) {
+void select_bits(const std::uint64_t* first, const std::uint64_t* second, const std::uint64_t* mask,
+                 std::size_t words, std::uint64_t* out) {
   for (std::size_t w = 0; w < words; ++w) out[w] = (first[w] & ~mask[w]) | (second[w] & mask[w]);
 }
 

@@ -30,7 +30,7 @@ void geometric_gaps(const std::uint32_t* u, std::size_t n, double scale, std::ui
 
 // out[w] takes first[w]'s bits where mask[w] is clear and second[w]'s where
 // it is set.
-void select_bits(const std::uint64_t* first, const std::uint64_t* second,
-                 const std::uint64_t* mask, std::size_t words, std::uint64_t* out);
+void select_bits(const std::uint64_t* first, const std::uint64_t* second, const std::uint64_t* mask,
+                 std::size_t words, std::uint64_t* out);
 
 }  // namespace pedsim

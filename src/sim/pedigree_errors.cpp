@@ -54,14 +54,14 @@ std::int32_t another(std::span<const std::int32_t> candidates, std::int32_t pare
 
 }  // namespace
 
-std::vector<PedigreeChange> record_pedigree_errors(Pedigree& pedigree,
-                                                   const RecordOptions& options,
+std::vector<PedigreeChange> record_pedigree_errors(Pedigree& pedigree, const RecordOptions& options,
                                                    const Seed& seed) {
   const StandIns stand_ins(pedigree);
   const bool any = options.wrong_parent_from == "any";
   std::vector<PedigreeChange> changes;
   for (std::int32_t i = 1; i <= pedigree.created(); ++i) {
-    PedigreeChange change{i, pedigree.sire[i], pedigree.dam[i], pedigree.sire[i], pedigree.dam[i], i};
+    PedigreeChange change{i, pedigree.sire[i], pedigree.dam[i], pedigree.sire[i], pedigree.dam[i],
+                          i};
     for (int side = 0; side < 2; ++side) {
       const std::int32_t parent = side == 0 ? change.true_sire : change.true_dam;
       if (parent == 0) continue;

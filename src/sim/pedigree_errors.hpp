@@ -15,8 +15,7 @@ namespace pedsim {
 // parents-first order. Draws on the pedigree-error layer's stream, a stream
 // per animal and parent, from the true pedigree alone. Changes `pedigree`
 // to the recorded one and returns the animals whose parents changed.
-std::vector<PedigreeChange> record_pedigree_errors(Pedigree& pedigree,
-                                                   const RecordOptions& options,
+std::vector<PedigreeChange> record_pedigree_errors(Pedigree& pedigree, const RecordOptions& options,
                                                    const Seed& seed);
 
 }  // namespace pedsim

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "pedsim/markers.hpp"
 #include "random/layer_words.hpp"
 #include "sim/panel_kernels.hpp"
 
@@ -26,11 +27,22 @@ struct SameForEveryCell {};
 // full range (below the bound it is itself uniform); so the numbers go with
 // the events, not the cells, and are had a vector at a time. Without
 // `draws`, p must be p_max everywhere and the events take no number.
+//
+// The cells of a row are the markers of a map. Those of a part of a map (a
+// run split by chromosome) are the whole map's, as many numbers drawn: the
+// events of the part's markers are those of the whole run, handed on by the
+// part's numbers of them, and the other events are passed over.
 class RowEvents {
  public:
   RowEvents(const std::array<std::uint32_t, 2>& key, std::uint32_t gaps_lane,
-            std::uint32_t draws_lane, bool draws)
-      : key_(key), gaps_lane_(gaps_lane), draws_lane_(draws_lane), draws_(draws) {}
+            std::uint32_t draws_lane, bool draws, const MarkerMap& map)
+      : key_(key), gaps_lane_(gaps_lane), draws_lane_(draws_lane), draws_(draws) {
+    if (!map.is_part()) return;
+    part_of_whole_.assign(static_cast<std::size_t>(map.in_whole(map.size() - 1)) + 1, -1);
+    for (std::int32_t m = 0; m < map.size(); ++m) {
+      part_of_whole_[static_cast<std::size_t>(map.in_whole(m))] = m;
+    }
+  }
 
   // on(cells, draws, count) for the events of each batch of candidates, in
   // order (each draw 0 without `draws`).
@@ -38,6 +50,8 @@ class RowEvents {
   void for_each_batch(std::uint32_t row, std::int32_t n, double p_max, Probability&& p,
                       OnBatch&& on) {
     if (!(p_max > 0)) return;
+    const bool part = !part_of_whole_.empty();
+    if (part) n = static_cast<std::int32_t>(part_of_whole_.size());
     const bool every_cell = p_max >= 1;
     const double scale = every_cell ? 0 : 1 / std::log1p(-p_max);
     // Most rows' candidates in one batch: the mean and four deviations.
@@ -56,7 +70,9 @@ class RowEvents {
           row_done = true;
           break;
         }
-        const auto cell = static_cast<std::int32_t>(m);
+        const auto cell =
+            part ? part_of_whole_[static_cast<std::size_t>(m)] : static_cast<std::int32_t>(m);
+        if (cell < 0) continue;
         std::uint32_t u = draws_ ? numbers_[k] : 0;
         if constexpr (!std::is_same_v<std::decay_t<Probability>, SameForEveryCell>) {
           const double here = p(cell);
@@ -107,6 +123,8 @@ class RowEvents {
   // The batch's events and their numbers, handed on.
   std::vector<std::int32_t> event_cells_;
   std::vector<std::uint32_t> event_draws_;
+  // A part's marker at each marker of the whole map, -1 where it has none.
+  std::vector<std::int32_t> part_of_whole_;
 };
 
 }  // namespace pedsim

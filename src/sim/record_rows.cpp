@@ -26,8 +26,8 @@ RecordRows::RecordRows(const Pedigree& pedigree, const GenotypeStore& design, co
     : options_(options),
       seed_(seed),
       panel_(panel),
-      call_rates_(marker_call_rates(options, seed, panel.markers())),
-      error_rates_(marker_error_rates(options, seed, panel.markers())),
+      call_rates_(marker_call_rates(options, seed, panel.map().markers_in_whole())),
+      error_rates_(marker_error_rates(options, seed, panel.map().markers_in_whole())),
       counts_(static_cast<std::size_t>(panel.animals()) + 1, 0) {
   prepare_missing(pedigree, design, options, seed, panel);
   for (int half = 0; half < 2; ++half) {

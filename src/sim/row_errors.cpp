@@ -54,7 +54,8 @@ RowErrors::RowErrors(const Pedigree& pedigree, const Model& model,
       lowest_rate_(rates.empty() ? 0 : *std::min_element(rates.begin(), rates.end())),
       highest_rate_(rates.empty() ? 0 : *std::max_element(rates.begin(), rates.end())),
       events_(layer_key(seed.value, seed.replicate, Layer::kGenotypeErrors),
-              record_lane(RecordDraw::kCells), record_lane(RecordDraw::kCellDraws), true) {
+              record_lane(RecordDraw::kCells), record_lane(RecordDraw::kCellDraws), true,
+              panel.map()) {
   for (int g = 0; g < 3; ++g) change_[g] = 1 - matrix[g][g];
   highest_change_ = *std::max_element(change_.begin(), change_.end());
 }
@@ -81,7 +82,8 @@ void RowErrors::alter(std::int32_t i) {
         events_.for_each_batch(row, panel_.markers(), highest_rate_, SameForEveryCell{}, on);
       } else {
         events_.for_each_batch(
-            row, panel_.markers(), highest_rate_, [&](std::int32_t m) { return rates_[m]; }, on);
+            row, panel_.markers(), highest_rate_,
+            [&](std::int32_t m) { return rates_[panel_.map().in_whole(m)]; }, on);
       }
       return;
     }
@@ -164,7 +166,11 @@ void RowErrors::design_rule(std::int32_t i) {
   LayerStream stream =
       error_stream(seed_, static_cast<std::uint32_t>(i), record_lane(RecordDraw::kDesignErrors));
   bool candidate = false;
+  const MarkerMap& map = panel_.map();
   for (std::int32_t m = 0; m < panel_.markers(); ++m) {
+    // A number per marker of the whole map.
+    stream.skip(
+        static_cast<std::uint64_t>(map.in_whole(m) - (m == 0 ? 0 : map.in_whole(m - 1) + 1)));
     std::int32_t code = design_codes_.code(stream.next_bits());
     if (!panel_.called(i, m) || panel_.called(sire, m) || panel_.called(dam, m)) continue;
     candidate = true;

@@ -4,8 +4,8 @@
 #include <span>
 #include <vector>
 
-#include "platform/large_memory.hpp"
 #include "platform/helper_thread.hpp"
+#include "platform/large_memory.hpp"
 #include "random/uniform_stream.hpp"
 
 namespace pedsim {

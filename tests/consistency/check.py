@@ -1068,6 +1068,29 @@ def check_module(cfg, run, folder):
                f"Run.write's {name} differs from the command line's")
 
 
+def check_part(binary, cfg, run, folder, args_of, options, numbers, rng):
+    """A part of the run split by chromosome (the guide): the same animals and
+    recorded pedigree, and on its chromosomes the whole run's genotypes,
+    recorded and true."""
+    for f in ("herd.txt", "genotyped.txt"):
+        if os.path.exists(os.path.join(run.folder, f)):
+            shutil.copy(os.path.join(run.folder, f), folder)
+    places = marker_places(cfg, markers_of(cfg))
+    names = list(dict.fromkeys(name for name, _ in places))
+    asked = sorted(rng.sample(names, rng.randint(1, max(1, len(names) - 1))), key=names.index)
+    part = Run(binary, folder, args_of(options + ["--only-chromosomes", ",".join(asked)]) + numbers)
+    expect(part.status == 0, f"the part {','.join(asked)}: status {part.status}: {part.err.strip()}")
+    kept = [m for m, (name, _) in enumerate(places) if name in asked]
+    for base in ("ped", "true"):
+        whole, order = read_pre(run.path(base + ".pre"))
+        rows, part_order = read_pre(part.path(base + ".pre"))
+        expect(part_order == order, f"the part's {base}.pre lists other animals")
+        for a in order:
+            expect(rows[a][:3] == whole[a][:3], f"the part's {base}.pre: animal {a}'s parents or sex")
+            expect(rows[a][3] == [whole[a][3][m] for m in kept],
+                   f"the part {','.join(asked)}'s {base}.pre: animal {a}'s genotypes differ from the whole run's")
+
+
 def compression_options(cfg):
     level = cfg["compression_level"]
     return [] if level is None else ["--compression-level", str(level)]
@@ -1149,6 +1172,9 @@ def run_configuration(binary, cfg, folder, rng):
         slower = Run(binary, folders[2], args_of(changed) + numbers)
         expect(slower.status == 0, f"the run at half the error rate: status {slower.status}")
     check_run(cfg, run, base, slower)
+    if option_value(options, "--chromosomes") is not None and "--error-count" not in options and rng.random() < 0.4:
+        os.mkdir(os.path.join(folder, "part"))
+        check_part(binary, cfg, run, os.path.join(folder, "part"), args_of, options, numbers, rng)
     if cfg.get("python"):
         check_module(cfg, run, folders[0])
     if cfg.get("study"):
