@@ -146,5 +146,68 @@ TEST(Split, TheListMustNameChromosomesOfALinkedMap) {
   EXPECT_THROW(simulate(numbers, Seed{1, "test"}, {}, {}, m, exact), InvalidParameters);
 }
 
+// Four parts of a run, merged, give the single run's files byte for byte:
+// every genotype format, recorded and true, the indexes and errors.tsv; a
+// file merging does not join yet is named, not written.
+TEST(Split, FourPartsMergedAreTheWholeRunsFiles) {
+  const test::TempDir dir;
+  const std::vector<std::string> run = {"--seed",
+                                        "4",
+                                        "--markers",
+                                        "400",
+                                        "--alleles",
+                                        "2",
+                                        "--chromosomes",
+                                        "4",
+                                        "--error-rate",
+                                        "0.02",
+                                        "--call-rate",
+                                        "0.9",
+                                        "--sex-chromosomes",
+                                        "X:30,Y:10,MT:5",
+                                        "--true-genotypes",
+                                        "--format",
+                                        "pre,plink,plink-text,vcf,bcf",
+                                        "--quiet",
+                                        "5",
+                                        "300",
+                                        "30"};
+  const auto with = [&](std::vector<std::string> more) {
+    more.insert(more.begin(), run.begin(), run.end());
+    return more;
+  };
+  ASSERT_EQ(test::run_pedsim(with({"--outdir", "whole"}), {.cwd = dir.path(), .seed = std::nullopt})
+                .status,
+            0);
+  std::vector<std::string> merge = {"merge", "--outdir", "merged"};
+  for (const std::string part : {"1", "2-3", "4,X", "Y,MT"}) {
+    const std::string folder = "part" + part;
+    ASSERT_EQ(test::run_pedsim(with({"--only-chromosomes", part, "--outdir", folder}),
+                               {.cwd = dir.path(), .seed = std::nullopt})
+                  .status,
+              0);
+    merge.push_back(folder);
+  }
+  const test::ProcessResult merged =
+      test::run_pedsim(merge, {.cwd = dir.path(), .seed = std::nullopt});
+  ASSERT_EQ(merged.status, 0) << merged.err;
+  EXPECT_EQ(merged.err,
+            "pedsim merge: not joined, each part's holding its own chromosomes only: run.tsv\n");
+  std::size_t compared = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path() / "whole")) {
+    const std::string name = entry.path().filename().string();
+    if (name == "run.tsv") continue;
+    EXPECT_EQ(test::read_file(dir.path() / "merged" / name), test::read_file(entry.path())) << name;
+    ++compared;
+  }
+  EXPECT_EQ(compared, 22U);
+  const test::ProcessResult whole = test::run_pedsim({"merge", "--outdir", "m2", "part1", "whole"},
+                                                     {.cwd = dir.path(), .seed = std::nullopt});
+  EXPECT_EQ(whole.status, 2);
+  EXPECT_NE(whole.err.find("whole holds a whole run, not a part of one"), std::string::npos)
+      << whole.err;
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "m2"));
+}
+
 }  // namespace
 }  // namespace pedsim

@@ -13,6 +13,7 @@
 #include "cli/process.hpp"
 #include "cli/progress_line.hpp"
 #include "cli/studies.hpp"
+#include "pedsim/merge.hpp"
 #include "pedsim/pedsim.hpp"
 #include "text/text.hpp"
 
@@ -29,6 +30,7 @@ constexpr std::string_view kUsageBeforeOptions =
     "       pedsim --replicates K --outdir DIR [--replicate R0] [--jobs N] [...] NGEN N MALE\n"
     "       pedsim --pedigree FILE [--pedigree-format F] [--genotyped FILE] [...]\n"
     "       pedsim collect [--replicates K [--replicate R0]] DIR\n"
+    "       pedsim merge --outdir DIR [--compression-level L] PART...\n"
     "       pedsim --help | -h | --version\n"
     "\n"
     "Breeds N founders (the first MALE of them male) and NGEN overlapping\n"
@@ -58,6 +60,10 @@ constexpr std::string_view kUsageAfterOptions =
     "pedsim collect DIR rebuilds DIR/replicates.tsv from the rNNNNN folders of\n"
     "DIR, however they were made: the replicates of DIR/study.tsv, else R0 to\n"
     "R0+K-1 when given, else those from the lowest folder to the highest.\n"
+    "\n"
+    "pedsim merge --outdir DIR PART... joins the folders of the parts of a run\n"
+    "split by --only-chromosomes, in the map's order: DIR then holds the whole\n"
+    "run's genotype files, byte for byte, and the files the parts share.\n"
     "\n"
     "Environment:\n"
     "  PEDSIM_SEED  a 32-bit integer used as the clock sum that seeds the random\n"
@@ -420,6 +426,21 @@ void check_collect(CommandLine& line, const std::vector<std::string_view>& given
   if (first_given) line.collect->first = s.replicate;
 }
 
+// "pedsim merge --outdir DIR PART..." takes --outdir and
+// --compression-level only.
+void check_merge(CommandLine& line, const std::vector<std::string_view>& given) {
+  constexpr std::string_view kUsage =
+      "usage: pedsim merge --outdir DIR [--compression-level L] PART...";
+  for (const std::string_view name : given) {
+    if (name != "--outdir" && name != "--compression-level") {
+      stop_usage(std::string("merge takes no option ").append(name).append("; ").append(kUsage));
+    }
+  }
+  if (!line.settings.outdir || line.numbers.size() < 3) stop_usage(std::string(kUsage));
+  for (std::size_t k = 1; k < line.numbers.size(); ++k)
+    line.merge_parts.emplace_back(line.numbers[k]);
+}
+
 }  // namespace
 
 ArgumentRead read_integer_argument(std::string_view argument) {
@@ -485,6 +506,10 @@ CommandLine parse_command_line(std::span<const std::string_view> args) {
   }
   if (!line.numbers.empty() && line.numbers[0] == "collect") {
     check_collect(line, given);
+    return line;
+  }
+  if (!line.numbers.empty() && line.numbers[0] == "merge") {
+    check_merge(line, given);
     return line;
   }
   check_options(line, given);
@@ -574,6 +599,25 @@ std::string manual_page() {
          "the source, and README.md's recipes.\n";
 }
 
+namespace {
+
+// Joins the parts; the files they hold that merging does not join are named.
+int merge_folders(const CommandLine& line, int stderr_fd) {
+  const MergeOutcome outcome = merge_parts(line.merge_parts, *line.settings.outdir,
+                                           line.settings.formats.compression_level());
+  if (!outcome.not_joined.empty()) {
+    std::string names;
+    for (const std::string& name : outcome.not_joined)
+      names.append(names.empty() ? "" : ", ").append(name);
+    write_text(
+        stderr_fd,
+        "pedsim merge: not joined, each part's holding its own chromosomes only: " + names + "\n");
+  }
+  return 0;
+}
+
+}  // namespace
+
 int run_command_line(std::span<const std::string_view> args,
                      const std::optional<std::string>& seed_variable, int stdout_fd,
                      int stderr_fd) {
@@ -589,6 +633,7 @@ int run_command_line(std::span<const std::string_view> args,
       return 0;
     }
     if (line.collect) return collect_replicates(*line.collect, stderr_fd);
+    if (!line.merge_parts.empty()) return merge_folders(line, stderr_fd);
     if (line.settings.replicates) return run_study(line, seed_variable, stdout_fd, stderr_fd);
     return run_once(line, seed_variable, stdout_fd, stderr_fd);
   } catch (...) {

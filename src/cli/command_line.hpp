@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "pedsim/pedsim.hpp"
 #include "cli/studies.hpp"
+#include "pedsim/pedsim.hpp"
 
 namespace pedsim {
 
@@ -36,6 +36,8 @@ struct CommandLine {
   bool version = false;
   // "pedsim collect DIR": the folder whose replicate table is rebuilt.
   std::optional<CollectRequest> collect;
+  // "pedsim merge --outdir DIR PART...": the parts' folders, in map order.
+  std::vector<std::string> merge_parts;
   // The options' values, each checked against its kind and limits.
   Settings settings;
   // The last option given its value as a separate argument that reads as a
