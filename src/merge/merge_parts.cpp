@@ -62,10 +62,10 @@ class Lines {
   std::size_t capacity_ = 0;
 };
 
-// The field `k` (0-based) of a tab-separated line.
+// The field `k` (0-based) of a tab-separated line, without its newline.
 std::string_view field(std::string_view line, int k) {
   for (int f = 0; f < k; ++f) line.remove_prefix(line.find('\t') + 1);
-  return line.substr(0, line.find('\t'));
+  return line.substr(0, line.find_first_of("\t\n"));
 }
 
 // The text of a line after its first `fields` whitespace-separated fields,
@@ -176,6 +176,43 @@ void join_animal_rows(const Join& join) {
   }
   out.flush();
 }
+
+// A table whose rows are the same in every part but for one column, a
+// count over the markers: the first part's rows with the parts' counts
+// summed.
+void join_summed_column(const Join& join, int column) {
+  std::vector<std::unique_ptr<Lines>> parts;
+  for (std::size_t p = 0; p < join.parts.size(); ++p) {
+    parts.push_back(std::make_unique<Lines>(join.path(p)));
+  }
+  BufferedWriter out(join.out);
+  for (bool header = true;; header = false) {
+    const std::optional<std::string_view> first = parts[0]->next();
+    if (!first) break;
+    const std::string row(*first);
+    std::int64_t sum = 0;
+    for (std::size_t p = 0; p < parts.size(); ++p) {
+      const std::optional<std::string_view> line = p == 0 ? first : parts[p]->next();
+      if (!line)
+        stop_usage("merge: " + parts[p]->path() + " has fewer rows than " + parts[0]->path());
+      if (!header)
+        sum += std::stoll(std::string(field(p == 0 ? std::string_view(row) : *line, column)));
+    }
+    if (header) {
+      out.write(row);
+      continue;
+    }
+    const std::string_view count = field(row, column);
+    const auto at = static_cast<std::size_t>(count.data() - row.data());
+    out.write(std::string_view(row).substr(0, at));
+    out.write(std::to_string(sum));
+    out.write(std::string_view(row).substr(at + count.size()));
+  }
+  out.flush();
+}
+
+// pedigree_truth.tsv: the exclusions of each recorded parent, column 7.
+void join_pedigree_truth(const Join& join) { join_summed_column(join, 6); }
 
 void join_pre(const Join& join) { join_rows(join, 4); }
 void join_ped(const Join& join) { join_rows(join, 6); }
@@ -440,6 +477,7 @@ constexpr Joined kJoined[] = {
     {"ped.bcf", unit::kBcf, nullptr, join_bcf, "ped.bcf.csi"},
     {"true.bcf", unit::kBcf, nullptr, join_bcf, "true.bcf.csi"},
     {"errors.tsv", unit::kErrorTable, join_animal_rows},
+    {"pedigree_truth.tsv", unit::kPedigreeTruth, join_pedigree_truth},
 };
 
 const Joined* joined(std::string_view name) {
