@@ -456,10 +456,11 @@ double record_numbers_seconds(std::int32_t rows, std::int32_t markers, double mi
   using pedsim::RecordDraw;
   pedsim::RowEvents missing(pedsim::layer_key(kSeed, 0, pedsim::Layer::kMissingData),
                             pedsim::record_lane(RecordDraw::kCells),
-                            pedsim::record_lane(RecordDraw::kCellDraws), false);
+                            pedsim::record_lane(RecordDraw::kCellDraws), false,
+                            pedsim::MarkerMap{});
   pedsim::RowEvents errors(pedsim::layer_key(kSeed, 0, pedsim::Layer::kGenotypeErrors),
                            pedsim::record_lane(RecordDraw::kCells),
-                           pedsim::record_lane(RecordDraw::kCellDraws), true);
+                           pedsim::record_lane(RecordDraw::kCellDraws), true, pedsim::MarkerMap{});
   std::uint64_t events = 0;
   const auto count = [&](const std::int32_t*, const std::uint32_t*, std::size_t n) { events += n; };
   const double start = thread_seconds();
