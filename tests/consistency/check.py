@@ -1069,26 +1069,46 @@ def check_module(cfg, run, folder):
 
 
 def check_part(binary, cfg, run, folder, args_of, options, numbers, rng):
-    """A part of the run split by chromosome (the guide): the same animals and
-    recorded pedigree, and on its chromosomes the whole run's genotypes,
-    recorded and true."""
-    for f in ("herd.txt", "genotyped.txt"):
-        if os.path.exists(os.path.join(run.folder, f)):
-            shutil.copy(os.path.join(run.folder, f), folder)
+    """The run split by chromosome in two parts (the guide): each with the same
+    animals and recorded pedigree and, on its chromosomes, the whole run's
+    genotypes, recorded and true; merged, the whole run's files byte for byte
+    but those merging names as not joined."""
     places = marker_places(cfg, markers_of(cfg))
     names = list(dict.fromkeys(name for name, _ in places))
-    asked = sorted(rng.sample(names, rng.randint(1, max(1, len(names) - 1))), key=names.index)
-    part = Run(binary, folder, args_of(options + ["--only-chromosomes", ",".join(asked)]) + numbers)
-    expect(part.status == 0, f"the part {','.join(asked)}: status {part.status}: {part.err.strip()}")
-    kept = [m for m, (name, _) in enumerate(places) if name in asked]
-    for base in ("ped", "true"):
-        whole, order = read_pre(run.path(base + ".pre"))
-        rows, part_order = read_pre(part.path(base + ".pre"))
-        expect(part_order == order, f"the part's {base}.pre lists other animals")
-        for a in order:
-            expect(rows[a][:3] == whole[a][:3], f"the part's {base}.pre: animal {a}'s parents or sex")
-            expect(rows[a][3] == [whole[a][3][m] for m in kept],
-                   f"the part {','.join(asked)}'s {base}.pre: animal {a}'s genotypes differ from the whole run's")
+    if len(names) < 2:
+        return
+    k = rng.randint(1, len(names) - 1)
+    parts = []
+    for n, asked in enumerate((names[:k], names[k:])):
+        sub = os.path.join(folder, f"part{n}")
+        os.mkdir(sub)
+        for f in ("herd.txt", "genotyped.txt"):
+            if os.path.exists(os.path.join(run.folder, f)):
+                shutil.copy(os.path.join(run.folder, f), sub)
+        part = Run(binary, sub, args_of(options + ["--only-chromosomes", ",".join(asked)]) + numbers)
+        expect(part.status == 0, f"the part {','.join(asked)}: status {part.status}: {part.err.strip()}")
+        kept = [m for m, (name, _) in enumerate(places) if name in asked]
+        for base in ("ped", "true"):
+            whole, order = read_pre(run.path(base + ".pre"))
+            rows, part_order = read_pre(part.path(base + ".pre"))
+            expect(part_order == order, f"the part's {base}.pre lists other animals")
+            for a in order:
+                expect(rows[a][:3] == whole[a][:3], f"the part's {base}.pre: animal {a}'s parents or sex")
+                expect(rows[a][3] == [whole[a][3][m] for m in kept],
+                       f"the part {','.join(asked)}'s {base}.pre: animal {a}'s genotypes differ from the whole run's")
+        parts.append(part.path("."))
+    merged = os.path.join(folder, "merged")
+    result = subprocess.run([binary, "merge", "--outdir", merged] + compression_options(cfg) + parts,
+                            capture_output=True, text=True)
+    expect(result.returncode == 0, f"merge: status {result.returncode}: {result.stderr.strip()}")
+    not_joined = set(result.stderr.strip().rsplit(": ", 1)[1].split(", ")) if result.stderr.strip() else set()
+    expect(not_joined <= {"run.tsv", "segments.tsv", "kinship.tsv", "pairs.tsv", "ped.errors"},
+           f"merge did not join {sorted(not_joined)}")
+    for name in sorted(os.listdir(run.path("."))):
+        if name in not_joined:
+            continue
+        expect(open(os.path.join(merged, name), "rb").read() == open(run.path(name), "rb").read(),
+               f"the merged parts' {name} differs from the whole run's")
 
 
 def compression_options(cfg):
