@@ -119,6 +119,8 @@ void join_rows(const Join& join, int fields) {
 // ids.tsv's order where the run has names, else its number.
 class AnimalOrder {
  public:
+  // By number.
+  AnimalOrder() = default;
   explicit AnimalOrder(const std::string& part) {
     const std::string ids = (fs::path(part) / "ids.tsv").string();
     if (!fs::exists(ids)) return;
@@ -140,10 +142,12 @@ class AnimalOrder {
   std::unordered_map<std::string, std::int64_t> rank_;
 };
 
-// A table of rows by animal, each animal's in the map's order: the parts'
-// rows taken animal by animal, each part's in turn; one header.
-void join_animal_rows(const Join& join) {
-  const AnimalOrder order(join.parts[0]);
+// Rows by animal, each animal's in the map's order: the parts' rows taken
+// animal by animal, each part's in turn. A table (errors.tsv) has one
+// header and names its animals in its first tab-separated column; ped.errors
+// has no header and numbers them in its first blank-separated one.
+void join_animal_rows(const Join& join, bool table) {
+  const AnimalOrder order = table ? AnimalOrder(join.parts[0]) : AnimalOrder();
   std::vector<std::unique_ptr<Lines>> parts;
   std::vector<std::string> current(join.parts.size());
   std::vector<bool> has(join.parts.size());
@@ -153,9 +157,15 @@ void join_animal_rows(const Join& join) {
     has[p] = line.has_value();
     if (line) current[p].assign(*line);
   };
+  const auto animal = [&](std::string_view line) {
+    if (table) return field(line, 0);
+    line.remove_prefix(std::min(line.size(), line.find_first_not_of(' ')));
+    return line.substr(0, line.find_first_of(" \t\n"));
+  };
   for (std::size_t p = 0; p < join.parts.size(); ++p) {
     parts.push_back(std::make_unique<Lines>(join.path(p)));
     advance(p);
+    if (!table) continue;
     if (p == 0 && has[0]) out.write(current[0]);
     advance(p);
   }
@@ -164,7 +174,7 @@ void join_animal_rows(const Join& join) {
     std::int64_t best_rank = 0;
     for (std::size_t p = 0; p < parts.size(); ++p) {
       if (!has[p]) continue;
-      const std::int64_t rank = order.of(field(current[p], 0));
+      const std::int64_t rank = order.of(animal(current[p]));
       if (best == parts.size() || rank < best_rank) {
         best = p;
         best_rank = rank;
@@ -176,6 +186,9 @@ void join_animal_rows(const Join& join) {
   }
   out.flush();
 }
+
+void join_error_table(const Join& join) { join_animal_rows(join, true); }
+void join_error_list(const Join& join) { join_animal_rows(join, false); }
 
 // A table whose rows are the same in every part but for one column, a
 // count over the markers: the first part's rows with the parts' counts
@@ -476,7 +489,8 @@ constexpr Joined kJoined[] = {
     {"true.vcf.gz", unit::kVcf, nullptr, join_vcf, "true.vcf.gz.csi"},
     {"ped.bcf", unit::kBcf, nullptr, join_bcf, "ped.bcf.csi"},
     {"true.bcf", unit::kBcf, nullptr, join_bcf, "true.bcf.csi"},
-    {"errors.tsv", unit::kErrorTable, join_animal_rows},
+    {"errors.tsv", unit::kErrorTable, join_error_table},
+    {"ped.errors", unit::kPedErrors, join_error_list},
     {"pedigree_truth.tsv", unit::kPedigreeTruth, join_pedigree_truth},
 };
 
