@@ -193,6 +193,10 @@ TEST(Split, FourPartsMergedAreTheWholeRunsFiles) {
   EXPECT_NE(whole.err.find("whole holds a whole run, not a part of one"), std::string::npos)
       << whole.err;
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "m2"));
+  const test::ProcessResult onto_a_part =
+      test::run_pedsim({"merge", "--outdir", "part1", "part1", "part2-3"},
+                       {.cwd = dir.path(), .seed = std::nullopt});
+  EXPECT_EQ(onto_a_part.status, 2) << onto_a_part.err;
 }
 
 }  // namespace

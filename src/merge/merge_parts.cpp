@@ -580,6 +580,13 @@ void check_parts(const std::vector<std::string>& parts) {
 MergeOutcome merge_parts(const std::vector<std::string>& parts, const std::string& folder,
                          int compression_level) {
   if (parts.size() < 2) stop_usage("merge joins two parts or more");
+  for (const std::string& part : parts) {
+    std::error_code error;
+    if (fs::equivalent(folder, part, error)) {
+      stop_usage("merge: --outdir " + folder + " is the part " + part +
+                 "; the whole run goes to a folder of its own");
+    }
+  }
   check_parts(parts);
   const std::vector<std::string> names = files_of(parts[0]);
   for (std::size_t p = 1; p < parts.size(); ++p) {
