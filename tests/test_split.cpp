@@ -5,7 +5,10 @@
 // an animal's markers are placed over the whole map and the part keeps its
 // own.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <string>
@@ -197,6 +200,14 @@ TEST(Split, FourPartsMergedAreTheWholeRunsFiles) {
       test::run_pedsim({"merge", "--outdir", "part1", "part1", "part2-3"},
                        {.cwd = dir.path(), .seed = std::nullopt});
   EXPECT_EQ(onto_a_part.status, 2) << onto_a_part.err;
+  // A run writing the folder holds its ped.pre: the merge waits for none.
+  const int held = ::open((dir.path() / "merged" / "ped.pre").c_str(), O_RDONLY);
+  ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+  const test::ProcessResult busy =
+      test::run_pedsim(merge, {.cwd = dir.path(), .seed = std::nullopt});
+  ::close(held);
+  EXPECT_EQ(busy.status, 2);
+  EXPECT_NE(busy.err.find("another pedsim run is writing"), std::string::npos) << busy.err;
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
 // The parts of a run split by chromosome, joined: a table of the files it
 // joins, each with its joiner; files the same in every part are copied.
 
+#include <fcntl.h>
 #include <htslib/bgzf.h>
 #include <htslib/kstring.h>
 #include <htslib/vcf.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -575,6 +578,21 @@ void check_parts(const std::vector<std::string>& parts) {
   }
 }
 
+// The lock a run holds on its folder's ped.pre while it writes there: held
+// while merging into the folder, so that a run and a merge never write one
+// folder at once. -1 where the folder has no ped.pre yet.
+int lock_folder(const std::string& folder) {
+  const std::string path = (fs::path(folder) / "ped.pre").string();
+  const int lock = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (lock < 0) return -1;
+  if (::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+    ::close(lock);
+    stop_usage("merge: another pedsim run is writing " + path +
+               "; wait for it to end, or merge into another folder");
+  }
+  return lock;
+}
+
 }  // namespace
 
 MergeOutcome merge_parts(const std::vector<std::string>& parts, const std::string& folder,
@@ -599,6 +617,10 @@ MergeOutcome merge_parts(const std::vector<std::string>& parts, const std::strin
   }
   std::error_code error;
   fs::create_directories(folder, error);
+  const std::unique_ptr<int, void (*)(int*)> lock(new int(lock_folder(folder)), [](int* fd) {
+    if (*fd >= 0) ::close(*fd);
+    delete fd;
+  });
   MergeOutcome outcome;
   for (const std::string& name : names) {
     const Joined* row = joined(name);
